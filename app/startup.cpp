@@ -1,0 +1,50 @@
+// Start-up in its fixed order:
+//  1-2. a signed-in copy answering on the instance socket is asked to come to the front, and
+//       this copy ends with 0 without showing anything;
+//  3.   the application object;
+//  4-6. the sign-in dialog, modal, destroyed whatever happens; anything but OK ends with 0;
+//  7.   the application title "Mintora";
+//  8-9. the main window (which starts listening for later copies) and the hidden user
+//       management window;
+//  10.  the message loop until the main window closes.
+#include "startup.h"
+
+#include <exception>
+
+#include "accounts/uUser.h"
+#include "accounts/ulogin.h"
+#include "application.h"
+#include "gbktext.h"
+#include "singleinstance.h"
+#include "umain.h"
+
+namespace mt::app {
+
+int RunProgram(int& argc, char** argv, const TStartupHooks& hooks) {
+  // The instance check needs Qt's socket machinery, so the application object comes first;
+  // it shows nothing, so a refused copy still ends without a trace.
+  TMintoraApplication application(argc, argv);
+  const QString serverName =
+      hooks.instanceServerName.isEmpty() ? InstanceServerName() : hooks.instanceServerName;
+  if (ActivateRunningCopy(serverName)) return 0;
+
+  int signInResult = QDialog::Rejected;
+  try {
+    std::unique_ptr<QDialog> signIn =
+        hooks.makeSignIn ? hooks.makeSignIn() : std::make_unique<Tfrmlogin>();
+    signInResult = signIn->exec();
+  } catch (const std::exception& e) {
+    TMintoraApplication::ShowError(FromGbk(e.what()));
+    return 1;
+  }
+  if (signInResult != QDialog::Accepted) return 0;
+
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("Mintora"));
+  Tfrmmain mainWindow(serverName);
+  TfrmUser userWindow(&mainWindow);
+  if (hooks.mainWindowCreated) hooks.mainWindowCreated(mainWindow);
+  mainWindow.show();
+  return application.exec();
+}
+
+}  // namespace mt::app

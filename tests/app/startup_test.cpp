@@ -1,0 +1,138 @@
+// Start-up with real separate processes: the single-instance rule, cancelling sign-in, and the
+// data directory when started from another working directory.
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+
+#include <memory>
+
+#include "apptests.h"
+
+namespace {
+
+// A probe process with its stdout lines collected as they come.
+class TProbe {
+ public:
+  explicit TProbe(const QStringList& args, const QString& workDir = QString()) {
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    process_.setProcessEnvironment(env);
+    if (!workDir.isEmpty()) process_.setWorkingDirectory(workDir);
+    process_.start(MINTORA_STARTPROBE, args);
+  }
+  ~TProbe() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(5000);
+    }
+  }
+  // Waits until the probe has printed the line, up to timeoutMs.
+  bool WaitFor(const QString& line, int timeoutMs = 15000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!Said(line)) {
+      if (timer.elapsed() > timeoutMs) return false;
+      if (!process_.waitForReadyRead(100) && process_.state() == QProcess::NotRunning) {
+        Collect();
+        return Said(line);
+      }
+      Collect();
+    }
+    return true;
+  }
+  bool Said(const QString& line) {
+    Collect();
+    return lines_.contains(line);
+  }
+  QStringList Lines() {
+    Collect();
+    return lines_;
+  }
+  QProcess& Process() { return process_; }
+
+ private:
+  void Collect() {
+    while (process_.canReadLine())
+      lines_ << QString::fromUtf8(process_.readLine()).trimmed();
+  }
+  QProcess process_;
+  QStringList lines_;
+};
+
+QString UniqueServer() {
+  return "MintoraTest-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+}  // namespace
+
+class TStartupTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void secondStartActivatesSignedInCopyAndExitsZero() {
+    const QString server = UniqueServer();
+    TProbe first({"--server", server, "--signin", "accept"});
+    QVERIFY(first.WaitFor("main-window"));
+
+    TProbe second({"--server", server, "--signin", "accept"});
+    QVERIFY(second.Process().waitForFinished(15000));
+    QCOMPARE(second.Process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.Process().exitCode(), 0);
+    QVERIFY2(!second.Said("signin-shown"), "the second copy must show nothing");
+    QVERIFY(first.WaitFor("activated"));
+    QCOMPARE(first.Process().state(), QProcess::Running);
+  }
+
+  void bothRunWhileTheFirstIsStillSigningIn() {
+    const QString server = UniqueServer();
+    TProbe first({"--server", server, "--signin", "hold"});
+    QVERIFY(first.WaitFor("signin-shown"));
+
+    TProbe second({"--server", server, "--signin", "accept"});
+    QVERIFY(second.WaitFor("signin-shown"));
+    QVERIFY(second.WaitFor("main-window"));
+    QCOMPARE(first.Process().state(), QProcess::Running);
+    QCOMPARE(second.Process().state(), QProcess::Running);
+    QVERIFY(!first.Said("activated"));
+  }
+
+  void cancelledSignInEndsWithZeroAndNoMainWindow() {
+    TProbe probe({"--server", UniqueServer(), "--signin", "cancel"});
+    QVERIFY(probe.Process().waitForFinished(15000));
+    QCOMPARE(probe.Process().exitCode(), 0);
+    QVERIFY(probe.Said("signin-shown"));
+    QVERIFY(!probe.Said("main-window"));
+  }
+
+  void aCopyLeftBehindByACrashDoesNotBlockTheNext() {
+    const QString server = UniqueServer();
+    {
+      TProbe crashed({"--server", server, "--signin", "accept"});
+      QVERIFY(crashed.WaitFor("main-window"));
+      crashed.Process().kill();  // no clean-up of its socket
+      crashed.Process().waitForFinished(5000);
+    }
+    TProbe next({"--server", server, "--signin", "accept"});
+    QVERIFY(next.WaitFor("main-window"));
+    TProbe third({"--server", server, "--signin", "accept"});
+    QVERIFY(third.Process().waitForFinished(15000));
+    QCOMPARE(third.Process().exitCode(), 0);
+    QVERIFY(next.WaitFor("activated"));
+  }
+
+  void dataDirectoryIsBesideTheProgramNotTheWorkingDirectory() {
+    QTemporaryDir elsewhere;
+    QVERIFY(elsewhere.isValid());
+    TProbe probe({"--print-datadir"}, elsewhere.path());
+    QVERIFY(probe.Process().waitForFinished(15000));
+    const QString expected =
+        QFileInfo(MINTORA_STARTPROBE).absoluteDir().canonicalPath() + "/data";
+    QCOMPARE(probe.Lines().value(0), "datadir " + expected);
+  }
+};
+
+MINTORA_APP_TEST(Startup, TStartupTest);
+#include "startup_test.moc"

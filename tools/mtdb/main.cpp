@@ -1,0 +1,46 @@
+// mtdb: inspect, script and back up tables of the Mintora engine from the command line.
+// Terminal side UTF-8, table side GBK. Engine errors go to stderr with exit status 1; bad
+// usage prints the usage text to stderr and exits 2.
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr const char* kUsage =
+    R"(usage: mtdb COMMAND ...
+
+  mtdb create DIR TABLE --field NAME:TYPE [--field ...] [--required NAME]...
+              [--primary F[,F...]] [--index NAME:F[,F...][:unique][:nocase][:desc]]...
+              [--blob-block-size N] [--password P] [--locale NAME]
+  mtdb insert DIR TABLE [--password P]          rows as TSV on stdin, first line the columns
+  mtdb dump DIR TABLE [--index NAME] [--filter EXPR] [--password P]
+  mtdb info DIR TABLE [--json]
+  mtdb verify DIR [TABLE...]
+  mtdb repair DIR TABLE
+  mtdb sql DIR [-c TEXT | FILE]
+  mtdb backup DIR ARCHIVE
+  mtdb restore ARCHIVE DIR
+  mtdb init-mintora DIR --user NAME --password PW
+
+Options common to all commands: --raw passes table text bytes unchanged (no GBK conversion).
+)";
+
+int Usage(const std::string& complaint) {
+  if (!complaint.empty()) std::cerr << "mtdb: " << complaint << "\n";
+  std::cerr << kUsage;
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage("");
+  std::string_view command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::cout << kUsage;
+    return 0;
+  }
+  return Usage("unknown or not yet available command '" + std::string(command) + "'");
+}
