@@ -133,6 +133,17 @@ bool SameFileName(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool SameListedName(std::string_view a, std::string_view b, bool inMemory) {
+  if (inMemory) return SameFileName(a, b);
+  // On disk only the last component is matched letter case aside; directories differing in
+  // case are different directories here.
+  const std::size_t slashA = a.rfind('/');
+  const std::size_t slashB = b.rfind('/');
+  const std::size_t dirA = slashA == std::string_view::npos ? 0 : slashA + 1;
+  const std::size_t dirB = slashB == std::string_view::npos ? 0 : slashB + 1;
+  return a.substr(0, dirA) == b.substr(0, dirB) && SameFileName(a.substr(dirA), b.substr(dirB));
+}
+
 TResolvedFileName ResolveFileName(const std::string& path, const std::string& errorName) {
   const std::size_t slash = path.rfind('/');
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -604,7 +615,7 @@ const std::shared_ptr<TFileList>& TFileList::Process() {
 
 std::shared_ptr<TAbstractFile> TFileList::FindLocked(std::string_view key, bool inMemory) const {
   for (const auto& f : files_)
-    if (f->InMemory() == inMemory && SameFileName(f->name_, key)) return f;
+    if (f->InMemory() == inMemory && SameListedName(f->name_, key, inMemory)) return f;
   return nullptr;
 }
 

@@ -11,6 +11,9 @@
 //    lock on the byte at kShareLockOffset: a read lock for shared openers, a write lock for an
 //    exclusive opener. So an exclusive open anywhere refuses shared opens everywhere and the
 //    reverse (11013), and the kernel drops the lock when the handle closes or the process dies.
+//    A handle open only for reading cannot hold a write lock: an exclusive open of such a file
+//    is refused while anyone has it open, but holds only the read lock itself, so later shared
+//    openers (who cannot write the file either) are not kept out.
 //  - Region locks are OFD write locks (fcntl F_OFD_SETLK), never classic POSIX record locks,
 //    which a process loses when it closes any descriptor of the file. They never wait.
 // Files in memory (TMemoryFile) keep their bytes in one block that grows in 4096-byte steps;
@@ -22,9 +25,11 @@
 // well as other processes), and an unlock must name exactly a region that was locked. Regions
 // may not touch the byte at kShareLockOffset, which the share mode owns.
 //
-// File names: the list matches names after trimming, without regard to letter case (ASCII
-// letters only; two-byte GBK characters are compared as they are). On disk, ResolveFileName
-// finds the file whose name matches letter case aside, and refuses a name that matches two.
+// File names: the list matches names after trimming, without regard to the letter case of the
+// file name (ASCII letters only; two-byte GBK characters are compared as they are); for files
+// on disk the directory part must match exactly, as directories differing in case differ here.
+// On disk, ResolveFileName finds the file whose name matches letter case aside, and refuses a
+// name that matches two.
 //
 // Thread-safety: TFileList and TAbstractFile are safe to use from any thread. The list's mutex
 // (recursive) guards the list and is held during open, create, close, delete, rename and copy
@@ -101,7 +106,8 @@ class TAbstractFile {
   TIoResult Write(uint32_t opener, uint64_t offset, const void* buffer, std::size_t count);
   TIoResult Flush();
   // Never wait. False when the region overlaps one already locked (by anyone), when its length
-  // is 0, when it runs past the largest file offset or touches kShareLockOffset.
+  // is 0, when it runs past the largest file offset or touches kShareLockOffset, and for a
+  // file on disk open only for reading (which cannot hold write locks).
   bool LockRegion(uint64_t start, uint64_t length);
   // False unless exactly this region is locked through this object.
   bool UnlockRegion(uint64_t start, uint64_t length);
@@ -274,6 +280,11 @@ std::string TrimFileName(std::string_view name);
 // True when two names are equal letter case aside: ASCII letters match either case; a GBK
 // lead byte (0x81-0xFE) and the byte after it must match exactly.
 bool SameFileName(std::string_view a, std::string_view b);
+
+// How the file list matches names (both already trimmed): memory files by SameFileName on the
+// whole name; files on disk by the exact directory part and SameFileName on the last component,
+// the same rule ResolveFileName applies on disk.
+bool SameListedName(std::string_view a, std::string_view b, bool inMemory);
 
 struct TResolvedFileName {
   std::string path;  // the path on disk when found, else the path as given

@@ -515,6 +515,11 @@ TEST_F(FileLayerTest, FileNamesMatchRegardlessOfLetterCase) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(SameFileName(c.a, c.b), c.same) << c.a << " " << c.b;
+  // Files on disk differ by the case of their directory; memory files do not.
+  EXPECT_TRUE(SameListedName("/d/Szzb.DAT", "/d/szzb.dat", false));
+  EXPECT_FALSE(SameListedName("/D/szzb.DAT", "/d/szzb.DAT", false));
+  EXPECT_TRUE(SameListedName("/D/szzb.DAT", "/d/szzb.DAT", true));
+  EXPECT_TRUE(SameListedName("szzb.DAT", "SZZB.dat", false));
   EXPECT_EQ(TrimFileName(" \t a b \r\n"), "a b");
 
   WriteDisk("Items.DAT", "i");
