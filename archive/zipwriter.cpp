@@ -225,6 +225,8 @@ int TZipArchive::WriteArchive() {
   if (!fd.IsOpen()) throw EFileError::Create(archiveName, errno);
   TPartialArchive partial(archiveName);
   ClearDirectory();
+  struct stat archiveStat {};
+  if (::fstat(fd.Get(), &archiveStat) != 0) throw EFileError::Create(archiveName, errno);
 
   const std::function<void()> afterBlock = [this] { ProcessMessages(); };
   TArchiveOutput out(fd.Get(), maxArchiveSize_, afterBlock);
@@ -239,6 +241,8 @@ int TZipArchive::WriteArchive() {
     // Non-blocking, so that a file swapped for a FIFO meanwhile cannot hang the open.
     TFileDescriptor in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!in.IsOpen() || ::fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    // The archive itself, listed by mistake, would grow while it is being read.
+    if (st.st_dev == archiveStat.st_dev && st.st_ino == archiveStat.st_ino) continue;
 
     TZipEntry entry;
     entry.storedName = EntryNameFromPath(path);

@@ -139,7 +139,7 @@ inline std::vector<std::string> ListDir(const std::string& dir) {
 }
 
 // Runs a shell command; returns its exit status and, in output, what it printed.
-inline int Run(const std::string& command, std::string* output = nullptr) {
+inline int RunShell(const std::string& command, std::string* output = nullptr) {
   FILE* p = popen((command + " 2>&1").c_str(), "r");
   if (!p) return -1;
   std::string text;

@@ -14,7 +14,7 @@ using namespace ziptest;
 const std::string kMtdb = MINTORA_MTDB;
 
 int Mtdb(const std::string& args, std::string* output = nullptr) {
-  return Run(Quote(kMtdb) + " " + args, output);
+  return RunShell(Quote(kMtdb) + " " + args, output);
 }
 
 TEST(MtdbArchiveTest, BackupAndRestoreTheDataDirectory) {
