@@ -268,7 +268,13 @@ void TUnzipArchive::ReadDirectory() {
 
 TFileDescriptor TUnzipArchive::LoadDirectory(bool tolerateMissingEnd) {
   struct stat st {};
-  TFileDescriptor fd = OpenArchive(st);
+  TFileDescriptor fd;
+  try {
+    fd = OpenArchive(st);
+  } catch (...) {
+    ClearDirectory();
+    throw;
+  }
   if (hasDirectory_ && stamp_ == StampOf(st)) return fd;
   ClearDirectory();
   try {
