@@ -5,6 +5,9 @@
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "cmd_archive.h"
 
 namespace {
 
@@ -41,6 +44,15 @@ int main(int argc, char** argv) {
   if (command == "--help" || command == "-h" || command == "help") {
     std::cout << kUsage;
     return 0;
+  }
+  if (command == "backup" || command == "restore") {
+    std::vector<std::string> args;
+    for (int i = 2; i < argc; ++i) {
+      if (std::strcmp(argv[i], "--raw") != 0) args.emplace_back(argv[i]);
+    }
+    if (args.size() != 2) return Usage(std::string(command) + " takes two arguments");
+    return command == "backup" ? mt::mtdb::RunBackup(args[0], args[1])
+                               : mt::mtdb::RunRestore(args[0], args[1]);
   }
   return Usage("unknown or not yet available command '" + std::string(command) + "'");
 }
