@@ -1,0 +1,1168 @@
+// The lexer and the recursive-descent expression grammar.
+#include "expparser.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <utility>
+
+#include "engine/common/engineerror.h"
+#include "engine/common/gbk.h"
+
+namespace mt {
+namespace {
+
+bool IsGbkTrailByte(unsigned char b) {
+  return b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
+
+bool IsDigit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool IsSymbolStart(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 128 && c <= 254);
+}
+
+bool IsSymbolChar(unsigned char c) {
+  return IsSymbolStart(c) || IsDigit(c) || c == '!' || c == '$' || c == '@';
+}
+
+char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string UpperAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    c = UpperAscii(c);
+  return out;
+}
+
+// Length in bytes of the character at s[i]: 2 for a GBK lead byte with its trail byte.
+std::size_t GbkCharLength(std::string_view s, std::size_t i) {
+  if (IsGbkLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() &&
+      IsGbkTrailByte(static_cast<unsigned char>(s[i + 1])))
+    return 2;
+  return 1;
+}
+
+// The first max bytes of s or fewer, never ending inside a two-byte character.
+std::string CutText(std::string_view s, std::size_t max) {
+  if (s.size() <= max) return std::string(s);
+  std::size_t i = 0;
+  while (i < s.size()) {
+    std::size_t n = GbkCharLength(s, i);
+    if (i + n > max) break;
+    i += n;
+  }
+  return std::string(s.substr(0, i));
+}
+
+// A correlation name reduced to its bare file name: no directory, no extension.
+std::string BareFileName(std::string_view name) {
+  std::size_t start = 0;
+  std::size_t dot = std::string_view::npos;
+  for (std::size_t i = 0; i < name.size(); i += GbkCharLength(name, i)) {
+    if (name[i] == '/' || name[i] == '\\') {
+      start = i + 1;
+      dot = std::string_view::npos;
+    } else if (name[i] == '.') {
+      dot = i;
+    }
+  }
+  std::size_t end = (dot != std::string_view::npos && dot > start) ? dot : name.size();
+  return std::string(name.substr(start, end - start));
+}
+
+// Doubled quote characters of the given kinds turned into one.
+std::string CollapseQuotes(std::string_view s, bool apostrophes, bool doubleQuotes) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    out += s[i];
+    if (i + 1 < s.size() && s[i + 1] == s[i] &&
+        ((apostrophes && s[i] == '\'') || (doubleQuotes && s[i] == '"')))
+      ++i;
+  }
+  return out;
+}
+
+constexpr int32_t kMsPerDay = 86400000;
+
+// Today's day number (1 January of year 1 is day 1) and the milliseconds since midnight,
+// local time.
+struct TLocalNow {
+  int32_t day;
+  int32_t msOfDay;
+};
+
+TLocalNow LocalNow() {
+  using namespace std::chrono;
+  const auto sinceEpoch = duration_cast<milliseconds>(system_clock::now().time_since_epoch());
+  const int64_t ms = sinceEpoch.count();
+  const int64_t secs = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+  const time_t t = static_cast<time_t>(secs);
+  std::tm local{};
+  localtime_r(&t, &local);
+  const year_month_day ymd{year{local.tm_year + 1900},
+                           month{static_cast<unsigned>(local.tm_mon + 1)},
+                           day{static_cast<unsigned>(local.tm_mday)}};
+  const sys_days first{year{1} / January / 1};
+  const int32_t dayNumber = static_cast<int32_t>((sys_days{ymd} - first).count()) + 1;
+  const int32_t msOfDay =
+      ((local.tm_hour * 60 + local.tm_min) * 60 + std::min(local.tm_sec, 59)) * 1000 +
+      static_cast<int32_t>(ms - secs * 1000);
+  return {dayNumber, msOfDay};
+}
+
+struct TNamedOp {
+  std::string_view name;
+  TOperator op;
+};
+
+constexpr TNamedOp kAggregates[] = {
+    {"SUM", TOperator::Sum}, {"RUNSUM", TOperator::RunSum}, {"AVG", TOperator::Avg},
+    {"MIN", TOperator::Min}, {"MAX", TOperator::Max},       {"COUNT", TOperator::Count},
+};
+
+// TRIM and EXTRACT get their final code from the keyword inside the parentheses.
+constexpr TNamedOp kFunctions[] = {
+    {"UPPER", TOperator::Upper},
+    {"LOWER", TOperator::Lower},
+    {"LENGTH", TOperator::Length},
+    {"SUBSTRING", TOperator::Substring},
+    {"REPLACE", TOperator::Replace},
+    {"POS", TOperator::Pos},
+    {"OCCURS", TOperator::Occurs},
+    {"CAST", TOperator::Cast},
+    {"TRIM", TOperator::TrimBoth},
+    {"EXTRACT", TOperator::ExtractYear},
+    {"ABS", TOperator::Abs},
+    {"ROUND", TOperator::Round},
+    {"IF", TOperator::If},
+    {"IFNULL", TOperator::IfNull},
+    {"COALESCE", TOperator::Coalesce},
+    {"TEXTSEARCH", TOperator::TextSearch},
+    {"TEXTOCCURS", TOperator::TextOccurs},
+    {"LASTAUTOINC", TOperator::LastAutoInc},
+    {"IDENT_CURRENT", TOperator::IdentCurrent},
+};
+
+constexpr TNamedOp kTrimModes[] = {
+    {"LEADING", TOperator::TrimLeading},
+    {"TRAILING", TOperator::TrimTrailing},
+    {"BOTH", TOperator::TrimBoth},
+};
+
+constexpr TNamedOp kExtractParts[] = {
+    {"YEAR", TOperator::ExtractYear},           {"MONTH", TOperator::ExtractMonth},
+    {"WEEK", TOperator::ExtractWeek},           {"DAY", TOperator::ExtractDay},
+    {"DAYOFWEEK", TOperator::ExtractDayOfWeek}, {"DAYOFYEAR", TOperator::ExtractDayOfYear},
+    {"HOUR", TOperator::ExtractHour},           {"MINUTE", TOperator::ExtractMinute},
+    {"SECOND", TOperator::ExtractSecond},
+};
+
+// How a type name takes arguments in parentheses.
+enum class TTypeArgs { None, Length, PrecisionScale, Blob };
+
+struct TTypeName {
+  std::string_view name;
+  uint16_t type;
+  uint16_t subtype;
+  int32_t size;
+  TTypeArgs args;
+};
+
+constexpr TTypeName kTypeNames[] = {
+    {"SMALLINT", exptype::kSmallInt, 0, 2, TTypeArgs::None},
+    {"WORD", exptype::kWord, 0, 2, TTypeArgs::None},
+    {"INTEGER", exptype::kInteger, 0, 4, TTypeArgs::None},
+    {"INT", exptype::kInteger, 0, 4, TTypeArgs::None},
+    {"LARGEINT", exptype::kLargeInt, 0, 8, TTypeArgs::None},
+    {"AUTOINC", exptype::kInteger, exptype::kSubAutoInc, 4, TTypeArgs::None},
+    {"DECIMAL", exptype::kBcd, 0, 34, TTypeArgs::PrecisionScale},
+    {"NUMERIC", exptype::kBcd, 0, 34, TTypeArgs::PrecisionScale},
+    {"FLOAT", exptype::kFloat, 0, 8, TTypeArgs::PrecisionScale},
+    {"MONEY", exptype::kFloat, exptype::kSubMoney, 8, TTypeArgs::None},
+    {"CHARACTER", exptype::kString, 0, 0, TTypeArgs::Length},
+    {"CHAR", exptype::kString, 0, 0, TTypeArgs::Length},
+    {"VARCHAR", exptype::kString, 0, 0, TTypeArgs::Length},
+    {"BYTES", exptype::kBytes, 0, 0, TTypeArgs::Length},
+    {"VARBYTES", exptype::kBytes, 0, 0, TTypeArgs::Length},
+    {"BINARY", exptype::kBytes, 0, 0, TTypeArgs::Length},
+    {"VARBINARY", exptype::kBytes, 0, 0, TTypeArgs::Length},
+    {"DATE", exptype::kDate, 0, 4, TTypeArgs::None},
+    {"TIME", exptype::kTime, 0, 4, TTypeArgs::None},
+    {"TIMESTAMP", exptype::kTimestamp, 0, 8, TTypeArgs::None},
+    {"BOOLEAN", exptype::kBoolean, 0, 2, TTypeArgs::None},
+    {"BOOL", exptype::kBoolean, 0, 2, TTypeArgs::None},
+    {"BIT", exptype::kBoolean, 0, 2, TTypeArgs::None},
+    {"BLOB", exptype::kBlob, exptype::kSubBinary, 0, TTypeArgs::Blob},
+    {"LONGVARBINARY", exptype::kBlob, exptype::kSubBinary, 0, TTypeArgs::None},
+    {"LONGVARCHAR", exptype::kBlob, exptype::kSubMemo, 0, TTypeArgs::None},
+    {"MEMO", exptype::kBlob, exptype::kSubMemo, 0, TTypeArgs::None},
+    {"GRAPHIC", exptype::kBlob, exptype::kSubGraphic, 0, TTypeArgs::None},
+};
+
+// The BLOB subtype for the blob type number written as the second BLOB argument.
+uint16_t BlobSubtype(int32_t blobType) {
+  switch (blobType) {
+    case 1:
+      return exptype::kSubBinary;
+    case 2:
+      return exptype::kSubMemo;
+    case 3:
+      return exptype::kSubFormattedMemo;
+    case 5:
+      return exptype::kSubGraphic;
+    case 7:
+      return exptype::kSubTypedBinary;
+  }
+  return 0;
+}
+
+// The value of an argument that is an INTEGER constant.
+bool IntegerConstant(const TExpToken& n, int32_t& v) {
+  if (n.kind != TNodeKind::Constant || n.isNull || n.isParameter || n.type != exptype::kInteger)
+    return false;
+  v = n.Int32Value();
+  return true;
+}
+
+}  // namespace
+
+// ---- Nesting guard
+
+class TExpressionParser::TNestingGuard {
+ public:
+  explicit TNestingGuard(TExpressionParser& parser) : parser_(parser) {
+    if (parser_.nesting_ >= kMaxNesting) parser_.RaiseIn("Expression is nested too deeply");
+    ++parser_.nesting_;
+  }
+  ~TNestingGuard() { --parser_.nesting_; }
+  TNestingGuard(const TNestingGuard&) = delete;
+  TNestingGuard& operator=(const TNestingGuard&) = delete;
+
+ private:
+  TExpressionParser& parser_;
+};
+
+// ---- Settings
+
+TExpressionParser::TExpressionParser(TExpressionOwner* owner)
+    : owner_(owner), errorCode_(err::kSqlError), contextName_(parsecontext::kSqlStatement) {}
+
+TExpressionParser::~TExpressionParser() = default;
+
+void TExpressionParser::SetTableName(std::string_view name) {
+  tableName_ = CutText(name, kMaxShortString);
+}
+
+void TExpressionParser::SetIndexName(std::string_view name) {
+  indexName_ = CutText(name, kMaxShortString);
+}
+
+void TExpressionParser::SetContextName(std::string_view name) {
+  contextName_ = CutText(name, kMaxShortString);
+}
+
+void TExpressionParser::SetFilterOwner(std::string_view tableName) {
+  SetErrorCode(err::kFilterError);
+  SetTableName(tableName);
+  SetContextName(parsecontext::kFilter);
+}
+
+// ---- Raising
+
+void TExpressionParser::Raise(std::string_view message) const {
+  RaiseEngineError(errorCode_, {.table = tableName_,
+                                .field = indexName_,
+                                .index = indexName_,
+                                .extra = CutText(message, kMaxShortString)});
+}
+
+void TExpressionParser::RaiseIn(std::string_view message) const {
+  std::string text(message);
+  text += " in ";
+  text += contextName_;
+  Raise(text);
+}
+
+void TExpressionParser::RaiseExpected(std::string_view prefix) const {
+  std::string text(prefix);
+  text += TokenText();
+  text += '\'';
+  RaiseIn(text);
+}
+
+namespace {
+std::string FoundIn(std::string_view what, std::string_view name, std::string_view context) {
+  std::string text("Unknown or unexpected ");
+  text += what;
+  text += " '";
+  text += name;
+  text += "' found in ";
+  text += context;
+  return text;
+}
+}  // namespace
+
+void TExpressionParser::RaiseUnterminated(std::string_view what, std::size_t from) const {
+  std::string text(what);
+  text += source_.substr(std::min(from, source_.size()));
+  text += '\'';
+  RaiseIn(text);
+}
+
+// ---- Lexer
+
+void TExpressionParser::SetText(std::string_view text) {
+  const std::size_t zero = text.find('\0');
+  source_.assign(text.substr(0, zero));
+  position_ = 0;
+  tokenStart_ = 0;
+  tokenEnd_ = 0;
+  previousEnd_ = 0;
+  mark_ = 0;
+  tokenClass_ = tokclass::kEnd;
+  nesting_ = 0;
+}
+
+std::size_t TExpressionParser::CharLength(std::size_t i) const {
+  return i < source_.size() ? GbkCharLength(source_, i) : 1;
+}
+
+void TExpressionParser::SkipBlanksAndComments() {
+  while (true) {
+    while (UAt(position_) >= 1 && UAt(position_) <= 32)
+      ++position_;
+    if (At(position_) == '/' && At(position_ + 1) == '*') {
+      const std::size_t close = source_.find("*/", position_ + 2);
+      if (close == std::string::npos) {
+        position_ = source_.size();
+        RaiseIn("Missing ending comment slash and asterisk");
+      }
+      position_ = close + 2;
+      continue;
+    }
+    return;
+  }
+}
+
+int TExpressionParser::NextToken() {
+  previousEnd_ = tokenEnd_;
+  SkipBlanksAndComments();
+  std::size_t p = position_;
+  tokenStart_ = p;
+  const unsigned char c = UAt(p);
+  int cls;
+  if (c == 0) {
+    tokenEnd_ = p;
+    tokenClass_ = tokclass::kEnd;
+    return tokenClass_;
+  }
+  if (IsSymbolStart(c)) {
+    while (IsSymbolChar(UAt(p)))
+      p += CharLength(p);
+    cls = tokclass::kSymbol;
+  } else if (c == '[') {
+    ++p;
+    while (At(p) != '\0' && At(p) != ']')
+      p += CharLength(p);
+    if (At(p) == '\0') RaiseUnterminated("Missing right bracket after '", tokenStart_ + 1);
+    ++p;
+    cls = tokclass::kBracketed;
+  } else if (c == '\'' || c == '"') {
+    const char quote = static_cast<char>(c);
+    ++p;
+    while (true) {
+      if (At(p) == '\0')
+        RaiseUnterminated(
+            quote == '\'' ? "Missing single quote after '" : "Missing double quote after '",
+            tokenStart_ + 1);
+      if (At(p) == quote) {
+        if (At(p + 1) == quote) {
+          p += 2;
+          continue;
+        }
+        break;
+      }
+      p += CharLength(p);
+    }
+    ++p;
+    cls = quote == '\'' ? tokclass::kSingleQuoted : tokclass::kDoubleQuoted;
+  } else if (c == '#') {
+    ++p;
+    while (IsDigit(UAt(p)))
+      ++p;
+    cls = tokclass::kCharCode;
+  } else if (IsDigit(c) || (c == '.' && IsDigit(UAt(p + 1)))) {
+    cls = c == '.' ? tokclass::kDecimal : tokclass::kInteger;
+    ++p;
+    while (true) {
+      const unsigned char d = UAt(p);
+      if (IsDigit(d)) {
+        ++p;
+      } else if (d == '.' || d == 'E' || d == 'e') {
+        cls = tokclass::kDecimal;
+        ++p;
+      } else if ((d == '+' || d == '-') && (At(p - 1) == 'E' || At(p - 1) == 'e')) {
+        cls = tokclass::kDecimal;
+        ++p;
+      } else {
+        break;
+      }
+    }
+  } else {
+    ++p;
+    cls = c;
+  }
+  tokenEnd_ = p;
+  position_ = p;
+  tokenClass_ = cls;
+  return cls;
+}
+
+std::string TExpressionParser::TokenText() const {
+  if (tokenClass_ == tokclass::kEnd) return {};
+  const std::string_view raw =
+      std::string_view(source_).substr(tokenStart_, tokenEnd_ - tokenStart_);
+  switch (tokenClass_) {
+    case tokclass::kBracketed:
+      return CollapseQuotes(raw.substr(1, raw.size() - 2), true, true);
+    case tokclass::kSingleQuoted:
+      return CollapseQuotes(raw.substr(1, raw.size() - 2), true, false);
+    case tokclass::kDoubleQuoted:
+      return CollapseQuotes(raw.substr(1, raw.size() - 2), false, true);
+    default:
+      return CollapseQuotes(raw, true, true);
+  }
+}
+
+bool TExpressionParser::IsKeyword(std::string_view word) const {
+  if (tokenClass_ != tokclass::kSymbol || tokenEnd_ - tokenStart_ != word.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    if (UpperAscii(source_[tokenStart_ + i]) != UpperAscii(word[i])) return false;
+  return true;
+}
+
+std::string TExpressionParser::TextSinceMark() const {
+  std::string out;
+  for (std::size_t i = mark_; i < previousEnd_ && i < source_.size(); ++i)
+    if (source_[i] != '\r' && source_[i] != '\n') out += source_[i];
+  return out;
+}
+
+// ---- Node building
+
+TExpTokenPtr TExpressionParser::NewNode(TNodeKind kind, TOperator op, std::string_view text) const {
+  TExpTokenPtr n = NewExpToken();
+  n->kind = kind;
+  n->op = op;
+  n->text.assign(text);
+  return n;
+}
+
+void TExpressionParser::Adopt(TExpToken& parent, TExpTokenPtr& slot, TExpTokenPtr child) const {
+  if (child->height >= kMaxTreeHeight) RaiseIn("Expression is nested too deeply");
+  parent.height = std::max(parent.height, child->height + 1);
+  slot = std::move(child);
+}
+
+void TExpressionParser::AddArgument(TExpToken& parent, TExpTokenPtr child) const {
+  parent.arguments.emplace_back();
+  Adopt(parent, parent.arguments.back(), std::move(child));
+}
+
+TExpTokenPtr TExpressionParser::Binary(TOperator op, std::string_view text, TExpTokenPtr l,
+                                       TExpTokenPtr r) const {
+  TExpTokenPtr n = NewNode(TNodeKind::Binary, op, text);
+  Adopt(*n, n->left, std::move(l));
+  Adopt(*n, n->right, std::move(r));
+  return n;
+}
+
+TExpTokenPtr TExpressionParser::Unary(TOperator op, std::string_view text,
+                                      TExpTokenPtr operand) const {
+  TExpTokenPtr n = NewNode(TNodeKind::Unary, op, text);
+  Adopt(*n, n->left, std::move(operand));
+  return n;
+}
+
+// ---- Grammar
+
+TExpTokenPtr TExpressionParser::ParseExpression(TPermissions permissions) {
+  return ParseOr(permissions);
+}
+
+TExpTokenPtr TExpressionParser::ParseWholeExpression(TPermissions permissions) {
+  TExpTokenPtr tree = ParseExpression(permissions);
+  if (!AtEnd()) Raise(FoundIn("symbol", TokenText(), contextName_));
+  return tree;
+}
+
+TExpTokenPtr TExpressionParser::ParseOr(TPermissions p) {
+  TExpTokenPtr left = ParseAnd(p);
+  while (IsKeyword("OR")) {
+    NextToken();
+    TExpTokenPtr right = ParseAnd(p);
+    left = Binary(TOperator::Or, "OR", std::move(left), std::move(right));
+  }
+  return left;
+}
+
+TExpTokenPtr TExpressionParser::ParseAnd(TPermissions p) {
+  TExpTokenPtr left = ParseNot(p);
+  while (IsKeyword("AND")) {
+    NextToken();
+    TExpTokenPtr right = ParseNot(p);
+    left = Binary(TOperator::And, "AND", std::move(left), std::move(right));
+  }
+  return left;
+}
+
+TExpTokenPtr TExpressionParser::ParseNot(TPermissions p) {
+  if (!IsKeyword("NOT")) return ParsePredicate(p);
+  NextToken();
+  return Unary(TOperator::Not, "NOT", ParsePredicate(p));
+}
+
+TExpTokenPtr TExpressionParser::ParsePredicate(TPermissions p) {
+  TExpTokenPtr left = ParseAdditive(p);
+
+  auto comparison = [&](TOperator op) {
+    TExpTokenPtr right = ParseAdditive(p);
+    return Binary(op, OperatorName(op), std::move(left), std::move(right));
+  };
+  auto requirePredicates = [&] {
+    if (!(p & perm::kPredicates))
+      RaiseIn("Extended predicate operators (LIKE, BETWEEN, IN, IS NULL) are not allowed");
+  };
+  auto like = [&](TOperator op) {
+    requirePredicates();
+    NextToken();
+    TExpTokenPtr pattern = ParseAdditive(p);
+    TExpTokenPtr n = NewNode(TNodeKind::Predicate, op, OperatorName(op));
+    AddArgument(*n, std::move(left));
+    AddArgument(*n, std::move(pattern));
+    return n;
+  };
+  auto between = [&](TOperator op) {
+    requirePredicates();
+    NextToken();
+    TExpTokenPtr low = ParseAdditive(p);
+    if (!IsKeyword("AND"))
+      RaiseExpected(op == TOperator::Between
+                        ? "Expected AND operator in BETWEEN operator, instead found '"
+                        : "Expected AND operator in NOT BETWEEN operator, instead found '");
+    NextToken();
+    TExpTokenPtr high = ParseAdditive(p);
+    TExpTokenPtr n = NewNode(TNodeKind::Predicate, op, OperatorName(op));
+    AddArgument(*n, std::move(left));
+    AddArgument(*n, std::move(low));
+    AddArgument(*n, std::move(high));
+    return n;
+  };
+  auto nullComparison = [&](TOperator op) {
+    TExpTokenPtr null = NewNode(TNodeKind::Constant, TOperator::None, "NULL");
+    null->SetNull();
+    return Binary(op, OperatorName(op), std::move(left), std::move(null));
+  };
+
+  switch (tokenClass_) {
+    case '=':
+      NextToken();
+      return comparison(TOperator::Equal);
+    case '<':
+      NextToken();
+      if (IsClass('>')) {
+        NextToken();
+        return comparison(TOperator::NotEqual);
+      }
+      if (IsClass('=')) {
+        NextToken();
+        return comparison(TOperator::LessEqual);
+      }
+      return comparison(TOperator::Less);
+    case '>':
+      NextToken();
+      if (IsClass('=')) {
+        NextToken();
+        return comparison(TOperator::GreaterEqual);
+      }
+      return comparison(TOperator::Greater);
+    default:
+      break;
+  }
+
+  if (IsKeyword("NOT")) {
+    NextToken();
+    if (IsKeyword("BETWEEN")) return between(TOperator::NotBetween);
+    if (IsKeyword("LIKE")) return like(TOperator::NotLike);
+    if (IsKeyword("IN")) {
+      requirePredicates();
+      return ParseInList(std::move(left), true, p);
+    }
+    Raise(FoundIn("symbol", TokenText(), contextName_));
+  }
+  if (IsKeyword("LIKE")) return like(TOperator::Like);
+  if (IsKeyword("BETWEEN")) return between(TOperator::Between);
+  if (IsKeyword("IN")) {
+    requirePredicates();
+    return ParseInList(std::move(left), false, p);
+  }
+  if (IsKeyword("IS")) {
+    requirePredicates();
+    NextToken();
+    if (IsKeyword("NULL")) {
+      NextToken();
+      return nullComparison(TOperator::Equal);
+    }
+    if (IsKeyword("NOT")) {
+      NextToken();
+      if (IsKeyword("NULL")) {
+        NextToken();
+        return nullComparison(TOperator::NotEqual);
+      }
+    }
+    Raise(FoundIn("symbol", TokenText(), contextName_));
+  }
+  return left;
+}
+
+TExpTokenPtr TExpressionParser::ParseInList(TExpTokenPtr tested, bool negated, TPermissions p) {
+  const std::string name = negated ? "NOT IN" : "IN";
+  NextToken();
+  if (!IsClass('('))
+    RaiseExpected("Expected left parentheses for " + name + " operator, instead found '");
+  NextToken();
+
+  if (IsKeyword("SELECT")) {
+    if (!(p & perm::kSubSelects)) RaiseIn("Sub-select queries are not allowed");
+    TExpTokenPtr sub = NewNode(TNodeKind::SubSelect, TOperator::None, "SELECT");
+    {
+      TNestingGuard guard(*this);
+      if (!owner_ || !owner_->ParseSubSelect(*this, *sub))
+        RaiseIn("Sub-select queries are not allowed");
+    }
+    if (!IsClass(')'))
+      RaiseExpected("Expected right parentheses for " + name + " operator, instead found '");
+    NextToken();
+    const TOperator op = negated ? TOperator::NotInSelect : TOperator::InSelect;
+    TExpTokenPtr n = NewNode(TNodeKind::Predicate, op, name);
+    AddArgument(*n, std::move(tested));
+    AddArgument(*n, std::move(sub));
+    return n;
+  }
+
+  if (IsClass(')'))
+    RaiseIn("You must provide at least one value as an operand of the " + name + " operator ");
+  const TOperator op = negated ? TOperator::NotInList : TOperator::InList;
+  TExpTokenPtr n = NewNode(TNodeKind::Predicate, op, name);
+  AddArgument(*n, std::move(tested));
+  while (true) {
+    AddArgument(*n, ParseAdditive(p));
+    if (!IsClass(',')) break;
+    NextToken();
+  }
+  if (!IsClass(')'))
+    RaiseExpected("Expected right parentheses after " + name + " operator, instead found '");
+  NextToken();
+  return n;
+}
+
+TExpTokenPtr TExpressionParser::ParseAdditive(TPermissions p) {
+  TExpTokenPtr left = ParseMultiplicative(p);
+  while (true) {
+    TOperator op;
+    std::string_view text;
+    if (IsClass('+')) {
+      op = TOperator::Add;
+      text = "+";
+    } else if (IsClass('-')) {
+      op = TOperator::Subtract;
+      text = "-";
+    } else if (IsClass('|')) {
+      NextToken();
+      if (!IsClass('|'))
+        RaiseExpected(
+            "Second concatenation symbol '|' expected after first concatentation symbol, "
+            "instead found '");
+      op = TOperator::Add;
+      text = "||";
+    } else {
+      return left;
+    }
+    NextToken();
+    TExpTokenPtr right = ParseMultiplicative(p);
+    left = Binary(op, text, std::move(left), std::move(right));
+  }
+}
+
+TExpTokenPtr TExpressionParser::ParseMultiplicative(TPermissions p) {
+  TExpTokenPtr left = ParseUnary(p);
+  while (IsClass('*') || IsClass('/')) {
+    const TOperator op = IsClass('*') ? TOperator::Multiply : TOperator::Divide;
+    NextToken();
+    TExpTokenPtr right = ParseUnary(p);
+    left = Binary(op, OperatorName(op), std::move(left), std::move(right));
+  }
+  return left;
+}
+
+TExpTokenPtr TExpressionParser::ParseUnary(TPermissions p) {
+  if (IsClass('-') || IsClass('+')) {
+    const TOperator op = IsClass('-') ? TOperator::Negate : TOperator::Plus;
+    NextToken();
+    return Unary(op, OperatorName(op), ParsePrimary(p));
+  }
+  return ParsePrimary(p);
+}
+
+TExpTokenPtr TExpressionParser::ParsePrimary(TPermissions p) {
+  TNestingGuard guard(*this);
+  switch (tokenClass_) {
+    case tokclass::kSymbol:
+      return ParseSymbolPrimary(p);
+    case tokclass::kBracketed: {
+      std::string name = TokenText();
+      NextToken();
+      return ParseColumn(std::move(name), p);
+    }
+    case tokclass::kSingleQuoted:
+    case tokclass::kDoubleQuoted: {
+      std::string text = TokenText();
+      NextToken();
+      if (IsClass('.')) return ParseColumn(std::move(text), p);
+      TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, text);
+      // An empty literal, in either quote style, is NULL.
+      if (text.empty()) {
+        n->SetNull();
+      } else {
+        n->SetString(text);
+      }
+      return n;
+    }
+    case tokclass::kCharCode:
+      return ParseCharCode();
+    case tokclass::kInteger:
+    case tokclass::kDecimal:
+      return ParseNumber();
+    case '(': {
+      NextToken();
+      TExpTokenPtr inner = ParseExpression(p);
+      if (!IsClass(')')) RaiseExpected("Right parentheses expected, instead found '");
+      NextToken();
+      return inner;
+    }
+    case '*': {
+      if (!(p & perm::kAllColumns)) RaiseIn("* (all columns) symbol is not allowed");
+      NextToken();
+      TExpTokenPtr n = NewNode(TNodeKind::Column, TOperator::None, "*");
+      n->columnName = "*";
+      return n;
+    }
+    case '?': {
+      if (!(p & perm::kParameters)) RaiseIn("Parameters are not allowed");
+      NextToken();
+      TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, "?");
+      n->isParameter = true;
+      if (owner_) owner_->AddParameter(*n);
+      return n;
+    }
+    default:
+      Raise(FoundIn("symbol", TokenText(), contextName_));
+  }
+}
+
+TExpTokenPtr TExpressionParser::ParseSymbolPrimary(TPermissions p) {
+  for (const auto& a : kAggregates)
+    if (IsKeyword(a.name)) return ParseAggregate(a.op, a.name, p);
+  for (const auto& f : kFunctions)
+    if (IsKeyword(f.name)) return ParseFunction(f.op, f.name, p);
+  if (IsKeyword("TRUE") || IsKeyword("FALSE")) {
+    const bool value = IsKeyword("TRUE");
+    NextToken();
+    TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, value ? "TRUE" : "FALSE");
+    n->SetBoolean(value);
+    return n;
+  }
+  if (IsKeyword("NULL")) {
+    NextToken();
+    TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, "NULL");
+    n->SetNull();
+    return n;
+  }
+  for (std::string_view name : {"CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP"})
+    if (IsKeyword(name)) return ParseCurrent(name);
+
+  std::string name = TokenText();
+  NextToken();
+  if (IsClass('(')) Raise(FoundIn("function", name, contextName_));
+  return ParseColumn(std::move(name), p);
+}
+
+TExpTokenPtr TExpressionParser::ParseColumn(std::string name, TPermissions p) {
+  std::string correlation;
+  if (IsClass('.')) {
+    NextToken();
+    correlation = BareFileName(name);
+    if (IsClass('*')) {
+      if (!(p & perm::kAllColumns)) RaiseIn("* (all columns) symbol is not allowed");
+      name = "*";
+    } else if (IsNameOrString()) {
+      name = TokenText();
+    } else {
+      Raise(FoundIn("symbol", TokenText(), contextName_));
+    }
+    NextToken();
+  }
+  TExpTokenPtr n = NewNode(TNodeKind::Column, TOperator::None, name);
+  n->columnName = CutText(name, kMaxShortString);
+  n->correlationName = CutText(correlation, kMaxShortString);
+  return n;
+}
+
+TExpTokenPtr TExpressionParser::ParseAggregate(TOperator op, std::string_view name,
+                                               TPermissions p) {
+  if (!(p & perm::kAggregates)) RaiseIn("Aggregate functions are not allowed");
+  NextToken();
+  std::string named(name);
+  if (!IsClass('('))
+    RaiseExpected("Left parentheses expected after aggregate function '" + named +
+                  "', instead found '");
+  NextToken();
+  TExpTokenPtr n = NewNode(TNodeKind::Function, op, name);
+  if (op == TOperator::Count && IsClass('*')) {
+    // COUNT(*) counts rows wherever aggregates are allowed, whatever the caller says of `*`.
+    NextToken();
+    TExpTokenPtr star = NewNode(TNodeKind::Column, TOperator::None, "*");
+    star->columnName = "*";
+    AddArgument(*n, std::move(star));
+  } else {
+    AddArgument(*n, ParseAdditive(p));
+  }
+  if (!IsClass(')'))
+    RaiseExpected("Right parentheses expected after aggregate " + named +
+                  " function argument, instead found '");
+  NextToken();
+  return n;
+}
+
+void TExpressionParser::ExpectLeftParen(std::string_view name) {
+  if (!IsClass('('))
+    RaiseExpected("Left parentheses expected after " + std::string(name) +
+                  " keyword, instead found '");
+  NextToken();
+}
+
+void TExpressionParser::ExpectRightParen(std::string_view message) {
+  if (!IsClass(')')) RaiseExpected(message);
+  NextToken();
+}
+
+void TExpressionParser::ExpectKeyword(std::string_view word, std::string_view message) {
+  if (!IsKeyword(word)) RaiseExpected(message);
+  NextToken();
+}
+
+bool TExpressionParser::TakeThenOrComma(std::string_view word) {
+  if (!IsKeyword(word) && !IsClass(',')) return false;
+  NextToken();
+  return true;
+}
+
+TExpTokenPtr TExpressionParser::ParseFunction(TOperator op, std::string_view name, TPermissions p) {
+  const std::string fn(name);
+  NextToken();
+  ExpectLeftParen(name);
+  TExpTokenPtr n = NewNode(TNodeKind::Function, op, name);
+  const std::string argument =
+      "Right parentheses expected after " + fn + " function argument, instead found '";
+  const std::string arguments =
+      "Right parentheses expected after " + fn + " function arguments, instead found '";
+
+  switch (op) {
+    case TOperator::Upper:
+    case TOperator::Lower:
+    case TOperator::Length:
+    case TOperator::Abs:
+      AddArgument(*n, ParseAdditive(p));
+      ExpectRightParen(argument);
+      break;
+    case TOperator::Substring:
+      AddArgument(*n, ParseAdditive(p));
+      ExpectKeyword("FROM",
+                    "FROM keyword expected after first SUBSTRING function argument, instead "
+                    "found '");
+      AddArgument(*n, ParseAdditive(p));
+      if (IsKeyword("FOR")) {
+        NextToken();
+        AddArgument(*n, ParseAdditive(p));
+      }
+      ExpectRightParen(arguments);
+      break;
+    case TOperator::Replace:
+      AddArgument(*n, ParseAdditive(p));
+      ExpectKeyword("WITH",
+                    "WITH keyword expected after first REPLACE function argument, instead found '");
+      AddArgument(*n, ParseAdditive(p));
+      ExpectKeyword("IN",
+                    "IN keyword expected after second REPLACE function argument, instead found '");
+      AddArgument(*n, ParseAdditive(p));
+      ExpectRightParen(arguments);
+      break;
+    case TOperator::Pos:
+    case TOperator::Occurs:
+      AddArgument(*n, ParseAdditive(p));
+      ExpectKeyword(
+          "IN", "IN keyword expected after first " + fn + " function argument, instead found '");
+      AddArgument(*n, ParseAdditive(p));
+      ExpectRightParen(arguments);
+      break;
+    case TOperator::Cast:
+      AddArgument(*n, ParseAdditive(p));
+      ExpectKeyword("AS",
+                    "AS keyword expected after first CAST function argument, instead found '");
+      ParseDataType(*n, p, false);
+      ExpectRightParen(arguments);
+      break;
+    case TOperator::TrimBoth: {
+      bool found = false;
+      for (const auto& m : kTrimModes) {
+        if (IsKeyword(m.name)) {
+          n->op = m.op;
+          found = true;
+          break;
+        }
+      }
+      if (!found)
+        RaiseExpected(
+            "LEADING, TRAILING, or BOTH keyword expected after TRIM keyword, instead found '");
+      NextToken();
+      AddArgument(*n, ParsePrimary(p));
+      ExpectKeyword("FROM",
+                    "FROM keyword expected after second TRIM function argument, instead found '");
+      AddArgument(*n, ParseAdditive(p));
+      ExpectRightParen(arguments);
+      break;
+    }
+    case TOperator::ExtractYear: {
+      bool found = false;
+      for (const auto& part : kExtractParts) {
+        if (IsKeyword(part.name)) {
+          n->op = part.op;
+          found = true;
+          break;
+        }
+      }
+      if (!found)
+        RaiseExpected(
+            "YEAR, MONTH, WEEK, DAY, DAYOFWEEK, DAYOFYEAR, HOUR, MINUTE, or SECOND keyword "
+            "expected after EXTRACT keyword, instead found '");
+      NextToken();
+      ExpectKeyword(
+          "FROM", "FROM keyword expected after second EXTRACT function argument, instead found '");
+      AddArgument(*n, ParseAdditive(p));
+      ExpectRightParen(arguments);
+      break;
+    }
+    case TOperator::Round:
+      AddArgument(*n, ParseAdditive(p));
+      if (IsKeyword("TO")) {
+        NextToken();
+        AddArgument(*n, ParsePrimary(p));
+      }
+      ExpectRightParen(arguments);
+      break;
+    case TOperator::If:
+    case TOperator::IfNull:
+      AddArgument(*n, ParseExpression(op == TOperator::If ? (p | perm::kPredicates) : p));
+      if (!TakeThenOrComma("THEN"))
+        RaiseExpected("THEN keyword or comma expected after first " + fn +
+                      " function argument, instead found '");
+      AddArgument(*n, ParseAdditive(p));
+      if (!TakeThenOrComma("ELSE"))
+        RaiseExpected("ELSE keyword or comma expected after second " + fn +
+                      " function argument, instead found '");
+      AddArgument(*n, ParseAdditive(p));
+      ExpectRightParen(arguments);
+      break;
+    case TOperator::Coalesce:
+      if (IsClass(')'))
+        RaiseIn("You must provide at least one value as an argument of the COALESCE operator ");
+      while (true) {
+        AddArgument(*n, ParseAdditive(p));
+        if (!IsClass(',')) break;
+        NextToken();
+      }
+      ExpectRightParen(
+          "Expected right parentheses after COALESCE expression arguments, instead found '");
+      break;
+    case TOperator::TextSearch:
+    case TOperator::TextOccurs:
+      AddArgument(*n, ParseAdditive(p));
+      ExpectKeyword(
+          "IN", "IN keyword expected after first " + fn + " function argument, instead found '");
+      AddArgument(*n, ParsePrimary(p));
+      ExpectRightParen(argument);
+      break;
+    case TOperator::LastAutoInc:
+    case TOperator::IdentCurrent:
+      AddArgument(*n, ParsePrimary(p));
+      ExpectRightParen(argument);
+      break;
+    default:
+      break;
+  }
+  return n;
+}
+
+TExpTokenPtr TExpressionParser::ParseCurrent(std::string_view name) {
+  NextToken();
+  if (IsClass('(')) {
+    NextToken();
+    if (!IsClass(')'))
+      RaiseExpected("Right parentheses expected after first " + std::string(name) +
+                    " function parentheses, instead found '");
+    NextToken();
+  }
+  const TLocalNow now = LocalNow();
+  TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, name);
+  if (name == "CURRENT_DATE") {
+    n->SetDate(now.day);
+  } else if (name == "CURRENT_TIME") {
+    n->SetTime(now.msOfDay);
+  } else {
+    n->SetTimestamp(static_cast<double>(now.day) * kMsPerDay + now.msOfDay);
+  }
+  return n;
+}
+
+TExpTokenPtr TExpressionParser::ParseCharCode() {
+  const std::string text = TokenText();
+  const std::string_view digits = std::string_view(text).substr(1);
+  unsigned code = 0;
+  bool valid = !digits.empty();
+  for (char d : digits) {
+    code = code * 10 + static_cast<unsigned>(d - '0');
+    if (code > 255) {
+      valid = false;
+      break;
+    }
+  }
+  if (!valid) RaiseIn("Character constants (#) must be within the range of 0 to 255");
+  NextToken();
+  TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, text);
+  n->SetString(std::string(1, static_cast<char>(code)));
+  return n;
+}
+
+TExpTokenPtr TExpressionParser::ParseNumber() {
+  const std::string text = TokenText();
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, text);
+  if (tokenClass_ == tokclass::kInteger) {
+    uint64_t v = 0;
+    auto r = std::from_chars(first, last, v);
+    if (r.ec == std::errc() && r.ptr == last) {
+      if (v <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+        n->SetInteger(static_cast<int32_t>(v));
+      } else if (v <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+        n->SetLargeInt(static_cast<int64_t>(v));
+      } else {
+        n->SetFloat(static_cast<double>(v));
+      }
+      NextToken();
+      return n;
+    }
+  }
+  // Decimal numbers, and integers beyond 64 bits, are read as FLOAT with `.` as the decimal
+  // separator whatever the process locale says.
+  double d = 0;
+  auto r = std::from_chars(first, last, d, std::chars_format::general);
+  if (r.ec != std::errc() || r.ptr != last)
+    RaiseIn("Constant '" + text + "' is not a valid number ");
+  n->SetFloat(d);
+  NextToken();
+  return n;
+}
+
+// ---- Data types
+
+TExpTokenPtr TExpressionParser::ParseTypeArgument(TPermissions p) {
+  return ParseAdditive(p);
+}
+
+bool TExpressionParser::ParseDataType(TExpToken& node, TPermissions p, bool optional) {
+  const TTypeName* found = nullptr;
+  for (const auto& t : kTypeNames) {
+    if (IsKeyword(t.name)) {
+      found = &t;
+      break;
+    }
+  }
+  if (!found) {
+    if (optional) return false;
+    RaiseExpected("SQL data type keyword expected, instead found '");
+  }
+  const std::string name = UpperAscii(TokenText());
+  NextToken();
+  node.type = found->type;
+  node.subtype = found->subtype;
+  node.size = found->size;
+  node.scale = 0;
+
+  int32_t v = 0;
+  switch (found->args) {
+    case TTypeArgs::None:
+      break;
+    case TTypeArgs::Length: {
+      if (!IsClass('('))
+        RaiseExpected("Left parentheses expected after " + name + " data type, instead found '");
+      NextToken();
+      TExpTokenPtr length = ParseTypeArgument(p);
+      if (IntegerConstant(*length, v)) node.size = v;
+      AddArgument(node, std::move(length));
+      if (!IsClass(')'))
+        RaiseExpected("Right parentheses expected after " + name +
+                      " data type arguments, instead found '");
+      NextToken();
+      break;
+    }
+    case TTypeArgs::PrecisionScale:
+    case TTypeArgs::Blob: {
+      if (!IsClass('(')) break;
+      NextToken();
+      AddArgument(node, ParseTypeArgument(p));
+      const bool blob = found->args == TTypeArgs::Blob;
+      if (IsClass(',')) {
+        NextToken();
+        TExpTokenPtr second = ParseTypeArgument(p);
+        if (IntegerConstant(*second, v)) {
+          if (blob) {
+            if (uint16_t sub = BlobSubtype(v)) node.subtype = sub;
+          } else {
+            node.scale = v;
+          }
+        }
+        AddArgument(node, std::move(second));
+      } else if (blob || !IsClass(')')) {
+        RaiseExpected("Comma expected after first " + name + " argument, instead found '");
+      }
+      if (!IsClass(')'))
+        RaiseExpected("Right parentheses expected after " + name +
+                      " data type arguments, instead found '");
+      NextToken();
+      break;
+    }
+  }
+  return true;
+}
+
+}  // namespace mt

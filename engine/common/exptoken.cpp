@@ -1,0 +1,462 @@
+// Expression tree nodes, their value buffer, the node pool and the compact tree text.
+#include "exptoken.h"
+
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <utility>
+
+namespace mt {
+
+static_assert(std::endian::native == std::endian::little,
+              "node values are stored in the engine's little-endian field encoding");
+
+std::string_view OperatorName(TOperator op) {
+  switch (op) {
+    case TOperator::None:
+      return {};
+    case TOperator::Equal:
+      return "=";
+    case TOperator::NotEqual:
+      return "<>";
+    case TOperator::Greater:
+      return ">";
+    case TOperator::Less:
+      return "<";
+    case TOperator::GreaterEqual:
+      return ">=";
+    case TOperator::LessEqual:
+      return "<=";
+    case TOperator::Not:
+      return "NOT";
+    case TOperator::And:
+      return "AND";
+    case TOperator::Or:
+      return "OR";
+    case TOperator::Negate:
+      return "-";
+    case TOperator::Plus:
+      return "+";
+    case TOperator::Add:
+      return "+";
+    case TOperator::Subtract:
+      return "-";
+    case TOperator::Multiply:
+      return "*";
+    case TOperator::Divide:
+      return "/";
+    case TOperator::Sum:
+      return "SUM";
+    case TOperator::RunSum:
+      return "RUNSUM";
+    case TOperator::Count:
+      return "COUNT";
+    case TOperator::Min:
+      return "MIN";
+    case TOperator::Max:
+      return "MAX";
+    case TOperator::Avg:
+      return "AVG";
+    case TOperator::Like:
+      return "LIKE";
+    case TOperator::InList:
+      return "IN";
+    case TOperator::InSelect:
+      return "IN";
+    case TOperator::Upper:
+      return "UPPER";
+    case TOperator::Lower:
+      return "LOWER";
+    case TOperator::Between:
+      return "BETWEEN";
+    case TOperator::NotBetween:
+      return "NOT BETWEEN";
+    case TOperator::NotLike:
+      return "NOT LIKE";
+    case TOperator::NotInList:
+      return "NOT IN";
+    case TOperator::NotInSelect:
+      return "NOT IN";
+    case TOperator::Substring:
+      return "SUBSTRING";
+    case TOperator::Replace:
+      return "REPLACE";
+    case TOperator::Pos:
+      return "POS";
+    case TOperator::Occurs:
+      return "OCCURS";
+    case TOperator::TrimLeading:
+      return "TRIM LEADING";
+    case TOperator::TrimTrailing:
+      return "TRIM TRAILING";
+    case TOperator::TrimBoth:
+      return "TRIM BOTH";
+    case TOperator::Length:
+      return "LENGTH";
+    case TOperator::Cast:
+      return "CAST";
+    case TOperator::ExtractYear:
+      return "EXTRACT YEAR";
+    case TOperator::ExtractMonth:
+      return "EXTRACT MONTH";
+    case TOperator::ExtractWeek:
+      return "EXTRACT WEEK";
+    case TOperator::ExtractDay:
+      return "EXTRACT DAY";
+    case TOperator::ExtractDayOfWeek:
+      return "EXTRACT DAYOFWEEK";
+    case TOperator::ExtractDayOfYear:
+      return "EXTRACT DAYOFYEAR";
+    case TOperator::ExtractHour:
+      return "EXTRACT HOUR";
+    case TOperator::ExtractMinute:
+      return "EXTRACT MINUTE";
+    case TOperator::ExtractSecond:
+      return "EXTRACT SECOND";
+    case TOperator::If:
+      return "IF";
+    case TOperator::Coalesce:
+      return "COALESCE";
+    case TOperator::IfNull:
+      return "IFNULL";
+    case TOperator::Abs:
+      return "ABS";
+    case TOperator::Round:
+      return "ROUND";
+    case TOperator::TextSearch:
+      return "TEXTSEARCH";
+    case TOperator::TextOccurs:
+      return "TEXTOCCURS";
+    case TOperator::LastAutoInc:
+      return "LASTAUTOINC";
+    case TOperator::IdentCurrent:
+      return "IDENT_CURRENT";
+  }
+  return {};
+}
+
+// ---- TValueBuffer
+
+void TValueBuffer::Reserve(std::size_t n) {
+  if (n <= bytes_.size()) return;
+  const std::size_t blocks = (n + kBlock - 1) / kBlock;
+  bytes_.resize(blocks * kBlock, 0);
+}
+
+void TValueBuffer::Reset() {
+  if (bytes_.size() > kMinSize) {
+    std::vector<uint8_t>(kMinSize, 0).swap(bytes_);
+  } else {
+    std::memset(bytes_.data(), 0, bytes_.size());
+  }
+}
+
+// ---- TExpToken
+
+void TExpToken::Clear() {
+  text.clear();
+  kind = TNodeKind::None;
+  op = TOperator::None;
+  columnName.clear();
+  columnNumber = 0;
+  correlationName.clear();
+  sourceTable = nullptr;
+  subQuery = nullptr;
+  value.Reset();
+  isNull = false;
+  isParameter = false;
+  type = exptype::kUnknown;
+  subtype = exptype::kSubNone;
+  size = 0;
+  scale = 0;
+  savedType = 0;
+  savedSubtype = 0;
+  savedSize = 0;
+  savedScale = 0;
+  wasConstant = false;
+  left.reset();
+  right.reset();
+  arguments.clear();
+  parent = nullptr;
+  height = 1;
+}
+
+namespace {
+
+template <typename T>
+void StoreValue(TExpToken& node, uint16_t type, T v) {
+  std::memcpy(node.value.Data(), &v, sizeof v);
+  std::memset(node.value.Data() + sizeof v, 0, node.value.Capacity() - sizeof v);
+  node.type = type;
+  node.subtype = exptype::kSubNone;
+  node.size = static_cast<int32_t>(sizeof v);
+  node.scale = 0;
+  node.isNull = false;
+}
+
+template <typename T>
+T LoadValue(const TExpToken& node) {
+  T v;
+  std::memcpy(&v, node.value.Data(), sizeof v);
+  return v;
+}
+
+}  // namespace
+
+void TExpToken::SetNull() {
+  value.Reset();
+  type = exptype::kUnknown;
+  subtype = exptype::kSubNone;
+  size = 0;
+  scale = 0;
+  isNull = true;
+}
+
+void TExpToken::SetString(std::string_view s) {
+  value.Reserve(s.size() + 1);
+  std::memcpy(value.Data(), s.data(), s.size());
+  std::memset(value.Data() + s.size(), 0, value.Capacity() - s.size());
+  type = exptype::kString;
+  subtype = exptype::kSubNone;
+  size = static_cast<int32_t>(s.size() + 1);
+  scale = 0;
+  isNull = false;
+}
+
+void TExpToken::SetBoolean(bool b) {
+  StoreValue<uint16_t>(*this, exptype::kBoolean, b ? 1 : 0);
+}
+void TExpToken::SetInteger(int32_t v) {
+  StoreValue(*this, exptype::kInteger, v);
+}
+void TExpToken::SetLargeInt(int64_t v) {
+  StoreValue(*this, exptype::kLargeInt, v);
+}
+void TExpToken::SetFloat(double v) {
+  StoreValue(*this, exptype::kFloat, v);
+}
+void TExpToken::SetDate(int32_t dayNumber) {
+  StoreValue(*this, exptype::kDate, dayNumber);
+}
+void TExpToken::SetTime(int32_t ms) {
+  StoreValue(*this, exptype::kTime, ms);
+}
+void TExpToken::SetTimestamp(double ms) {
+  StoreValue(*this, exptype::kTimestamp, ms);
+}
+
+std::string TExpToken::StringValue() const {
+  const auto* p = reinterpret_cast<const char*>(value.Data());
+  return std::string(p, strnlen(p, value.Capacity()));
+}
+int16_t TExpToken::Int16Value() const {
+  return LoadValue<int16_t>(*this);
+}
+uint16_t TExpToken::UInt16Value() const {
+  return LoadValue<uint16_t>(*this);
+}
+int32_t TExpToken::Int32Value() const {
+  return LoadValue<int32_t>(*this);
+}
+int64_t TExpToken::Int64Value() const {
+  return LoadValue<int64_t>(*this);
+}
+double TExpToken::DoubleValue() const {
+  return LoadValue<double>(*this);
+}
+
+// ---- TExpTokenStack
+
+void TExpTokenRelease::operator()(TExpToken* node) const noexcept {
+  TExpTokenStack::Instance().ReleaseTree(node);
+}
+
+TExpTokenStack& TExpTokenStack::Instance() {
+  static TExpTokenStack pool;
+  return pool;
+}
+
+TExpTokenPtr TExpTokenStack::Take() {
+  std::unique_ptr<TExpToken> node;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!released_.empty()) {
+      node = std::move(released_.back());
+      released_.pop_back();
+    }
+  }
+  if (node) {
+    node->Clear();
+  } else {
+    node = std::make_unique<TExpToken>();
+  }
+  return TExpTokenPtr(node.release());
+}
+
+void TExpTokenStack::ReleaseTree(TExpToken* root) noexcept {
+  if (!root) return;
+  // Post-order walk with an explicit stack: a node is released after everything below it.
+  struct TPending {
+    TExpToken* node;
+    bool expanded;
+  };
+  std::vector<TPending> pending;
+  std::vector<TExpToken*> order;
+  pending.push_back({root, false});
+  while (!pending.empty()) {
+    TPending item = pending.back();
+    pending.pop_back();
+    if (item.expanded) {
+      order.push_back(item.node);
+      continue;
+    }
+    TExpToken* n = item.node;
+    pending.push_back({n, true});
+    for (auto it = n->arguments.rbegin(); it != n->arguments.rend(); ++it)
+      if (*it) pending.push_back({it->release(), false});
+    n->arguments.clear();
+    if (n->right) pending.push_back({n->right.release(), false});
+    if (n->left) pending.push_back({n->left.release(), false});
+  }
+  std::vector<std::unique_ptr<TExpToken>> surplus;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (TExpToken* n : order) {
+      n->parent = nullptr;
+      if (released_.size() < kCapacity) {
+        released_.emplace_back(n);
+      } else {
+        surplus.emplace_back(n);
+      }
+    }
+  }
+  // surplus nodes are destroyed here, outside the lock.
+}
+
+std::size_t TExpTokenStack::PooledCount() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return released_.size();
+}
+
+// ---- Tree text
+
+namespace {
+
+void AppendName(std::string& out, TOperator op) {
+  for (char c : OperatorName(op))
+    out += c == ' ' ? '_' : c;
+}
+
+template <typename T>
+void AppendNumber(std::string& out, T v) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+}
+
+void AppendConstant(std::string& out, const TExpToken& n) {
+  if (n.isParameter) {
+    out += '?';
+    return;
+  }
+  if (n.isNull) {
+    out += "NULL";
+    return;
+  }
+  switch (n.type) {
+    case exptype::kString:
+      out += "str:'";
+      out += n.StringValue();
+      out += '\'';
+      return;
+    case exptype::kInteger:
+      out += "int:";
+      AppendNumber(out, n.Int32Value());
+      return;
+    case exptype::kLargeInt:
+      out += "large:";
+      AppendNumber(out, n.Int64Value());
+      return;
+    case exptype::kFloat:
+      out += "float:";
+      AppendNumber(out, n.DoubleValue());
+      return;
+    case exptype::kBoolean:
+      out += "bool:";
+      AppendNumber(out, n.UInt16Value());
+      return;
+    case exptype::kDate:
+      out += "date:";
+      AppendNumber(out, n.Int32Value());
+      return;
+    case exptype::kTime:
+      out += "time:";
+      AppendNumber(out, n.Int32Value());
+      return;
+    case exptype::kTimestamp:
+      out += "ts:";
+      AppendNumber(out, n.DoubleValue());
+      return;
+  }
+  out += "const:";
+  out += n.text;
+}
+
+void AppendTree(std::string& out, const TExpToken* n) {
+  if (!n) {
+    out += "<none>";
+    return;
+  }
+  switch (n->kind) {
+    case TNodeKind::Column:
+      if (!n->correlationName.empty()) {
+        out += n->correlationName;
+        out += '.';
+      }
+      out += n->columnName;
+      return;
+    case TNodeKind::Constant:
+      AppendConstant(out, *n);
+      return;
+    case TNodeKind::SubSelect:
+      out += "<select>";
+      return;
+    default:
+      break;
+  }
+  out += '(';
+  AppendName(out, n->op);
+  if (n->left) {
+    out += ' ';
+    AppendTree(out, n->left.get());
+  }
+  if (n->right) {
+    out += ' ';
+    AppendTree(out, n->right.get());
+  }
+  for (const auto& a : n->arguments) {
+    out += ' ';
+    AppendTree(out, a.get());
+  }
+  if (n->op == TOperator::Cast) {
+    out += " :";
+    AppendNumber(out, n->type);
+    out += '/';
+    AppendNumber(out, n->subtype);
+    out += '/';
+    AppendNumber(out, n->size);
+    out += '/';
+    AppendNumber(out, n->scale);
+  }
+  out += ')';
+}
+
+}  // namespace
+
+std::string ExpTreeToText(const TExpToken* node) {
+  std::string out;
+  AppendTree(out, node);
+  return out;
+}
+
+}  // namespace mt
