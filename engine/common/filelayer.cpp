@@ -1,0 +1,732 @@
+// The process-wide file list, physical files (POSIX descriptors with OFD locks) and memory
+// files.
+#include "filelayer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "engineerror.h"
+#include "gbk.h"
+
+namespace mt {
+
+static_assert(sizeof(off_t) == 8, "the file layer needs 64-bit file offsets");
+
+namespace {
+
+constexpr uint64_t kMaxOffset = static_cast<uint64_t>(INT64_MAX);
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+// An owned file descriptor.
+class TUniqueFd {
+ public:
+  explicit TUniqueFd(int fd = -1) : fd_(fd) {}
+  ~TUniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TUniqueFd(const TUniqueFd&) = delete;
+  TUniqueFd& operator=(const TUniqueFd&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+int OpenFd(const std::string& path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+struct flock RegionLock(short type, uint64_t start, uint64_t length) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(start);
+  fl.l_len = static_cast<off_t>(length);
+  fl.l_pid = 0;  // required for open-file-description locks
+  return fl;
+}
+
+bool SetOfdLock(int fd, short type, uint64_t start, uint64_t length) {
+  struct flock fl = RegionLock(type, start, length);
+  return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+// True when no other handle holds a lock on the share byte that a lock of `type` would meet.
+bool ShareByteFree(int fd, short type) {
+  struct flock fl = RegionLock(type, kShareLockOffset, 1);
+  if (::fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type == F_UNLCK;
+}
+
+// Takes the share-mode lock for a freshly opened descriptor. A descriptor opened only for
+// reading cannot hold a write lock; an exclusive opener of such a file checks that nobody has
+// the file open and then holds the read lock (nobody can change the file through this layer
+// while its write permission is missing).
+bool TakeShareLock(int fd, bool exclusive, bool readOnly) {
+  if (!exclusive) return SetOfdLock(fd, F_RDLCK, kShareLockOffset, 1);
+  if (!readOnly) return SetOfdLock(fd, F_WRLCK, kShareLockOffset, 1);
+  return ShareByteFree(fd, F_WRLCK) && SetOfdLock(fd, F_RDLCK, kShareLockOffset, 1);
+}
+
+[[noreturn]] void RaiseCode(int32_t code, int osError, const std::string& fileName) {
+  RaiseEngineErrorOs(code, osError, {.table = fileName});
+}
+
+bool IsBlankOrControl(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameInode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+// ---- names and errors -------------------------------------------------------------------
+
+std::string TrimFileName(std::string_view name) {
+  std::size_t first = 0;
+  std::size_t last = name.size();
+  while (first < last && IsBlankOrControl(name[first]))
+    ++first;
+  while (last > first && IsBlankOrControl(name[last - 1]))
+    --last;
+  return std::string(name.substr(first, last - first));
+}
+
+bool SameFileName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto c = static_cast<unsigned char>(a[i]);
+    if (IsGbkLeadByte(c) && i + 1 < a.size()) {
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+      ++i;
+      continue;
+    }
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+bool SameListedName(std::string_view a, std::string_view b, bool inMemory) {
+  if (inMemory) return SameFileName(a, b);
+  // On disk only the last component is matched letter case aside; directories differing in
+  // case are different directories here.
+  const std::size_t slashA = a.rfind('/');
+  const std::size_t slashB = b.rfind('/');
+  const std::size_t dirA = slashA == std::string_view::npos ? 0 : slashA + 1;
+  const std::size_t dirB = slashB == std::string_view::npos ? 0 : slashB + 1;
+  return a.substr(0, dirA) == b.substr(0, dirB) && SameFileName(a.substr(dirA), b.substr(dirB));
+}
+
+TResolvedFileName ResolveFileName(const std::string& path, const std::string& errorName) {
+  const std::size_t slash = path.rfind('/');
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string prefix = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : prefix);
+
+  struct stat st {};
+  const bool exactExists = ::stat(path.c_str(), &st) == 0;
+  if (base.empty() || base == "." || base == "..") return {path, exactExists};
+
+  std::error_code ec;
+  std::filesystem::directory_iterator it(dir, ec);
+  if (ec) return {path, exactExists};  // unreadable directory: only the exact name can match
+  std::vector<std::string> matches;
+  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    std::string entry = it->path().filename().string();
+    if (SameFileName(entry, base)) matches.push_back(std::move(entry));
+  }
+  if (ec) return {path, exactExists};
+  if (matches.size() > 1) RaiseCode(err::kAccessDenied, 0, errorName);
+  if (matches.empty()) return {path, exactExists};
+  return {prefix + matches.front(), true};
+}
+
+int32_t EngineCodeForOsError(int osError) {
+  switch (osError) {
+    case ENOENT:
+    case ENOTDIR:
+      return err::kTableNotFound;
+    case EMFILE:
+    case ENFILE:
+      return err::kTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EAGAIN:
+    case EISDIR:
+    case ETXTBSY:
+    case EBUSY:
+      return err::kAccessDenied;
+    case EBADF:
+      return err::kInvalidHandle;
+    case ENOMEM:
+      return err::kOutOfMemory;
+    case ENXIO:
+    case ENODEV:
+      return err::kDeviceAccessDenied;
+    case EXDEV:
+      return err::kTableMoved;
+    default:
+      return err::kUnknownOsError;
+  }
+}
+
+void RaiseFileError(int osError, const std::string& fileName) {
+  RaiseCode(EngineCodeForOsError(osError), osError, fileName);
+}
+
+// ---- TAbstractFile ----------------------------------------------------------------------
+
+std::string TAbstractFile::Name() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return name_;
+}
+
+bool TAbstractFile::ReadOnly() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return readOnly_;
+}
+
+bool TAbstractFile::ReadOnlyAttribute() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return readOnlyAttribute_;
+}
+
+bool TAbstractFile::Exclusive() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return exclusive_;
+}
+
+bool TAbstractFile::Temporary() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return temporary_;
+}
+
+std::size_t TAbstractFile::OpenerCount() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return openers_.size();
+}
+
+std::vector<TLockedRegion> TAbstractFile::LockedRegions() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<TLockedRegion> out;
+  for (const auto& [start, region] : regions_)
+    out.push_back(region);
+  return out;
+}
+
+TAbstractFile::TOpener* TAbstractFile::FindOpener(uint32_t id) {
+  for (auto& o : openers_)
+    if (o.id == id) return &o;
+  return nullptr;
+}
+
+uint32_t TAbstractFile::AddOpener(bool exclusive) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!openers_.empty() && (exclusive_ || exclusive)) return 0;
+  if (nextOpenerId_ == 0) return 0;  // ids exhausted (after 2^32 - 1 opens)
+  const uint32_t id = nextOpenerId_++;
+  openers_.push_back({id, 0});
+  exclusive_ = exclusive;
+  return id;
+}
+
+bool TAbstractFile::RemoveOpener(uint32_t id) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it =
+      std::find_if(openers_.begin(), openers_.end(), [id](const TOpener& o) { return o.id == id; });
+  if (it == openers_.end()) return false;
+  openers_.erase(it);
+  if (!openers_.empty()) return false;
+  exclusive_ = false;
+  regions_.clear();
+  DoLastOpenerClosed();
+  return true;
+}
+
+TIoResult TAbstractFile::Size() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return DoSize();
+}
+
+TIoResult TAbstractFile::Position(uint32_t opener) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const TOpener* o = FindOpener(opener);
+  if (!o) return {0, EBADF};
+  return {o->position, 0};
+}
+
+TIoResult TAbstractFile::Seek(uint32_t opener, int64_t offset, TSeekOrigin origin) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  TOpener* o = FindOpener(opener);
+  if (!o) return {0, EBADF};
+  uint64_t base = 0;
+  if (origin == TSeekOrigin::Current) base = o->position;
+  if (origin == TSeekOrigin::End) {
+    TIoResult size = DoSize();
+    if (size.osError) return size;
+    base = size.value;
+  }
+  uint64_t target;
+  if (offset < 0) {
+    const uint64_t back = uint64_t{0} - static_cast<uint64_t>(offset);
+    if (back > base) return {o->position, EINVAL};
+    target = base - back;
+  } else {
+    if (static_cast<uint64_t>(offset) > kMaxOffset - std::min(base, kMaxOffset))
+      return {o->position, EINVAL};
+    target = base + static_cast<uint64_t>(offset);
+  }
+  o->position = target;
+  return {target, 0};
+}
+
+TIoResult TAbstractFile::Read(uint32_t opener, uint64_t offset, void* buffer, std::size_t count) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  TOpener* o = FindOpener(opener);
+  if (!o) return {0, EBADF};
+  if (offset != kCurrentPosition) o->position = offset;
+  TIoResult r = DoRead(o->position, buffer, count);
+  o->position += r.value;
+  return r;
+}
+
+TIoResult TAbstractFile::Write(uint32_t opener, uint64_t offset, const void* buffer,
+                               std::size_t count) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  TOpener* o = FindOpener(opener);
+  if (!o) return {0, EBADF};
+  if (offset != kCurrentPosition) o->position = offset;
+  TIoResult r = DoWrite(o->position, buffer, count);
+  o->position += r.value;
+  return r;
+}
+
+TIoResult TAbstractFile::Flush() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return DoFlush();
+}
+
+namespace {
+
+bool ValidRegion(uint64_t start, uint64_t length) {
+  if (length == 0 || start > kMaxOffset || length - 1 > kMaxOffset - start) return false;
+  const uint64_t end = start + length - 1;
+  return end < kShareLockOffset || start > kShareLockOffset;
+}
+
+}  // namespace
+
+bool TAbstractFile::LockRegion(uint64_t start, uint64_t length) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (openers_.empty() || !ValidRegion(start, length)) return false;
+  const uint64_t end = start + length - 1;
+  // The region starting last at or before `end` is the only one that can overlap, since the
+  // locked regions never overlap each other.
+  auto it = regions_.upper_bound(end);
+  if (it != regions_.begin() && std::prev(it)->second.end >= start) return false;
+  if (!DoLock(start, length)) return false;
+  regions_.emplace(start, TLockedRegion{start, end, length});
+  return true;
+}
+
+bool TAbstractFile::UnlockRegion(uint64_t start, uint64_t length) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = regions_.find(start);
+  if (it == regions_.end() || it->second.length != length) return false;
+  if (!DoUnlock(start, length)) return false;
+  regions_.erase(it);
+  return true;
+}
+
+// ---- TPhysicalFile ----------------------------------------------------------------------
+
+TPhysicalFile::TPhysicalFile(std::string path, int fd) : TAbstractFile(std::move(path)), fd_(fd) {}
+
+TPhysicalFile::~TPhysicalFile() {
+  CloseHandle();
+}
+
+int TPhysicalFile::Handle() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return fd_;
+}
+
+void TPhysicalFile::CloseHandle() {
+  if (fd_ < 0) return;
+  // Unlink before closing: once the handle (and its share lock) is gone, another process may
+  // create a file of this name, which the unlink must not remove.
+  if (temporary_) ::unlink(LockedName().c_str());
+  ::close(fd_);
+  fd_ = -1;
+}
+
+std::shared_ptr<TPhysicalFile> TPhysicalFile::OpenOs(const std::string& path, bool exclusive,
+                                                     const std::string& errorName) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) RaiseFileError(errno, errorName);
+  if (S_ISDIR(st.st_mode)) RaiseFileError(EISDIR, errorName);
+  const bool readOnlyAttribute = (st.st_mode & kWriteBits) == 0;
+  bool readOnly = readOnlyAttribute;
+  TUniqueFd fd(OpenFd(path, readOnlyAttribute ? O_RDONLY : O_RDWR));
+  if (fd.get() < 0 && !readOnlyAttribute) {
+    // Writing is refused although the file does not say it is read-only (another owner, a
+    // read-only file system): settle for reading.
+    const int firstError = errno;
+    TUniqueFd retry(OpenFd(path, O_RDONLY));
+    if (retry.get() < 0) RaiseFileError(firstError, errorName);
+    fd.reset(retry.release());
+    readOnly = true;
+  }
+  if (fd.get() < 0) RaiseFileError(errno, errorName);
+  if (!TakeShareLock(fd.get(), exclusive, readOnly)) RaiseFileError(EAGAIN, errorName);
+  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_RANDOM);
+  std::shared_ptr<TPhysicalFile> file(new TPhysicalFile(path, fd.release()));
+  file->readOnly_ = readOnly;
+  file->readOnlyAttribute_ = readOnlyAttribute;
+  return file;
+}
+
+std::shared_ptr<TPhysicalFile> TPhysicalFile::CreateOs(const std::string& path, bool exclusive,
+                                                       bool temporary,
+                                                       const std::string& errorName) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) RaiseFileError(EISDIR, errorName);
+    if ((st.st_mode & kWriteBits) == 0) RaiseFileError(EACCES, errorName);
+  }
+  TUniqueFd fd(OpenFd(path, O_RDWR | O_CREAT, 0666));
+  if (fd.get() < 0) RaiseFileError(errno, errorName);
+  // Truncate only once no other handle has the file open; then keep the share mode asked for.
+  if (!SetOfdLock(fd.get(), F_WRLCK, kShareLockOffset, 1)) RaiseFileError(EAGAIN, errorName);
+  if (::ftruncate(fd.get(), 0) != 0) RaiseFileError(errno, errorName);
+  if (!exclusive && !SetOfdLock(fd.get(), F_RDLCK, kShareLockOffset, 1))
+    RaiseFileError(errno, errorName);
+  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_RANDOM);
+  std::shared_ptr<TPhysicalFile> file(new TPhysicalFile(path, fd.release()));
+  file->temporary_ = temporary;
+  return file;
+}
+
+void TPhysicalFile::DeleteOs(const std::string& path, const std::string& errorName) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) RaiseFileError(errno, errorName);
+  if (S_ISDIR(st.st_mode)) RaiseFileError(EISDIR, errorName);
+  if ((st.st_mode & kWriteBits) == 0) RaiseFileError(EACCES, errorName);
+  TUniqueFd fd(OpenFd(path, O_RDWR));
+  if (fd.get() < 0) RaiseFileError(errno, errorName);
+  // Held across the unlink: anyone opening the file meanwhile is refused.
+  if (!SetOfdLock(fd.get(), F_WRLCK, kShareLockOffset, 1)) RaiseFileError(EAGAIN, errorName);
+  if (::unlink(path.c_str()) != 0) RaiseFileError(errno, errorName);
+}
+
+void TPhysicalFile::RenameOs(const std::string& oldPath, const std::string& newPath,
+                             const std::string& errorName) {
+  struct stat st {};
+  if (::stat(oldPath.c_str(), &st) != 0) RaiseFileError(errno, errorName);
+  if (S_ISDIR(st.st_mode)) RaiseFileError(EISDIR, errorName);
+  bool readOnly = false;
+  TUniqueFd fd(OpenFd(oldPath, O_RDWR));
+  if (fd.get() < 0) {
+    fd.reset(OpenFd(oldPath, O_RDONLY));
+    readOnly = true;
+  }
+  if (fd.get() < 0) RaiseFileError(errno, errorName);
+  if (!TakeShareLock(fd.get(), true, readOnly)) RaiseFileError(EAGAIN, errorName);
+
+  struct stat target {};
+  const TResolvedFileName resolved = ResolveFileName(newPath, errorName);
+  if (resolved.exists && ::stat(resolved.path.c_str(), &target) == 0 && !SameInode(st, target))
+    RaiseFileError(EEXIST, errorName);
+  if (::renameat2(AT_FDCWD, oldPath.c_str(), AT_FDCWD, newPath.c_str(), RENAME_NOREPLACE) == 0)
+    return;
+  if (errno != EINVAL && errno != ENOSYS) RaiseFileError(errno, errorName);
+  // The file system cannot refuse replacing by itself.
+  if (::access(newPath.c_str(), F_OK) == 0 && newPath != oldPath) RaiseFileError(EEXIST, errorName);
+  if (::rename(oldPath.c_str(), newPath.c_str()) != 0) RaiseFileError(errno, errorName);
+}
+
+TIoResult TPhysicalFile::DoSize() {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return {0, errno};
+  return {static_cast<uint64_t>(st.st_size), 0};
+}
+
+TIoResult TPhysicalFile::DoRead(uint64_t position, void* buffer, std::size_t count) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    if (position + done > kMaxOffset) return {done, EINVAL};
+    const ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(position + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {done, errno};
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return {done, 0};
+}
+
+TIoResult TPhysicalFile::DoWrite(uint64_t position, const void* buffer, std::size_t count) {
+  if (position > kMaxOffset || count > kMaxOffset - position) return {0, EFBIG};
+  if (count == 0) {
+    if (::ftruncate(fd_, static_cast<off_t>(position)) != 0) return {0, errno};
+    return {0, 0};
+  }
+  const auto* in = static_cast<const unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(position + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {done, errno};
+    }
+    if (n == 0) return {done, EIO};
+    done += static_cast<std::size_t>(n);
+  }
+  return {done, 0};
+}
+
+TIoResult TPhysicalFile::DoFlush() {
+  if (::fsync(fd_) != 0) return {0, errno};
+  return {0, 0};
+}
+
+bool TPhysicalFile::DoLock(uint64_t start, uint64_t length) {
+  return SetOfdLock(fd_, F_WRLCK, start, length);
+}
+
+bool TPhysicalFile::DoUnlock(uint64_t start, uint64_t length) {
+  return SetOfdLock(fd_, F_UNLCK, start, length);
+}
+
+void TPhysicalFile::DoLastOpenerClosed() {
+  CloseHandle();
+}
+
+// ---- TMemoryFile ------------------------------------------------------------------------
+
+TMemoryFile::TMemoryFile(std::string name, bool temporary) : TAbstractFile(std::move(name)) {
+  temporary_ = temporary;
+}
+
+std::size_t TMemoryFile::Capacity() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return block_.size();
+}
+
+void TMemoryFile::Reset(bool temporary) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<unsigned char>().swap(block_);
+  size_ = 0;
+  temporary_ = temporary;
+}
+
+int TMemoryFile::Reserve(uint64_t size) {
+  if (size <= block_.size()) return 0;
+  if (size > kMaxOffset - kGrowStep) return EFBIG;
+  const uint64_t capacity = (size + kGrowStep - 1) / kGrowStep * kGrowStep;
+  if (capacity > block_.max_size()) return EFBIG;
+  try {
+    block_.resize(static_cast<std::size_t>(capacity));
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  } catch (const std::length_error&) {
+    return EFBIG;
+  }
+  return 0;
+}
+
+TIoResult TMemoryFile::DoSize() {
+  return {size_, 0};
+}
+
+TIoResult TMemoryFile::DoRead(uint64_t position, void* buffer, std::size_t count) {
+  if (position >= size_) return {0, 0};
+  const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(count, size_ - position));
+  if (n) std::memcpy(buffer, block_.data() + position, n);
+  return {n, 0};
+}
+
+TIoResult TMemoryFile::DoWrite(uint64_t position, const void* buffer, std::size_t count) {
+  if (position > kMaxOffset || count > kMaxOffset - position) return {0, EFBIG};
+  const uint64_t end = position + count;
+  if (const int e = Reserve(end)) return {0, e};
+  if (count == 0) {
+    // Truncation: clear what lies past the new end so later growth shows zeros.
+    if (end < size_) std::fill(block_.begin() + end, block_.begin() + size_, 0);
+    size_ = end;
+    return {0, 0};
+  }
+  std::memcpy(block_.data() + position, buffer, count);
+  size_ = std::max(size_, end);
+  return {count, 0};
+}
+
+TIoResult TMemoryFile::DoFlush() {
+  return {0, 0};
+}
+
+bool TMemoryFile::DoLock(uint64_t, uint64_t) {
+  return true;
+}
+
+bool TMemoryFile::DoUnlock(uint64_t, uint64_t) {
+  return true;
+}
+
+void TMemoryFile::DoLastOpenerClosed() {}
+
+// ---- TFileList --------------------------------------------------------------------------
+
+const std::shared_ptr<TFileList>& TFileList::Process() {
+  static const std::shared_ptr<TFileList> list = std::make_shared<TFileList>();
+  return list;
+}
+
+std::shared_ptr<TAbstractFile> TFileList::FindLocked(std::string_view key, bool inMemory) const {
+  for (const auto& f : files_)
+    if (f->InMemory() == inMemory && SameListedName(f->name_, key, inMemory)) return f;
+  return nullptr;
+}
+
+void TFileList::Remove(const TAbstractFile* file) {
+  files_.erase(std::remove_if(files_.begin(), files_.end(),
+                              [file](const auto& f) { return f.get() == file; }),
+               files_.end());
+}
+
+std::shared_ptr<TAbstractFile> TFileList::Find(const std::string& name, bool inMemory) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return FindLocked(TrimFileName(name), inMemory);
+}
+
+std::size_t TFileList::Count() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return files_.size();
+}
+
+bool TFileList::Exists(const std::string& name, bool inMemory) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  const std::string key = TrimFileName(name);
+  if (FindLocked(key, inMemory)) return true;
+  if (inMemory) return false;
+  return ResolveFileName(key, name).exists;
+}
+
+TFileList::TOpened TFileList::Open(const std::string& name, bool inMemory, bool exclusive) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  const std::string key = TrimFileName(name);
+  std::shared_ptr<TAbstractFile> file = FindLocked(key, inMemory);
+  if (file) {
+    const uint32_t id = file->AddOpener(exclusive);
+    if (id == 0) RaiseCode(err::kAccessDenied, EAGAIN, name);
+    return {file, id};
+  }
+  if (inMemory) RaiseCode(err::kTableNotFound, ENOENT, name);
+  const TResolvedFileName resolved = ResolveFileName(key, name);
+  if (!resolved.exists) RaiseCode(err::kTableNotFound, ENOENT, name);
+  file = TPhysicalFile::OpenOs(resolved.path, exclusive, name);
+  const uint32_t id = file->AddOpener(exclusive);
+  files_.push_back(file);
+  return {file, id};
+}
+
+TFileList::TOpened TFileList::Create(const std::string& name, bool inMemory, bool exclusive,
+                                     bool temporary) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  const std::string key = TrimFileName(name);
+  std::shared_ptr<TAbstractFile> file = FindLocked(key, inMemory);
+  if (file && file->OpenerCount() > 0) RaiseCode(err::kAccessDenied, EAGAIN, name);
+  if (inMemory) {
+    if (file) {
+      static_cast<TMemoryFile&>(*file).Reset(temporary);
+    } else {
+      file = std::make_shared<TMemoryFile>(key, temporary);
+      files_.push_back(file);
+    }
+    const uint32_t id = file->AddOpener(exclusive);
+    if (id == 0) RaiseCode(err::kAccessDenied, EAGAIN, name);
+    return {file, id};
+  }
+  const TResolvedFileName resolved = ResolveFileName(key, name);
+  file = TPhysicalFile::CreateOs(resolved.path, exclusive, temporary, name);
+  const uint32_t id = file->AddOpener(exclusive);
+  files_.push_back(file);
+  return {file, id};
+}
+
+void TFileList::Close(const std::shared_ptr<TAbstractFile>& file, uint32_t openerId) {
+  if (!file) return;
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  if (!file->RemoveOpener(openerId)) return;
+  if (!file->InMemory() || file->Temporary()) Remove(file.get());
+}
+
+void TFileList::Delete(const std::string& name, bool inMemory) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  const std::string key = TrimFileName(name);
+  std::shared_ptr<TAbstractFile> file = FindLocked(key, inMemory);
+  if (file && file->OpenerCount() > 0) RaiseCode(err::kAccessDenied, EAGAIN, name);
+  if (inMemory) {
+    if (!file) RaiseCode(err::kTableNotFound, ENOENT, name);
+    Remove(file.get());
+    return;
+  }
+  const TResolvedFileName resolved = ResolveFileName(key, name);
+  if (!resolved.exists) RaiseCode(err::kTableNotFound, ENOENT, name);
+  TPhysicalFile::DeleteOs(resolved.path, name);
+}
+
+void TFileList::Rename(const std::string& oldName, const std::string& newName, bool inMemory) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  const std::string oldKey = TrimFileName(oldName);
+  const std::string newKey = TrimFileName(newName);
+  std::shared_ptr<TAbstractFile> file = FindLocked(oldKey, inMemory);
+  if (file && file->OpenerCount() > 0) RaiseCode(err::kAccessDenied, EAGAIN, oldName);
+  std::shared_ptr<TAbstractFile> target = FindLocked(newKey, inMemory);
+  if (target && target != file) {
+    if (target->OpenerCount() > 0) RaiseCode(err::kAccessDenied, EAGAIN, oldName);
+    RaiseCode(err::kUnknownOsError, EEXIST, oldName);
+  }
+  if (inMemory) {
+    if (!file) RaiseCode(err::kTableNotFound, ENOENT, oldName);
+    std::lock_guard<std::mutex> fileGuard(file->mutex_);
+    file->name_ = newKey;
+    return;
+  }
+  const TResolvedFileName resolved = ResolveFileName(oldKey, oldName);
+  if (!resolved.exists) RaiseCode(err::kTableNotFound, ENOENT, oldName);
+  TPhysicalFile::RenameOs(resolved.path, newKey, oldName);
+}
+
+}  // namespace mt
