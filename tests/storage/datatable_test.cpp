@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "engine/common/gbk.h"
-#include "engine/common/localetext.h"
 #include "engine/common/literals.h"
+#include "engine/common/localetext.h"
 #include "engine/storage/byteio.h"
 #include "engine/storage/datatable.h"
 #include "engine/storage/tablenames.h"
@@ -265,6 +265,9 @@ struct TEncryption {
   bool encrypted;
   const char* password;
 };
+void PrintTo(const TEncryption& e, std::ostream* os) {
+  *os << (e.encrypted ? "encrypted" : "plain");
+}
 
 class AllTypesTableTest : public TableTest, public ::testing::WithParamInterface<TEncryption> {};
 
@@ -314,7 +317,10 @@ TEST_P(AllTypesTableTest, EveryTypeRoundTripsThroughTheFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, AllTypesTableTest,
-                         ::testing::Values(TEncryption{false, ""}, TEncryption{true, "s3cret"}));
+                         ::testing::Values(TEncryption{false, ""}, TEncryption{true, "s3cret"}),
+                         [](const ::testing::TestParamInfo<TEncryption>& info) {
+                           return std::string(info.param.encrypted ? "Encrypted" : "Plain");
+                         });
 
 TEST_F(TableTest, EncryptedTableHoldsNoRecordByteInClear) {
   TTableCreateParams p;
