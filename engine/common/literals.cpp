@@ -1,0 +1,296 @@
+// Text forms of the engine's scalar values and the calendar arithmetic behind them.
+#include "literals.h"
+
+#include <charconv>
+#include <cmath>
+#include <ctime>
+#include <limits>
+
+namespace mt {
+namespace {
+
+constexpr int kDaysBeforeMonth[2][13] = {
+    {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334},
+    {0, 0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335},
+};
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front()))
+    s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back()))
+    s.remove_suffix(1);
+  return s;
+}
+
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+
+// Reads one unsigned decimal part (at least one digit, any number of them) from the front of
+// s; values beyond int32 range fail.
+bool ReadPart(std::string_view& s, int64_t& value) {
+  std::size_t i = 0;
+  value = 0;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+    value = value * 10 + (s[i] - '0');
+    if (value > std::numeric_limits<int32_t>::max()) return false;
+    ++i;
+  }
+  if (i == 0) return false;
+  s.remove_prefix(i);
+  return true;
+}
+
+bool Expect(std::string_view& s, char c) {
+  if (s.empty() || s.front() != c) return false;
+  s.remove_prefix(1);
+  return true;
+}
+
+std::string Pad(int value, int width) {
+  std::string digits = std::to_string(value);
+  if (static_cast<int>(digits.size()) < width) digits.insert(0, width - digits.size(), '0');
+  return digits;
+}
+
+}  // namespace
+
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 0;
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month];
+}
+
+bool EncodeDay(int year, int month, int day, int32_t& dayNumber) {
+  if (year < 1 || year > 9999 || month < 1 || month > 12) return false;
+  if (day < 1 || day > DaysInMonth(year, month)) return false;
+  const int32_t y = year - 1;
+  dayNumber = y * 365 + y / 4 - y / 100 + y / 400 + kDaysBeforeMonth[IsLeapYear(year)][month] + day;
+  return true;
+}
+
+bool DecodeDay(int32_t dayNumber, int& year, int& month, int& day) {
+  if (dayNumber < kMinDay || dayNumber > kMaxDay) return false;
+  // Days since 1 January 0001, counted from 0, split into 400-, 100-, 4- and 1-year cycles.
+  int32_t n = dayNumber - 1;
+  const int32_t n400 = n / 146097;
+  n %= 146097;
+  int32_t n100 = n / 36524;
+  if (n100 == 4) n100 = 3;  // the last day of a 400-year cycle
+  n -= n100 * 36524;
+  const int32_t n4 = n / 1461;
+  n %= 1461;
+  int32_t n1 = n / 365;
+  if (n1 == 4) n1 = 3;  // the last day of a 4-year cycle
+  n -= n1 * 365;
+  year = n400 * 400 + n100 * 100 + n4 * 4 + n1 + 1;
+  const bool leap = IsLeapYear(year);
+  month = 1;
+  while (month < 12 && n >= kDaysBeforeMonth[leap][month + 1])
+    ++month;
+  day = n - kDaysBeforeMonth[leap][month] + 1;
+  return true;
+}
+
+bool EncodeTimeOfDay(int hour, int minute, int second, int millisecond, int32_t& ms) {
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
+      millisecond < 0 || millisecond > 999) {
+    return false;
+  }
+  ms = ((hour * 60 + minute) * 60 + second) * 1000 + millisecond;
+  return true;
+}
+
+void DecodeTimeOfDay(int32_t ms, int& hour, int& minute, int& second, int& millisecond) {
+  ms %= kMsPerDay;
+  if (ms < 0) ms += kMsPerDay;
+  millisecond = ms % 1000;
+  second = ms / 1000 % 60;
+  minute = ms / 60000 % 60;
+  hour = ms / 3600000;
+}
+
+TLocalMoment CurrentLocalMoment() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::tm local{};
+  localtime_r(&ts.tv_sec, &local);
+  TLocalMoment m;
+  EncodeDay(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, m.day);
+  // A leap second (tm_sec 60) is folded into the last regular second.
+  const int second = local.tm_sec > 59 ? 59 : local.tm_sec;
+  EncodeTimeOfDay(local.tm_hour, local.tm_min, second, static_cast<int>(ts.tv_nsec / 1000000),
+                  m.timeMs);
+  return m;
+}
+
+bool TextToDate(std::string_view text, int32_t& dayNumber) {
+  std::string_view s = TrimBlanks(text);
+  int64_t y = 0, m = 0, d = 0;
+  if (!ReadPart(s, y) || !Expect(s, '-') || !ReadPart(s, m) || !Expect(s, '-') || !ReadPart(s, d) ||
+      !s.empty()) {
+    return false;
+  }
+  if (y > 9999 || m > 12 || d > 31) return false;
+  return EncodeDay(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d), dayNumber);
+}
+
+bool TextToTime(std::string_view text, int32_t& ms) {
+  // Take out one AM or PM marker, wherever it stands.
+  std::string work(text);
+  int meridiem = 0;  // 0 none, 1 AM, 2 PM
+  for (std::size_t i = 0; i + 1 < work.size(); ++i) {
+    const char a = AsciiUpper(work[i]);
+    if ((a == 'A' || a == 'P') && AsciiUpper(work[i + 1]) == 'M') {
+      meridiem = a == 'A' ? 1 : 2;
+      work.erase(i, 2);
+      break;
+    }
+  }
+  std::string_view s = TrimBlanks(work);
+  int64_t h = 0, m = 0, sec = 0, milli = 0;
+  if (!ReadPart(s, h) || !Expect(s, ':') || !ReadPart(s, m)) return false;
+  if (Expect(s, ':')) {
+    if (!ReadPart(s, sec)) return false;
+    if (Expect(s, '.') && !ReadPart(s, milli)) return false;
+  }
+  if (!s.empty()) return false;
+  if (meridiem != 0) {
+    if (h > 12) return false;
+    if (meridiem == 1 && h == 12) h = 0;
+    if (meridiem == 2 && h != 12) h += 12;
+  }
+  if (h > 23 || m > 59 || sec > 59 || milli > 999) return false;
+  return EncodeTimeOfDay(static_cast<int>(h), static_cast<int>(m), static_cast<int>(sec),
+                         static_cast<int>(milli), ms);
+}
+
+bool TextToTimestamp(std::string_view text, double& ms) {
+  const std::string_view s = TrimBlanks(text);
+  const std::size_t blank = s.find(' ');
+  int32_t day = 0;
+  int32_t time = 0;
+  if (blank != std::string_view::npos) {
+    if (!TextToDate(s.substr(0, blank), day) || !TextToTime(s.substr(blank + 1), time)) {
+      return false;
+    }
+  } else if (s.find(':') != std::string_view::npos) {
+    if (!TextToTime(s, time)) return false;
+  } else if (!TextToDate(s, day)) {
+    return false;
+  }
+  ms = static_cast<double>(day) * kMsPerDay + time;
+  return true;
+}
+
+bool TextToBoolean(std::string_view text, bool& value) {
+  const std::string_view s = TrimBlanks(text);
+  if (EqualsKeyword(s, "TRUE")) {
+    value = true;
+    return true;
+  }
+  if (EqualsKeyword(s, "FALSE")) {
+    value = false;
+    return true;
+  }
+  return false;
+}
+
+bool TextToInt64(std::string_view text, int64_t& value) {
+  std::string_view s = TrimBlanks(text);
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s.front() == '-') return false;
+  }
+  if (s.empty()) return false;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, 10);
+  return ec == std::errc() && end == s.data() + s.size();
+}
+
+bool TextToInt32(std::string_view text, int32_t& value) {
+  int64_t v = 0;
+  if (!TextToInt64(text, v) || v < std::numeric_limits<int32_t>::min() ||
+      v > std::numeric_limits<int32_t>::max()) {
+    return false;
+  }
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+bool TextToUInt32(std::string_view text, uint32_t& value) {
+  int64_t v = 0;
+  if (!TextToInt64(text, v) || v < 0 || v > std::numeric_limits<uint32_t>::max()) return false;
+  value = static_cast<uint32_t>(v);
+  return true;
+}
+
+bool TextToFloat(std::string_view text, double& value) {
+  std::string_view s = TrimBlanks(text);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  // from_chars would also take "inf" and "nan"; the literal format is digits only.
+  if (s.empty() || !((s.front() >= '0' && s.front() <= '9') || s.front() == '.')) return false;
+  double v = 0;
+  const auto [end, ec] =
+      std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+  if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return false;
+  value = negative ? -v : v;
+  return true;
+}
+
+std::string DateToText(int32_t dayNumber) {
+  int y = 0, m = 0, d = 0;
+  if (!DecodeDay(dayNumber, y, m, d)) return {};
+  return Pad(y, 4) + "-" + Pad(m, 2) + "-" + Pad(d, 2);
+}
+
+std::string TimeToText(int32_t ms) {
+  int h = 0, m = 0, s = 0, z = 0;
+  DecodeTimeOfDay(ms, h, m, s, z);
+  std::string text = Pad(h, 2) + ":" + Pad(m, 2);
+  if (s != 0) {
+    text += ":" + Pad(s, 2);
+    if (z != 0) text += "." + std::to_string(z);
+  }
+  return text;
+}
+
+std::string TimestampToText(double ms) {
+  const double dayPart = std::floor(ms / kMsPerDay);
+  const auto day = static_cast<int32_t>(dayPart);
+  const auto time = static_cast<int32_t>(ms - dayPart * kMsPerDay);
+  return DateToText(day) + " " + TimeToText(time);
+}
+
+std::string FloatToText(double value) {
+  char buffer[64];
+  const auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  if (ec != std::errc()) return {};
+  return std::string(buffer, end);
+}
+
+std::string BooleanToText(bool value) {
+  return value ? "True" : "False";
+}
+
+bool EqualsKeyword(std::string_view text, std::string_view keyword) {
+  if (text.size() != keyword.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (AsciiUpper(text[i]) != AsciiUpper(keyword[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace mt

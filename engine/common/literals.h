@@ -1,0 +1,79 @@
+// Text forms of the engine's scalar values and the calendar arithmetic behind them.
+//
+// One place for the literal formats that table definitions (default, minimum and maximum
+// texts), the SQL constant readers and the command-line tools share:
+//   dates       year-month-day, each part an integer of any number of digits ("2004-1-5")
+//   times       hours:minutes[:seconds[.milliseconds]], an AM or PM anywhere turns the hours
+//               into 12-hour clock values; surrounding blanks are ignored
+//   timestamps  a date and a time separated by one blank; a text without a blank but with
+//               ':' is a time on day 0, any other text a date at midnight
+//   booleans    TRUE or FALSE in any letter case
+//   numbers     decimal integers; floats with '.' as the decimal separator whatever the
+//               system setting
+//
+// Day numbers count days from 1 January of year 1, that day being day 1 (proleptic Gregorian
+// calendar), so 30 December 1899 is day 693594. Times are milliseconds since midnight.
+// Timestamps are milliseconds since the start of day 0: day number x 86400000 + time.
+//
+// All functions are pure (except the clock readers) and thread-safe. The readers never
+// throw: they report failure by returning false.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace mt {
+
+inline constexpr int32_t kMsPerDay = 86400000;
+// Day number of 30 December 1899, the origin of the day-fraction date format.
+inline constexpr int32_t kDayOf18991230 = 693594;
+inline constexpr int32_t kMinDay = 1;        // 1 January 0001
+inline constexpr int32_t kMaxDay = 3652059;  // 31 December 9999
+
+bool IsLeapYear(int year);
+int DaysInMonth(int year, int month);
+// The day number of a calendar date; false when the date does not exist (years 1 to 9999).
+bool EncodeDay(int year, int month, int day, int32_t& dayNumber);
+// The calendar date of a day number from kMinDay to kMaxDay; false outside that range.
+bool DecodeDay(int32_t dayNumber, int& year, int& month, int& day);
+// Milliseconds since midnight; false when a part is out of range.
+bool EncodeTimeOfDay(int hour, int minute, int second, int millisecond, int32_t& ms);
+void DecodeTimeOfDay(int32_t ms, int& hour, int& minute, int& second, int& millisecond);
+
+// The local clock: today's day number, the milliseconds since local midnight, and both as a
+// timestamp.
+struct TLocalMoment {
+  int32_t day = 0;
+  int32_t timeMs = 0;
+  double Timestamp() const { return static_cast<double>(day) * kMsPerDay + timeMs; }
+};
+TLocalMoment CurrentLocalMoment();
+
+bool TextToDate(std::string_view text, int32_t& dayNumber);
+bool TextToTime(std::string_view text, int32_t& ms);
+bool TextToTimestamp(std::string_view text, double& ms);
+bool TextToBoolean(std::string_view text, bool& value);
+// Decimal integers with an optional sign; surrounding blanks are ignored; out of range fails.
+bool TextToInt64(std::string_view text, int64_t& value);
+bool TextToInt32(std::string_view text, int32_t& value);
+bool TextToUInt32(std::string_view text, uint32_t& value);
+// Decimal numbers with '.', an optional sign and an optional exponent; blanks around are
+// ignored; infinities and NaN are refused.
+bool TextToFloat(std::string_view text, double& value);
+
+// yyyy-mm-dd, zero-padded.
+std::string DateToText(int32_t dayNumber);
+// hh:mm, then :ss when the seconds are not zero, then .z (unpadded milliseconds) when the
+// seconds and the milliseconds are not zero.
+std::string TimeToText(int32_t ms);
+// Date, one blank, time.
+std::string TimestampToText(double ms);
+// The shortest form that keeps 15 significant digits, '.' as the separator.
+std::string FloatToText(double value);
+std::string BooleanToText(bool value);  // "True" / "False"
+
+// True when the text, ignoring ASCII letter case, equals the keyword.
+bool EqualsKeyword(std::string_view text, std::string_view keyword);
+
+}  // namespace mt

@@ -1,0 +1,605 @@
+// TDataFile: the data file, its record cache and its counters.
+#include "datafile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "byteio.h"
+#include "engine/common/engineerror.h"
+#include "engine/common/localetext.h"
+#include "fieldtypes.h"
+#include "indexlayout.h"
+#include "scrambler.h"
+#include "tabledef.h"
+
+namespace mt {
+namespace {
+
+constexpr int kReadWindowBytes = 8192;
+constexpr int kCacheBytes = 16384;
+constexpr std::size_t kMaxCacheRecords = 8192;
+constexpr std::size_t kCacheGrowth = 64;
+constexpr int kNewestChecked = 4;
+
+// The moment of a header write: days since 30 December 1899 with the time as a fraction.
+double HeaderMoment() {
+  const TLocalMoment now = CurrentLocalMoment();
+  return static_cast<double>(now.day - kDayOf18991230) +
+         static_cast<double>(now.timeMs) / kMsPerDay;
+}
+
+int32_t NextWrapping(int32_t last) {
+  return last >= std::numeric_limits<int32_t>::max() || last < 0 ? 1 : last + 1;
+}
+
+}  // namespace
+
+std::unique_ptr<TRecord> TRecordStack::Take() {
+  if (spare_.empty()) return std::make_unique<TRecord>();
+  std::unique_ptr<TRecord> r = std::move(spare_.back());
+  spare_.pop_back();
+  return r;
+}
+
+void TRecordStack::Give(std::unique_ptr<TRecord> record) {
+  if (spare_.size() >= kMaxSpare) return;  // dropped
+  record->owner_ = nullptr;
+  record->detached_ = false;
+  record->dirty_ = false;
+  record->pins_ = 0;
+  record->number_ = 0;
+  record->newer_ = record->older_ = nullptr;
+  spare_.push_back(std::move(record));
+}
+
+TDataFile::TDataFile(std::string fileName, bool inMemory, std::string tableName)
+    : TFileHandler(std::move(fileName), inMemory), tableName_(std::move(tableName)) {}
+
+TDataFile::~TDataFile() {
+  // A destructor cannot report a failed write; callers close explicitly to see errors.
+  try {
+    TDataFile::Close();
+  } catch (const std::exception&) {
+    TFileHandler::Close();
+  }
+}
+
+void TDataFile::Raise(int32_t code) const {
+  RaiseEngineError(code, {.table = tableName_});
+}
+
+int64_t TDataFile::RecordOffset(int32_t n) const {
+  return RecordsOffset(header_.fieldCount) + static_cast<int64_t>(n - 1) * header_.recordSize;
+}
+
+// ---- creating and loading -------------------------------------------------------------
+
+void TDataFile::CreateTable(const TDataFileHeader& header,
+                            const std::vector<TFieldDescriptor>& fields) {
+  header_ = header;
+  header_.engineVersion = kEngineVersion;
+  header_.lastWrite = HeaderMoment();
+  fields_ = fields;
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    fields_[i].position = static_cast<int>(i + 1);
+
+  std::vector<uint8_t> bytes(RecordsOffset(header_.fieldCount));
+  EncodeDataFileHeader(header_, bytes.data());
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    uint8_t* d = bytes.data() + dfh::kSize + i * fdl::kSize;
+    EncodeFieldDescriptor(fields_[i], d);
+    if (Encrypted()) ScrambleBlock(d, fdl::kSize);
+  }
+  Create();
+  WriteAt(0, bytes.data(), bytes.size());
+  headerDirty_ = descriptorsDirty_ = false;
+  RebuildFormat();
+  ApplyCacheSizing();
+  ClearCache();
+}
+
+void TDataFile::Load() {
+  ClearCache();
+  const uint64_t length = Size();
+  uint8_t head[dfh::kSize];
+  if (ReadAt(0, head, sizeof head, true) != sizeof head) Raise(err::kHeaderCorrupt);
+  TDataFileHeader h = DecodeDataFileHeader(head);
+  ValidateDataFileHeaderStart(h, tableName_);
+
+  std::vector<uint8_t> bytes(static_cast<std::size_t>(h.fieldCount) * fdl::kSize);
+  if (!bytes.empty() && ReadAt(dfh::kSize, bytes.data(), bytes.size(), true) != bytes.size()) {
+    Raise(err::kHeaderCorrupt);
+  }
+  std::vector<TFieldDescriptor> fields;
+  fields.reserve(h.fieldCount);
+  for (std::size_t i = 0; i < h.fieldCount; ++i) {
+    uint8_t* d = bytes.data() + i * fdl::kSize;
+    if (h.encrypted != 0) ScrambleBlock(d, fdl::kSize);
+    fields.push_back(DecodeFieldDescriptor(d));
+  }
+  ValidateDataFile(h, fields, static_cast<int64_t>(length), tableName_);
+  header_ = h;
+  fields_ = std::move(fields);
+  headerDirty_ = descriptorsDirty_ = false;
+  RebuildFormat();
+  ApplyCacheSizing();
+}
+
+void TDataFile::ReloadHeader() {
+  uint8_t head[dfh::kSize];
+  if (ReadAt(0, head, sizeof head, true) != sizeof head) Raise(err::kHeaderCorrupt);
+  TDataFileHeader h = DecodeDataFileHeader(head);
+  if (h.version != kFormatVersion) Raise(err::kWrongVersion);
+  // Another process may change counters and chains, never the record layout.
+  if (h.fieldCount != header_.fieldCount || h.recordSize != header_.recordSize) {
+    Raise(err::kHeaderCorrupt);
+  }
+  header_ = h;
+  headerDirty_ = false;
+  ClearCache();
+}
+
+void TDataFile::Close() {
+  if (IsOpen() && !ReadOnly()) {
+    try {
+      FlushAll(false);
+    } catch (...) {
+      ClearCache();
+      TFileHandler::Close();
+      throw;
+    }
+  }
+  ClearCache();
+  TFileHandler::Close();
+}
+
+void TDataFile::RebuildFormat() {
+  format_ = TRecordFormat(fields_, header_.recordSize, LocaleId(), tableName_);
+  if (virtualEvaluator_) format_.SetVirtualEvaluator(virtualEvaluator_);
+}
+
+void TDataFile::ApplyCacheSizing() {
+  const int size = std::max<int>(header_.recordSize, 1);
+  targetSize_ = std::clamp<std::size_t>(kCacheBytes / size, 1, kMaxCacheRecords);
+  windowRecords_ = std::max(1, kReadWindowBytes / size);
+  capacity_ = std::max(targetSize_, sorted_.size());
+}
+
+// ---- header information -------------------------------------------------------------
+
+std::string TDataFile::Description() const {
+  return Encrypted() ? ScrambleText(header_.description) : header_.description;
+}
+
+std::string TDataFile::Password() const {
+  return Encrypted() ? ScrambleText(header_.password) : std::string();
+}
+
+uint32_t TDataFile::LocaleId() const {
+  return MakeLocaleId(header_.languageId, header_.sortOrderId);
+}
+
+void TDataFile::SetDescription(std::string_view description) {
+  const std::string text(CutGbk(description, kMaxDescriptionLength));
+  header_.description = Encrypted() ? ScrambleText(text) : text;
+  headerDirty_ = true;
+}
+
+void TDataFile::SetPassword(std::string_view password) {
+  const std::string trimmed = TrimPassword(password);
+  if (trimmed.empty() || !Encrypted()) Raise(err::kInvalidPassword);
+  header_.password = ScrambleText(trimmed);
+  headerDirty_ = true;
+}
+
+void TDataFile::SetLocale(uint16_t languageId, uint16_t sortOrderId) {
+  const uint32_t id = MakeLocaleId(languageId, sortOrderId);
+  if (id != 0 && !IsLocaleInstalled(id)) Raise(err::kLanguageDriver);
+  header_.languageId = languageId;
+  header_.sortOrderId = sortOrderId;
+  headerDirty_ = true;
+  RebuildFormat();
+}
+
+void TDataFile::SetUserVersion(uint16_t major, uint16_t minor) {
+  header_.userMajor = major;
+  header_.userMinor = minor;
+  headerDirty_ = true;
+}
+
+void TDataFile::SetLastAutoInc(int32_t value) {
+  header_.lastAutoInc = value;
+  headerDirty_ = true;
+}
+
+// ---- field descriptors ----------------------------------------------------------------
+
+TFieldDescriptor TDataFile::FieldDescriptor(int fieldNo) const {
+  return format_.Field(fieldNo);
+}
+
+std::optional<TFieldDescriptor> TDataFile::FieldDescriptor(std::string_view name) const {
+  const int no = format_.FindField(name);
+  if (no == 0) return std::nullopt;
+  return format_.Field(no);
+}
+
+void TDataFile::SetFieldAttributes(int fieldNo, const TFieldDescriptor& attributes) {
+  TFieldDescriptor f = format_.Field(fieldNo);
+  std::string name(attributes.name);
+  while (!name.empty() && (name.front() == ' ' || name.front() == '\t'))
+    name.erase(0, 1);
+  while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+    name.pop_back();
+  name = std::string(CutGbk(name, kMaxFieldNameLength));
+  if (name.empty() || !IsValidNameStart(name)) {
+    RaiseEngineError(err::kInvalidFieldName, {.table = tableName_, .field = name});
+  }
+  const int other = format_.FindField(name);
+  if (other != 0 && other != fieldNo) {
+    RaiseEngineError(err::kInvalidFieldName, {.table = tableName_, .field = name});
+  }
+  // A new subtype must keep the field's bytes where they are.
+  if (IsAutoIncField(f.type, attributes.subtype) != IsAutoIncField(f.type, f.subtype) ||
+      FieldPhysicalSize(f.type, attributes.subtype, f.size) != f.physicalSize) {
+    RaiseEngineError(err::kInvalidFieldDef, {.table = tableName_, .field = name});
+  }
+  f.name = name;
+  f.subtype = attributes.subtype;
+  f.description = std::string(CutGbk(attributes.description, kMaxDescriptionLength));
+  f.required = attributes.required;
+  f.minText = attributes.minText;
+  f.maxText = attributes.maxText;
+  f.defaultText = attributes.defaultText;
+  if (f.minText.size() > fdl::kTextCapacity || f.maxText.size() > fdl::kTextCapacity ||
+      f.defaultText.size() > fdl::kTextCapacity || !IsValidFieldText(f, f.minText) ||
+      !IsValidFieldText(f, f.maxText) || !IsValidFieldText(f, f.defaultText)) {
+    RaiseEngineError(err::kInvalidValidityCheck, {.table = tableName_, .field = name});
+  }
+  fields_[fieldNo - 1] = f;
+  descriptorsDirty_ = true;
+  RebuildFormat();
+}
+
+void TDataFile::SetVirtualEvaluator(TRecordFormat::TVirtualEvaluator evaluator) {
+  virtualEvaluator_ = std::move(evaluator);
+  RebuildFormat();
+}
+
+// ---- the record cache -----------------------------------------------------------------
+
+std::size_t TDataFile::LowerBound(int32_t n) const {
+  const auto it = std::lower_bound(
+      sorted_.begin(), sorted_.end(), n,
+      [](const std::unique_ptr<TRecord>& r, int32_t number) { return r->number_ < number; });
+  return static_cast<std::size_t>(it - sorted_.begin());
+}
+
+void TDataFile::LinkNewest(TRecord* r) {
+  r->older_ = newest_;
+  r->newer_ = nullptr;
+  if (newest_ != nullptr) newest_->newer_ = r;
+  newest_ = r;
+  if (oldest_ == nullptr) oldest_ = r;
+}
+
+void TDataFile::Unlink(TRecord* r) {
+  if (r->newer_ != nullptr) {
+    r->newer_->older_ = r->older_;
+  } else {
+    newest_ = r->older_;
+  }
+  if (r->older_ != nullptr) {
+    r->older_->newer_ = r->newer_;
+  } else {
+    oldest_ = r->newer_;
+  }
+  r->newer_ = r->older_ = nullptr;
+}
+
+TRecord* TDataFile::FindCached(int32_t n) {
+  TRecord* r = newest_;
+  for (int i = 0; i < kNewestChecked && r != nullptr; ++i, r = r->older_) {
+    if (r->number_ == n) break;
+  }
+  if (r == nullptr || r->number_ != n) {
+    const std::size_t at = LowerBound(n);
+    if (at == sorted_.size() || sorted_[at]->number_ != n) return nullptr;
+    r = sorted_[at].get();
+  }
+  if (r != newest_) {
+    Unlink(r);
+    LinkNewest(r);
+  }
+  return r;
+}
+
+bool TDataFile::EvictOne() {
+  for (TRecord* r = oldest_; r != nullptr; r = r->newer_) {
+    if (!r->dirty_ && r->pins_ == 0) {
+      Evict(r);
+      return true;
+    }
+  }
+  return false;
+}
+
+void TDataFile::Evict(TRecord* r) {
+  Unlink(r);
+  const std::size_t at = LowerBound(r->number_);
+  std::unique_ptr<TRecord> owned = std::move(sorted_[at]);
+  sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(at));
+  pool_.Give(std::move(owned));
+}
+
+void TDataFile::MakeRoom() {
+  while (sorted_.size() >= capacity_) {
+    if (EvictOne()) continue;
+    if (!deferWrites_) {
+      WriteBack();
+      if (EvictOne()) continue;
+    }
+    capacity_ += kCacheGrowth;
+  }
+}
+
+TRecord* TDataFile::AddRecord(int32_t n) {
+  MakeRoom();
+  std::unique_ptr<TRecord> owned = pool_.Take();
+  TRecord* r = owned.get();
+  r->owner_ = this;
+  r->number_ = n;
+  r->dirty_ = false;
+  r->pins_ = 0;
+  r->image_.assign(header_.recordSize, 0);
+  const std::size_t at = LowerBound(n);
+  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(at), std::move(owned));
+  LinkNewest(r);
+  return r;
+}
+
+void TDataFile::ReadWindow(int32_t n, TReadAhead ahead) {
+  const int64_t onDisk = static_cast<int64_t>(Size()) - RecordsOffset(header_.fieldCount);
+  const int64_t fileRecords = onDisk > 0 ? onDisk / header_.recordSize : 0;
+  const int32_t count = ahead == TReadAhead::None ? 1 : windowRecords_;
+  int64_t first = n;
+  int64_t last = n;
+  if (ahead == TReadAhead::Backward) {
+    first = std::max<int64_t>(1, static_cast<int64_t>(n) - count + 1);
+  } else {
+    last = static_cast<int64_t>(n) + count - 1;
+  }
+  last = std::min(last, fileRecords);
+  if (first > last) return;
+
+  const std::size_t size = header_.recordSize;
+  readBuffer_.resize(static_cast<std::size_t>(last - first + 1) * size);
+  const std::size_t got = ReadAt(static_cast<uint64_t>(RecordOffset(static_cast<int32_t>(first))),
+                                 readBuffer_.data(), readBuffer_.size(), true);
+  ++reads_;
+  const int32_t complete = static_cast<int32_t>(got / size);
+
+  auto take = [&](int32_t m) {
+    const uint8_t* src = readBuffer_.data() + static_cast<std::size_t>(m - first) * size;
+    const std::size_t at = LowerBound(m);
+    TRecord* r = at < sorted_.size() && sorted_[at]->number_ == m ? sorted_[at].get() : nullptr;
+    if (r != nullptr && r->dirty_) return;
+    if (r == nullptr) r = AddRecord(m);
+    std::memcpy(r->image_.data(), src, size);
+    if (Encrypted()) ScrambleBlock(r->image_.data(), size);
+    if (r->image_[rec::kState] == rec::kActive) le::PutI32(r->image_.data(), rec::kNumber, m);
+  };
+  // The wanted record comes last, so that making room for its neighbours never evicts it.
+  for (int32_t i = 0; i < complete; ++i) {
+    const int32_t m = static_cast<int32_t>(first) + i;
+    if (m != n) take(m);
+  }
+  if (n >= first && n < first + complete) take(n);
+}
+
+TRecord* TDataFile::GetRecord(int32_t n, TReadAhead ahead, bool newSlot) {
+  if (n <= 0) Raise(err::kRecordBuffersCorrupt);
+  if (newSlot && n == header_.nextRecord) {
+    if (n > kMaxRecordNumber || RecordOffset(n) + header_.recordSize > kMaxFileSize) {
+      Raise(err::kTableFull);
+    }
+    TRecord* r = FindCached(n);
+    if (r == nullptr) r = AddRecord(n);
+    std::fill(r->image_.begin(), r->image_.end(), 0);
+    le::PutI32(r->image_.data(), rec::kNumber, n);
+    // Dirty at once: the file grows with the next record number, whatever the caller does.
+    r->dirty_ = true;
+    ++header_.nextRecord;
+    headerDirty_ = true;
+    ++r->pins_;
+    return r;
+  }
+  if (TRecord* r = FindCached(n)) {
+    ++hits_;
+    ++r->pins_;
+    return r;
+  }
+  if (changeCheck_ && changeCheck_()) return nullptr;
+  ReadWindow(n, ahead);
+  TRecord* r = FindCached(n);
+  if (r == nullptr) Raise(err::kRecordBuffersCorrupt);
+  ++r->pins_;
+  return r;
+}
+
+void TDataFile::ReleaseRecord(TRecord* record) {
+  if (record == nullptr || record->pins_ == 0) return;
+  --record->pins_;
+  if (record->pins_ == 0 && record->detached_) {
+    // Detached by ClearCache while pinned: its last holder has let go.
+    const auto it =
+        std::find_if(detachedRecords_.begin(), detachedRecords_.end(),
+                     [&](const std::unique_ptr<TRecord>& r) { return r.get() == record; });
+    if (it != detachedRecords_.end()) {
+      std::unique_ptr<TRecord> owned = std::move(*it);
+      detachedRecords_.erase(it);
+      pool_.Give(std::move(owned));
+    }
+  }
+}
+
+void TDataFile::ClearCache() {
+  for (std::unique_ptr<TRecord>& r : sorted_) {
+    if (r->pins_ > 0) {
+      // Still held by a caller: keep the object alive, out of the cache, until released.
+      r->detached_ = true;
+      r->newer_ = r->older_ = nullptr;
+      detachedRecords_.push_back(std::move(r));
+    } else {
+      pool_.Give(std::move(r));
+    }
+  }
+  sorted_.clear();
+  newest_ = oldest_ = nullptr;
+  capacity_ = targetSize_;
+}
+
+void TDataFile::WriteBack() {
+  const std::size_t size = header_.recordSize;
+  std::size_t i = 0;
+  while (i < sorted_.size()) {
+    auto writable = [&](std::size_t k) { return sorted_[k]->dirty_ && sorted_[k]->pins_ == 0; };
+    if (!writable(i)) {
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j + 1 < sorted_.size() && writable(j + 1) &&
+           sorted_[j + 1]->number_ == sorted_[j]->number_ + 1) {
+      ++j;
+    }
+    const std::size_t count = j - i + 1;
+    writeBuffer_.resize(count * size);
+    for (std::size_t k = 0; k < count; ++k) {
+      uint8_t* dst = writeBuffer_.data() + k * size;
+      std::memcpy(dst, sorted_[i + k]->image_.data(), size);
+      if (Encrypted()) ScrambleBlock(dst, size);
+    }
+    WriteAt(static_cast<uint64_t>(RecordOffset(sorted_[i]->number_)), writeBuffer_.data(),
+            writeBuffer_.size());
+    ++writes_;
+    for (std::size_t k = i; k <= j; ++k)
+      sorted_[k]->dirty_ = false;
+    headerDirty_ = true;
+    i = j + 1;
+  }
+}
+
+void TDataFile::TrimCache() {
+  WriteBack();
+  while (sorted_.size() > targetSize_ && EvictOne()) {
+  }
+  capacity_ = std::max(targetSize_, sorted_.size());
+}
+
+// ---- slots and counters -----------------------------------------------------------------
+
+int32_t TDataFile::AllocateSlot(bool hasPrimaryIndex) {
+  if (!hasPrimaryIndex) return header_.nextRecord;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const int32_t head = header_.deletedHead;
+    if (head == 0) return header_.nextRecord;
+    if (head < 0 || head >= header_.nextRecord) Raise(err::kRecordBuffersCorrupt);
+    TPinnedRecord r(GetRecord(head));
+    if (!r) continue;  // the table changed under us: the header was re-read, look again
+    // Reusing a slot that is not deleted would overwrite a live record.
+    const int32_t next = le::GetI32(r->Image(), rec::kNumber);
+    if (r->Image()[rec::kState] != rec::kDeleted || next < 0 || next >= header_.nextRecord ||
+        next == head) {
+      Raise(err::kRecordBuffersCorrupt);
+    }
+    header_.deletedHead = next;
+    headerDirty_ = true;
+    return head;
+  }
+  Raise(err::kRecordBuffersCorrupt);
+}
+
+void TDataFile::DeleteRecord(TRecord* record) {
+  uint8_t* image = record->Image();
+  image[rec::kState] = rec::kDeleted;
+  le::PutI32(image, rec::kNumber, header_.deletedHead);
+  header_.deletedHead = record->number_;
+  record->dirty_ = true;
+  headerDirty_ = true;
+}
+
+int32_t TDataFile::NextAutoInc() {
+  header_.lastAutoInc = NextWrapping(header_.lastAutoInc);
+  headerDirty_ = true;
+  return header_.lastAutoInc;
+}
+
+void TDataFile::KeepAutoInc(int32_t value) {
+  if (value > header_.lastAutoInc) {
+    header_.lastAutoInc = value;
+    headerDirty_ = true;
+  }
+}
+
+int32_t TDataFile::NextBlobStamp() {
+  header_.lastBlobStamp = NextWrapping(header_.lastBlobStamp);
+  headerDirty_ = true;
+  return header_.lastBlobStamp;
+}
+
+// ---- writing --------------------------------------------------------------------------
+
+bool TDataFile::FlushHeader(bool force) {
+  if (!headerDirty_ && !force) return false;
+  TDataFileHeader h = header_;
+  h.changeCounter = static_cast<int32_t>(static_cast<uint32_t>(h.changeCounter) + 1);
+  h.engineVersion = kEngineVersion;
+  h.lastWrite = HeaderMoment();
+  h.pending = 0;
+  uint8_t bytes[dfh::kSize];
+  EncodeDataFileHeader(h, bytes);
+  WriteAt(0, bytes, sizeof bytes);
+  header_ = h;
+  headerDirty_ = false;
+  if (forceFlush_) Flush();
+  return true;
+}
+
+bool TDataFile::FlushDescriptors() {
+  if (!descriptorsDirty_) return false;
+  std::vector<uint8_t> bytes(fields_.size() * fdl::kSize);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    uint8_t* d = bytes.data() + i * fdl::kSize;
+    EncodeFieldDescriptor(fields_[i], d);
+    if (Encrypted()) ScrambleBlock(d, fdl::kSize);
+  }
+  if (!bytes.empty()) WriteAt(dfh::kSize, bytes.data(), bytes.size());
+  descriptorsDirty_ = false;
+  if (forceFlush_) Flush();
+  return true;
+}
+
+void TDataFile::FlushAll(bool trimCache) {
+  WriteBack();
+  FlushHeader();
+  FlushDescriptors();
+  if (trimCache) TrimCache();
+}
+
+void TDataFile::EmptyRecords() {
+  ClearCache();
+  Truncate(static_cast<uint64_t>(RecordsOffset(header_.fieldCount)));
+  header_.changeCounter = 0;
+  header_.deletedHead = 0;
+  header_.lastAutoInc = 0;
+  header_.nextRecord = 1;
+  headerDirty_ = true;
+}
+
+TRecordCacheStats TDataFile::CacheStats() const {
+  return {hits_, reads_, writes_, sorted_.size(), capacity_};
+}
+
+}  // namespace mt

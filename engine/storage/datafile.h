@@ -1,0 +1,282 @@
+// TDataFile: a table's data file (header, field descriptors, fixed-length records) with its
+// record cache, record numbering, deleted-record chain and auto-increment values.
+//
+// Record cache. Records read from the file live as TRecord objects, held at once in a list
+// sorted by record number (binary search) and in a recency list from newest to oldest; spare
+// objects are recycled through a TRecordStack pool. Lookups check the four newest records
+// before searching. A miss reads one record or, when the caller moves sequentially, a window of
+// max(1, 8192 div record size) records in one read, cut at the end of the file. A record
+// pinned by a caller is never evicted; a dirty record is only dropped after it was written.
+// Write back joins each run of consecutive dirty, unpinned records into one write. The cache
+// aims at min(16384 div record size, 8192) records (at least 1); when it is full and nothing
+// can be evicted even after writing back, it grows by 64.
+//
+// Encrypted tables: record images and field descriptors are scrambled on disk and clear in
+// memory.
+//
+// Thread-safety: a TDataFile is shared by every cursor of the process on the table; the callers
+// serialise their operations on it (the table's locks and the session's serialisation). Each
+// seek-and-transfer is atomic in the file layer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/common/filehandler.h"
+#include "record.h"
+#include "tablelayout.h"
+
+namespace mt {
+
+class TDataFile;
+
+// One cached record.
+class TRecord {
+ public:
+  TDataFile* Owner() const { return owner_; }
+  int32_t Number() const { return number_; }
+  bool Dirty() const { return dirty_; }
+  int Pins() const { return pins_; }
+  uint8_t* Image() { return image_.data(); }
+  const uint8_t* Image() const { return image_.data(); }
+  // Scratch space for a key built from the image; grows, never shrinks.
+  std::vector<uint8_t>& KeyBuffer() { return keyBuffer_; }
+  // The image differs from the file and must be written.
+  void MarkDirty() { dirty_ = true; }
+
+ private:
+  friend class TDataFile;
+  friend class TRecordStack;
+
+  TDataFile* owner_ = nullptr;
+  bool detached_ = false;  // dropped from the cache while pinned; freed on its last release
+  bool dirty_ = false;
+  int pins_ = 0;
+  int32_t number_ = 0;
+  std::vector<uint8_t> image_;
+  std::vector<uint8_t> keyBuffer_;
+  TRecord* newer_ = nullptr;
+  TRecord* older_ = nullptr;
+};
+
+// A pool of spare TRecord objects (at most 64).
+class TRecordStack {
+ public:
+  static constexpr std::size_t kMaxSpare = 64;
+  std::unique_ptr<TRecord> Take();
+  void Give(std::unique_ptr<TRecord> record);
+  std::size_t Spare() const { return spare_.size(); }
+
+ private:
+  std::vector<std::unique_ptr<TRecord>> spare_;
+};
+
+// Direction of a sequential read: a miss then reads a window starting (forwards) or ending
+// (backwards) at the wanted record.
+enum class TReadAhead { None, Forward, Backward };
+
+// Cache counters, for diagnostics only.
+struct TRecordCacheStats {
+  uint64_t hits = 0;
+  uint64_t reads = 0;   // read calls on the file
+  uint64_t writes = 0;  // write calls for records
+  std::size_t cached = 0;
+  std::size_t capacity = 0;
+};
+
+class TDataFile : public TFileHandler {
+ public:
+  // Asked before records are read from disk on a cache miss; returns true when the table
+  // changed (the caches were refreshed), and the read then returns no record so that the
+  // caller re-synchronises. The table lock layer installs it.
+  using TChangeCheck = std::function<bool()>;
+
+  TDataFile(std::string fileName, bool inMemory, std::string tableName);
+  ~TDataFile() override;
+
+  // Writes a new data file from a header and prepared field descriptors.
+  void CreateTable(const TDataFileHeader& header, const std::vector<TFieldDescriptor>& fields);
+  // Reads the header and the descriptors of the open file and validates them with the file's
+  // length (12035, 8961, 15878); sizes the cache. Clears any cached records.
+  void Load();
+  // Re-reads the header only (after another process changed it) and drops the cached records.
+  void ReloadHeader();
+  // Writes back the records and the header and descriptors when they have changes, then closes.
+  void Close() override;
+
+  const std::string& TableName() const { return tableName_; }
+  const TDataFileHeader& Header() const { return header_; }
+  const TRecordFormat& Format() const { return format_; }
+  int RecordSize() const { return header_.recordSize; }
+  int FieldCount() const { return header_.fieldCount; }
+  bool Encrypted() const { return header_.encrypted != 0; }
+  int32_t NextRecordNumber() const { return header_.nextRecord; }
+  int32_t DeletedHead() const { return header_.deletedHead; }
+  int32_t ChangeCounter() const { return header_.changeCounter; }
+  // Physical records: next record number - 1.
+  int32_t RecordCount() const { return header_.nextRecord - 1; }
+
+  // ---- header information ----
+  std::string Description() const;  // descrambled
+  std::string Password() const;     // descrambled; empty when not encrypted
+  uint16_t LanguageId() const { return header_.languageId; }
+  uint16_t SortOrderId() const { return header_.sortOrderId; }
+  uint32_t LocaleId() const;
+  uint16_t UserMajor() const { return header_.userMajor; }
+  uint16_t UserMinor() const { return header_.userMinor; }
+  int32_t LastAutoInc() const { return header_.lastAutoInc; }
+  void SetDescription(std::string_view description);
+  // The password of an encrypted table (1 to 15 characters after trimming, else 10015).
+  void SetPassword(std::string_view password);
+  // 15878 when the locale is not installed.
+  void SetLocale(uint16_t languageId, uint16_t sortOrderId);
+  void SetUserVersion(uint16_t major, uint16_t minor);
+  void SetLastAutoInc(int32_t value);
+
+  // ---- field descriptors ----
+  // A copy of a descriptor by number (9985 when there is none) or name (case ignored; nullopt
+  // when there is none); the copy carries the field's position.
+  TFieldDescriptor FieldDescriptor(int fieldNo) const;
+  std::optional<TFieldDescriptor> FieldDescriptor(std::string_view name) const;
+  // Changes name, subtype, description, required flag, minimum, maximum and default of a field
+  // in place (type, size and offset never change): 10038 for a bad or duplicate name, 10006
+  // for texts that are no values of the type. Marks the descriptors for writing.
+  void SetFieldAttributes(int fieldNo, const TFieldDescriptor& attributes);
+  // Installs the SQL layer's evaluator of virtual fields.
+  void SetVirtualEvaluator(TRecordFormat::TVirtualEvaluator evaluator);
+
+  // ---- records ----
+  // The record with number n, pinned; reads it on a miss. With newSlot and n equal to the next
+  // record number, makes a new cleared record at the end (9479 past 200,000,000 records or
+  // 4,000,000,000 bytes) and raises the next record number. nullptr when the change check
+  // reported a change. 8962 for n <= 0 or a record that does not exist.
+  TRecord* GetRecord(int32_t n, TReadAhead ahead = TReadAhead::None, bool newSlot = false);
+  void ReleaseRecord(TRecord* record);
+  // The number for a new record: the head of the deleted chain when the table has a primary
+  // index and the chain is not empty (the head moves on), otherwise the next record number.
+  // 8962 when the chain head is no deleted record.
+  int32_t AllocateSlot(bool hasPrimaryIndex);
+  // Marks the record deleted and makes it the head of the deleted chain.
+  void DeleteRecord(TRecord* record);
+  // Writes every dirty, unpinned record.
+  void WriteBack();
+  // Writes back, then evicts clean unpinned records down to the target size.
+  void TrimCache();
+  // Drops every cached record without writing (after another process changed the table, or a
+  // rolled-back transaction). Pinned records stay but are refreshed on their next read.
+  void ClearCache();
+
+  // ---- counters ----
+  // Next auto-increment value (last + 1; after 2147483647 comes 1); raises the header's.
+  int32_t NextAutoInc();
+  // Keep-supplied-values mode: the header's last value becomes the larger of the two.
+  void KeepAutoInc(int32_t value);
+  // Next blob stamp (last + 1; after 2147483647 comes 1).
+  int32_t NextBlobStamp();
+
+  // ---- writing ----
+  // Marks the header as having pending changes.
+  void MarkHeaderDirty() { headerDirty_ = true; }
+  bool HeaderDirty() const { return headerDirty_; }
+  // When the header has pending changes or force: raises the change counter, stores the engine
+  // version and the moment, writes the 127 bytes; flushes the OS buffers when forced flushes
+  // are on. Returns whether it wrote.
+  bool FlushHeader(bool force = false);
+  // Writes changed field descriptors in one write.
+  bool FlushDescriptors();
+  // Write back, header, descriptors; then trims the cache when asked.
+  void FlushAll(bool trimCache = false);
+  // Cuts the records and resets the counters (the caller checked exclusive access).
+  void EmptyRecords();
+
+  // ---- settings and hooks ----
+  void SetForceFlush(bool force) { forceFlush_ = force; }
+  // While set (inside a transaction), a full cache grows instead of writing back.
+  void SetDeferWrites(bool defer) { deferWrites_ = defer; }
+  void SetChangeCheck(TChangeCheck check) { changeCheck_ = std::move(check); }
+
+  // ---- diagnostics ----
+  TRecordCacheStats CacheStats() const;
+  int WindowRecords() const { return windowRecords_; }
+  std::size_t TargetCacheSize() const { return targetSize_; }
+
+ private:
+  [[noreturn]] void Raise(int32_t code) const;
+  int64_t RecordOffset(int32_t n) const;
+  // Cache plumbing.
+  TRecord* FindCached(int32_t n);
+  std::size_t LowerBound(int32_t n) const;
+  void LinkNewest(TRecord* r);
+  void Unlink(TRecord* r);
+  // A fresh record object for slot n, inserted into the sorted list (room made first).
+  TRecord* AddRecord(int32_t n);
+  void MakeRoom();
+  bool EvictOne();
+  void Evict(TRecord* r);
+  void ReadWindow(int32_t n, TReadAhead ahead);
+  void RebuildFormat();
+  void ApplyCacheSizing();
+
+  std::string tableName_;
+  TDataFileHeader header_;
+  std::vector<TFieldDescriptor> fields_;
+  TRecordFormat format_;
+  TRecordFormat::TVirtualEvaluator virtualEvaluator_;
+  bool headerDirty_ = false;
+  bool descriptorsDirty_ = false;
+  bool forceFlush_ = false;
+  bool deferWrites_ = false;
+  TChangeCheck changeCheck_;
+
+  std::vector<std::unique_ptr<TRecord>> sorted_;  // by record number
+  TRecord* newest_ = nullptr;
+  TRecord* oldest_ = nullptr;
+  TRecordStack pool_;
+  std::size_t targetSize_ = 1;
+  std::size_t capacity_ = 1;
+  int windowRecords_ = 1;
+  std::vector<std::unique_ptr<TRecord>> detachedRecords_;  // dropped from the cache while pinned
+  std::vector<uint8_t> readBuffer_;
+  std::vector<uint8_t> writeBuffer_;
+  uint64_t hits_ = 0;
+  uint64_t reads_ = 0;
+  uint64_t writes_ = 0;
+};
+
+// Pins a record for a scope.
+class TPinnedRecord {
+ public:
+  TPinnedRecord() = default;
+  explicit TPinnedRecord(TRecord* record) : record_(record) {}
+  ~TPinnedRecord() { Reset(); }
+  TPinnedRecord(TPinnedRecord&& other) noexcept : record_(other.record_) {
+    other.record_ = nullptr;
+  }
+  TPinnedRecord& operator=(TPinnedRecord&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      record_ = other.record_;
+      other.record_ = nullptr;
+    }
+    return *this;
+  }
+  TPinnedRecord(const TPinnedRecord&) = delete;
+  TPinnedRecord& operator=(const TPinnedRecord&) = delete;
+
+  TRecord* operator->() const { return record_; }
+  TRecord* Get() const { return record_; }
+  explicit operator bool() const { return record_ != nullptr; }
+  void Reset() {
+    if (record_ != nullptr) record_->Owner()->ReleaseRecord(record_);
+    record_ = nullptr;
+  }
+
+ private:
+  TRecord* record_ = nullptr;
+};
+
+}  // namespace mt

@@ -1,0 +1,255 @@
+// TDataTable: table-level operations over the data and index files.
+#include "datatable.h"
+
+#include <algorithm>
+
+#include "engine/common/engineerror.h"
+#include "tablenames.h"
+
+namespace mt {
+
+TDataTable::TDataTable(std::string directory, std::string tableName, bool inMemory)
+    : directory_(NormalizeDirectory(directory)), inMemory_(inMemory) {
+  SetNames(std::move(tableName));
+}
+
+TDataTable::~TDataTable() {
+  if (openers_ > 0) {
+    openers_ = 1;
+    try {
+      Close();
+    } catch (const std::exception&) {
+      // A destructor cannot report a failed write; the handlers close regardless.
+    }
+  }
+}
+
+void TDataTable::SetNames(std::string tableName) {
+  tableName_ = std::move(tableName);
+  errorName_ = TableFileName(directory_, tableName_, "");
+  data_ = std::make_unique<TDataFile>(FileName(kDataExt), inMemory_, errorName_);
+  index_ = std::make_unique<TIndexFile>(FileName(kIndexExt), inMemory_, errorName_);
+}
+
+std::string TDataTable::FileName(std::string_view extension) const {
+  return TableFileName(directory_, tableName_, extension);
+}
+
+void TDataTable::RequireNotOpen() const {
+  if (openers_ > 0) RaiseEngineError(err::kTableInUse, {.table = errorName_});
+}
+
+// ---- create ------------------------------------------------------------------------------
+
+void TDataTable::Create(TTableCreateParams params) {
+  RequireNotOpen();
+  const int recordSize = PrepareTableCreation(params, errorName_);
+  const TDataFileHeader header = BuildDataFileHeader(params, recordSize);
+  data_->CreateTable(header, params.fields);
+  try {
+    index_->CreateIndexFile(BuildIndexFileHeader(params.indexes), params.encrypted);
+    // The blob file of a table with blob fields is created here by the blob engine.
+  } catch (...) {
+    index_->Close();
+    data_->Close();
+    throw;
+  }
+  index_->Close();
+  data_->Close();
+}
+
+// ---- open and close ----------------------------------------------------------------------
+
+void TDataTable::Open(const TTableOpenOptions& options) {
+  if (openers_ > 0) {
+    if (options.exclusive || exclusive_)
+      RaiseEngineError(err::kAccessDenied, {.table = errorName_});
+    CheckPassword(options.passwords);
+    ++openers_;
+    return;
+  }
+  OpenFiles(options);
+  try {
+    CheckPassword(options.passwords);
+  } catch (...) {
+    CloseFiles();
+    throw;
+  }
+  exclusive_ = options.exclusive;
+  openers_ = 1;
+}
+
+void TDataTable::OpenFiles(const TTableOpenOptions& options) {
+  needsIndexRebuild_ = false;
+  try {
+    data_->SetForceFlush(options.forceFlush);
+    index_->SetForceFlush(options.forceFlush);
+    data_->Open(options.exclusive);
+    // The first opener validates the files; the table's read lock is held around this once
+    // table locking exists.
+    data_->Load();
+    try {
+      index_->Open(options.exclusive);
+    } catch (const EEngineError& e) {
+      if (e.ErrorCode() != err::kTableNotFound) throw;
+      // No index file: make an empty one; the cursor rebuilds every index from the records.
+      index_->CreateIndexFile(EmptyIndexFileHeader(), data_->Encrypted());
+      index_->Close();
+      index_->Open(options.exclusive);
+      needsIndexRebuild_ = true;
+    }
+    index_->Load(data_->Encrypted());
+    index_->Validate(data_->Format().Fields());
+    // Tables with blob fields open their blob file here (blob engine).
+  } catch (...) {
+    // Nothing of a failed open is written back.
+    data_->ClearCache();
+    index_->TFileHandler::Close();
+    data_->TFileHandler::Close();
+    throw;
+  }
+  readOnly_ = data_->ReadOnly() || index_->ReadOnly();
+}
+
+void TDataTable::CheckPassword(const TPasswordSource& passwords) const {
+  if (!data_->Encrypted()) return;
+  const std::string stored = data_->Password();
+  std::vector<std::string> known = passwords.known;
+  for (;;) {
+    if (std::find(known.begin(), known.end(), stored) != known.end()) return;
+    const std::size_t before = known.size();
+    if (!passwords.askMore || !passwords.askMore(known) || known.size() == before) {
+      RaiseEngineError(err::kPasswordRequired, {.table = errorName_});
+    }
+  }
+}
+
+void TDataTable::Close() {
+  if (openers_ == 0) return;
+  if (--openers_ > 0) return;
+  exclusive_ = false;
+  CloseFiles();
+}
+
+void TDataTable::CloseFiles() {
+  // Both files close even when writing one of them fails; the first failure is reported.
+  std::exception_ptr failure;
+  try {
+    data_->Close();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  try {
+    index_->Close();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  readOnly_ = false;
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataTable::FlushBuffers(bool trimCache) {
+  if (readOnly_) return;
+  data_->FlushAll(trimCache);
+  index_->FlushHeader();
+}
+
+// ---- delete, rename, empty ---------------------------------------------------------------
+
+std::vector<std::string_view> TDataTable::ExistingExtensions() const {
+  std::vector<std::string_view> found;
+  for (std::string_view ext : {kDataExt, kIndexExt, kBlobExt}) {
+    if (TFileHandler(FileName(ext), inMemory_).Exists()) found.push_back(ext);
+  }
+  return found;
+}
+
+void TDataTable::RequireFilesFree(const std::vector<std::string_view>& extensions) const {
+  // Open each file exclusively for a moment: that fails (11013) while anyone in this or
+  // another process has it open, before anything is changed.
+  for (std::string_view ext : extensions) {
+    TFileHandler probe(FileName(ext), inMemory_);
+    probe.Open(true);
+    probe.Close();
+  }
+}
+
+void TDataTable::Delete() {
+  RequireNotOpen();
+  const std::vector<std::string_view> extensions = ExistingExtensions();
+  if (std::find(extensions.begin(), extensions.end(), kDataExt) == extensions.end()) {
+    RaiseEngineError(err::kTableNotFound, {.table = errorName_});
+  }
+  RequireFilesFree(extensions);
+  for (std::string_view ext : extensions)
+    TFileHandler(FileName(ext), inMemory_).Delete();
+}
+
+void TDataTable::RenameFiles(
+    const std::string& newTableName,
+    const std::vector<std::pair<std::string_view, std::string_view>>& extensions) {
+  RequireNotOpen();
+  std::vector<std::pair<std::string, std::string>> plan;
+  for (const auto& [from, to] : extensions) {
+    const std::string source = FileName(from);
+    if (!TFileHandler(source, inMemory_).Exists()) {
+      if (from == kDataExt || from == kDataBackupExt) {
+        RaiseEngineError(err::kTableNotFound, {.table = errorName_});
+      }
+      continue;
+    }
+    plan.emplace_back(source, TableFileName(directory_, newTableName, to));
+  }
+  for (const auto& [source, target] : plan) {
+    TFileHandler probe(source, inMemory_);
+    probe.Open(true);
+    probe.Close();
+  }
+  // Rename one file after another; a failure puts the ones already renamed back.
+  std::size_t done = 0;
+  try {
+    for (; done < plan.size(); ++done) {
+      TFileHandler(plan[done].first, inMemory_).Rename(plan[done].second);
+    }
+  } catch (...) {
+    while (done > 0) {
+      --done;
+      try {
+        TFileHandler(plan[done].second, inMemory_).Rename(plan[done].first);
+      } catch (const std::exception&) {
+        // Keep undoing the others; the first error is the one reported.
+      }
+    }
+    throw;
+  }
+}
+
+void TDataTable::Rename(const std::string& newTableName) {
+  RenameFiles(newTableName, {{kDataExt, kDataExt}, {kIndexExt, kIndexExt}, {kBlobExt, kBlobExt}});
+  SetNames(newTableName);
+}
+
+void TDataTable::RenameToBackup() {
+  RenameFiles(
+      tableName_,
+      {{kDataExt, kDataBackupExt}, {kIndexExt, kIndexBackupExt}, {kBlobExt, kBlobBackupExt}});
+}
+
+void TDataTable::RestoreFromBackup() {
+  RenameFiles(
+      tableName_,
+      {{kDataBackupExt, kDataExt}, {kIndexBackupExt, kIndexExt}, {kBlobBackupExt, kBlobExt}});
+}
+
+void TDataTable::Empty() {
+  if (openers_ == 0 || !exclusive_) {
+    RaiseEngineError(err::kMustBeExclusive, {.table = errorName_});
+  }
+  if (readOnly_) RaiseEngineError(err::kAccessDenied, {.table = errorName_});
+  data_->EmptyRecords();
+  index_->Empty();
+  data_->FlushHeader();
+  index_->FlushHeader();
+}
+
+}  // namespace mt

@@ -1,0 +1,122 @@
+// TDataTable: the table object shared by every cursor of the process that opens one table
+// name in one database directory. It owns the table's data file and index file (the blob file
+// of tables with blob fields joins them with the blob engine), counts its openers, and carries
+// the table-level operations: create, open (validate, password check), close, delete, rename,
+// empty, flush.
+//
+// Files: <directory>/<name>.DAT, .IDX and, with blob fields, .BLB (tablenames.h). The name
+// used in error messages is the table's path without extension.
+//
+// Hooks for table locking and change detection: the data file's change check (datafile.h)
+// runs before records are read from disk; the first opener's validation is the place where
+// the table's read lock will be held.
+//
+// Thread-safety: one table object is used by the cursors of several threads only under the
+// table's locks; it does no locking of its own beyond the file layer's.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "datafile.h"
+#include "indexfile.h"
+#include "tabledef.h"
+
+namespace mt {
+
+// The passwords a session knows, and a way to ask for more.
+struct TPasswordSource {
+  std::vector<std::string> known;
+  // Appends further passwords to the list and returns true to try again; false gives up.
+  std::function<bool(std::vector<std::string>& known)> askMore;
+};
+
+struct TTableOpenOptions {
+  bool exclusive = false;
+  TPasswordSource passwords;
+  // Flush the operating system's buffers after every header write.
+  bool forceFlush = false;
+};
+
+class TDataTable {
+ public:
+  TDataTable(std::string directory, std::string tableName, bool inMemory = false);
+  ~TDataTable();
+  TDataTable(const TDataTable&) = delete;
+  TDataTable& operator=(const TDataTable&) = delete;
+
+  const std::string& Directory() const { return directory_; }
+  const std::string& TableName() const { return tableName_; }
+  bool InMemory() const { return inMemory_; }
+  // The file of the table with an extension (kDataExt, kIndexExt, ...).
+  std::string FileName(std::string_view extension) const;
+  // The name errors carry: the table's path without extension.
+  const std::string& ErrorName() const { return errorName_; }
+
+  // Checks the parameters (tabledef.h) and writes the data and index files; the table must not
+  // be open through this object (10031). Existing files of the name are replaced.
+  void Create(TTableCreateParams params);
+
+  // The first opener opens and validates the files; every opener of an encrypted table must
+  // know its password (10498). An exclusive open while others have the table open, or any
+  // open while an exclusive opener has it, fails with 11013. A failed open leaves nothing open.
+  void Open(const TTableOpenOptions& options = {});
+  // The last closer writes pending records and headers and closes the files.
+  void Close();
+  int Openers() const { return openers_; }
+  bool IsOpen() const { return openers_ > 0; }
+  bool Exclusive() const { return exclusive_; }
+  // Some file of the table could only be opened for reading.
+  bool ReadOnly() const { return readOnly_; }
+  // The index file was missing and was made anew: every index must be rebuilt from the records.
+  bool NeedsIndexRebuild() const { return needsIndexRebuild_; }
+  void IndexesRebuilt() { needsIndexRebuild_ = false; }
+
+  // The table's files must be closed here (10031) and everywhere else (11013).
+  void Delete();
+  // Renames the files to another table name (a name with "/" is a path of its own).
+  void Rename(const std::string& newTableName);
+  // Renames the live files to the backup names (.DBK, .IBK, .BBK) or back.
+  void RenameToBackup();
+  void RestoreFromBackup();
+  // Cuts the records, empties the indexes and resets the counters; the table must be open
+  // exclusively (10253) and writable (11013).
+  void Empty();
+
+  // Writes back records, the data file header and descriptors and the index header; trims the
+  // record cache when asked.
+  void FlushBuffers(bool trimCache = false);
+
+  TDataFile& Data() { return *data_; }
+  const TDataFile& Data() const { return *data_; }
+  TIndexFile& Index() { return *index_; }
+  const TIndexFile& Index() const { return *index_; }
+  bool HasPrimaryIndex() const { return index_->HasPrimaryIndex(); }
+
+ private:
+  void OpenFiles(const TTableOpenOptions& options);
+  void CloseFiles();
+  void CheckPassword(const TPasswordSource& passwords) const;
+  // The table's existing files by extension (data, index, blob), for delete and rename.
+  std::vector<std::string_view> ExistingExtensions() const;
+  void RequireNotOpen() const;
+  void RequireFilesFree(const std::vector<std::string_view>& extensions) const;
+  void RenameFiles(const std::string& newTableName,
+                   const std::vector<std::pair<std::string_view, std::string_view>>& extensions);
+  void SetNames(std::string tableName);
+
+  std::string directory_;
+  std::string tableName_;
+  std::string errorName_;
+  bool inMemory_ = false;
+  std::unique_ptr<TDataFile> data_;
+  std::unique_ptr<TIndexFile> index_;
+  int openers_ = 0;
+  bool exclusive_ = false;
+  bool readOnly_ = false;
+  bool needsIndexRebuild_ = false;
+};
+
+}  // namespace mt

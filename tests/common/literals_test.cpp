@@ -1,0 +1,247 @@
+// Literal formats and calendar arithmetic: day numbers at the ends of the range and around
+// the 1899 origin, the readers' accepted and refused texts, and the writers' forms.
+#include "engine/common/literals.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+namespace mt {
+namespace {
+
+TEST(CalendarTest, DayNumbersOfKnownDates) {
+  struct Case {
+    int y, m, d;
+    int32_t day;
+  };
+  const std::vector<Case> cases = {
+      {1, 1, 1, 1},           {1, 12, 31, 365},     {2, 1, 1, 366},       {1899, 12, 30, 693594},
+      {1899, 12, 31, 693595}, {1900, 1, 1, 693596}, {2000, 3, 1, 730180}, {9999, 12, 31, 3652059},
+  };
+  for (const Case& c : cases) {
+    int32_t day = 0;
+    ASSERT_TRUE(EncodeDay(c.y, c.m, c.d, day)) << c.y << "-" << c.m << "-" << c.d;
+    EXPECT_EQ(day, c.day) << c.y << "-" << c.m << "-" << c.d;
+    int y = 0, m = 0, d = 0;
+    ASSERT_TRUE(DecodeDay(c.day, y, m, d));
+    EXPECT_EQ(y * 10000 + m * 100 + d, c.y * 10000 + c.m * 100 + c.d);
+  }
+}
+
+TEST(CalendarTest, EveryDayDecodesToTheDateItCameFrom) {
+  // Walk the calendar day by day over whole 400-year cycles' worth of leap rules.
+  int y = 1, m = 1, d = 1;
+  for (int32_t day = 1; day <= kMaxDay; day += (day < 800000 ? 1 : 97)) {
+    int ry = 0, rm = 0, rd = 0;
+    ASSERT_TRUE(DecodeDay(day, ry, rm, rd)) << day;
+    int32_t back = 0;
+    ASSERT_TRUE(EncodeDay(ry, rm, rd, back));
+    ASSERT_EQ(back, day);
+    if (day < 800000) {
+      ASSERT_EQ(ry * 10000 + rm * 100 + rd, y * 10000 + m * 100 + d) << day;
+      if (++d > DaysInMonth(y, m)) {
+        d = 1;
+        if (++m > 12) m = 1, ++y;
+      }
+    }
+  }
+  int ry = 0, rm = 0, rd = 0;
+  EXPECT_FALSE(DecodeDay(0, ry, rm, rd));
+  EXPECT_FALSE(DecodeDay(kMaxDay + 1, ry, rm, rd));
+}
+
+TEST(LiteralReadersTest, Dates) {
+  struct Case {
+    const char* text;
+    std::optional<int32_t> day;
+  };
+  int32_t d20040105 = 0;
+  ASSERT_TRUE(EncodeDay(2004, 1, 5, d20040105));
+  const std::vector<Case> cases = {
+      {"2004-01-05", d20040105},
+      {"2004-1-5", d20040105},
+      {" 2004-01-05 ", d20040105},
+      {"0002004-001-05", d20040105},
+      {"0001-01-01", 1},
+      {"9999-12-31", kMaxDay},
+      {"2000-02-29", 730179},
+      {"1900-02-29", std::nullopt},
+      {"2004-02-30", std::nullopt},
+      {"0-1-1", std::nullopt},
+      {"10000-01-01", std::nullopt},
+      {"2004/01/05", std::nullopt},
+      {"2004-01", std::nullopt},
+      {"2004-01-05x", std::nullopt},
+      {"", std::nullopt},
+      {"-2004-01-05", std::nullopt},
+      {"yesterday", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    int32_t day = -1;
+    const bool ok = TextToDate(c.text, day);
+    EXPECT_EQ(ok, c.day.has_value()) << c.text;
+    if (ok && c.day) {
+      EXPECT_EQ(day, *c.day) << c.text;
+    }
+  }
+}
+
+TEST(LiteralReadersTest, Times) {
+  struct Case {
+    const char* text;
+    std::optional<int32_t> ms;
+  };
+  const std::vector<Case> cases = {
+      {"00:00", 0},
+      {"1:02", 3720000},
+      {"01:02:03", 3723000},
+      {"01:02:03.4", 3723004},
+      {"23:59:59.999", 86399999},
+      {" 10:30 ", 37800000},
+      {"12:00 AM", 0},
+      {"12:30 am", 1800000},
+      {"12:00 PM", 43200000},
+      {"1:15pm", 47700000},
+      {"pm 1:15", 47700000},
+      {"24:00", std::nullopt},
+      {"10:60", std::nullopt},
+      {"10:00:60", std::nullopt},
+      {"10:00:00.1000", std::nullopt},
+      {"13:00 PM", std::nullopt},
+      {"10", std::nullopt},
+      {"10:", std::nullopt},
+      {"10:00:", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    int32_t ms = -1;
+    const bool ok = TextToTime(c.text, ms);
+    EXPECT_EQ(ok, c.ms.has_value()) << c.text;
+    if (ok && c.ms) {
+      EXPECT_EQ(ms, *c.ms) << c.text;
+    }
+  }
+}
+
+TEST(LiteralReadersTest, Timestamps) {
+  struct Case {
+    const char* text;
+    std::optional<double> ms;
+  };
+  const double origin = 693594.0 * 86400000.0;
+  const std::vector<Case> cases = {
+      {"1899-12-30 00:00", origin},
+      {"1899-12-30", origin},
+      {"1899-12-30 1:00 PM", origin + 13 * 3600000.0},
+      {"10:30", 37800000.0},  // a time alone lies on day 0
+      {"0001-01-01 00:00:00.001", 86400001.0},
+      {"1899-12-30 25:00", std::nullopt},
+      {"1899-13-30", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    double ms = -1;
+    const bool ok = TextToTimestamp(c.text, ms);
+    EXPECT_EQ(ok, c.ms.has_value()) << c.text;
+    if (ok && c.ms) {
+      EXPECT_EQ(ms, *c.ms) << c.text;
+    }
+  }
+}
+
+TEST(LiteralReadersTest, BooleansAndNumbers) {
+  bool b = false;
+  EXPECT_TRUE(TextToBoolean("true", b) && b);
+  EXPECT_TRUE(TextToBoolean(" FALSE ", b) && !b);
+  EXPECT_TRUE(TextToBoolean("True", b) && b);
+  EXPECT_FALSE(TextToBoolean("yes", b));
+  EXPECT_FALSE(TextToBoolean("1", b));
+
+  struct IntCase {
+    const char* text;
+    std::optional<int64_t> value;
+  };
+  const std::vector<IntCase> ints = {
+      {"0", 0},
+      {"+5", 5},
+      {" -17 ", -17},
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"9223372036854775808", std::nullopt},
+      {"5x", std::nullopt},
+      {"1.0", std::nullopt},
+      {"+-5", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const IntCase& c : ints) {
+    int64_t v = 0;
+    const bool ok = TextToInt64(c.text, v);
+    EXPECT_EQ(ok, c.value.has_value()) << c.text;
+    if (ok && c.value) {
+      EXPECT_EQ(v, *c.value) << c.text;
+    }
+  }
+  int32_t i32 = 0;
+  EXPECT_TRUE(TextToInt32("-2147483648", i32));
+  EXPECT_EQ(i32, INT32_MIN);
+  EXPECT_FALSE(TextToInt32("2147483648", i32));
+  uint32_t u32 = 0;
+  EXPECT_TRUE(TextToUInt32("4294967295", u32));
+  EXPECT_FALSE(TextToUInt32("-1", u32));
+
+  struct FloatCase {
+    const char* text;
+    std::optional<double> value;
+  };
+  const std::vector<FloatCase> floats = {
+      {"-1.5", -1.5},
+      {"1e3", 1000.0},
+      {".5", 0.5},
+      {"+2.", 2.0},
+      {"0", 0.0},
+      {"1,5", std::nullopt},
+      {"inf", std::nullopt},
+      {"nan", std::nullopt},
+      {"1e999", std::nullopt},
+      {"", std::nullopt},
+      {"-", std::nullopt},
+  };
+  for (const FloatCase& c : floats) {
+    double v = 0;
+    const bool ok = TextToFloat(c.text, v);
+    EXPECT_EQ(ok, c.value.has_value()) << c.text;
+    if (ok && c.value) {
+      EXPECT_EQ(v, *c.value) << c.text;
+    }
+  }
+}
+
+TEST(LiteralWritersTest, FormsReadBackByTheReaders) {
+  EXPECT_EQ(DateToText(1), "0001-01-01");
+  EXPECT_EQ(DateToText(kMaxDay), "9999-12-31");
+  EXPECT_EQ(TimeToText(0), "00:00");
+  EXPECT_EQ(TimeToText(3720000), "01:02");
+  EXPECT_EQ(TimeToText(3723000), "01:02:03");
+  EXPECT_EQ(TimeToText(3723004), "01:02:03.4");
+  EXPECT_EQ(TimeToText(3720004), "01:02");  // milliseconds only shown with seconds
+  EXPECT_EQ(TimestampToText(693594.0 * 86400000.0 + 3723004), "1899-12-30 01:02:03.4");
+  EXPECT_EQ(FloatToText(0.1), "0.1");
+  EXPECT_EQ(FloatToText(-2.5), "-2.5");
+  EXPECT_EQ(FloatToText(1.0 / 3.0), "0.333333333333333");
+  EXPECT_EQ(BooleanToText(true), "True");
+  EXPECT_EQ(BooleanToText(false), "False");
+
+  for (int32_t day : {1, 693594, 730180, kMaxDay}) {
+    int32_t back = 0;
+    ASSERT_TRUE(TextToDate(DateToText(day), back));
+    EXPECT_EQ(back, day);
+  }
+  for (double v : {0.1, -123.456, 1e-7, 12345678.9}) {
+    double back = 0;
+    ASSERT_TRUE(TextToFloat(FloatToText(v), back));
+    EXPECT_EQ(back, v);
+  }
+}
+
+}  // namespace
+}  // namespace mt
