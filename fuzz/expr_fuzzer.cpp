@@ -71,7 +71,7 @@ void CheckTree(const TExpToken* root) {
     for (const auto& a : n->arguments)
       visit(a.get());
     if (n->height < below + 1) std::abort();
-    if (n->kind == TNodeKind::Constant && n->type == exptype::kString &&
+    if (n->kind == TNodeKind::Constant && n->type == ftype::kString &&
         n->size != static_cast<int32_t>(n->StringValue().size() + 1) && n->text.rfind('#', 0) != 0)
       std::abort();
   }

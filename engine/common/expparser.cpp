@@ -178,56 +178,56 @@ struct TTypeName {
 };
 
 constexpr TTypeName kTypeNames[] = {
-    {"SMALLINT", exptype::kSmallInt, 0, 2, TTypeArgs::None},
-    {"WORD", exptype::kWord, 0, 2, TTypeArgs::None},
-    {"INTEGER", exptype::kInteger, 0, 4, TTypeArgs::None},
-    {"INT", exptype::kInteger, 0, 4, TTypeArgs::None},
-    {"LARGEINT", exptype::kLargeInt, 0, 8, TTypeArgs::None},
-    {"AUTOINC", exptype::kInteger, exptype::kSubAutoInc, 4, TTypeArgs::None},
-    {"DECIMAL", exptype::kBcd, 0, 34, TTypeArgs::PrecisionScale},
-    {"NUMERIC", exptype::kBcd, 0, 34, TTypeArgs::PrecisionScale},
-    {"FLOAT", exptype::kFloat, 0, 8, TTypeArgs::PrecisionScale},
-    {"MONEY", exptype::kFloat, exptype::kSubMoney, 8, TTypeArgs::None},
-    {"CHARACTER", exptype::kString, 0, 0, TTypeArgs::Length},
-    {"CHAR", exptype::kString, 0, 0, TTypeArgs::Length},
-    {"VARCHAR", exptype::kString, 0, 0, TTypeArgs::Length},
-    {"BYTES", exptype::kBytes, 0, 0, TTypeArgs::Length},
-    {"VARBYTES", exptype::kBytes, 0, 0, TTypeArgs::Length},
-    {"BINARY", exptype::kBytes, 0, 0, TTypeArgs::Length},
-    {"VARBINARY", exptype::kBytes, 0, 0, TTypeArgs::Length},
-    {"DATE", exptype::kDate, 0, 4, TTypeArgs::None},
-    {"TIME", exptype::kTime, 0, 4, TTypeArgs::None},
-    {"TIMESTAMP", exptype::kTimestamp, 0, 8, TTypeArgs::None},
-    {"BOOLEAN", exptype::kBoolean, 0, 2, TTypeArgs::None},
-    {"BOOL", exptype::kBoolean, 0, 2, TTypeArgs::None},
-    {"BIT", exptype::kBoolean, 0, 2, TTypeArgs::None},
-    {"BLOB", exptype::kBlob, exptype::kSubBinary, 0, TTypeArgs::Blob},
-    {"LONGVARBINARY", exptype::kBlob, exptype::kSubBinary, 0, TTypeArgs::None},
-    {"LONGVARCHAR", exptype::kBlob, exptype::kSubMemo, 0, TTypeArgs::None},
-    {"MEMO", exptype::kBlob, exptype::kSubMemo, 0, TTypeArgs::None},
-    {"GRAPHIC", exptype::kBlob, exptype::kSubGraphic, 0, TTypeArgs::None},
+    {"SMALLINT", ftype::kSmallInt, 0, 2, TTypeArgs::None},
+    {"WORD", ftype::kWord, 0, 2, TTypeArgs::None},
+    {"INTEGER", ftype::kInteger, 0, 4, TTypeArgs::None},
+    {"INT", ftype::kInteger, 0, 4, TTypeArgs::None},
+    {"LARGEINT", ftype::kLargeInt, 0, 8, TTypeArgs::None},
+    {"AUTOINC", ftype::kInteger, fsubtype::kAutoInc, 4, TTypeArgs::None},
+    {"DECIMAL", ftype::kBcd, 0, 34, TTypeArgs::PrecisionScale},
+    {"NUMERIC", ftype::kBcd, 0, 34, TTypeArgs::PrecisionScale},
+    {"FLOAT", ftype::kFloat, 0, 8, TTypeArgs::PrecisionScale},
+    {"MONEY", ftype::kFloat, fsubtype::kMoney, 8, TTypeArgs::None},
+    {"CHARACTER", ftype::kString, 0, 0, TTypeArgs::Length},
+    {"CHAR", ftype::kString, 0, 0, TTypeArgs::Length},
+    {"VARCHAR", ftype::kString, 0, 0, TTypeArgs::Length},
+    {"BYTES", ftype::kBytes, 0, 0, TTypeArgs::Length},
+    {"VARBYTES", ftype::kBytes, 0, 0, TTypeArgs::Length},
+    {"BINARY", ftype::kBytes, 0, 0, TTypeArgs::Length},
+    {"VARBINARY", ftype::kBytes, 0, 0, TTypeArgs::Length},
+    {"DATE", ftype::kDate, 0, 4, TTypeArgs::None},
+    {"TIME", ftype::kTime, 0, 4, TTypeArgs::None},
+    {"TIMESTAMP", ftype::kTimestamp, 0, 8, TTypeArgs::None},
+    {"BOOLEAN", ftype::kBoolean, 0, 2, TTypeArgs::None},
+    {"BOOL", ftype::kBoolean, 0, 2, TTypeArgs::None},
+    {"BIT", ftype::kBoolean, 0, 2, TTypeArgs::None},
+    {"BLOB", ftype::kBlob, fsubtype::kBinary, 0, TTypeArgs::Blob},
+    {"LONGVARBINARY", ftype::kBlob, fsubtype::kBinary, 0, TTypeArgs::None},
+    {"LONGVARCHAR", ftype::kBlob, fsubtype::kMemo, 0, TTypeArgs::None},
+    {"MEMO", ftype::kBlob, fsubtype::kMemo, 0, TTypeArgs::None},
+    {"GRAPHIC", ftype::kBlob, fsubtype::kGraphic, 0, TTypeArgs::None},
 };
 
 // The BLOB subtype for the blob type number written as the second BLOB argument.
 uint16_t BlobSubtype(int32_t blobType) {
   switch (blobType) {
     case 1:
-      return exptype::kSubBinary;
+      return fsubtype::kBinary;
     case 2:
-      return exptype::kSubMemo;
+      return fsubtype::kMemo;
     case 3:
-      return exptype::kSubFormattedMemo;
+      return fsubtype::kFormattedMemo;
     case 5:
-      return exptype::kSubGraphic;
+      return fsubtype::kGraphic;
     case 7:
-      return exptype::kSubTypedBinary;
+      return fsubtype::kTypedBinary;
   }
   return 0;
 }
 
 // The value of an argument that is an INTEGER constant.
 bool IntegerConstant(const TExpToken& n, int32_t& v) {
-  if (n.kind != TNodeKind::Constant || n.isNull || n.isParameter || n.type != exptype::kInteger)
+  if (n.kind != TNodeKind::Constant || n.isNull || n.isParameter || n.type != ftype::kInteger)
     return false;
   v = n.Int32Value();
   return true;

@@ -166,7 +166,7 @@ void TExpToken::Clear() {
   isNull = false;
   isParameter = false;
   type = exptype::kUnknown;
-  subtype = exptype::kSubNone;
+  subtype = fsubtype::kNone;
   size = 0;
   scale = 0;
   savedType = 0;
@@ -188,7 +188,7 @@ void StoreValue(TExpToken& node, uint16_t type, T v) {
   std::memcpy(node.value.Data(), &v, sizeof v);
   std::memset(node.value.Data() + sizeof v, 0, node.value.Capacity() - sizeof v);
   node.type = type;
-  node.subtype = exptype::kSubNone;
+  node.subtype = fsubtype::kNone;
   node.size = static_cast<int32_t>(sizeof v);
   node.scale = 0;
   node.isNull = false;
@@ -206,7 +206,7 @@ T LoadValue(const TExpToken& node) {
 void TExpToken::SetNull() {
   value.Reset();
   type = exptype::kUnknown;
-  subtype = exptype::kSubNone;
+  subtype = fsubtype::kNone;
   size = 0;
   scale = 0;
   isNull = true;
@@ -216,33 +216,33 @@ void TExpToken::SetString(std::string_view s) {
   value.Reserve(s.size() + 1);
   std::memcpy(value.Data(), s.data(), s.size());
   std::memset(value.Data() + s.size(), 0, value.Capacity() - s.size());
-  type = exptype::kString;
-  subtype = exptype::kSubNone;
+  type = ftype::kString;
+  subtype = fsubtype::kNone;
   size = static_cast<int32_t>(s.size() + 1);
   scale = 0;
   isNull = false;
 }
 
 void TExpToken::SetBoolean(bool b) {
-  StoreValue<uint16_t>(*this, exptype::kBoolean, b ? 1 : 0);
+  StoreValue<uint16_t>(*this, ftype::kBoolean, b ? 1 : 0);
 }
 void TExpToken::SetInteger(int32_t v) {
-  StoreValue(*this, exptype::kInteger, v);
+  StoreValue(*this, ftype::kInteger, v);
 }
 void TExpToken::SetLargeInt(int64_t v) {
-  StoreValue(*this, exptype::kLargeInt, v);
+  StoreValue(*this, ftype::kLargeInt, v);
 }
 void TExpToken::SetFloat(double v) {
-  StoreValue(*this, exptype::kFloat, v);
+  StoreValue(*this, ftype::kFloat, v);
 }
 void TExpToken::SetDate(int32_t dayNumber) {
-  StoreValue(*this, exptype::kDate, dayNumber);
+  StoreValue(*this, ftype::kDate, dayNumber);
 }
 void TExpToken::SetTime(int32_t ms) {
-  StoreValue(*this, exptype::kTime, ms);
+  StoreValue(*this, ftype::kTime, ms);
 }
 void TExpToken::SetTimestamp(double ms) {
-  StoreValue(*this, exptype::kTimestamp, ms);
+  StoreValue(*this, ftype::kTimestamp, ms);
 }
 
 std::string TExpToken::StringValue() const {
@@ -364,36 +364,36 @@ void AppendConstant(std::string& out, const TExpToken& n) {
     return;
   }
   switch (n.type) {
-    case exptype::kString:
+    case ftype::kString:
       out += "str:'";
       out += n.StringValue();
       out += '\'';
       return;
-    case exptype::kInteger:
+    case ftype::kInteger:
       out += "int:";
       AppendNumber(out, n.Int32Value());
       return;
-    case exptype::kLargeInt:
+    case ftype::kLargeInt:
       out += "large:";
       AppendNumber(out, n.Int64Value());
       return;
-    case exptype::kFloat:
+    case ftype::kFloat:
       out += "float:";
       AppendNumber(out, n.DoubleValue());
       return;
-    case exptype::kBoolean:
+    case ftype::kBoolean:
       out += "bool:";
       AppendNumber(out, n.UInt16Value());
       return;
-    case exptype::kDate:
+    case ftype::kDate:
       out += "date:";
       AppendNumber(out, n.Int32Value());
       return;
-    case exptype::kTime:
+    case ftype::kTime:
       out += "time:";
       AppendNumber(out, n.Int32Value());
       return;
-    case exptype::kTimestamp:
+    case ftype::kTimestamp:
       out += "ts:";
       AppendNumber(out, n.DoubleValue());
       return;

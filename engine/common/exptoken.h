@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/common/fieldtypecodes.h"
+
 namespace mt {
 
 class TExpToken;
@@ -112,29 +114,9 @@ std::string_view OperatorName(TOperator op);
 
 // Engine field type and subtype codes as expression nodes carry them.
 namespace exptype {
-inline constexpr uint16_t kUnknown = 0;  // NULL and unbound parameters
-inline constexpr uint16_t kString = 1;
-inline constexpr uint16_t kDate = 2;
-inline constexpr uint16_t kBlob = 3;
-inline constexpr uint16_t kBoolean = 4;
-inline constexpr uint16_t kSmallInt = 5;
-inline constexpr uint16_t kInteger = 6;
-inline constexpr uint16_t kFloat = 7;
-inline constexpr uint16_t kBcd = 8;
-inline constexpr uint16_t kBytes = 9;
-inline constexpr uint16_t kTime = 10;
-inline constexpr uint16_t kTimestamp = 11;
-inline constexpr uint16_t kWord = 12;
-inline constexpr uint16_t kLargeInt = 18;
-
-inline constexpr uint16_t kSubNone = 0;
-inline constexpr uint16_t kSubMoney = 21;
-inline constexpr uint16_t kSubMemo = 22;
-inline constexpr uint16_t kSubBinary = 23;
-inline constexpr uint16_t kSubFormattedMemo = 24;
-inline constexpr uint16_t kSubGraphic = 26;
-inline constexpr uint16_t kSubTypedBinary = 28;
-inline constexpr uint16_t kSubAutoInc = 29;
+// The type of a node whose type is not known yet: NULL and unbound parameters. Every other
+// type is a field type code (ftype, fsubtype in fieldtypecodes.h).
+inline constexpr uint16_t kUnknown = 0;
 }  // namespace exptype
 
 // The value bytes of a node in the engine's field encoding (little-endian). The buffer is at
@@ -181,7 +163,7 @@ class TExpToken {
   bool isNull = false;
   bool isParameter = false;
   uint16_t type = exptype::kUnknown;
-  uint16_t subtype = exptype::kSubNone;
+  uint16_t subtype = fsubtype::kNone;
   int32_t size = 0;  // value size in bytes (strings: length + 1)
   int32_t scale = 0;
 

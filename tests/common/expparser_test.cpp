@@ -390,17 +390,17 @@ TEST(ExpParserTest, ConstantsHaveTheirTypesAndSizes) {
     bool isNull;
   };
   const std::vector<Case> cases = {
-      {"'abc'", exptype::kString, 4, false},
-      {"#0", exptype::kString, 2, false},
-      {"TRUE", exptype::kBoolean, 2, false},
-      {"1", exptype::kInteger, 4, false},
-      {"4294967296", exptype::kLargeInt, 8, false},
-      {"0.5", exptype::kFloat, 8, false},
+      {"'abc'", ftype::kString, 4, false},
+      {"#0", ftype::kString, 2, false},
+      {"TRUE", ftype::kBoolean, 2, false},
+      {"1", ftype::kInteger, 4, false},
+      {"4294967296", ftype::kLargeInt, 8, false},
+      {"0.5", ftype::kFloat, 8, false},
       {"NULL", exptype::kUnknown, 0, true},
       {"''", exptype::kUnknown, 0, true},
-      {"CURRENT_DATE", exptype::kDate, 4, false},
-      {"CURRENT_TIME()", exptype::kTime, 4, false},
-      {"current_timestamp", exptype::kTimestamp, 8, false},
+      {"CURRENT_DATE", ftype::kDate, 4, false},
+      {"CURRENT_TIME()", ftype::kTime, 4, false},
+      {"current_timestamp", ftype::kTimestamp, 8, false},
   };
   for (const auto& c : cases) {
     TExpressionParser parser;
@@ -496,20 +496,21 @@ TEST(ExpParserTest, DataTypeNames) {
     int32_t size, scale;
     std::size_t arguments;
   };
-  using namespace exptype;
+  using namespace ftype;
+  using namespace fsubtype;
   const std::vector<Case> cases = {
       {"SMALLINT", kSmallInt, 0, 2, 0, 0},
       {"word", kWord, 0, 2, 0, 0},
       {"INTEGER", kInteger, 0, 4, 0, 0},
       {"Int", kInteger, 0, 4, 0, 0},
       {"LARGEINT", kLargeInt, 0, 8, 0, 0},
-      {"AUTOINC", kInteger, kSubAutoInc, 4, 0, 0},
+      {"AUTOINC", kInteger, kAutoInc, 4, 0, 0},
       {"DECIMAL", kBcd, 0, 34, 0, 0},
       {"NUMERIC(10)", kBcd, 0, 34, 0, 1},
       {"DECIMAL(10, 2)", kBcd, 0, 34, 2, 2},
       {"FLOAT", kFloat, 0, 8, 0, 0},
       {"FLOAT(15, 4)", kFloat, 0, 8, 4, 2},
-      {"MONEY", kFloat, kSubMoney, 8, 0, 0},
+      {"MONEY", kFloat, kMoney, 8, 0, 0},
       {"CHARACTER(5)", kString, 0, 5, 0, 1},
       {"CHAR(20)", kString, 0, 20, 0, 1},
       {"varchar(250)", kString, 0, 250, 0, 1},
@@ -524,17 +525,17 @@ TEST(ExpParserTest, DataTypeNames) {
       {"BOOLEAN", kBoolean, 0, 2, 0, 0},
       {"BOOL", kBoolean, 0, 2, 0, 0},
       {"BIT", kBoolean, 0, 2, 0, 0},
-      {"BLOB", kBlob, kSubBinary, 0, 0, 0},
-      {"BLOB(512, 1)", kBlob, kSubBinary, 0, 0, 2},
-      {"BLOB(512, 2)", kBlob, kSubMemo, 0, 0, 2},
-      {"BLOB(512, 3)", kBlob, kSubFormattedMemo, 0, 0, 2},
-      {"BLOB(512, 5)", kBlob, kSubGraphic, 0, 0, 2},
-      {"BLOB(512, 7)", kBlob, kSubTypedBinary, 0, 0, 2},
-      {"BLOB(512, 4)", kBlob, kSubBinary, 0, 0, 2},
-      {"LONGVARBINARY", kBlob, kSubBinary, 0, 0, 0},
-      {"LONGVARCHAR", kBlob, kSubMemo, 0, 0, 0},
-      {"MEMO", kBlob, kSubMemo, 0, 0, 0},
-      {"GRAPHIC", kBlob, kSubGraphic, 0, 0, 0},
+      {"BLOB", kBlob, kBinary, 0, 0, 0},
+      {"BLOB(512, 1)", kBlob, kBinary, 0, 0, 2},
+      {"BLOB(512, 2)", kBlob, kMemo, 0, 0, 2},
+      {"BLOB(512, 3)", kBlob, kFormattedMemo, 0, 0, 2},
+      {"BLOB(512, 5)", kBlob, kGraphic, 0, 0, 2},
+      {"BLOB(512, 7)", kBlob, kTypedBinary, 0, 0, 2},
+      {"BLOB(512, 4)", kBlob, kBinary, 0, 0, 2},
+      {"LONGVARBINARY", kBlob, kBinary, 0, 0, 0},
+      {"LONGVARCHAR", kBlob, kMemo, 0, 0, 0},
+      {"MEMO", kBlob, kMemo, 0, 0, 0},
+      {"GRAPHIC", kBlob, kGraphic, 0, 0, 0},
   };
   for (const auto& c : cases) {
     TExpressionParser parser;

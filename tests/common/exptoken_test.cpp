@@ -44,7 +44,7 @@ TEST(ExpTokenTest, TypedValuesRoundTrip) {
   TExpTokenPtr n = NewExpToken();
   const std::string longText(600, 'x');
   n->SetString(longText);
-  EXPECT_EQ(n->type, exptype::kString);
+  EXPECT_EQ(n->type, ftype::kString);
   EXPECT_EQ(n->size, 601);
   EXPECT_EQ(n->value.Capacity(), 768u);
   EXPECT_EQ(n->StringValue(), longText);
