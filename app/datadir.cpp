@@ -3,4 +3,6 @@
 
 #include <QCoreApplication>
 
-QString DataDirectory() { return QCoreApplication::applicationDirPath() + "/data"; }
+QString DataDirectory() {
+  return QCoreApplication::applicationDirPath() + "/data";
+}

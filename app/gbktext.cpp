@@ -8,4 +8,6 @@ QString FromGbk(std::string_view bytes) {
   return QString::fromStdU16String(text);
 }
 
-std::string ToGbk(const QString& text) { return mt::Utf16ToGbk(text.toStdU16String()); }
+std::string ToGbk(const QString& text) {
+  return mt::Utf16ToGbk(text.toStdU16String());
+}

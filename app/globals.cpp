@@ -33,19 +33,22 @@ std::string TwoDecimalDigits(double magnitude) {
     roundUp = pointAt == 0 && mantissa[0] >= '5';
   } else {
     std::string digits = mantissa;
-    while (static_cast<int>(digits.size()) < pointAt) digits += '0';
+    while (static_cast<int>(digits.size()) < pointAt)
+      digits += '0';
     whole = digits.substr(0, pointAt);
     roundUp = static_cast<int>(digits.size()) > pointAt && digits[pointAt] >= '5';
   }
   if (roundUp) {
     int i = static_cast<int>(whole.size()) - 1;
-    while (i >= 0 && whole[i] == '9') whole[i--] = '0';
+    while (i >= 0 && whole[i] == '9')
+      whole[i--] = '0';
     if (i < 0)
       whole.insert(whole.begin(), '1');
     else
       ++whole[i];
   }
-  while (whole.size() < 3) whole.insert(whole.begin(), '0');
+  while (whole.size() < 3)
+    whole.insert(whole.begin(), '0');
   return whole;
 }
 
@@ -56,18 +59,29 @@ QString FormatMoney(double amount) {
   std::string digits = TwoDecimalDigits(std::fabs(amount));
   const bool zero = digits.find_first_not_of('0') == std::string::npos;
   QString text = QString::fromStdString(digits.substr(0, digits.size() - 2)) +
-                 QLocale().decimalPoint() + QString::fromStdString(digits.substr(digits.size() - 2));
+                 QLocale().decimalPoint() +
+                 QString::fromStdString(digits.substr(digits.size() - 2));
   return (amount < 0 && !zero) ? QLocale().negativeSign() + text : text;
 }
 
-int YearOfDate(const QDate& date) { return date.year(); }
-int MonthOfDate(const QDate& date) { return date.month(); }
-int DayOfDate(const QDate& date) { return date.day(); }
+int YearOfDate(const QDate& date) {
+  return date.year();
+}
+int MonthOfDate(const QDate& date) {
+  return date.month();
+}
+int DayOfDate(const QDate& date) {
+  return date.day();
+}
 
 int MonthDiff(const QDate& first, const QDate& second) {
   return (second.year() - first.year()) * 12 + (second.month() - first.month());
 }
 
-QString ZeroPad(int value, int width) { return QString::number(value).rightJustified(width, '0'); }
+QString ZeroPad(int value, int width) {
+  return QString::number(value).rightJustified(width, '0');
+}
 
-void SaveCursorPos() { SavedCursorPos = QCursor::pos(); }
+void SaveCursorPos() {
+  SavedCursorPos = QCursor::pos();
+}

@@ -27,9 +27,15 @@ QString FormatMoney(double amount);
 int YearOfDate(const QDate& date);
 int MonthOfDate(const QDate& date);
 int DayOfDate(const QDate& date);
-inline int YearOfDate(const QDateTime& dt) { return YearOfDate(dt.date()); }
-inline int MonthOfDate(const QDateTime& dt) { return MonthOfDate(dt.date()); }
-inline int DayOfDate(const QDateTime& dt) { return DayOfDate(dt.date()); }
+inline int YearOfDate(const QDateTime& dt) {
+  return YearOfDate(dt.date());
+}
+inline int MonthOfDate(const QDateTime& dt) {
+  return MonthOfDate(dt.date());
+}
+inline int DayOfDate(const QDateTime& dt) {
+  return DayOfDate(dt.date());
+}
 
 // Calendar months from the first value's month to the second's; days are not looked at.
 int MonthDiff(const QDate& first, const QDate& second);

@@ -1,4 +1,6 @@
 // Program entry of Mintora.
 #include "startup.h"
 
-int main(int argc, char** argv) { return mt::app::RunProgram(argc, argv); }
+int main(int argc, char** argv) {
+  return mt::app::RunProgram(argc, argv);
+}

@@ -10,9 +10,15 @@ TPrompt* installed = nullptr;
 
 void TPrompt::Message(QWidget* parent, TIcon icon, const QString& title, const QString& text) {
   switch (icon) {
-    case TIcon::Information: QMessageBox::information(parent, title, text); break;
-    case TIcon::Warning: QMessageBox::warning(parent, title, text); break;
-    case TIcon::Critical: QMessageBox::critical(parent, title, text); break;
+    case TIcon::Information:
+      QMessageBox::information(parent, title, text);
+      break;
+    case TIcon::Warning:
+      QMessageBox::warning(parent, title, text);
+      break;
+    case TIcon::Critical:
+      QMessageBox::critical(parent, title, text);
+      break;
     case TIcon::Question:
       QMessageBox::question(parent, title, text, QMessageBox::StandardButtons(QMessageBox::Ok));
       break;
@@ -39,5 +45,9 @@ TPrompt& Prompt() {
   return installed ? *installed : real;
 }
 
-TPromptScope::TPromptScope(TPrompt& prompt) : previous_(installed) { installed = &prompt; }
-TPromptScope::~TPromptScope() { installed = previous_; }
+TPromptScope::TPromptScope(TPrompt& prompt) : previous_(installed) {
+  installed = &prompt;
+}
+TPromptScope::~TPromptScope() {
+  installed = previous_;
+}

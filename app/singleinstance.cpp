@@ -11,7 +11,9 @@ constexpr char kActivateRequest[] = "activate\n";
 constexpr int kConnectTimeoutMs = 1000;
 }  // namespace
 
-QString InstanceServerName() { return QStringLiteral("Mintora-%1").arg(::getuid()); }
+QString InstanceServerName() {
+  return QStringLiteral("Mintora-%1").arg(::getuid());
+}
 
 bool ActivateRunningCopy(const QString& serverName) {
   QLocalSocket socket;
@@ -23,8 +25,7 @@ bool ActivateRunningCopy(const QString& serverName) {
   return true;
 }
 
-TInstanceListener::TInstanceListener(const QString& serverName, QObject* parent)
-    : QObject(parent) {
+TInstanceListener::TInstanceListener(const QString& serverName, QObject* parent) : QObject(parent) {
   server_.setSocketOptions(QLocalServer::UserAccessOption);
   connect(&server_, &QLocalServer::newConnection, this, &TInstanceListener::Accept);
   if (server_.listen(serverName)) return;

@@ -19,7 +19,9 @@ struct TErrorTemplate {
 constexpr TErrorTemplate kTemplates[] = {
     {8705, "T", "Beginning of table '%s' unexpectedly encountered"},
     {8706, "T", "End of table '%s' unexpectedly encountered"},
-    {8708, "T", "Record has been changed or deleted by another user, session, or table cursor in the table '%s'"},
+    {8708, "T",
+     "Record has been changed or deleted by another user, session, or table cursor in the table "
+     "'%s'"},
     {8709, "T", "No current record in the table '%s'"},
     {8710, "T", "Record not found in the table '%s'"},
     {8711, "T", "End of blob data in the table '%s' reached prematurely"},
@@ -34,19 +36,27 @@ constexpr TErrorTemplate kTemplates[] = {
     {9477, "T", "Maximum record size exceeded in the table '%s'"},
     {9479, "T", "The table '%s' is full and cannot contain any more data"},
     {9482, "T", "Too many filters defined for the table '%s'"},
-    {9487, "T", "Maximum or minimum limits on number of indexes or fields in an index exceeded in the table '%s'"},
-    {9492, "T", "Maximum or minimum limits on number of fields, auto-increment field value, or field size exceeded in the table '%s'"},
+    {9487, "T",
+     "Maximum or minimum limits on number of indexes or fields in an index exceeded in the table "
+     "'%s'"},
+    {9492, "T",
+     "Maximum or minimum limits on number of fields, auto-increment field value, or field size "
+     "exceeded in the table '%s'"},
     {9494, "T", "Too many blobs opened in the table '%s'"},
     {9498, "T", "Too many blob fields or invalid blob block size specified for the table '%s'"},
     {9729, "IT", "Duplicate key found in the index '%s' of the table '%s'"},
-    {9730, "FT", "The value for the field '%s' in the table '%s' is below the minimum allowable value"},
-    {9731, "FT", "The value for the field '%s' in the table '%s' is above the maximum allowable value"},
+    {9730, "FT",
+     "The value for the field '%s' in the table '%s' is below the minimum allowable value"},
+    {9731, "FT",
+     "The value for the field '%s' in the table '%s' is above the maximum allowable value"},
     {9732, "FT", "A value must be provided for the field '%s' in the table '%s'"},
     {9985, "FT", "Invalid field number or name '%s' specified for the table '%s'"},
     {9993, "T", "A primary index is already defined for the table '%s' and cannot be added again"},
     {9998, "T", "Invalid blob offset into the table '%s' specified"},
     {10000, "FT", "Invalid field definition specified for the field '%s' in the table '%s'"},
-    {10006, "FT", "Invalid default, min or max validity check, or expression specified for the field '%s' in the table '%s'"},
+    {10006, "FT",
+     "Invalid default, min or max validity check, or expression specified for the field '%s' in "
+     "the table '%s'"},
     {10010, "T", "The secondary index name is missing or not specified for the table '%s'"},
     {10015, "T", "Password provided for the table '%s' is invalid"},
     {10022, "IT", "Invalid secondary index name '%s' specified for the table '%s'"},
@@ -72,22 +82,39 @@ constexpr TErrorTemplate kTemplates[] = {
     {11012, "T", "Too many operating system files open while attempting to open the table '%s'"},
     {11013, "T", "Access denied to table '%s'"},
     {11014, "T", "Invalid operating system file handle for the table '%s'"},
-    {11016, "", "There is insufficient operating system memory available for the current operation"},
+    {11016, "",
+     "There is insufficient operating system memory available for the current operation"},
     {11017, "T", "Invalid length for the in-memory table '%s'"},
     {11023, "T", "Access denied to logical operating system device for the table '%s'"},
     {11025, "T", "The table '%s' has been moved"},
     {11047, "OT", "An unknown operating system error %s occurred with the table '%s'"},
     {11276, "S", "The connection to the database server at '%s' has been lost"},
-    {11279, "XS", "An unknown error ('%s') occurred with the connection to the database server at '%s', please check the server log"},
+    {11279, "XS",
+     "An unknown error ('%s') occurred with the connection to the database server at '%s', please "
+     "check the server log"},
     {11280, "S", "A connection to the database server at '%s' cannot be established"},
-    {11281, "S", "A connection to the database server at '%s' cannot be established, the server is not accepting new logins"},
-    {11282, "S", "A connection to the database server at '%s' cannot be established, the maximum number of connections has been reached"},
-    {11283, "S", "A connection to the database server at '%s' cannot be established, the client address is blocked"},
+    {11281, "S",
+     "A connection to the database server at '%s' cannot be established, the server is not "
+     "accepting new logins"},
+    {11282, "S",
+     "A connection to the database server at '%s' cannot be established, the maximum number of "
+     "connections has been reached"},
+    {11283, "S",
+     "A connection to the database server at '%s' cannot be established, the client address is "
+     "blocked"},
     {11285, "S", "A server callback error occurred for the database server at '%s'"},
-    {11286, "S", "A call to the database server at '%s' failed, the client engine version does not match the server"},
-    {11287, "S", "A connection to the database server at '%s' cannot be established, the login information provided is invalid"},
-    {11288, "UDS", "The user '%s' is not authorized to perform this operation with the database '%s' on the database server at '%s'"},
-    {11289, "US", "The user '%s' is not authorized to perform administration functions on the database server at '%s'"},
+    {11286, "S",
+     "A call to the database server at '%s' failed, the client engine version does not match the "
+     "server"},
+    {11287, "S",
+     "A connection to the database server at '%s' cannot be established, the login information "
+     "provided is invalid"},
+    {11288, "UDS",
+     "The user '%s' is not authorized to perform this operation with the database '%s' on the "
+     "database server at '%s'"},
+    {11289, "US",
+     "The user '%s' is not authorized to perform administration functions on the database server "
+     "at '%s'"},
     {11290, "", "The user name is either invalid or blank"},
     {11291, "US", "The user '%s' does not exist on the database server at '%s'"},
     {11292, "US", "The user '%s' already exists on the database server at '%s'"},
@@ -95,8 +122,10 @@ constexpr TErrorTemplate kTemplates[] = {
     {11294, "DS", "The database '%s' does not exist on the database server at '%s'"},
     {11295, "DS", "The database '%s' already exists on the database server at '%s'"},
     {11296, "", "The database user name is either invalid or blank"},
-    {11297, "UDS", "The database user '%s' does not exist for the database '%s' on the database server at '%s'"},
-    {11298, "UDS", "The database user '%s' already exists for the database '%s' on the database server at '%s'"},
+    {11297, "UDS",
+     "The database user '%s' does not exist for the database '%s' on the database server at '%s'"},
+    {11298, "UDS",
+     "The database user '%s' already exists for the database '%s' on the database server at '%s'"},
     {11299, "S", "An invalid or unknown request was made to the database server at '%s'"},
     {11300, "TX", "An error occurred during the import into the table '%s' - %s"},
     {11301, "TX", "An error occurred during the export from the table '%s' - %s"},
@@ -120,19 +149,29 @@ const TErrorTemplate* FindTemplate(int32_t code) {
 
 std::string ContextItem(const TEngineErrorContext& c, char which) {
   switch (which) {
-    case 'S': return c.names.server;
-    case 'U': return c.names.user;
-    case 'D': return c.names.database;
-    case 'T': return c.names.table;
-    case 'F': return c.names.field;
-    case 'I': return c.names.index;
-    case 'X': return c.names.extra;
-    case 'O': return std::to_string(c.osError);
+    case 'S':
+      return c.names.server;
+    case 'U':
+      return c.names.user;
+    case 'D':
+      return c.names.database;
+    case 'T':
+      return c.names.table;
+    case 'F':
+      return c.names.field;
+    case 'I':
+      return c.names.index;
+    case 'X':
+      return c.names.extra;
+    case 'O':
+      return std::to_string(c.osError);
   }
   return {};
 }
 
-std::string Cut(const std::string& s, std::size_t n) { return s.size() > n ? s.substr(0, n) : s; }
+std::string Cut(const std::string& s, std::size_t n) {
+  return s.size() > n ? s.substr(0, n) : s;
+}
 
 std::mutex& ContextLock() {
   static std::mutex lock;

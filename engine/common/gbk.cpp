@@ -75,9 +75,8 @@ std::string Utf8ToGbk(std::string_view utf8) {
   std::u16string wide(utf8.size() + 1, u'\0');
   int32_t n = 0;
   UErrorCode status = U_ZERO_ERROR;
-  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(wide.data()), static_cast<int32_t>(wide.size()),
-                       &n, utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr,
-                       &status);
+  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(wide.data()), static_cast<int32_t>(wide.size()), &n,
+                       utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &status);
   if (U_FAILURE(status)) return std::string(utf8.size(), '?');
   wide.resize(static_cast<std::size_t>(n));
   return Utf16ToGbk(wide);

@@ -18,5 +18,5 @@ struct TRegisterAppTest {
   }
 };
 
-#define MINTORA_APP_TEST(Name, Class)                                                      \
+#define MINTORA_APP_TEST(Name, Class) \
   static TRegisterAppTest registerAppTest##Name(#Name, [] { return std::make_unique<Class>(); })

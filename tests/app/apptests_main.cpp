@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
       qtestArgs << QString::fromLocal8Bit(argv[i]);
   }
   if (names.empty())
-    for (const auto& [name, factory] : AppTestRegistry()) names.push_back(name);
+    for (const auto& [name, factory] : AppTestRegistry())
+      names.push_back(name);
   int failures = 0;
   for (const auto& name : names) {
     auto test = AppTestRegistry().at(name)();

@@ -27,7 +27,9 @@ class TGbkTextTest : public QObject {
   void invalidBytesBecomeReplacementCharacters_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("lone lead byte at end") << QByteArray("ab\x81");
-    QTest::newRow("bad trail byte") << QByteArray("\x81\x7f" "x");
+    QTest::newRow("bad trail byte") << QByteArray(
+        "\x81\x7f"
+        "x");
     QTest::newRow("lead byte before a blank") << QByteArray("\x81 ");
   }
   void invalidBytesBecomeReplacementCharacters() {
@@ -43,7 +45,9 @@ class TGbkTextTest : public QObject {
   }
 
   void unencodableCharacterDoesNotCrash() {
-    const std::string bytes = ToGbk(QString::fromUtf8("a\xF0\x9F\x98\x80" "b"));  // an emoji
+    const std::string bytes =
+        ToGbk(QString::fromUtf8("a\xF0\x9F\x98\x80"
+                                "b"));  // an emoji
     QVERIFY(bytes.size() >= 2);
     QCOMPARE(bytes.front(), 'a');
     QCOMPARE(bytes.back(), 'b');

@@ -28,9 +28,12 @@ int main(int argc, char** argv) {
   mt::app::TStartupHooks hooks;
   bool printDataDir = false;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--server") && i + 1 < argc) hooks.instanceServerName = argv[++i];
-    else if (!std::strcmp(argv[i], "--signin") && i + 1 < argc) signIn = argv[++i];
-    else if (!std::strcmp(argv[i], "--print-datadir")) printDataDir = true;
+    if (!std::strcmp(argv[i], "--server") && i + 1 < argc)
+      hooks.instanceServerName = argv[++i];
+    else if (!std::strcmp(argv[i], "--signin") && i + 1 < argc)
+      signIn = argv[++i];
+    else if (!std::strcmp(argv[i], "--print-datadir"))
+      printDataDir = true;
   }
   if (printDataDir) {
     QCoreApplication app(argc, argv);
@@ -42,8 +45,10 @@ int main(int argc, char** argv) {
     QDialog* d = dialog.get();
     QTimer::singleShot(0, d, [d, signIn] {
       Say("signin-shown");
-      if (signIn == "accept") d->accept();
-      else if (signIn == "cancel") d->reject();
+      if (signIn == "accept")
+        d->accept();
+      else if (signIn == "cancel")
+        d->reject();
     });
     return dialog;
   };

@@ -128,8 +128,7 @@ class TStartupTest : public QObject {
     QVERIFY(elsewhere.isValid());
     TProbe probe({"--print-datadir"}, elsewhere.path());
     QVERIFY(probe.Process().waitForFinished(15000));
-    const QString expected =
-        QFileInfo(MINTORA_STARTPROBE).absoluteDir().canonicalPath() + "/data";
+    const QString expected = QFileInfo(MINTORA_STARTPROBE).absoluteDir().canonicalPath() + "/data";
     QCOMPARE(probe.Lines().value(0), "datadir " + expected);
   }
 };

@@ -34,7 +34,8 @@ TEST(EngineErrorTest, MessagesFillNamesInTheirOrder) {
        "Engine Error # 9729 Duplicate key found in the index 'byid' of the table 'szzb'"},
       {10023,
        {.table = "t", .field = "f", .index = "i"},
-       "Engine Error # 10023 Invalid field number 'f' specified in the index 'i' for the table 't'"},
+       "Engine Error # 10023 Invalid field number 'f' specified in the index 'i' for the table "
+       "'t'"},
       {11949, {.table = "ignored", .extra = "boom"}, "Engine Error # 11949 SQL error - boom"},
       {10051,
        {.table = "diary", .extra = "bad"},
@@ -43,14 +44,16 @@ TEST(EngineErrorTest, MessagesFillNamesInTheirOrder) {
        {.server = "srv", .user = "u", .database = "db"},
        "Engine Error # 11288 The user 'u' is not authorized to perform this operation with the "
        "database 'db' on the database server at 'srv'"},
-      {11016, {.table = "x"},
+      {11016,
+       {.table = "x"},
        "Engine Error # 11016 There is insufficient operating system memory available for the "
        "current operation"},
       {4242, {.table = "x"}, "Engine Error # 4242 An unknown error occurred"},
       // The code is shown as an unsigned 16-bit number.
       {-1, {}, "Engine Error # 65535 An unknown error occurred"},
   };
-  for (const auto& c : cases) EXPECT_EQ(MessageOf(c.code, c.names), c.expected) << c.code;
+  for (const auto& c : cases)
+    EXPECT_EQ(MessageOf(c.code, c.names), c.expected) << c.code;
 }
 
 TEST(EngineErrorTest, OsErrorNumberIsFilledAsDecimalText) {
@@ -104,7 +107,8 @@ TEST(EngineErrorTest, ConcurrentRaisersKeepTheirOwnTexts) {
         }
       }
     });
-  for (auto& th : threads) th.join();
+  for (auto& th : threads)
+    th.join();
   EXPECT_EQ(mismatches.load(), 0);
 }
 

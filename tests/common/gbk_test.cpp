@@ -25,7 +25,8 @@ TEST(GbkTest, BadBytesBecomeReplacementAndUnencodableBecomesQuestionMark) {
   EXPECT_EQ(Utf8ToGbk("a\xF0\x9F\x98\x80z"), "a?z");
   // A long text takes the slow path through the buffer sizing.
   std::string many;
-  for (int i = 0; i < 5000; ++i) many += "账";
+  for (int i = 0; i < 5000; ++i)
+    many += "账";
   EXPECT_EQ(GbkToUtf8(Utf8ToGbk(many)), many);
 }
 

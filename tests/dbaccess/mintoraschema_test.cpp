@@ -35,10 +35,10 @@ TEST(MintoraSchemaTest, TextSizesMeetTheMinimumsAndAmountsTakeNull) {
     return std::stoi(c->sqlType.substr(5));
   };
   const std::vector<std::tuple<std::string, std::string, int>> minimums = {
-      {"User", "name", 15},    {"User", "fullname", 15},   {"User", "password", 15},
-      {"system", "name", 20},  {"system", "value", 15},    {"szzb", "item", 15},
-      {"szzb", "description", 100}, {"szzb", "memo", 100}, {"szzb", "user", 15},
-      {"szzb", "type", 1},     {"diary", "user", 15}};
+      {"User", "name", 15},         {"User", "fullname", 15}, {"User", "password", 15},
+      {"system", "name", 20},       {"system", "value", 15},  {"szzb", "item", 15},
+      {"szzb", "description", 100}, {"szzb", "memo", 100},    {"szzb", "user", 15},
+      {"szzb", "type", 1},          {"diary", "user", 15}};
   for (const auto& [table, column, least] : minimums)
     EXPECT_GE(charSize(table, column), least) << table << "." << column;
 
