@@ -1,0 +1,192 @@
+// TDataCursor: one user's view of one table. It opens the table through its database
+// directory (sharing the process's TDataTable), keeps a current order and position, moves
+// through the visible records, reads the current record, counts records and ordinals, and
+// limits the visible records by filters.
+//
+// Orders. The cursor walks either an index (0 primary, 1-30 secondary, 31 record-identifier)
+// or, with no index (kNoIndex), the records in record-number order ("bitmap order"): moving
+// then finds the next or previous set bit of the visible-records bitmap, which holds every
+// active record that passes the active filters.
+//
+// Position. Before-first and after-last flags; both set means there is no current record
+// (a table, or a filtered view, without records). Reaching an end sets the flag of that end
+// and keeps the last visible position, so a step back from after-last gives the last record.
+//
+// Change detection. The cursor keeps the data and index change counters it last saw; when the
+// table object's counters differ (another cursor of the process, or another process seen
+// through the table's change check, changed the table), the cursor re-synchronises: it
+// rebuilds its visible records and keeps its current record when that still exists, or stands
+// on the record that now follows it.
+//
+// Return codes of the moving and reading operations: 0 (a record was read), err::kBeginningOf
+// Table (8705), err::kEndOfTable (8706), err::kNoCurrentRecord (8709).
+//
+// Thread-safety: a cursor is used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "datadirectory.h"
+#include "engine/common/charmaps.h"
+#include "engine/common/recordsbitmap.h"
+
+namespace mt {
+
+class TDataCursor {
+ public:
+  static constexpr int kNoIndex = 255;
+  static constexpr int kMaxFilters = 64;
+  static constexpr int kRecordRead = 0;
+
+  // A dataset's filter: asked record by record with the record image; true keeps the record.
+  using TFilterCallback = std::function<bool(const uint8_t* image)>;
+  using TFilterHandle = int;
+
+  explicit TDataCursor(TDataDirectory& directory);
+  ~TDataCursor();
+  TDataCursor(const TDataCursor&) = delete;
+  TDataCursor& operator=(const TDataCursor&) = delete;
+
+  // ---- settings, only while closed (10031 otherwise) ----
+  void SetTableName(std::string name);
+  void SetExclusive(bool exclusive);
+  void SetReadOnly(bool readOnly);
+  void SetInMemory(bool inMemory);
+  void SetPasswords(TPasswordSource passwords);
+  // Open in record-number order instead of the primary index.
+  void SetOpenInBitmapOrder(bool bitmapOrder);
+
+  const std::string& TableName() const { return tableName_; }
+  bool Exclusive() const { return exclusive_; }
+  // Read-only by request or because the table's files could only be opened for reading.
+  bool ReadOnly() const { return readOnly_ || tableReadOnly_; }
+  bool TableReadOnly() const { return tableReadOnly_; }
+
+  // ---- open and close ----
+  // Opens the table and stands before the first record. A failed open holds nothing.
+  void Open();
+  // Releases the filters and the share of the table. Closing a closed cursor does nothing.
+  void Close();
+  bool IsOpen() const { return table_ != nullptr; }
+
+  TDataTable& Table();
+  const TRecordFormat& Format() const;
+  int RecordSize() const;
+  uint32_t LocaleId() const { return localeId_; }
+  const TCharOrder& CharOrder() const { return *charOrder_; }
+
+  // ---- order ----
+  // The slot of an index by name: "" the primary index (when the table has one), else a
+  // secondary index by name without regard to letter case; 10022 for an unknown name.
+  int IndexSlotOf(std::string_view indexName) const;
+  int CurrentIndex() const { return currentIndex_; }
+  // Record-number order; the current record stays current.
+  void ChooseBitmapOrder();
+
+  // ---- moving and reading ----
+  void First();
+  void Last();
+  // Moves one visible record and reads it into buffer (RecordSize bytes) when one is given.
+  int Next(uint8_t* buffer = nullptr);
+  int Prior(uint8_t* buffer = nullptr);
+  // Moves |n| visible records forwards (n > 0) or backwards, counting only visible records;
+  // the code of the last step.
+  int MoveBy(int n, uint8_t* buffer = nullptr);
+  // Copies the current image. With lockForChange the caller's buffer must hold the image it
+  // read before: when the table's current image differs, 8708 is raised.
+  int GetCurrentRecord(uint8_t* buffer, bool lockForChange = false);
+  // Stands on the n-th visible record (from 1) and returns true; false (position unchanged)
+  // when there is no such record.
+  bool GoToOrdinal(uint32_t n);
+  // The ordinal of the current record among the visible ones; 0 without a current record.
+  uint32_t CurrentOrdinal();
+  uint32_t RecordCount();
+
+  bool BeforeFirst() const { return beforeFirst_; }
+  bool AfterLast() const { return afterLast_; }
+  // The current record's number; 0 when the position is on no record.
+  int32_t CurrentRecordNumber() const { return OnRecord() ? current_ : 0; }
+
+  // ---- record buffers ----
+  void InitRecord(uint8_t* buffer) const;
+
+  // ---- filters ----
+  // Adds a callback filter (10051 when it is empty; 9482 past 64 filters); activates it when
+  // asked. Returns its handle.
+  TFilterHandle AddFilter(TFilterCallback callback, bool activate = true);
+  // 10050 for a handle this cursor did not give out.
+  void RemoveFilter(TFilterHandle handle);
+  void ActivateFilter(TFilterHandle handle);
+  void DeactivateFilter(TFilterHandle handle);
+  bool FiltersActive() const;
+  // Re-evaluates the filters (the dataset's filter conditions changed).
+  void RefreshFilters();
+
+  // ---- modes ----
+  void SetKeepSuppliedValues(bool keep) { keepSuppliedValues_ = keep; }
+  bool KeepSuppliedValues() const { return keepSuppliedValues_; }
+
+ private:
+  struct TFilter {
+    TFilterHandle handle = 0;
+    TFilterCallback callback;
+    bool active = false;
+  };
+
+  void RequireClosed() const;
+  void RequireOpen() const;
+  [[noreturn]] void Raise(int32_t code) const;
+  bool OnRecord() const { return !beforeFirst_ && !afterLast_; }
+  TFilter& FindFilter(TFilterHandle handle);
+
+  // Re-synchronises when the table changed since the cursor last looked.
+  void Sync();
+  void Resync();
+  void SaveCounters();
+  // Rebuilds the visible-records bitmap from the records and the active filters.
+  void BuildVisible();
+  // Whether an active record passes the active filters.
+  bool PassesFilters(const uint8_t* image) const;
+  // Reads record n through the cache into buffer; false when it is no longer active (the
+  // bitmap is corrected).
+  bool ReadRecord(int32_t n, uint8_t* buffer, TReadAhead ahead);
+  // Stands on the visible record found from `from` in a direction; the return code.
+  int Step(bool forward, uint8_t* buffer);
+  void StandOn(int32_t n);
+  void StandNowhere();
+
+  TDataDirectory& directory_;
+  std::string tableName_;
+  bool exclusive_ = false;
+  bool readOnly_ = false;
+  bool inMemory_ = false;
+  bool openInBitmapOrder_ = false;
+  TPasswordSource passwords_;
+
+  TDataTable* table_ = nullptr;
+  bool tableReadOnly_ = false;
+  uint32_t localeId_ = 0;
+  const TCharOrder* charOrder_ = nullptr;
+  int currentIndex_ = kNoIndex;
+
+  int32_t current_ = 0;
+  bool beforeFirst_ = true;
+  bool afterLast_ = true;
+
+  std::vector<TFilter> filters_;
+  TFilterHandle nextHandle_ = 1;
+  TRecordsBitmap visible_;
+
+  int32_t savedDataCounter_ = 0;
+  int32_t savedIndexCounter_ = 0;
+  bool synced_ = false;
+
+  bool keepSuppliedValues_ = false;
+  std::vector<uint8_t> scratch_;
+};
+
+}  // namespace mt

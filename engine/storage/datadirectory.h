@@ -1,0 +1,57 @@
+// TDataDirectory: a database directory, the place cursors get their tables from.
+//
+// Every table of the process is one shared TDataTable, whichever directory object asks for
+// it: the tables live in a process-wide registry keyed by the table's data file (the
+// directory as given, the table's file name without regard to letter case, and whether the
+// table is in memory). The first opener creates the table object and opens its files; later
+// openers share it; the last closer closes the files and drops the object. Exclusive openers
+// are refused while others hold the table, and every opener while an exclusive one holds it
+// (11013, by TDataTable::Open).
+//
+// A directory object also remembers the tables opened through it, so that operations that
+// cover a whole database (transactions) can reach them.
+//
+// Thread-safety: the registry and each directory's list are guarded by mutexes; the table
+// objects themselves are used under the table's locks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "datatable.h"
+
+namespace mt {
+
+class TDataDirectory {
+ public:
+  explicit TDataDirectory(std::string path);
+  ~TDataDirectory();
+  TDataDirectory(const TDataDirectory&) = delete;
+  TDataDirectory& operator=(const TDataDirectory&) = delete;
+
+  // The directory, trimmed, with a trailing "/" (empty for the working directory).
+  const std::string& Path() const { return path_; }
+
+  // One more opener of the shared table. firstOpener tells whether this open created the
+  // table object and opened its files. A failed open leaves the registry as it was.
+  TDataTable& OpenTable(const std::string& tableName, bool inMemory,
+                        const TTableOpenOptions& options, bool* firstOpener = nullptr);
+  // Gives back one share; the last share closes the table's files.
+  void CloseTable(TDataTable& table);
+
+  // The tables opened through this directory that are still open.
+  std::vector<TDataTable*> OpenTables() const;
+
+  // Tables of the process that are open (all directories), for tests and diagnostics.
+  static std::size_t ProcessTableCount();
+
+ private:
+  std::string path_;
+  mutable std::mutex mutex_;
+  std::vector<TDataTable*> tables_;  // one entry per share taken through this object
+};
+
+}  // namespace mt

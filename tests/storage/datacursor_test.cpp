@@ -1,0 +1,350 @@
+// Cursors in record-number order: positions at the ends and on empty tables, moving over
+// deleted records, ordinals and counts, callback filters, two cursors of one process seeing
+// each other's changes, the shared table of the database directory with its exclusive and
+// password refusals, and the character orders of table locales.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/common/charmaps.h"
+#include "engine/common/localetext.h"
+#include "engine/storage/byteio.h"
+#include "engine/storage/datacursor.h"
+#include "storagetest.h"
+
+namespace mt {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ErrorCodeOf;
+using test::Field;
+
+class CursorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "mt-cursor-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    directory_ = std::make_unique<TDataDirectory>(dir_);
+  }
+  void TearDown() override {
+    directory_.reset();
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  void CreateTable(const std::string& name, bool withPrimary = false, std::string password = {}) {
+    TTableCreateParams p;
+    p.fields = {Field("id", ftype::kInteger), Field("note", ftype::kString, 20)};
+    if (withPrimary) {
+      TIndexDescriptor primary;
+      primary.fields = {1};
+      p.indexes.primary = primary;
+      TIndexDescriptor byNote;
+      byNote.name = "ByNote";
+      byNote.fields = {2};
+      p.indexes.secondaries.push_back(byNote);
+    }
+    if (!password.empty()) {
+      p.encrypted = true;
+      p.password = password;
+    }
+    TDataTable(dir_, name).Create(p);
+  }
+
+  // Appends records with the given ids through the shared table and writes them, as another
+  // cursor's change would.
+  void Append(const std::string& name, const std::vector<int32_t>& ids) {
+    TDataTable& t = directory_->OpenTable(name, false, {});
+    TDataFile& data = t.Data();
+    for (int32_t id : ids) {
+      const int32_t n = data.NextRecordNumber();
+      TPinnedRecord r(data.GetRecord(n, TReadAhead::None, true));
+      data.Format().InitRecord(r->Image());
+      le::PutI32(r->Image(), rec::kNumber, n);
+      data.Format().SetInteger(1, r->Image(), id);
+      data.Format().SetString(2, r->Image(), "note " + std::to_string(id));
+      r->MarkDirty();
+    }
+    data.MarkHeaderDirty();
+    data.FlushAll();
+    directory_->CloseTable(t);
+  }
+
+  void Remove(const std::string& name, int32_t n) {
+    TDataTable& t = directory_->OpenTable(name, false, {});
+    {
+      TPinnedRecord r(t.Data().GetRecord(n));
+      t.Data().DeleteRecord(r.Get());
+    }
+    t.Data().FlushAll();
+    directory_->CloseTable(t);
+  }
+
+  void ChangeId(const std::string& name, int32_t n, int32_t id) {
+    TDataTable& t = directory_->OpenTable(name, false, {});
+    {
+      TPinnedRecord r(t.Data().GetRecord(n));
+      t.Data().Format().SetInteger(1, r->Image(), id);
+      r->MarkDirty();
+    }
+    t.Data().MarkHeaderDirty();
+    t.Data().FlushAll();
+    directory_->CloseTable(t);
+  }
+
+  std::unique_ptr<TDataCursor> OpenCursor(const std::string& name) {
+    auto c = std::make_unique<TDataCursor>(*directory_);
+    c->SetTableName(name);
+    c->Open();
+    return c;
+  }
+
+  static int32_t IdOf(const TDataCursor& c, const std::vector<uint8_t>& image) {
+    return static_cast<int32_t>(*c.Format().GetInteger(1, image.data()));
+  }
+
+  // The ids of the visible records from first to last.
+  static std::vector<int32_t> Ids(TDataCursor& c) {
+    std::vector<uint8_t> buf(c.RecordSize());
+    std::vector<int32_t> ids;
+    c.First();
+    while (c.Next(buf.data()) == 0)
+      ids.push_back(IdOf(c, buf));
+    return ids;
+  }
+
+  std::string dir_;
+  std::unique_ptr<TDataDirectory> directory_;
+};
+
+TEST_F(CursorTest, AnEmptyTableHasNoCurrentRecord) {
+  CreateTable("empty");
+  auto c = OpenCursor("empty");
+  std::vector<uint8_t> buf(c->RecordSize());
+  EXPECT_TRUE(c->BeforeFirst() && c->AfterLast());
+  EXPECT_EQ(c->RecordCount(), 0u);
+  c->First();
+  EXPECT_EQ(c->Next(buf.data()), err::kEndOfTable);
+  EXPECT_EQ(c->GetCurrentRecord(buf.data()), err::kNoCurrentRecord);
+  c->Last();
+  EXPECT_EQ(c->Prior(buf.data()), err::kBeginningOfTable);
+  EXPECT_EQ(c->GetCurrentRecord(buf.data()), err::kNoCurrentRecord);
+  EXPECT_FALSE(c->GoToOrdinal(1));
+  EXPECT_EQ(c->CurrentOrdinal(), 0u);
+}
+
+TEST_F(CursorTest, MovesOverTheActiveRecordsAndStopsAtTheEnds) {
+  CreateTable("t");
+  Append("t", {10, 20, 30, 40, 50});
+  Remove("t", 3);
+  auto c = OpenCursor("t");
+  std::vector<uint8_t> buf(c->RecordSize());
+  EXPECT_EQ(Ids(*c), (std::vector<int32_t>{10, 20, 40, 50}));
+  EXPECT_EQ(c->RecordCount(), 4u);
+
+  // Next on the last record: 8706, after the last; prior from there gives the last record.
+  c->GoToOrdinal(4);
+  EXPECT_EQ(c->Next(buf.data()), err::kEndOfTable);
+  EXPECT_TRUE(c->AfterLast());
+  EXPECT_EQ(c->GetCurrentRecord(buf.data()), err::kEndOfTable);
+  ASSERT_EQ(c->Prior(buf.data()), 0);
+  EXPECT_EQ(IdOf(*c, buf), 50);
+  // And symmetrically at the start.
+  c->First();
+  EXPECT_EQ(c->GetCurrentRecord(buf.data()), err::kBeginningOfTable);
+  EXPECT_EQ(c->Prior(buf.data()), err::kBeginningOfTable);
+  ASSERT_EQ(c->Next(buf.data()), 0);
+  EXPECT_EQ(IdOf(*c, buf), 10);
+  c->Last();
+  ASSERT_EQ(c->Prior(buf.data()), 0);
+  EXPECT_EQ(IdOf(*c, buf), 50);
+
+  // Moving by several records counts only visible ones; ordinals are ranks.
+  c->First();
+  ASSERT_EQ(c->MoveBy(3, buf.data()), 0);
+  EXPECT_EQ(IdOf(*c, buf), 40);
+  EXPECT_EQ(c->CurrentRecordNumber(), 4);
+  EXPECT_EQ(c->CurrentOrdinal(), 3u);
+  EXPECT_EQ(c->MoveBy(5, buf.data()), err::kEndOfTable);
+  ASSERT_EQ(c->MoveBy(-2, buf.data()), 0);
+  EXPECT_EQ(IdOf(*c, buf), 40);
+  ASSERT_TRUE(c->GoToOrdinal(2));
+  ASSERT_EQ(c->GetCurrentRecord(buf.data()), 0);
+  EXPECT_EQ(IdOf(*c, buf), 20);
+  EXPECT_FALSE(c->GoToOrdinal(5));
+  EXPECT_EQ(c->CurrentOrdinal(), 2u);
+}
+
+TEST_F(CursorTest, CallbackFiltersLimitTheVisibleRecords) {
+  CreateTable("t");
+  Append("t", {1, 2, 3, 4, 5, 6, 7, 8});
+  auto c = OpenCursor("t");
+  const TRecordFormat& f = c->Format();
+  auto even = c->AddFilter([&f](const uint8_t* image) { return *f.GetInteger(1, image) % 2 == 0; });
+  EXPECT_EQ(Ids(*c), (std::vector<int32_t>{2, 4, 6, 8}));
+  EXPECT_EQ(c->RecordCount(), 4u);
+  auto small = c->AddFilter([&f](const uint8_t* image) { return *f.GetInteger(1, image) < 5; });
+  EXPECT_EQ(Ids(*c), (std::vector<int32_t>{2, 4}));
+  ASSERT_TRUE(c->GoToOrdinal(2));
+  EXPECT_EQ(c->CurrentRecordNumber(), 4);
+  EXPECT_EQ(c->CurrentOrdinal(), 2u);
+
+  // The current record stays current while it stays visible.
+  c->DeactivateFilter(even);
+  EXPECT_EQ(c->CurrentRecordNumber(), 4);
+  EXPECT_EQ(c->CurrentOrdinal(), 4u);
+  EXPECT_EQ(c->RecordCount(), 4u);
+  c->ActivateFilter(even);
+  c->RemoveFilter(small);
+  EXPECT_EQ(c->RecordCount(), 4u);
+  // A record the filter hides is left for the one that follows it.
+  std::vector<uint8_t> buf(c->RecordSize());
+  c->DeactivateFilter(even);
+  ASSERT_TRUE(c->GoToOrdinal(3));
+  c->ActivateFilter(even);
+  ASSERT_EQ(c->GetCurrentRecord(buf.data()), 0);
+  EXPECT_EQ(IdOf(*c, buf), 4);
+  c->RemoveFilter(even);
+  EXPECT_EQ(c->RecordCount(), 8u);
+
+  EXPECT_EQ(ErrorCodeOf([&] { c->RemoveFilter(even); }), err::kInvalidFilterHandle);
+  EXPECT_EQ(ErrorCodeOf([&] { c->ActivateFilter(12345); }), err::kInvalidFilterHandle);
+  EXPECT_EQ(ErrorCodeOf([&] { c->AddFilter(nullptr); }), err::kFilterError);
+  for (int i = 0; i < TDataCursor::kMaxFilters; ++i)
+    c->AddFilter([](const uint8_t*) { return true; }, false);
+  EXPECT_EQ(ErrorCodeOf([&] { c->AddFilter([](const uint8_t*) { return true; }); }),
+            err::kTooManyFilters);
+  EXPECT_EQ(c->RecordCount(), 8u);
+}
+
+TEST_F(CursorTest, TwoCursorsOfOneProcessSeeEachOthersChanges) {
+  CreateTable("t");
+  Append("t", {1, 2, 3, 4, 5});
+  auto a = OpenCursor("t");
+  auto b = OpenCursor("t");
+  EXPECT_EQ(&a->Table(), &b->Table());
+  std::vector<uint8_t> buf(a->RecordSize());
+  ASSERT_TRUE(a->GoToOrdinal(3));
+  ASSERT_EQ(a->GetCurrentRecord(buf.data()), 0);
+
+  // Another change of record 3 after a read it: a's edit fails with 8708.
+  ChangeId("t", 3, 33);
+  EXPECT_EQ(ErrorCodeOf([&] { a->GetCurrentRecord(buf.data(), true); }), err::kRecordChanged);
+  ASSERT_EQ(a->GetCurrentRecord(buf.data()), 0);
+  EXPECT_EQ(IdOf(*a, buf), 33);
+  EXPECT_EQ(a->GetCurrentRecord(buf.data(), true), 0);
+
+  // Record 3 deleted: a stands on the record that followed it; appended records appear.
+  Remove("t", 3);
+  Append("t", {6});
+  ASSERT_EQ(a->GetCurrentRecord(buf.data()), 0);
+  EXPECT_EQ(IdOf(*a, buf), 4);
+  EXPECT_EQ(a->RecordCount(), 5u);
+  EXPECT_EQ(Ids(*b), (std::vector<int32_t>{1, 2, 4, 5, 6}));
+  // Every record deleted: no current record.
+  for (int32_t n : {1, 2, 4, 5, 6})
+    Remove("t", n);
+  EXPECT_EQ(a->GetCurrentRecord(buf.data()), err::kNoCurrentRecord);
+  EXPECT_EQ(b->RecordCount(), 0u);
+}
+
+TEST_F(CursorTest, TheDirectorySharesOneTableAndRefusesExclusiveConflicts) {
+  CreateTable("shared");
+  const std::size_t before = TDataDirectory::ProcessTableCount();
+  {
+    auto a = OpenCursor("shared");
+    // Another directory object on the same folder, another letter case: the same table.
+    TDataDirectory other(dir_ + "/");
+    TDataCursor b(other);
+    b.SetTableName("SHARED.dat");
+    b.Open();
+    EXPECT_EQ(&a->Table(), &b.Table());
+    EXPECT_EQ(a->Table().Openers(), 2);
+    EXPECT_EQ(TDataDirectory::ProcessTableCount(), before + 1);
+
+    TDataCursor ex(*directory_);
+    ex.SetTableName("shared");
+    ex.SetExclusive(true);
+    EXPECT_EQ(ErrorCodeOf([&] { ex.Open(); }), err::kAccessDenied);
+    EXPECT_FALSE(ex.IsOpen());
+    EXPECT_EQ(a->Table().Openers(), 2);
+    b.Close();
+    a->Close();
+    EXPECT_EQ(TDataDirectory::ProcessTableCount(), before);
+
+    ex.Open();
+    TDataCursor late(*directory_);
+    late.SetTableName("shared");
+    EXPECT_EQ(ErrorCodeOf([&] { late.Open(); }), err::kAccessDenied);
+    // Settings only change while closed.
+    EXPECT_EQ(ErrorCodeOf([&] { ex.SetTableName("other"); }), err::kTableInUse);
+    EXPECT_EQ(ErrorCodeOf([&] { ex.SetExclusive(false); }), err::kTableInUse);
+  }
+  EXPECT_EQ(TDataDirectory::ProcessTableCount(), before);
+
+  // A table that does not exist, and an encrypted table without its password: nothing stays.
+  TDataCursor missing(*directory_);
+  missing.SetTableName("nothere");
+  EXPECT_EQ(ErrorCodeOf([&] { missing.Open(); }), err::kTableNotFound);
+  CreateTable("secret", false, "pw");
+  TDataCursor locked(*directory_);
+  locked.SetTableName("secret");
+  EXPECT_EQ(ErrorCodeOf([&] { locked.Open(); }), err::kPasswordRequired);
+  EXPECT_EQ(TDataDirectory::ProcessTableCount(), before);
+  int asked = 0;
+  locked.SetPasswords({{"wrong"}, [&asked](std::vector<std::string>& known) {
+                         ++asked;
+                         known.push_back("pw");
+                         return true;
+                       }});
+  locked.Open();
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(locked.RecordCount(), 0u);
+}
+
+TEST_F(CursorTest, IndexNames) {
+  CreateTable("keyed", true);
+  CreateTable("heap");
+  auto k = OpenCursor("keyed");
+  auto h = OpenCursor("heap");
+  EXPECT_EQ(k->IndexSlotOf(""), kPrimarySlot);
+  EXPECT_EQ(k->IndexSlotOf("bynote"), 1);
+  EXPECT_EQ(ErrorCodeOf([&] { k->IndexSlotOf("nosuch"); }), err::kInvalidIndexName);
+  EXPECT_EQ(ErrorCodeOf([&] { h->IndexSlotOf(""); }), err::kInvalidIndexName);
+}
+
+TEST(CharOrderTest, LocalesOrderTheSingleCharacters) {
+  const TCharOrder& plain = TLanguageCharMapsList::Get(0);
+  for (int b = 0; b < 256; ++b)
+    EXPECT_EQ(plain.order[b], b);
+  EXPECT_EQ(plain.Lowest(), 0);
+  EXPECT_EQ(plain.Highest(), 255);
+
+  const uint32_t english = MakeLocaleId(0x0409, kSortDefault);
+  const TCharOrder& en = TLanguageCharMapsList::Get(english);
+  EXPECT_EQ(&en, &TLanguageCharMapsList::Get(english));  // computed once
+  EXPECT_EQ(en.Lowest(), 0);
+  // Letters in dictionary order regardless of case, digits before letters.
+  EXPECT_LT(en.rank['a'], en.rank['B']);
+  EXPECT_LT(en.rank['B'], en.rank['c']);
+  EXPECT_LT(en.rank['9'], en.rank['a']);
+  // Every byte appears exactly once.
+  std::vector<bool> seen(256);
+  for (uint8_t b : en.order)
+    seen[b] = true;
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 256);
+  EXPECT_NE(en.Highest(), 'z');
+  for (int b = 1; b < 256; ++b) {
+    const char x = static_cast<char>(en.Highest());
+    const char y = static_cast<char>(b);
+    EXPECT_GE(CompareLocaleText(english, std::string_view(&x, 1), std::string_view(&y, 1)), 0) << b;
+  }
+}
+
+}  // namespace
+}  // namespace mt
