@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "cmd_archive.h"
+#include "cmd_table.h"
+#include "cmdline.h"
 
 namespace {
 
@@ -53,6 +55,15 @@ int main(int argc, char** argv) {
     if (args.size() != 2) return Usage(std::string(command) + " takes two arguments");
     return command == "backup" ? mt::mtdb::RunBackup(args[0], args[1])
                                : mt::mtdb::RunRestore(args[0], args[1]);
+  }
+  std::vector<std::string> args(argv + 2, argv + argc);
+  using TRunner = int (*)(const std::vector<std::string>&);
+  static const std::pair<std::string_view, TRunner> kCommands[] = {
+      {"create", mt::mtdb::RunCreate},
+      {"info", mt::mtdb::RunInfo},
+  };
+  for (const auto& [name, run] : kCommands) {
+    if (command == name) return mt::mtdb::RunCommand([&] { return run(args); }, kUsage);
   }
   return Usage("unknown or not yet available command '" + std::string(command) + "'");
 }

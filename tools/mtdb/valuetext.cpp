@@ -1,0 +1,272 @@
+// Field values to text and back, TSV cells and type names.
+#include "valuetext.h"
+
+#include "cmdline.h"
+#include "engine/common/literals.h"
+#include "engine/common/numeric.h"
+#include "engine/storage/fieldtypes.h"
+
+namespace mt::mtdb {
+
+std::string ToHex(const std::vector<uint8_t>& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (uint8_t b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
+}
+
+bool FromHex(const std::string& text, std::vector<uint8_t>& bytes) {
+  if (text.size() % 2 != 0) return false;
+  auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  bytes.clear();
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int hi = digit(text[i]);
+    const int lo = digit(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+  }
+  return true;
+}
+
+std::optional<std::string> FieldText(const TRecordFormat& format, int fieldNo, const uint8_t* image,
+                                     bool raw) {
+  const TFieldDescriptor& f = format.Field(fieldNo);
+  if (format.GetField(fieldNo, image, nullptr)) return std::nullopt;
+  switch (f.type) {
+    case ftype::kString:
+      return ToTerminal(*format.GetString(fieldNo, image), raw);
+    case ftype::kDate:
+      return DateToText(static_cast<int32_t>(*format.GetInteger(fieldNo, image)));
+    case ftype::kTime:
+      return TimeToText(static_cast<int32_t>(*format.GetInteger(fieldNo, image)));
+    case ftype::kTimestamp:
+      return TimestampToText(*format.GetFloat(fieldNo, image));
+    case ftype::kBoolean:
+      return BooleanToText(*format.GetBoolean(fieldNo, image));
+    case ftype::kFloat:
+    case ftype::kExtended:
+      return FloatToText(*format.GetFloat(fieldNo, image));
+    case ftype::kBcd:
+      return BcdToText(*format.GetBcd(fieldNo, image));
+    case ftype::kBytes:
+    case ftype::kVarBytes:
+      return ToHex(*format.GetBytes(fieldNo, image));
+    case ftype::kBlob:
+      return std::nullopt;
+    default:
+      return std::to_string(*format.GetInteger(fieldNo, image));
+  }
+}
+
+bool SetFieldText(const TRecordFormat& format, int fieldNo, uint8_t* image, const std::string& text,
+                  bool raw) {
+  const TFieldDescriptor& f = format.Field(fieldNo);
+  if (text.empty()) {
+    format.SetNull(fieldNo, image);
+    return true;
+  }
+  switch (f.type) {
+    case ftype::kString: {
+      const std::string value = ToTable(text, raw);
+      // A zero byte would end the stored text early.
+      if (value.find('\0') != std::string::npos) return false;
+      format.SetString(fieldNo, image, value);
+      return true;
+    }
+    case ftype::kDate: {
+      int32_t day = 0;
+      if (!TextToDate(text, day) || day < kMinDay || day > kMaxDay) return false;
+      format.SetInteger(fieldNo, image, day);
+      return true;
+    }
+    case ftype::kTime: {
+      int32_t ms = 0;
+      if (!TextToTime(text, ms)) return false;
+      format.SetInteger(fieldNo, image, ms);
+      return true;
+    }
+    case ftype::kTimestamp: {
+      double ms = 0;
+      if (!TextToTimestamp(text, ms)) return false;
+      format.SetFloat(fieldNo, image, ms);
+      return true;
+    }
+    case ftype::kBoolean: {
+      bool b = false;
+      if (!TextToBoolean(text, b)) return false;
+      format.SetBoolean(fieldNo, image, b);
+      return true;
+    }
+    case ftype::kFloat:
+    case ftype::kExtended: {
+      double d = 0;
+      if (!TextToFloat(text, d)) return false;
+      format.SetFloat(fieldNo, image, d);
+      return true;
+    }
+    case ftype::kBcd: {
+      TBcd bcd{};
+      if (!TextToBcd(text, f.scale, bcd)) return false;
+      format.SetBcd(fieldNo, image, bcd);
+      return true;
+    }
+    case ftype::kBytes:
+    case ftype::kVarBytes: {
+      std::vector<uint8_t> bytes;
+      if (!FromHex(text, bytes) || bytes.size() > f.physicalSize) return false;
+      format.SetBytes(fieldNo, image, bytes);
+      return true;
+    }
+    case ftype::kBlob:
+      return false;
+    default: {
+      int64_t v = 0;
+      if (!TextToInt64(text, v)) return false;
+      int64_t lo = 0;
+      int64_t hi = 0;
+      switch (f.type) {
+        case ftype::kSmallInt:
+          lo = -32768, hi = 32767;
+          break;
+        case ftype::kWord:
+          lo = 0, hi = 65535;
+          break;
+        case ftype::kInteger:
+          lo = -2147483647LL - 1, hi = 2147483647;
+          break;
+        case ftype::kUInt32:
+          lo = 0, hi = 4294967295LL;
+          break;
+        default:
+          lo = INT64_MIN, hi = INT64_MAX;
+      }
+      if (v < lo || v > hi) return false;
+      format.SetInteger(fieldNo, image, v);
+      return true;
+    }
+  }
+}
+
+std::string EscapeCell(const std::string& cell) {
+  std::string out;
+  out.reserve(cell.size());
+  for (char c : cell) {
+    switch (c) {
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+bool UnescapeCell(const std::string& cell, std::string& out) {
+  out.clear();
+  for (std::size_t i = 0; i < cell.size(); ++i) {
+    if (cell[i] != '\\') {
+      out += cell[i];
+      continue;
+    }
+    if (++i >= cell.size()) return false;
+    switch (cell[i]) {
+      case 't':
+        out += '\t';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '\\':
+        out += '\\';
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> cells;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t tab = line.find('\t', start);
+    cells.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) break;
+    start = tab + 1;
+  }
+  return cells;
+}
+
+std::string TypeName(const TFieldDescriptor& f) {
+  switch (f.type) {
+    case ftype::kString:
+      return "CHAR(" + std::to_string(f.size) + ")";
+    case ftype::kDate:
+      return "DATE";
+    case ftype::kBlob:
+      switch (f.subtype) {
+        case fsubtype::kMemo:
+          return "MEMO";
+        case fsubtype::kGraphic:
+          return "GRAPHIC";
+        case fsubtype::kFormattedMemo:
+          return "BLOB(0, 3)";
+        case fsubtype::kTypedBinary:
+          return "BLOB(0, 7)";
+        default:
+          return "BLOB";
+      }
+    case ftype::kBoolean:
+      return "BOOLEAN";
+    case ftype::kSmallInt:
+      return "SMALLINT";
+    case ftype::kInteger:
+      return f.subtype == fsubtype::kAutoInc ? "AUTOINC" : "INTEGER";
+    case ftype::kFloat:
+      return f.subtype == fsubtype::kMoney ? "MONEY" : "FLOAT";
+    case ftype::kBcd:
+      return "DECIMAL(" + std::to_string(kBcdMaxDigits) + ", " + std::to_string(f.scale) + ")";
+    case ftype::kBytes:
+    case ftype::kVarBytes:
+      return (f.type == ftype::kBytes ? "BYTES(" : "VARBYTES(") + std::to_string(f.size) + ")";
+    case ftype::kTime:
+      return "TIME";
+    case ftype::kTimestamp:
+      return "TIMESTAMP";
+    case ftype::kWord:
+      return "WORD";
+    case ftype::kUInt32:
+      return "UNSIGNED";
+    case ftype::kExtended:
+      return "EXTENDED";
+    case ftype::kLargeInt:
+      return "LARGEINT";
+    default:
+      return "TYPE" + std::to_string(f.type);
+  }
+}
+
+}  // namespace mt::mtdb
