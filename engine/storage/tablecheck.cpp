@@ -1,0 +1,190 @@
+// Data-file consistency checks and the data-file part of a repair.
+#include "tablecheck.h"
+
+#include <algorithm>
+
+#include "byteio.h"
+#include "engine/common/engineerror.h"
+#include "engine/common/filehandler.h"
+#include "fieldtypes.h"
+#include "scrambler.h"
+#include "tabledef.h"
+#include "tablenames.h"
+
+namespace mt {
+
+std::vector<std::string> CheckDataRecords(TDataTable& table) {
+  std::vector<std::string> faults;
+  TDataFile& data = table.Data();
+  const int32_t count = data.RecordCount();
+  std::vector<uint8_t> state(static_cast<std::size_t>(count) + 1, 0);
+  std::vector<int32_t> link(static_cast<std::size_t>(count) + 1, 0);
+  int32_t deleted = 0;
+  const int32_t lastAutoInc = data.LastAutoInc();
+  for (int32_t n = 1; n <= count; ++n) {
+    TPinnedRecord r(data.GetRecord(n, TReadAhead::Forward));
+    if (!r) {
+      faults.push_back("the table changed while it was checked");
+      return faults;
+    }
+    const uint8_t* image = r->Image();
+    state[n] = image[rec::kState];
+    const int32_t number = le::GetI32(image, rec::kNumber);
+    if (state[n] == rec::kActive) {
+      if (number != n) {
+        faults.push_back("record " + std::to_string(n) + " carries the record number " +
+                         std::to_string(number));
+      }
+      const int32_t autoInc = le::GetI32(image, rec::kAutoInc);
+      if (autoInc > lastAutoInc && lastAutoInc > 0) {
+        faults.push_back("record " + std::to_string(n) + " has the auto-increment value " +
+                         std::to_string(autoInc) + " above the header's last value " +
+                         std::to_string(lastAutoInc));
+      }
+      for (const TFieldDescriptor& f : data.Format().Fields()) {
+        if (f.isVirtual || IsAutoIncField(f.type, f.subtype)) continue;
+        const uint8_t flag = image[f.offset];
+        if (flag > 1) {
+          faults.push_back("record " + std::to_string(n) + " field " + f.name +
+                           " has a bad null flag");
+        } else if (f.type == ftype::kString && flag == 1 && image[f.offset + f.physicalSize] != 0) {
+          faults.push_back("record " + std::to_string(n) + " field " + f.name +
+                           " has an unterminated string");
+        }
+      }
+    } else if (state[n] == rec::kDeleted) {
+      ++deleted;
+      link[n] = number;
+    } else {
+      faults.push_back("record " + std::to_string(n) + " has the bad state " +
+                       std::to_string(state[n]));
+    }
+  }
+  // The deleted chain: every deleted record exactly once, nothing else.
+  std::vector<bool> seen(static_cast<std::size_t>(count) + 1, false);
+  int32_t onChain = 0;
+  for (int32_t n = data.DeletedHead(); n != 0; n = link[n]) {
+    if (n < 0 || n > count) {
+      faults.push_back("the deleted chain leads to record " + std::to_string(n) +
+                       ", which does not exist");
+      break;
+    }
+    if (state[n] != rec::kDeleted) {
+      faults.push_back("the deleted chain leads to record " + std::to_string(n) +
+                       ", which is not deleted");
+      break;
+    }
+    if (seen[n]) {
+      faults.push_back("the deleted chain runs in a circle at record " + std::to_string(n));
+      break;
+    }
+    seen[n] = true;
+    ++onChain;
+  }
+  if (onChain != deleted && faults.empty()) {
+    faults.push_back("the deleted chain holds " + std::to_string(onChain) + " of " +
+                     std::to_string(deleted) + " deleted records");
+  }
+  return faults;
+}
+
+TDataRepairReport RepairDataFile(const std::string& directory, const std::string& tableName) {
+  const std::string errorName = TableFileName(NormalizeDirectory(directory), tableName, "");
+  auto corrupt = [&]() { RaiseEngineError(err::kHeaderCorrupt, {.table = errorName}); };
+  TFileHandler file(TableFileName(NormalizeDirectory(directory), tableName, kDataExt));
+  file.Open(true);
+  TDataRepairReport report;
+  uint8_t head[dfh::kSize];
+  if (file.Size() < dfh::kSize) corrupt();
+  file.ReadAt(0, head, dfh::kSize);
+  TDataFileHeader h = DecodeDataFileHeader(head);
+  ValidateDataFileHeaderStart(h, errorName);
+  if (h.recordSize <= kRecordOverhead || h.fieldCount == 0) corrupt();
+  const int64_t first = RecordsOffset(h.fieldCount);
+  const int64_t length = static_cast<int64_t>(file.Size());
+  if (length < first) corrupt();
+  const int64_t size = h.recordSize;
+  int64_t records = (length - first) / size;
+  if (records > kMaxRecordNumber) records = kMaxRecordNumber;
+  const int64_t keep = first + records * size;
+  report.oldNextRecord = h.nextRecord;
+  if (keep != length) {
+    report.cutBytes = static_cast<int32_t>(length - keep);
+    file.Truncate(static_cast<uint64_t>(keep));
+    report.notes.push_back("cut " + std::to_string(report.cutBytes) +
+                           " bytes of a partial record at the end");
+  }
+  report.records = static_cast<int32_t>(records);
+  if (h.nextRecord != report.records + 1) {
+    report.notes.push_back("next record number " + std::to_string(h.nextRecord) + " set to " +
+                           std::to_string(report.records + 1));
+  }
+
+  // Rebuild the deleted chain from the state bytes, lowest record first, and find the largest
+  // auto-increment value.
+  const bool encrypted = h.encrypted != 0;
+  std::vector<uint8_t> image(static_cast<std::size_t>(size));
+  int32_t maxAutoInc = 0;
+  int32_t chainHead = 0;
+  std::vector<int32_t> deletedRecords;
+  for (int32_t n = 1; n <= report.records; ++n) {
+    file.ReadAt(static_cast<uint64_t>(first + (n - 1) * size), image.data(), image.size());
+    if (encrypted) ScrambleBlock(image.data(), image.size());
+    const uint8_t state = image[rec::kState];
+    if (state == rec::kActive) {
+      bool changed = false;
+      if (le::GetI32(image.data(), rec::kNumber) != n) {
+        le::PutI32(image.data(), rec::kNumber, n);
+        changed = true;
+        report.notes.push_back("record " + std::to_string(n) + " given its own number");
+      }
+      maxAutoInc = std::max(maxAutoInc, le::GetI32(image.data(), rec::kAutoInc));
+      if (changed) {
+        if (encrypted) ScrambleBlock(image.data(), image.size());
+        file.WriteAt(static_cast<uint64_t>(first + (n - 1) * size), image.data(), image.size());
+      }
+    } else {
+      if (state != rec::kDeleted) {
+        report.notes.push_back("record " + std::to_string(n) + " with the bad state " +
+                               std::to_string(state) + " marked deleted");
+      }
+      deletedRecords.push_back(n);
+    }
+  }
+  // Chain: each deleted record points to the next higher one; the head is the lowest.
+  for (std::size_t i = 0; i < deletedRecords.size(); ++i) {
+    const int32_t n = deletedRecords[i];
+    const int32_t next = i + 1 < deletedRecords.size() ? deletedRecords[i + 1] : 0;
+    file.ReadAt(static_cast<uint64_t>(first + (n - 1) * size), image.data(), image.size());
+    if (encrypted) ScrambleBlock(image.data(), image.size());
+    if (image[rec::kState] == rec::kDeleted && le::GetI32(image.data(), rec::kNumber) == next) {
+      continue;
+    }
+    image[rec::kState] = rec::kDeleted;
+    le::PutI32(image.data(), rec::kNumber, next);
+    if (encrypted) ScrambleBlock(image.data(), image.size());
+    file.WriteAt(static_cast<uint64_t>(first + (n - 1) * size), image.data(), image.size());
+  }
+  chainHead = deletedRecords.empty() ? 0 : deletedRecords.front();
+  report.deleted = static_cast<int32_t>(deletedRecords.size());
+  if (h.deletedHead != chainHead) {
+    report.notes.push_back("deleted chain rebuilt with " + std::to_string(report.deleted) +
+                           " records");
+  }
+  h.deletedHead = chainHead;
+  h.nextRecord = report.records + 1;
+  if (maxAutoInc > h.lastAutoInc) {
+    report.notes.push_back("last auto-increment value " + std::to_string(h.lastAutoInc) +
+                           " raised to " + std::to_string(maxAutoInc));
+    h.lastAutoInc = maxAutoInc;
+  }
+  report.lastAutoInc = h.lastAutoInc;
+  ++h.changeCounter;
+  EncodeDataFileHeader(h, head);
+  file.WriteAt(0, head, dfh::kSize);
+  file.Flush();
+  file.Close();
+  return report;
+}
+
+}  // namespace mt
