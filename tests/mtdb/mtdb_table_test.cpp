@@ -27,20 +27,21 @@ TEST(MtdbTableTest, CreateThenInfoShowsTheDefinition) {
 
   r = Mtdb(s, "info " + dir + " 账目 --json");
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const char* part : {
-           R"j("records": 0,)j",
-           R"j("locale": "English (USA)",)j",
-           R"j("name": "日期", "type": "DATE")j",
-           R"j("name": "note", "type": "CHAR(20)", "typeCode": 1, "subtype": 0, "size": 20)j",
-           R"j("name": "amount", "type": "MONEY")j",
-           R"j("name": "rate", "type": "DECIMAL(64, 2)")j",
-           R"j("name": "memo", "type": "MEMO")j",
-           R"j("name": "id", "type": "INTEGER", "typeCode": 6, "subtype": 0, "size": 0, "scale": 0, "offset": 9, "physicalSize": 4, "required": true)j",
-           R"j({"slot": 0, "kind": "primary", "name": "", "fields": ["id"], "unique": true)j",
-           R"j({"slot": 1, "kind": "secondary", "name": "by_date", "fields": ["日期", "note"], "unique": false, "caseInsensitive": true, "descending": false)j",
-           R"j({"slot": 2, "kind": "secondary", "name": "note", "fields": ["note"], "unique": true, "caseInsensitive": false, "descending": true)j",
-           R"j("kind": "record-identifier", "name": "Sys Deleted")j",
-       }) {
+  for (
+      const char* part : {
+          R"j("records": 0,)j",
+          R"j("locale": "English (USA)",)j",
+          R"j("name": "日期", "type": "DATE")j",
+          R"j("name": "note", "type": "CHAR(20)", "typeCode": 1, "subtype": 0, "size": 20)j",
+          R"j("name": "amount", "type": "MONEY")j",
+          R"j("name": "rate", "type": "DECIMAL(64, 2)")j",
+          R"j("name": "memo", "type": "MEMO")j",
+          R"j("name": "id", "type": "INTEGER", "typeCode": 6, "subtype": 0, "size": 0, "scale": 0, "offset": 9, "physicalSize": 4, "required": true)j",
+          R"j({"slot": 0, "kind": "primary", "name": "", "fields": ["id"], "unique": true)j",
+          R"j({"slot": 1, "kind": "secondary", "name": "by_date", "fields": ["日期", "note"], "unique": false, "caseInsensitive": true, "descending": false)j",
+          R"j({"slot": 2, "kind": "secondary", "name": "note", "fields": ["note"], "unique": true, "caseInsensitive": false, "descending": true)j",
+          R"j("kind": "record-identifier", "name": "Sys Deleted")j",
+      }) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
   }
   r = Mtdb(s, "info " + dir + " 账目");

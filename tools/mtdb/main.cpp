@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cmd_archive.h"
+#include "cmd_check.h"
 #include "cmd_table.h"
 #include "cmdline.h"
 
@@ -61,6 +62,8 @@ int main(int argc, char** argv) {
   static const std::pair<std::string_view, TRunner> kCommands[] = {
       {"create", mt::mtdb::RunCreate},
       {"info", mt::mtdb::RunInfo},
+      {"verify", mt::mtdb::RunVerify},
+      {"repair", mt::mtdb::RunRepair},
   };
   for (const auto& [name, run] : kCommands) {
     if (command == name) return mt::mtdb::RunCommand([&] { return run(args); }, kUsage);
