@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "byteio.h"
 #include "engine/common/engineerror.h"
+#include "indexbuild.h"
 
 namespace mt {
 
@@ -90,12 +92,19 @@ void TDataCursor::Open() {
     throw;
   }
   table_ = &table;
-  // Indexes are walked by the index engine; until a cursor chooses one it reads in
-  // record-number order.
   currentIndex_ = kNoIndex;
+  tree_ = nullptr;
+  rangeActive_ = false;
   synced_ = false;
   try {
-    Sync();
+    // A table whose index file had to be made anew gets every index back from its records.
+    if (table.NeedsIndexRebuild() && !table.ReadOnly()) table.RebuildIndexes();
+    StandNowhere();
+    if (!openInBitmapOrder_ && table.HasPrimaryIndex()) {
+      ChooseIndexSlot(kPrimarySlot);
+    } else {
+      Sync();
+    }
     First();
   } catch (...) {
     TDataTable* t = table_;
@@ -111,6 +120,10 @@ void TDataCursor::Close() {
   visible_.SetSize(0);
   TDataTable* t = table_;
   table_ = nullptr;
+  tree_ = nullptr;
+  pos_ = {};
+  rangeActive_ = false;
+  currentIndex_ = kNoIndex;
   charOrder_ = nullptr;
   current_ = 0;
   beforeFirst_ = afterLast_ = true;
@@ -144,10 +157,70 @@ int TDataCursor::IndexSlotOf(std::string_view indexName) const {
                    {.table = table_->ErrorName(), .index = std::string(indexName)});
 }
 
+void TDataCursor::ChooseIndex(std::string_view indexName) {
+  const int slot = IndexSlotOf(indexName);
+  ChooseIndexSlot(slot);
+  currentIndexName_ = std::string(indexName);
+}
+
+void TDataCursor::ChooseIndexSlot(int slot) {
+  RequireOpen();
+  TBTree& tree = table_->Index().Tree(slot);
+  Sync();
+  const int32_t current = OnRecord() ? current_ : 0;
+  currentIndex_ = slot;
+  currentIndexName_ = slot == kPrimarySlot ? std::string() : table_->Index().Descriptor(slot).name;
+  tree_ = &tree;
+  rangeActive_ = false;
+  pos_ = {};
+  curKey_.assign(static_cast<std::size_t>(tree.KeyLength()), 0);
+  if (current != 0) {
+    StandOnRecord(current);
+  } else if (!(beforeFirst_ && afterLast_)) {
+    beforeFirst_ = true;
+    afterLast_ = false;
+  }
+}
+
 void TDataCursor::ChooseBitmapOrder() {
   RequireOpen();
-  currentIndex_ = kNoIndex;
   Sync();
+  currentIndex_ = kNoIndex;
+  currentIndexName_.clear();
+  tree_ = nullptr;
+  rangeActive_ = false;
+  pos_ = {};
+  synced_ = false;
+  Sync();
+}
+
+void TDataCursor::StandOnRecord(int32_t n) {
+  if (tree_ == nullptr) {
+    StandOn(n);
+    return;
+  }
+  TPinnedRecord r(table_->Data().GetRecord(n));
+  if (!r || r->Image()[rec::kState] != rec::kActive) {
+    synced_ = false;
+    Sync();
+    return;
+  }
+  if (currentIndex_ == kRecordIdSlot) {
+    BuildRecordIdKey(rec::kActive, le::GetI32(r->Image(), rec::kAutoInc), curKey_.data());
+  } else {
+    tree_->KeyDef().Build(r->Image(), curKey_.data());
+  }
+  const TFindResult found = tree_->Find(curKey_.data());
+  if (found.found) {
+    pos_ = found.pos;
+    StandOn(n);
+  } else if (RangeStart().Valid()) {
+    current_ = 0;
+    beforeFirst_ = true;
+    afterLast_ = false;
+  } else {
+    StandNowhere();
+  }
 }
 
 // ---- change detection --------------------------------------------------------------------
@@ -166,8 +239,17 @@ void TDataCursor::Sync() {
 }
 
 void TDataCursor::Resync() {
+  resynced_ = true;
   SaveCounters();
-  BuildVisible();
+  if (UseBitmap()) {
+    BuildVisible();
+  } else {
+    visible_.SetSize(0);
+  }
+  if (tree_ != nullptr) {
+    RefindPosition();
+    return;
+  }
   if (visible_.Count() == 0) {
     StandNowhere();
     return;
@@ -188,6 +270,41 @@ void TDataCursor::Resync() {
   } else {
     afterLast_ = true;
   }
+}
+
+void TDataCursor::RefindPosition() {
+  const TLeafPos start = RangeStart();
+  if (!start.Valid()) {
+    StandNowhere();
+    return;
+  }
+  if (beforeFirst_ && afterLast_) {
+    beforeFirst_ = true;
+    afterLast_ = false;
+    return;
+  }
+  if (!OnRecord()) return;
+  // Look for the remembered key: the record stays current when it is still there (and
+  // visible), otherwise the cursor stands on the entry that now follows the key.
+  const TFindResult found = tree_->Find(curKey_.data());
+  TLeafPos p = found.pos;
+  std::vector<uint8_t> key(curKey_.size());
+  while (p.Valid()) {
+    const int32_t n = tree_->ReadEntry(p, key.data());
+    if (PastRange(key.data(), true)) break;
+    if (!UseBitmap() || visible_.Test(static_cast<uint32_t>(n))) {
+      TPinnedRecord r(table_->Data().GetRecord(n));
+      if (r && r->Image()[rec::kState] == rec::kActive) {
+        pos_ = p;
+        curKey_ = key;
+        StandOn(n);
+        return;
+      }
+    }
+    p = tree_->Next(p);
+  }
+  afterLast_ = true;
+  beforeFirst_ = false;
 }
 
 bool TDataCursor::PassesFilters(const uint8_t* image) const {
@@ -236,6 +353,15 @@ void TDataCursor::StandNowhere() {
 void TDataCursor::First() {
   RequireOpen();
   Sync();
+  if (tree_ != nullptr) {
+    if (!RangeStart().Valid()) {
+      StandNowhere();
+    } else {
+      beforeFirst_ = true;
+      afterLast_ = false;
+    }
+    return;
+  }
   if (visible_.Count() == 0) {
     StandNowhere();
     return;
@@ -248,6 +374,15 @@ void TDataCursor::First() {
 void TDataCursor::Last() {
   RequireOpen();
   Sync();
+  if (tree_ != nullptr) {
+    if (!RangeEnd().Valid()) {
+      StandNowhere();
+    } else {
+      beforeFirst_ = false;
+      afterLast_ = true;
+    }
+    return;
+  }
   if (visible_.Count() == 0) {
     StandNowhere();
     return;
@@ -262,8 +397,10 @@ bool TDataCursor::ReadRecord(int32_t n, uint8_t* buffer, TReadAhead ahead) {
   for (;;) {
     TPinnedRecord r(data.GetRecord(n, ahead));
     if (!r) {
-      // The table changed underneath: re-synchronise and look again.
+      // The table changed underneath: re-synchronise and look again. In index order the
+      // caller starts its step again from the re-found position.
       Resync();
+      if (tree_ != nullptr) return false;
       if (!visible_.Test(static_cast<uint32_t>(n))) return false;
       continue;
     }
@@ -280,6 +417,7 @@ bool TDataCursor::ReadRecord(int32_t n, uint8_t* buffer, TReadAhead ahead) {
 int TDataCursor::Step(bool forward, uint8_t* buffer) {
   Sync();
   if (beforeFirst_ && afterLast_) return forward ? err::kEndOfTable : err::kBeginningOfTable;
+  if (tree_ != nullptr) return IndexStep(forward, buffer);
   for (;;) {
     uint32_t n;
     if (forward) {
@@ -364,6 +502,35 @@ bool TDataCursor::GoToOrdinal(uint32_t n) {
   RequireOpen();
   Sync();
   if (n == 0) return false;
+  if (tree_ != nullptr) {
+    if (!UseBitmap() && tree_->HasOrdinals()) {
+      const int64_t first = RangeFirstOrdinal();
+      const int64_t last = RangeLastOrdinal();
+      if (first == 0 || last == 0 || first + n - 1 > last) return false;
+      const TLeafPos p = tree_->PositionOf(first + n - 1);
+      if (!p.Valid()) return false;
+      const int32_t number = tree_->ReadEntry(p, curKey_.data());
+      pos_ = p;
+      StandOn(number);
+      return true;
+    }
+    // Count the visible entries from the start of the range.
+    std::vector<uint8_t> key(curKey_.size());
+    uint32_t seen = 0;
+    for (TLeafPos p = RangeStart(); p.Valid(); p = tree_->Next(p)) {
+      const int32_t number = tree_->ReadEntry(p, key.data());
+      if (PastRange(key.data(), true)) break;
+      if (UseBitmap() && !visible_.Test(static_cast<uint32_t>(number))) continue;
+      if (currentIndex_ == kRecordIdSlot && key[0] != rec::kActive) continue;
+      if (++seen == n) {
+        pos_ = p;
+        curKey_ = key;
+        StandOn(number);
+        return true;
+      }
+    }
+    return false;
+  }
   for (;;) {
     const uint32_t number = visible_.FindNext(0, n - 1);
     if (number == 0) return false;
@@ -378,17 +545,473 @@ uint32_t TDataCursor::CurrentOrdinal() {
   RequireOpen();
   Sync();
   if (!OnRecord()) return 0;
+  if (tree_ != nullptr) {
+    if (!UseBitmap() && tree_->HasOrdinals() && currentIndex_ != kRecordIdSlot) {
+      const int64_t first = RangeFirstOrdinal();
+      if (first == 0) return 0;
+      return static_cast<uint32_t>(tree_->OrdinalOf(pos_) - first + 1);
+    }
+    std::vector<uint8_t> key(curKey_.size());
+    uint32_t seen = 0;
+    for (TLeafPos p = RangeStart(); p.Valid(); p = tree_->Next(p)) {
+      const int32_t number = tree_->ReadEntry(p, key.data());
+      if (UseBitmap() && !visible_.Test(static_cast<uint32_t>(number))) continue;
+      if (currentIndex_ == kRecordIdSlot && key[0] != rec::kActive) continue;
+      ++seen;
+      if (p == pos_) return seen;
+    }
+    return 0;
+  }
   return visible_.CountBelow(static_cast<uint32_t>(current_)) + 1;
 }
 
 uint32_t TDataCursor::RecordCount() {
   RequireOpen();
   Sync();
+  if (tree_ != nullptr && currentIndex_ != kRecordIdSlot) {
+    if (!UseBitmap() && tree_->HasOrdinals()) {
+      const int64_t first = RangeFirstOrdinal();
+      const int64_t last = RangeLastOrdinal();
+      return first == 0 || last == 0 || last < first ? 0 : static_cast<uint32_t>(last - first + 1);
+    }
+    if (!rangeActive_ && UseBitmap()) return visible_.Count();
+    std::vector<uint8_t> key(curKey_.size());
+    uint32_t seen = 0;
+    for (TLeafPos p = RangeStart(); p.Valid(); p = tree_->Next(p)) {
+      const int32_t number = tree_->ReadEntry(p, key.data());
+      if (PastRange(key.data(), true)) break;
+      if (!UseBitmap() || visible_.Test(static_cast<uint32_t>(number))) ++seen;
+    }
+    return seen;
+  }
+  if (tree_ != nullptr) {
+    // The record-identifier index also holds the deleted slots.
+    return UseBitmap() ? visible_.Count()
+                       : static_cast<uint32_t>(table_->Index().Header().activeRecords);
+  }
   return visible_.Count();
 }
 
 void TDataCursor::InitRecord(uint8_t* buffer) const {
   Format().InitRecord(buffer);
+}
+
+// ---- index order ---------------------------------------------------------------------------
+
+void TDataCursor::RequireIndexOrder() const {
+  RequireOpen();
+  if (tree_ == nullptr) {
+    RaiseEngineError(err::kInvalidIndexName, {.table = table_->ErrorName(), .index = ""});
+  }
+}
+
+TLeafPos TDataCursor::RangeStart() {
+  if (!rangeActive_) return tree_->First();
+  const TFindResult found = tree_->Find(rangeLow_.data());
+  if (!found.pos.Valid()) return {};
+  std::vector<uint8_t> key(curKey_.size());
+  tree_->ReadEntry(found.pos, key.data());
+  if (PastRange(key.data(), true)) return {};
+  return found.pos;
+}
+
+TLeafPos TDataCursor::RangeEnd() {
+  if (!rangeActive_) return tree_->Last();
+  const TFindResult found = tree_->Find(rangeHigh_.data());
+  TLeafPos p = found.pos.Valid() ? found.pos : tree_->Last();
+  std::vector<uint8_t> key(curKey_.size());
+  while (p.Valid()) {
+    tree_->ReadEntry(p, key.data());
+    if (!PastRange(key.data(), true)) break;
+    p = tree_->Prior(p);
+  }
+  if (!p.Valid()) return {};
+  if (PastRange(key.data(), false)) return {};
+  return p;
+}
+
+bool TDataCursor::PastRange(const uint8_t* key, bool forward) const {
+  if (!rangeActive_) return false;
+  const TKeyDef& def = tree_->KeyDef();
+  if (forward) return def.CompareLeading(key, rangeHigh_.data(), rangeHighFields_) > 0;
+  return def.CompareLeading(key, rangeLow_.data(), rangeLowFields_) < 0;
+}
+
+int64_t TDataCursor::RangeFirstOrdinal() {
+  const TLeafPos p = RangeStart();
+  return p.Valid() ? tree_->OrdinalOf(p) : 0;
+}
+
+int64_t TDataCursor::RangeLastOrdinal() {
+  const TLeafPos p = RangeEnd();
+  return p.Valid() ? tree_->OrdinalOf(p) : 0;
+}
+
+int TDataCursor::IndexStep(bool forward, uint8_t* buffer) {
+  TLeafPos p;
+  if (forward) {
+    if (afterLast_) return err::kEndOfTable;
+    p = beforeFirst_ ? RangeStart() : tree_->Next(pos_);
+  } else {
+    if (beforeFirst_) return err::kBeginningOfTable;
+    p = afterLast_ ? RangeEnd() : tree_->Prior(pos_);
+  }
+  std::vector<uint8_t> key(curKey_.size());
+  while (p.Valid()) {
+    const int32_t number = tree_->ReadEntry(p, key.data());
+    if (PastRange(key.data(), forward)) break;
+    const bool candidate = (!UseBitmap() || visible_.Test(static_cast<uint32_t>(number))) &&
+                           !(currentIndex_ == kRecordIdSlot && key[0] != rec::kActive);
+    resynced_ = false;
+    if (candidate && ReadRecord(number, buffer, TReadAhead::None)) {
+      pos_ = p;
+      curKey_ = key;
+      StandOn(number);
+      return kRecordRead;
+    }
+    if (resynced_) {
+      if (beforeFirst_ && afterLast_) return forward ? err::kEndOfTable : err::kBeginningOfTable;
+      return IndexStep(forward, buffer);
+    }
+    p = forward ? tree_->Next(p) : tree_->Prior(p);
+  }
+  // The position stays on the last visible entry passed.
+  if (forward) {
+    afterLast_ = true;
+    beforeFirst_ = false;
+    return err::kEndOfTable;
+  }
+  beforeFirst_ = true;
+  afterLast_ = false;
+  return err::kBeginningOfTable;
+}
+
+void TDataCursor::FillHighStrings(const TKeyDef& def, int givenFields, uint8_t* key) const {
+  if (localeId_ == 0) return;
+  const std::vector<TKeyField>& fields = def.Fields();
+  for (std::size_t i = static_cast<std::size_t>(std::max(givenFields, 0)); i < fields.size(); ++i) {
+    const TKeyField& f = fields[i];
+    if (!f.isString || f.keySize < 1) continue;
+    uint8_t* at = key + f.keyOffset;
+    at[0] = 1;  // a value, not null
+    std::memset(at + 1, charOrder_->Highest(), static_cast<std::size_t>(f.keySize) - 1);
+    at[f.keySize] = 0;
+  }
+}
+
+bool TDataCursor::FindKey(const uint8_t* image, int fieldCount, bool exact) {
+  RequireIndexOrder();
+  Sync();
+  const TKeyDef& def = tree_->KeyDef();
+  const int given = std::clamp(fieldCount, 0, static_cast<int>(def.Fields().size()));
+  std::vector<uint8_t> search(curKey_.size());
+  def.BuildPartial(image, given, TKeyFill::First, search.data());
+  const TFindResult found = tree_->Find(search.data());
+  std::vector<uint8_t> key(curKey_.size());
+  for (TLeafPos p = found.pos; p.Valid(); p = tree_->Next(p)) {
+    const int32_t number = tree_->ReadEntry(p, key.data());
+    const bool match = def.CompareLeading(key.data(), search.data(), given) == 0;
+    if (exact && !match) return false;
+    if (PastRange(key.data(), true)) break;
+    if (rangeActive_ && PastRange(key.data(), false)) continue;
+    if (UseBitmap() && !visible_.Test(static_cast<uint32_t>(number))) continue;
+    if (!ReadRecord(number, nullptr, TReadAhead::None)) continue;
+    pos_ = p;
+    curKey_ = key;
+    StandOn(number);
+    return match;
+  }
+  if (exact) return false;
+  if (!RangeStart().Valid()) {
+    StandNowhere();
+  } else {
+    afterLast_ = true;
+    beforeFirst_ = false;
+  }
+  return false;
+}
+
+void TDataCursor::SetRange(const uint8_t* lowImage, int lowFields, const uint8_t* highImage,
+                           int highFields) {
+  RequireIndexOrder();
+  Sync();
+  const TKeyDef& def = tree_->KeyDef();
+  const int count = static_cast<int>(def.Fields().size());
+  rangeLowFields_ = std::clamp(lowFields, 0, count);
+  rangeHighFields_ = std::clamp(highFields, 0, count);
+  rangeLow_.assign(curKey_.size(), 0);
+  rangeHigh_.assign(curKey_.size(), 0);
+  def.BuildPartial(lowImage, rangeLowFields_, TKeyFill::First, rangeLow_.data());
+  def.BuildPartial(highImage, rangeHighFields_, TKeyFill::Last, rangeHigh_.data());
+  FillHighStrings(def, rangeHighFields_, rangeHigh_.data());
+  rangeActive_ = true;
+  if (RangeStart().Valid()) {
+    current_ = 0;
+    beforeFirst_ = true;
+    afterLast_ = false;
+  } else {
+    StandNowhere();
+  }
+}
+
+void TDataCursor::CancelRange() {
+  RequireIndexOrder();
+  rangeActive_ = false;
+  Sync();
+  if (RangeStart().Valid()) {
+    if (beforeFirst_ && afterLast_) afterLast_ = false;
+  } else {
+    StandNowhere();
+  }
+}
+
+// ---- changes ---------------------------------------------------------------------------------
+
+void TDataCursor::RequireWritable() const {
+  RequireOpen();
+  if (ReadOnly()) Raise(err::kAccessDenied);
+}
+
+std::vector<int> TDataCursor::MaintainedSlots() const {
+  std::vector<int> slots;
+  const TIndexFile& index = table_->Index();
+  for (int slot = 0; slot <= kMaxSecondaryIndexes; ++slot) {
+    if (index.SlotInUse(slot)) slots.push_back(slot);
+  }
+  return slots;
+}
+
+void TDataCursor::FinishChange() {
+  TDataFile& data = table_->Data();
+  TIndexFile& index = table_->Index();
+  data.MarkHeaderDirty();
+  data.FlushAll();
+  index.WriteBackPages();
+  index.FlushHeader(true);
+}
+
+int32_t TDataCursor::InsertRecord(const uint8_t* image, bool standOn) {
+  RequireWritable();
+  TDataFile& data = table_->Data();
+  TIndexFile& index = table_->Index();
+  const TRecordFormat& format = data.Format();
+  format.CheckRecord(image);
+  Sync();
+  const std::size_t size = static_cast<std::size_t>(data.RecordSize());
+  std::vector<uint8_t> work(image, image + size);
+  int32_t identifier;
+  if (keepSuppliedValues_) {
+    identifier = le::GetI32(work.data(), rec::kAutoInc);
+  } else {
+    const int32_t last = data.LastAutoInc();
+    identifier = last >= 2147483647 || last < 0 ? 1 : last + 1;
+    le::PutI32(work.data(), rec::kAutoInc, identifier);
+  }
+
+  // Every key is built and checked before any index changes.
+  const std::vector<int> slots = MaintainedSlots();
+  std::vector<std::vector<uint8_t>> keys;
+  for (int slot : slots) {
+    TBTree& tree = index.Tree(slot);
+    keys.emplace_back(static_cast<std::size_t>(tree.KeyLength()));
+    tree.KeyDef().Build(work.data(), keys.back().data());
+    if (tree.KeyDef().Unique() && tree.KeyExists(keys.back().data())) {
+      RaiseEngineError(err::kDuplicateKey,
+                       {.table = table_->ErrorName(), .index = tree.IndexName()});
+    }
+  }
+  TBTree& recordIds = index.Tree(kRecordIdSlot);
+  std::vector<uint8_t> idKey(kRecordIdKeyLength);
+  BuildRecordIdKey(rec::kActive, identifier, idKey.data());
+  if (keepSuppliedValues_ && recordIds.KeyExists(idKey.data())) {
+    RaiseEngineError(err::kDuplicateKey,
+                     {.table = table_->ErrorName(), .index = std::string(kRecordIdIndexName)});
+  }
+
+  const int32_t n = data.AllocateSlot(table_->HasPrimaryIndex());
+  const bool atEnd = n == data.NextRecordNumber();
+  TPinnedRecord r(data.GetRecord(n, TReadAhead::None, atEnd));
+  if (!r) Raise(err::kRecordChanged);
+  const int32_t oldIdentifier = le::GetI32(r->Image(), rec::kAutoInc);
+  for (std::size_t i = 0; i < slots.size(); ++i)
+    index.Tree(slots[i]).Insert(keys[i].data(), n);
+  if (atEnd) {
+    recordIds.Insert(idKey.data(), n);
+  } else {
+    std::vector<uint8_t> oldKey(kRecordIdKeyLength);
+    BuildRecordIdKey(rec::kDeleted, oldIdentifier, oldKey.data());
+    recordIds.Replace(oldKey.data(), idKey.data(), n);
+  }
+  uint8_t* target = r->Image();
+  std::memset(target, 0, size);
+  if (keepSuppliedValues_) {
+    data.KeepAutoInc(identifier);
+  } else {
+    identifier = data.NextAutoInc();
+  }
+  std::memcpy(target + rec::kFirstField, work.data() + rec::kFirstField, size - rec::kFirstField);
+  target[rec::kState] = rec::kActive;
+  le::PutI32(target, rec::kNumber, n);
+  le::PutI32(target, rec::kAutoInc, identifier);
+  if (!index.Header().slots[kTextSlot].fields.empty()) AddRecordText(index, format, target, n);
+  r->MarkDirty();
+  r.Reset();
+  ++index.MutableHeader().activeRecords;
+  index.MarkHeaderDirty();
+  FinishChange();
+  if (UseBitmap()) {
+    visible_.SetSize(static_cast<uint32_t>(data.RecordCount()));
+    TPinnedRecord added(data.GetRecord(n));
+    if (PassesFilters(added->Image())) visible_.Set(static_cast<uint32_t>(n));
+  }
+  SaveCounters();
+  if (standOn) {
+    StandOnRecord(n);
+  } else {
+    synced_ = false;
+    Sync();
+  }
+  return n;
+}
+
+void TDataCursor::ModifyRecord(const uint8_t* image, bool standOn) {
+  RequireWritable();
+  TDataFile& data = table_->Data();
+  TIndexFile& index = table_->Index();
+  const TRecordFormat& format = data.Format();
+  format.CheckRecord(image);
+  Sync();
+  if (!OnRecord()) Raise(err::kNoCurrentRecord);
+  const int32_t n = current_;
+  const std::size_t size = static_cast<std::size_t>(data.RecordSize());
+  TPinnedRecord r(data.GetRecord(n));
+  if (!r || r->Image()[rec::kState] != rec::kActive) Raise(err::kRecordChanged);
+  const std::vector<uint8_t> old(r->Image(), r->Image() + size);
+  std::vector<uint8_t> work(image, image + size);
+  work[rec::kState] = rec::kActive;
+  le::PutI32(work.data(), rec::kNumber, n);
+  const int32_t oldIdentifier = le::GetI32(old.data(), rec::kAutoInc);
+  int32_t identifier = oldIdentifier;
+  if (keepSuppliedValues_) {
+    identifier = le::GetI32(work.data(), rec::kAutoInc);
+  } else {
+    le::PutI32(work.data(), rec::kAutoInc, oldIdentifier);
+  }
+
+  // Keys that change, all checked before any index is touched.
+  const std::vector<int> slots = MaintainedSlots();
+  struct TChange {
+    int slot;
+    std::vector<uint8_t> oldKey;
+    std::vector<uint8_t> newKey;
+  };
+  std::vector<TChange> changes;
+  for (int slot : slots) {
+    TBTree& tree = index.Tree(slot);
+    TChange c{slot, std::vector<uint8_t>(static_cast<std::size_t>(tree.KeyLength())),
+              std::vector<uint8_t>(static_cast<std::size_t>(tree.KeyLength()))};
+    tree.KeyDef().Build(old.data(), c.oldKey.data());
+    tree.KeyDef().Build(work.data(), c.newKey.data());
+    if (tree.KeyDef().Compare(c.oldKey.data(), c.newKey.data()) == 0) continue;
+    if (tree.KeyDef().Unique() && tree.KeyExists(c.newKey.data())) {
+      RaiseEngineError(err::kDuplicateKey,
+                       {.table = table_->ErrorName(), .index = tree.IndexName()});
+    }
+    changes.push_back(std::move(c));
+  }
+  TBTree& recordIds = index.Tree(kRecordIdSlot);
+  std::vector<uint8_t> oldIdKey(kRecordIdKeyLength);
+  std::vector<uint8_t> newIdKey(kRecordIdKeyLength);
+  BuildRecordIdKey(rec::kActive, oldIdentifier, oldIdKey.data());
+  BuildRecordIdKey(rec::kActive, identifier, newIdKey.data());
+  const bool idChanges = identifier != oldIdentifier;
+  if (idChanges && recordIds.KeyExists(newIdKey.data())) {
+    RaiseEngineError(err::kDuplicateKey,
+                     {.table = table_->ErrorName(), .index = std::string(kRecordIdIndexName)});
+  }
+
+  for (const TChange& c : changes)
+    index.Tree(c.slot).Replace(c.oldKey.data(), c.newKey.data(), n);
+  if (idChanges) {
+    recordIds.Replace(oldIdKey.data(), newIdKey.data(), n);
+    data.KeepAutoInc(identifier);
+  }
+  const bool text = !index.Header().slots[kTextSlot].fields.empty();
+  if (text) RemoveRecordText(index, format, old.data(), n);
+  std::memcpy(r->Image(), work.data(), size);
+  if (text) AddRecordText(index, format, r->Image(), n);
+  r->MarkDirty();
+  r.Reset();
+  FinishChange();
+  if (UseBitmap()) {
+    TPinnedRecord changed(data.GetRecord(n));
+    if (PassesFilters(changed->Image())) {
+      visible_.Set(static_cast<uint32_t>(n));
+    } else {
+      visible_.Clear(static_cast<uint32_t>(n));
+    }
+  }
+  SaveCounters();
+  if (standOn) {
+    StandOnRecord(n);
+  } else {
+    RefreshPosition();
+  }
+}
+
+void TDataCursor::DeleteRecord(const uint8_t* lastRead) {
+  RequireWritable();
+  TDataFile& data = table_->Data();
+  TIndexFile& index = table_->Index();
+  const TRecordFormat& format = data.Format();
+  Sync();
+  if (!OnRecord()) Raise(err::kNoCurrentRecord);
+  const int32_t n = current_;
+  const std::size_t size = static_cast<std::size_t>(data.RecordSize());
+  TPinnedRecord r(data.GetRecord(n));
+  if (!r || std::memcmp(r->Image(), lastRead, size) != 0) Raise(err::kRecordChanged);
+  const std::vector<uint8_t> old(r->Image(), r->Image() + size);
+  std::vector<uint8_t> key(kMaxKeyLength);
+  for (int slot : MaintainedSlots()) {
+    TBTree& tree = index.Tree(slot);
+    tree.KeyDef().Build(old.data(), key.data());
+    tree.Delete(key.data(), n);
+  }
+  const int32_t identifier = le::GetI32(old.data(), rec::kAutoInc);
+  std::vector<uint8_t> oldIdKey(kRecordIdKeyLength);
+  std::vector<uint8_t> newIdKey(kRecordIdKeyLength);
+  BuildRecordIdKey(rec::kActive, identifier, oldIdKey.data());
+  BuildRecordIdKey(rec::kDeleted, identifier, newIdKey.data());
+  index.Tree(kRecordIdSlot).Replace(oldIdKey.data(), newIdKey.data(), n);
+  if (!index.Header().slots[kTextSlot].fields.empty()) {
+    RemoveRecordText(index, format, old.data(), n);
+  }
+  data.DeleteRecord(r.Get());
+  r.Reset();
+  --index.MutableHeader().activeRecords;
+  index.MarkHeaderDirty();
+  FinishChange();
+  if (UseBitmap()) visible_.Clear(static_cast<uint32_t>(n));
+  SaveCounters();
+  RefreshPosition();
+}
+
+void TDataCursor::RefreshPosition() {
+  // The current key or record may be gone: stand on what now follows it.
+  if (tree_ != nullptr) {
+    RefindPosition();
+    return;
+  }
+  if (OnRecord() && !visible_.Test(static_cast<uint32_t>(current_))) {
+    const uint32_t next = visible_.FindNext(static_cast<uint32_t>(current_));
+    if (next != 0) {
+      current_ = static_cast<int32_t>(next);
+    } else if (visible_.Count() == 0) {
+      StandNowhere();
+    } else {
+      afterLast_ = true;
+    }
+  }
 }
 
 // ---- filters -----------------------------------------------------------------------------

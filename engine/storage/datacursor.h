@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "btree.h"
 #include "datadirectory.h"
 #include "engine/common/charmaps.h"
 #include "engine/common/recordsbitmap.h"
@@ -84,8 +85,27 @@ class TDataCursor {
   // secondary index by name without regard to letter case; 10022 for an unknown name.
   int IndexSlotOf(std::string_view indexName) const;
   int CurrentIndex() const { return currentIndex_; }
+  const std::string& CurrentIndexName() const { return currentIndexName_; }
+  // Makes an index current by name (IndexSlotOf); the current record stays current and the
+  // range is cancelled.
+  void ChooseIndex(std::string_view indexName);
+  // The same by slot (0 to 31, which must be in use).
+  void ChooseIndexSlot(int slot);
   // Record-number order; the current record stays current.
   void ChooseBitmapOrder();
+
+  // ---- keys and ranges (index order only: 10022 in record-number order) ----
+  // Builds the search key from the first fieldCount key fields of the image (values set with
+  // the format's setters) and stands on the first record whose key starts with them (exact)
+  // or on the first record at or after them (nearest; after the last when there is none).
+  // Returns whether a record with those leading values was found; an exact find that finds
+  // none leaves the position as it was.
+  bool FindKey(const uint8_t* image, int fieldCount, bool exact);
+  // Limits the visible records to the keys whose leading fields lie between the low and the
+  // high values (both included); stands before the first.
+  void SetRange(const uint8_t* lowImage, int lowFields, const uint8_t* highImage, int highFields);
+  void CancelRange();
+  bool RangeActive() const { return rangeActive_; }
 
   // ---- moving and reading ----
   void First();
@@ -113,6 +133,20 @@ class TDataCursor {
 
   // ---- record buffers ----
   void InitRecord(uint8_t* buffer) const;
+
+  // ---- changes ----
+  // Adds a record from an image (its first 9 bytes are ignored). Unless keeping supplied
+  // values, the record gets the next auto-increment value. Every unique key is checked before
+  // any index changes (9729). Returns the new record's number; with standOn the cursor stands
+  // on it. 11013 for a read-only cursor; 9732, 9730, 9731 for values the fields refuse.
+  int32_t InsertRecord(const uint8_t* image, bool standOn = true);
+  // Changes the current record to the image. Its auto-increment value stays (keeping supplied
+  // values takes the image's). With standOn the cursor stands on the changed record, which may
+  // have moved in the current index.
+  void ModifyRecord(const uint8_t* image, bool standOn = true);
+  // Deletes the current record; `lastRead` is the image the caller read (8708 when the record
+  // changed since). The cursor stands on the record that followed.
+  void DeleteRecord(const uint8_t* lastRead);
 
   // ---- filters ----
   // Adds a callback filter (10051 when it is empty; 9482 past 64 filters); activates it when
@@ -159,6 +193,31 @@ class TDataCursor {
   void StandOn(int32_t n);
   void StandNowhere();
 
+  // ---- index order ----
+  bool UseBitmap() const { return currentIndex_ == kNoIndex || FiltersActive(); }
+  TLeafPos RangeStart();
+  TLeafPos RangeEnd();
+  // Whether an entry key lies beyond the range's high (forward) or low bound.
+  bool PastRange(const uint8_t* key, bool forward) const;
+  int IndexStep(bool forward, uint8_t* buffer);
+  // Re-finds the current key in the current index after a change.
+  void RefindPosition();
+  // After this cursor's own change: keeps the position or moves to what follows it.
+  void RefreshPosition();
+  // Stands on record n in the current order (its key built from its image).
+  void StandOnRecord(int32_t n);
+  // Raises the string fields after the given ones of a high search key to the locale's
+  // highest character.
+  void FillHighStrings(const TKeyDef& def, int givenFields, uint8_t* key) const;
+  int64_t RangeFirstOrdinal();
+  int64_t RangeLastOrdinal();
+  void RequireIndexOrder() const;
+  void RequireWritable() const;
+  // The indexes kept for every record: primary (when in use) and secondaries.
+  std::vector<int> MaintainedSlots() const;
+  // Writes the change's records, pages and headers with raised change counters.
+  void FinishChange();
+
   TDataDirectory& directory_;
   std::string tableName_;
   bool exclusive_ = false;
@@ -172,6 +231,16 @@ class TDataCursor {
   uint32_t localeId_ = 0;
   const TCharOrder* charOrder_ = nullptr;
   int currentIndex_ = kNoIndex;
+  std::string currentIndexName_;
+  TBTree* tree_ = nullptr;
+  TLeafPos pos_;
+  std::vector<uint8_t> curKey_;  // key of the current entry in the current index
+
+  bool rangeActive_ = false;
+  std::vector<uint8_t> rangeLow_;
+  std::vector<uint8_t> rangeHigh_;
+  int rangeLowFields_ = 0;
+  int rangeHighFields_ = 0;
 
   int32_t current_ = 0;
   bool beforeFirst_ = true;
@@ -184,6 +253,7 @@ class TDataCursor {
   int32_t savedDataCounter_ = 0;
   int32_t savedIndexCounter_ = 0;
   bool synced_ = false;
+  bool resynced_ = false;  // set by every re-synchronisation
 
   bool keepSuppliedValues_ = false;
   std::vector<uint8_t> scratch_;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "btree.h"
 #include "byteio.h"
 #include "engine/common/engineerror.h"
 #include "engine/common/filehandler.h"
@@ -84,6 +85,72 @@ std::vector<std::string> CheckDataRecords(TDataTable& table) {
   if (onChain != deleted && faults.empty()) {
     faults.push_back("the deleted chain holds " + std::to_string(onChain) + " of " +
                      std::to_string(deleted) + " deleted records");
+  }
+  return faults;
+}
+
+std::vector<std::string> CheckIndexes(TDataTable& table) {
+  std::vector<std::string> faults;
+  TDataFile& data = table.Data();
+  TIndexFile& index = table.Index();
+  auto nameOf = [&](int slot) {
+    if (slot == kPrimarySlot) return std::string("primary index");
+    return "index '" + index.Descriptor(slot).name + "'";
+  };
+  std::vector<int> slots;
+  for (int slot = 0; slot < kIndexSlots; ++slot) {
+    if (index.SlotInUse(slot)) slots.push_back(slot);
+  }
+  std::vector<int64_t> entries(kIndexSlots, 0);
+  std::vector<bool> sound(kIndexSlots, false);
+  for (int slot : slots) {
+    const std::vector<std::string> found = index.Tree(slot).CheckStructure(&entries[slot]);
+    for (const std::string& f : found)
+      faults.push_back(nameOf(slot) + ": " + f);
+    sound[slot] = found.empty();
+  }
+  const int32_t count = data.RecordCount();
+  int64_t active = 0;
+  std::vector<uint8_t> key(kMaxKeyLength);
+  for (int32_t n = 1; n <= count; ++n) {
+    TPinnedRecord r(data.GetRecord(n, TReadAhead::Forward));
+    if (!r) {
+      faults.push_back("the table changed while it was checked");
+      return faults;
+    }
+    const uint8_t* image = r->Image();
+    const bool isActive = image[rec::kState] == rec::kActive;
+    if (isActive) ++active;
+    auto lookFor = [&](int slot) {
+      TBTree& tree = index.Tree(slot);
+      const TFindResult at = tree.Find(key.data());
+      if (!at.found || tree.RecordAt(at.pos) != n) {
+        faults.push_back(nameOf(slot) + ": no entry for record " + std::to_string(n));
+      }
+    };
+    if (sound[kRecordIdSlot]) {
+      BuildRecordIdKey(isActive ? rec::kActive : rec::kDeleted, le::GetI32(image, rec::kAutoInc),
+                       key.data());
+      lookFor(kRecordIdSlot);
+    }
+    if (!isActive) continue;
+    for (int slot : slots) {
+      if (slot > kMaxSecondaryIndexes || !sound[slot]) continue;
+      index.Tree(slot).KeyDef().Build(image, key.data());
+      lookFor(slot);
+    }
+  }
+  for (int slot : slots) {
+    if (slot == kTextSlot || !sound[slot]) continue;
+    const int64_t expected = slot == kRecordIdSlot ? count : active;
+    if (entries[slot] != expected) {
+      faults.push_back(nameOf(slot) + " holds " + std::to_string(entries[slot]) + " entries for " +
+                       std::to_string(expected) + " records");
+    }
+  }
+  if (index.Header().activeRecords != active) {
+    faults.push_back("the index header counts " + std::to_string(index.Header().activeRecords) +
+                     " active records for " + std::to_string(active));
   }
   return faults;
 }
@@ -185,6 +252,75 @@ TDataRepairReport RepairDataFile(const std::string& directory, const std::string
   file.Flush();
   file.Close();
   return report;
+}
+
+}  // namespace mt
+
+namespace mt {
+
+std::vector<std::string> RepairIndexFile(const std::string& directory, const std::string& tableName,
+                                         const TPasswordSource& passwords) {
+  std::vector<std::string> notes;
+  TTableOpenOptions options;
+  options.exclusive = true;
+  options.passwords = passwords;
+  {
+    TDataTable table(directory, tableName);
+    try {
+      table.Open(options);
+      table.RebuildIndexes();
+      table.Close();
+      notes.push_back("indexes rebuilt");
+      return notes;
+    } catch (const EEngineError& e) {
+      // Only a damaged index header is mended below; other failures stand.
+      if (e.ErrorCode() != err::kHeaderCorrupt && e.ErrorCode() != err::kWrongVersion) throw;
+    }
+  }
+  // The index header page itself is damaged: keep its definitions when they still fit.
+  TDataTable probe(directory, tableName);
+  TDataFile& data = probe.Data();
+  data.Open(true);
+  data.Load();
+  const bool encrypted = data.Encrypted();
+  const std::vector<TFieldDescriptor> fields = data.Format().Fields();
+  data.TFileHandler::Close();
+  TIndexFileHeader header = EmptyIndexFileHeader();
+  {
+    TFileHandler file(probe.FileName(kIndexExt));
+    file.Open(true);
+    std::vector<uint8_t> page(kIndexPageSize);
+    if (file.Size() >= kIndexPageSize) {
+      file.ReadAt(0, page.data(), page.size());
+      if (encrypted) ScrambleBlock(page.data(), page.size());
+      TIndexFileHeader old = DecodeIndexFileHeader(page.data());
+      try {
+        ValidateIndexFileHeader(old, fields, probe.ErrorName());
+        for (TIndexDescriptor& d : old.slots) {
+          d.rootPage = 0;
+          d.freeChain = 0;
+          d.parameterPage = 0;
+        }
+        old.nextPage = 1;
+        old.activeRecords = 0;
+        header = old;
+      } catch (const EEngineError&) {
+        notes.push_back("the index definitions could not be read; only the hidden indexes remain");
+      }
+    } else {
+      notes.push_back("the index definitions could not be read; only the hidden indexes remain");
+    }
+    file.Close();
+  }
+  TIndexFile fresh(probe.FileName(kIndexExt), false, probe.ErrorName());
+  fresh.CreateIndexFile(header, encrypted);
+  fresh.Close();
+  TDataTable table(directory, tableName);
+  table.Open(options);
+  table.RebuildIndexes();
+  table.Close();
+  notes.push_back("index file made anew and indexes rebuilt");
+  return notes;
 }
 
 }  // namespace mt

@@ -30,6 +30,11 @@ namespace mt {
 // the data file is consistent.
 std::vector<std::string> CheckDataRecords(TDataTable& table);
 
+// Checks every index of an open table: each tree's structure, one entry per active record
+// (the record-identifier index one per record slot, with the slot's state and identifier)
+// that leads back to its record, and the header's active record count.
+std::vector<std::string> CheckIndexes(TDataTable& table);
+
 struct TDataRepairReport {
   int32_t records = 0;             // physical records after the repair
   int32_t deleted = 0;             // records on the rebuilt deleted chain
@@ -43,5 +48,12 @@ struct TDataRepairReport {
 // files must not be open anywhere (11013). The data file header must be readable and describe
 // a record size (8961 otherwise).
 TDataRepairReport RepairDataFile(const std::string& directory, const std::string& tableName);
+
+// Makes the index file anew and fills every index from the records. The index definitions
+// are kept from the old header page when it is still readable and fits the fields; otherwise
+// the new file has only the hidden indexes (a note says so). The table's files must not be
+// open anywhere (11013). Returns notes on what was done.
+std::vector<std::string> RepairIndexFile(const std::string& directory, const std::string& tableName,
+                                         const TPasswordSource& passwords);
 
 }  // namespace mt

@@ -65,6 +65,8 @@ std::vector<std::string> VerifyTable(const std::string& dir, const std::string& 
   }
   try {
     faults = CheckDataRecords(table);
+    for (std::string& f : CheckIndexes(table))
+      faults.push_back(std::move(f));
   } catch (const EEngineError& e) {
     faults.push_back(e.what());
   }
@@ -102,6 +104,11 @@ int RunRepair(const std::vector<std::string>& argList) {
   const std::string tableName = ToTable(args.Positionals()[1], raw);
   const TDataRepairReport report = RepairDataFile(dir, tableName);
   for (const std::string& note : report.notes)
+    std::cout << ToTerminal(note, raw) << "\n";
+  std::vector<std::string> passwords;
+  for (const std::string& p : args.Values("--password"))
+    passwords.push_back(ToTable(p, raw));
+  for (const std::string& note : RepairIndexFile(dir, tableName, {passwords, {}}))
     std::cout << ToTerminal(note, raw) << "\n";
   std::cout << report.records - report.deleted << " records\n";
   return 0;

@@ -9,6 +9,8 @@
 
 #include "cmd_archive.h"
 #include "cmd_check.h"
+#include "cmd_data.h"
+#include "cmd_mintora.h"
 #include "cmd_table.h"
 #include "cmdline.h"
 
@@ -62,8 +64,11 @@ int main(int argc, char** argv) {
   static const std::pair<std::string_view, TRunner> kCommands[] = {
       {"create", mt::mtdb::RunCreate},
       {"info", mt::mtdb::RunInfo},
+      {"insert", mt::mtdb::RunInsert},
+      {"dump", mt::mtdb::RunDump},
       {"verify", mt::mtdb::RunVerify},
       {"repair", mt::mtdb::RunRepair},
+      {"init-mintora", mt::mtdb::RunInitMintora},
   };
   for (const auto& [name, run] : kCommands) {
     if (command == name) return mt::mtdb::RunCommand([&] { return run(args); }, kUsage);

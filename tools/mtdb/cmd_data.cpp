@@ -1,0 +1,126 @@
+// mtdb insert and dump.
+#include "cmd_data.h"
+
+#include <iostream>
+#include <sstream>
+
+#include "cmdline.h"
+#include "engine/common/engineerror.h"
+#include "engine/storage/datacursor.h"
+#include "engine/storage/fieldtypes.h"
+#include "valuetext.h"
+
+namespace mt::mtdb {
+namespace {
+
+void OpenCursor(TDataCursor& cursor, const TArgs& args, bool readOnly) {
+  const bool raw = args.Raw();
+  cursor.SetTableName(ToTable(args.Positionals()[1], raw));
+  cursor.SetReadOnly(readOnly);
+  std::vector<std::string> passwords;
+  for (const std::string& p : args.Values("--password"))
+    passwords.push_back(ToTable(p, raw));
+  cursor.SetPasswords({passwords, {}});
+  cursor.Open();
+}
+
+}  // namespace
+
+int RunInsert(const std::vector<std::string>& argList) {
+  TArgs args(argList, {"--password"}, {});
+  args.RequirePositionals(2, 2, "insert");
+  const bool raw = args.Raw();
+  TDataDirectory directory(args.Positionals()[0]);
+  TDataCursor cursor(directory);
+  OpenCursor(cursor, args, false);
+  const TRecordFormat& format = cursor.Format();
+
+  std::string line;
+  if (!std::getline(std::cin, line)) {
+    std::cout << 0 << "\n";
+    return 0;
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::vector<int> columns;
+  for (const std::string& cell : SplitTabs(line)) {
+    std::string name;
+    if (!UnescapeCell(cell, name)) throw std::runtime_error("bad escape in the column names");
+    const int fieldNo = format.FindField(ToTable(name, raw));
+    if (fieldNo == 0) throw std::runtime_error("the table has no column '" + name + "'");
+    columns.push_back(fieldNo);
+  }
+
+  std::vector<uint8_t> image(static_cast<std::size_t>(cursor.RecordSize()));
+  long inserted = 0;
+  long row = 1;
+  try {
+    while (std::getline(std::cin, line)) {
+      ++row;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const std::vector<std::string> cells = SplitTabs(line);
+      if (cells.size() != columns.size()) {
+        throw std::runtime_error("line " + std::to_string(row) + ": " +
+                                 std::to_string(cells.size()) + " cells for " +
+                                 std::to_string(columns.size()) + " columns");
+      }
+      cursor.InitRecord(image.data());
+      bool suppliedIdentifier = false;
+      for (std::size_t i = 0; i < cells.size(); ++i) {
+        const TFieldDescriptor& f = format.Field(columns[i]);
+        std::string text;
+        if (!UnescapeCell(cells[i], text) ||
+            !SetFieldText(format, columns[i], image.data(), text, raw)) {
+          throw std::runtime_error("line " + std::to_string(row) + ": '" + cells[i] +
+                                   "' is no value for the column '" + ToTerminal(f.name, raw) +
+                                   "'");
+        }
+        if (IsAutoIncField(f.type, f.subtype) && !text.empty()) suppliedIdentifier = true;
+      }
+      // Given auto-increment values are kept (a dump read back keeps its numbers).
+      cursor.SetKeepSuppliedValues(suppliedIdentifier);
+      cursor.InsertRecord(image.data(), false);
+      ++inserted;
+    }
+  } catch (...) {
+    std::cout << inserted << "\n";
+    throw;
+  }
+  std::cout << inserted << "\n";
+  return 0;
+}
+
+int RunDump(const std::vector<std::string>& argList) {
+  TArgs args(argList, {"--password", "--index", "--filter"}, {});
+  args.RequirePositionals(2, 2, "dump");
+  if (args.Has("--filter")) throw EUsage("dump --filter is not available yet");
+  const bool raw = args.Raw();
+  TDataDirectory directory(args.Positionals()[0]);
+  TDataCursor cursor(directory);
+  OpenCursor(cursor, args, true);
+  if (args.Has("--index")) cursor.ChooseIndex(ToTable(args.Value("--index"), raw));
+  const TRecordFormat& format = cursor.Format();
+  std::ostringstream out;
+  for (int no = 1; no <= format.FieldCount(); ++no) {
+    if (no > 1) out << '\t';
+    out << EscapeCell(ToTerminal(format.Field(no).name, raw));
+  }
+  out << '\n';
+  std::vector<uint8_t> image(static_cast<std::size_t>(cursor.RecordSize()));
+  cursor.First();
+  while (cursor.Next(image.data()) == TDataCursor::kRecordRead) {
+    for (int no = 1; no <= format.FieldCount(); ++no) {
+      if (no > 1) out << '\t';
+      const std::optional<std::string> text = FieldText(format, no, image.data(), raw);
+      if (text) out << EscapeCell(*text);
+    }
+    out << '\n';
+    if (out.tellp() > (1 << 20)) {
+      std::cout << out.str();
+      out.str({});
+    }
+  }
+  std::cout << out.str();
+  return 0;
+}
+
+}  // namespace mt::mtdb
