@@ -47,6 +47,17 @@ class TIndexFile : public TFileHandler {
   // count.
   void Empty();
   void SetForceFlush(bool force) { forceFlush_ = force; }
+  // Inside a transaction: raises the change counter in memory only and marks the header for
+  // writing at the commit.
+  void RaiseChangeCounterInMemory();
+
+  // ---- page cache hooks called by table locking and transactions ----
+  // The B-tree page cache fills these in: drop every cached page without writing (another
+  // process changed the file, or a transaction rolled back), write every dirty page, and
+  // while deferring keep dirty pages in memory (a full cache grows instead of writing).
+  void ClearCache() {}
+  void WriteBack() {}
+  void SetDeferWrites(bool defer) { (void)defer; }
 
  private:
   void WriteHeaderPage(const TIndexFileHeader& h);
