@@ -273,7 +273,9 @@ void TBlobFile::ReadRun(int32_t n, int32_t count) {
   const uint64_t size = Size();
   const int64_t onDisk =
       size > bfh::kSize ? static_cast<int64_t>((size - bfh::kSize) / blockSize_) : 0;
-  int64_t last = static_cast<int64_t>(n) + std::clamp(count, 1, windowBlocks_) - 1;
+  // A run longer than the cache's target would evict its own first blocks.
+  const int limit = std::max(1, std::min(windowBlocks_, static_cast<int>(targetSize_)));
+  int64_t last = static_cast<int64_t>(n) + std::clamp(count, 1, limit) - 1;
   last = std::min<int64_t>({last, onDisk, BlockCount()});
   if (n > last) return;
   const std::size_t bs = static_cast<std::size_t>(blockSize_);

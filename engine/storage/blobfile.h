@@ -21,9 +21,10 @@
 // Block cache: blocks read from the file are kept as TBlock objects by block number with a
 // recency list and a pool of spare objects. The cache aims at min(cache bytes div block size,
 // cache blocks) blocks (32768 and 8192 by default); a miss reads one block, or a run of blocks
-// the caller says it will need, at most max(1, 16384 div block size), cut at the end of the
-// file. Dirty blocks stay until written (WriteBack joins runs of consecutive blocks into one
-// write); while writes are deferred (a transaction) a full cache grows instead of writing.
+// the caller says it will need, at most max(1, 16384 div block size) and never more than the
+// target, cut at the end of the file. Dirty blocks stay until written (WriteBack joins runs of
+// consecutive blocks into one write); while writes are deferred (a transaction) a full cache grows
+// instead of writing.
 //
 // Blocks are only touched inside one call: no block pointer is handed out, so dropping the
 // cache (after another process changed the file) can happen at any cache miss.

@@ -50,6 +50,7 @@ class LockTest : public ::testing::Test {
     return o;
   }
 
+ public:
   std::string Path(const std::string& file) const {
     return (std::filesystem::path(dir_) / file).string();
   }
@@ -74,6 +75,7 @@ class LockTest : public ::testing::Test {
     return b;
   }
 
+ protected:
   // One insert as a cursor makes it: write lock, slot, record lock, record, finish, unlock.
   int32_t Insert(TDataTable& t, int32_t id) {
     TTableLocks& locks = t.Locks();
