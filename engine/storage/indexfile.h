@@ -52,11 +52,12 @@ class TIndexFile : public TFileHandler {
   void RaiseChangeCounterInMemory();
 
   // ---- page cache hooks called by table locking and transactions ----
-  // The B-tree page cache fills these in: drop every cached page without writing (another
-  // process changed the file, or a transaction rolled back), write every dirty page, and
-  // while deferring keep dirty pages in memory (a full cache grows instead of writing).
+  // The B-tree page cache fills these in. WriteBackPages writes every dirty page (with trim,
+  // also evicts down to the target sizes); ClearCache drops every cached page without writing
+  // (another process changed the file, or a transaction was rolled back); while writes are
+  // deferred (a transaction) full page caches grow instead of writing back.
+  void WriteBackPages(bool trim = false) { (void)trim; }
   void ClearCache() {}
-  void WriteBack() {}
   void SetDeferWrites(bool defer) { (void)defer; }
 
  private:

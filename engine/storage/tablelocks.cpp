@@ -481,7 +481,7 @@ void TTableLocks::FinishChange() {
   data.WriteBack(true);
   data.FlushHeader(true);
   data.FlushDescriptors();
-  index.WriteBack();
+  index.WriteBackPages();
   index.FlushHeader(true);
   if (blob != nullptr) {
     blob->WriteBack();
@@ -496,7 +496,7 @@ void TTableLocks::FlushBuffers(bool trimCaches) {
   data.FlushHeader();
   data.FlushDescriptors();
   if (trimCaches) data.TrimCache();
-  table_.Index().WriteBack();
+  table_.Index().WriteBackPages(trimCaches);
   table_.Index().FlushHeader();
   if (TBlobFile* blob = table_.BlobFile()) {
     blob->WriteBack();
@@ -531,7 +531,7 @@ void TTableLocks::CommitTransaction() {
     data.WriteBack(true);
     data.FlushHeader();
     data.FlushDescriptors();
-    table_.Index().WriteBack();
+    table_.Index().WriteBackPages();
     table_.Index().FlushHeader();
     if (TBlobFile* blob = table_.BlobFile()) {
       blob->WriteBack();
@@ -550,7 +550,9 @@ void TTableLocks::CommitTransaction() {
   failures.Run([&] { WriteUnlock(); });
   inTransaction_ = false;
   failures.Run([&] {
+    // The caches grew to hold the transaction: back to their targets.
     table_.Data().TrimCache();
+    table_.Index().WriteBackPages(true);
     if (TBlobFile* blob = table_.BlobFile()) blob->TrimCache();
   });
   failures.Run([&] { UnlockTable(); });
