@@ -74,6 +74,11 @@ bool TIndexFile::FlushHeader(bool force) {
   return true;
 }
 
+void TIndexFile::RaiseChangeCounterInMemory() {
+  header_.changeCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.changeCounter) + 1);
+  headerDirty_ = true;
+}
+
 void TIndexFile::Empty() {
   Truncate(kIndexPageSize);
   for (TIndexDescriptor& d : header_.slots) {

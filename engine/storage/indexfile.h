@@ -47,6 +47,18 @@ class TIndexFile : public TFileHandler {
   // count.
   void Empty();
   void SetForceFlush(bool force) { forceFlush_ = force; }
+  // Inside a transaction: raises the change counter in memory only and marks the header for
+  // writing at the commit.
+  void RaiseChangeCounterInMemory();
+
+  // ---- page cache hooks called by table locking and transactions ----
+  // The B-tree page cache fills these in. WriteBackPages writes every dirty page (with trim,
+  // also evicts down to the target sizes); ClearCache drops every cached page without writing
+  // (another process changed the file, or a transaction was rolled back); while writes are
+  // deferred (a transaction) full page caches grow instead of writing back.
+  void WriteBackPages(bool trim = false) { (void)trim; }
+  void ClearCache() {}
+  void SetDeferWrites(bool defer) { (void)defer; }
 
  private:
   void WriteHeaderPage(const TIndexFileHeader& h);
