@@ -460,11 +460,13 @@ void TDataFile::ClearCache() {
   capacity_ = targetSize_;
 }
 
-void TDataFile::WriteBack() {
+void TDataFile::WriteBack(bool pinnedToo) {
   const std::size_t size = header_.recordSize;
   std::size_t i = 0;
   while (i < sorted_.size()) {
-    auto writable = [&](std::size_t k) { return sorted_[k]->dirty_ && sorted_[k]->pins_ == 0; };
+    auto writable = [&](std::size_t k) {
+      return sorted_[k]->dirty_ && (pinnedToo || sorted_[k]->pins_ == 0);
+    };
     if (!writable(i)) {
       ++i;
       continue;
@@ -565,6 +567,11 @@ bool TDataFile::FlushHeader(bool force) {
   headerDirty_ = false;
   if (forceFlush_) Flush();
   return true;
+}
+
+void TDataFile::RaiseChangeCounterInMemory() {
+  header_.changeCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.changeCounter) + 1);
+  headerDirty_ = true;
 }
 
 bool TDataFile::FlushDescriptors() {

@@ -162,8 +162,9 @@ class TDataFile : public TFileHandler {
   int32_t AllocateSlot(bool hasPrimaryIndex);
   // Marks the record deleted and makes it the head of the deleted chain.
   void DeleteRecord(TRecord* record);
-  // Writes every dirty, unpinned record.
-  void WriteBack();
+  // Writes every dirty, unpinned record; with pinnedToo the pinned ones as well (the end of a
+  // change, when the records a cursor still pins are complete).
+  void WriteBack(bool pinnedToo = false);
   // Writes back, then evicts clean unpinned records down to the target size.
   void TrimCache();
   // Drops every cached record without writing (after another process changed the table, or a
@@ -182,6 +183,9 @@ class TDataFile : public TFileHandler {
   // Marks the header as having pending changes.
   void MarkHeaderDirty() { headerDirty_ = true; }
   bool HeaderDirty() const { return headerDirty_; }
+  // Inside a transaction: raises the change counter in memory only (other cursors of the
+  // process see the change) and marks the header for writing at the commit.
+  void RaiseChangeCounterInMemory();
   // When the header has pending changes or force: raises the change counter, stores the engine
   // version and the moment, writes the 127 bytes; flushes the OS buffers when forced flushes
   // are on. Returns whether it wrote.

@@ -1,4 +1,4 @@
-// TDataTable: table-level operations over the data and index files.
+// TDataTable: table-level operations over the data, index and blob files.
 #include "datatable.h"
 
 #include <algorithm>
@@ -10,11 +10,20 @@
 namespace mt {
 
 TDataTable::TDataTable(std::string directory, std::string tableName, bool inMemory)
-    : directory_(NormalizeDirectory(directory)), inMemory_(inMemory) {
+    : directory_(NormalizeDirectory(directory)),
+      inMemory_(inMemory),
+      locks_(std::make_unique<TTableLocks>(*this)) {
   SetNames(std::move(tableName));
 }
 
 TDataTable::~TDataTable() {
+  if (locks_->InTransaction()) {
+    try {
+      locks_->RollbackTransaction();  // nothing of it was written; a pending close completes
+    } catch (const std::exception&) {
+      // A destructor cannot report it; the files close below regardless.
+    }
+  }
   if (openers_ > 0) {
     openers_ = 1;
     try {
@@ -30,6 +39,20 @@ void TDataTable::SetNames(std::string tableName) {
   errorName_ = TableFileName(directory_, tableName_, "");
   data_ = std::make_unique<TDataFile>(FileName(kDataExt), inMemory_, errorName_);
   index_ = std::make_unique<TIndexFile>(FileName(kIndexExt), inMemory_, errorName_);
+  blob_ = std::make_unique<TBlobFile>(FileName(kBlobExt), inMemory_, errorName_);
+}
+
+void TDataTable::SetSettings(const TSessionSettings& settings) {
+  settings_ = settings;
+  ApplyFlushSettings();
+}
+
+void TDataTable::ApplyFlushSettings() {
+  const bool force = settings_.forceBufferFlush || forceFlushOption_;
+  data_->SetForceFlush(force);
+  index_->SetForceFlush(force);
+  blob_->SetForceFlush(force);
+  blob_->SetCacheLimits(settings_.blobCacheBytes, settings_.blobCacheBlocks);
 }
 
 std::string TDataTable::FileName(std::string_view extension) const {
@@ -49,12 +72,16 @@ void TDataTable::Create(TTableCreateParams params) {
   data_->CreateTable(header, params.fields);
   try {
     index_->CreateIndexFile(BuildIndexFileHeader(params.indexes), params.encrypted);
-    // The blob file of a table with blob fields is created here by the blob engine.
+    if (header.blobFieldCount > 0) {
+      blob_->CreateBlobFile(header.EffectiveBlobBlockSize(), header.encrypted != 0);
+    }
   } catch (...) {
+    blob_->TFileHandler::Close();
     index_->Close();
     data_->Close();
     throw;
   }
+  blob_->Close();
   index_->Close();
   data_->Close();
 }
@@ -62,11 +89,14 @@ void TDataTable::Create(TTableCreateParams params) {
 // ---- open and close ----------------------------------------------------------------------
 
 void TDataTable::Open(const TTableOpenOptions& options) {
-  if (openers_ > 0) {
-    if (options.exclusive || exclusive_)
+  if (openers_ > 0 || closePending_) {
+    // A table whose close waits for the end of a transaction still has its files open.
+    if (openers_ > 0 ? options.exclusive || exclusive_ : options.exclusive != exclusive_) {
       RaiseEngineError(err::kAccessDenied, {.table = errorName_});
+    }
     CheckPassword(options.passwords);
     ++openers_;
+    closePending_ = false;
     return;
   }
   OpenFiles(options);
@@ -142,35 +172,59 @@ void TDataTable::AddIndex(const TIndexDescriptor& index, bool primary) {
 
 void TDataTable::OpenFiles(const TTableOpenOptions& options) {
   needsIndexRebuild_ = false;
+  forceFlushOption_ = options.forceFlush;
+  ApplyFlushSettings();
   try {
-    data_->SetForceFlush(options.forceFlush);
-    index_->SetForceFlush(options.forceFlush);
     data_->Open(options.exclusive);
-    // The first opener validates the files; the table's read lock is held around this once
-    // table locking exists.
-    data_->Load();
+    bool indexMissing = false;
     try {
       index_->Open(options.exclusive);
     } catch (const EEngineError& e) {
       if (e.ErrorCode() != err::kTableNotFound) throw;
+      indexMissing = true;
+    }
+    if (indexMissing) {
       // No index file: make an empty one; the cursor rebuilds every index from the records.
+      // (The data header tells whether the new file is scrambled.)
+      data_->Load();
       index_->CreateIndexFile(EmptyIndexFileHeader(), data_->Encrypted());
       index_->Close();
       index_->Open(options.exclusive);
       needsIndexRebuild_ = true;
     }
-    index_->Load(data_->Encrypted());
-    index_->Validate(data_->Format().Fields());
-    index_->AttachTable(data_->Format().Fields(), data_->LocaleId());
-    // Tables with blob fields open their blob file here (blob engine).
+    // The blob file's read and write locks join the index file's, so it opens before the
+    // read lock is taken; a table without blob fields closes a stray one again below.
+    if (blob_->Exists()) blob_->Open(options.exclusive);
+    exclusive_ = options.exclusive;
+    readOnly_ = data_->ReadOnly() || index_->ReadOnly() || (blob_->IsOpen() && blob_->ReadOnly());
+    {
+      // Another process may be writing: validate a consistent state.
+      TReadLockScope lock(*locks_, false);
+      data_->Load();
+      index_->Load(data_->Encrypted());
+      index_->Validate(data_->Format().Fields());
+      index_->AttachTable(data_->Format().Fields(), data_->LocaleId());
+      if (HasBlobFields()) {
+        if (!blob_->IsOpen()) RaiseEngineError(err::kTableNotFound, {.table = errorName_});
+        blob_->Load(data_->Header().EffectiveBlobBlockSize(), data_->Encrypted());
+      }
+    }
+    if (!HasBlobFields() && blob_->IsOpen()) blob_->TFileHandler::Close();
+    data_->SetChangeCheck([this] { return locks_->CheckBeforeDiskRead(); });
+    blob_->SetChangeCheck([this] { return locks_->CheckBeforeDiskRead(); });
   } catch (...) {
     // Nothing of a failed open is written back.
+    locks_->ReleaseAll();
     data_->ClearCache();
+    blob_->ClearCache();
+    blob_->TFileHandler::Close();
     index_->TFileHandler::Close();
     data_->TFileHandler::Close();
+    exclusive_ = false;
+    readOnly_ = false;
     throw;
   }
-  readOnly_ = data_->ReadOnly() || index_->ReadOnly();
+  readOnly_ = data_->ReadOnly() || index_->ReadOnly() || (blob_->IsOpen() && blob_->ReadOnly());
 }
 
 void TDataTable::CheckPassword(const TPasswordSource& passwords) const {
@@ -189,22 +243,35 @@ void TDataTable::CheckPassword(const TPasswordSource& passwords) const {
 void TDataTable::Close() {
   if (openers_ == 0) return;
   if (--openers_ > 0) return;
+  if (locks_->InTransaction()) {
+    closePending_ = true;
+    return;
+  }
+  exclusive_ = false;
+  CloseFiles();
+}
+
+void TDataTable::CloseDeferred() {
+  if (!closePending_ || openers_ > 0) return;
+  closePending_ = false;
   exclusive_ = false;
   CloseFiles();
 }
 
 void TDataTable::CloseFiles() {
-  // Both files close even when writing one of them fails; the first failure is reported.
+  locks_->ReleaseAll();
+  data_->SetChangeCheck(nullptr);
+  blob_->SetChangeCheck(nullptr);
+  // Every file closes even when writing one of them fails; the first failure is reported.
   std::exception_ptr failure;
-  try {
-    data_->Close();
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  try {
-    index_->Close();
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
+  for (TFileHandler* file :
+       {static_cast<TFileHandler*>(data_.get()), static_cast<TFileHandler*>(index_.get()),
+        static_cast<TFileHandler*>(blob_.get())}) {
+    try {
+      file->Close();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
   }
   readOnly_ = false;
   if (failure) std::rethrow_exception(failure);
@@ -212,9 +279,7 @@ void TDataTable::CloseFiles() {
 
 void TDataTable::FlushBuffers(bool trimCache) {
   if (readOnly_) return;
-  data_->FlushAll(trimCache);
-  index_->WriteBackPages(trimCache);
-  index_->FlushHeader();
+  locks_->FlushBuffers(trimCache);
 }
 
 // ---- delete, rename, empty ---------------------------------------------------------------
@@ -313,6 +378,10 @@ void TDataTable::Empty() {
   index_->Empty();
   data_->FlushHeader();
   index_->FlushHeader();
+  if (TBlobFile* blob = BlobFile()) {
+    blob->Empty();
+    blob->FlushHeader();
+  }
 }
 
 }  // namespace mt

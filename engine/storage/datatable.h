@@ -1,15 +1,16 @@
 // TDataTable: the table object shared by every cursor of the process that opens one table
-// name in one database directory. It owns the table's data file and index file (the blob file
-// of tables with blob fields joins them with the blob engine), counts its openers, and carries
-// the table-level operations: create, open (validate, password check), close, delete, rename,
-// empty, flush.
+// name in one database directory. It owns the table's data file, index file and, for tables
+// with blob fields, blob file, counts its openers, and carries the table-level operations:
+// create, open (validate, password check), close, delete, rename, empty, flush. Its locks,
+// change detection, end-of-change writes and transaction part are TTableLocks' (Locks(),
+// tablelocks.h).
 //
 // Files: <directory>/<name>.DAT, .IDX and, with blob fields, .BLB (tablenames.h). The name
 // used in error messages is the table's path without extension.
 //
-// Hooks for table locking and change detection: the data file's change check (datafile.h)
-// runs before records are read from disk; the first opener's validation is the place where
-// the table's read lock will be held.
+// The first opener validates the files under the table's read lock. The data and blob files'
+// cache misses run the change check (TTableLocks::CheckBeforeDiskRead). A table whose last
+// opener closes during a transaction stays open until the transaction ends.
 //
 // Thread-safety: one table object is used by the cursors of several threads only under the
 // table's locks; it does no locking of its own beyond the file layer's.
@@ -20,9 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "blobfile.h"
 #include "datafile.h"
 #include "indexfile.h"
+#include "sessionsettings.h"
 #include "tabledef.h"
+#include "tablelocks.h"
 
 namespace mt {
 
@@ -63,8 +67,12 @@ class TDataTable {
   // know its password (10498). An exclusive open while others have the table open, or any
   // open while an exclusive opener has it, fails with 11013. A failed open leaves nothing open.
   void Open(const TTableOpenOptions& options = {});
-  // The last closer writes pending records and headers and closes the files.
+  // The last closer writes pending records and headers, releases the table's locks and
+  // closes the files; during a transaction that waits for the transaction's end.
   void Close();
+  // Completes a close that waited for the end of a transaction (called by TTableLocks).
+  void CloseDeferred();
+  bool ClosePending() const { return closePending_; }
   int Openers() const { return openers_; }
   bool IsOpen() const { return openers_ > 0; }
   bool Exclusive() const { return exclusive_; }
@@ -94,19 +102,31 @@ class TDataTable {
   // exclusively (10253) and writable (11013).
   void Empty();
 
-  // Writes back records, the data file header and descriptors, the index pages and the index
-  // header; trims the record and page caches when asked.
+  // Writes pending records, pages, blocks and headers (nothing inside a transaction); trims
+  // the caches when asked.
   void FlushBuffers(bool trimCache = false);
+
+  // The session's settings (sessionsettings.h); they take effect at the next operation.
+  const TSessionSettings& Settings() const { return settings_; }
+  void SetSettings(const TSessionSettings& settings);
+
+  TTableLocks& Locks() { return *locks_; }
+  const TTableLocks& Locks() const { return *locks_; }
 
   TDataFile& Data() { return *data_; }
   const TDataFile& Data() const { return *data_; }
   TIndexFile& Index() { return *index_; }
   const TIndexFile& Index() const { return *index_; }
   bool HasPrimaryIndex() const { return index_->HasPrimaryIndex(); }
+  bool HasBlobFields() const { return data_->Header().blobFieldCount > 0; }
+  // The open blob file; nullptr for a table without blob fields or while closed.
+  TBlobFile* BlobFile() { return blob_->IsOpen() ? blob_.get() : nullptr; }
+  const TBlobFile* BlobFile() const { return blob_->IsOpen() ? blob_.get() : nullptr; }
 
  private:
   void OpenFiles(const TTableOpenOptions& options);
   void CloseFiles();
+  void ApplyFlushSettings();
   void CheckPassword(const TPasswordSource& passwords) const;
   // The table's existing files by extension (data, index, blob), for delete and rename.
   std::vector<std::string_view> ExistingExtensions() const;
@@ -122,6 +142,11 @@ class TDataTable {
   bool inMemory_ = false;
   std::unique_ptr<TDataFile> data_;
   std::unique_ptr<TIndexFile> index_;
+  std::unique_ptr<TBlobFile> blob_;
+  std::unique_ptr<TTableLocks> locks_;
+  TSessionSettings settings_;
+  bool forceFlushOption_ = false;  // the open options' forceFlush
+  bool closePending_ = false;
   int openers_ = 0;
   bool exclusive_ = false;
   bool readOnly_ = false;

@@ -80,6 +80,11 @@ bool TIndexFile::FlushHeader(bool force) {
   return true;
 }
 
+void TIndexFile::RaiseChangeCounterInMemory() {
+  header_.changeCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.changeCounter) + 1);
+  headerDirty_ = true;
+}
+
 void TIndexFile::Empty() {
   ClearCache();
   Truncate(kIndexPageSize);

@@ -88,6 +88,9 @@ class TIndexFile : public TFileHandler, public TIndexPageStore {
   TIndexFileHeader& StoreHeader() override { return header_; }
   void StoreHeaderChanged() override { headerDirty_ = true; }
   const std::string& StoreTableName() const override { return tableName_; }
+  // Inside a transaction: raises the change counter in memory only and marks the header for
+  // writing at the commit.
+  void RaiseChangeCounterInMemory();
 
  private:
   void WriteHeaderPage(const TIndexFileHeader& h);

@@ -1,0 +1,616 @@
+// TTableLocks: byte-range locks, change detection, finishing changes and transactions of one
+// table object.
+#include "tablelocks.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <exception>
+#include <thread>
+#include <vector>
+
+#include "blobfile.h"
+#include "byteio.h"
+#include "datatable.h"
+#include "engine/common/engineerror.h"
+#include "scrambler.h"
+
+namespace mt {
+namespace {
+
+void SleepMs(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// The change counter at the start of a header on disk.
+int32_t ReadCounter(TFileHandler& file, bool scrambled, const std::string& table) {
+  uint8_t bytes[4];
+  if (file.ReadAt(0, bytes, sizeof bytes, true) != sizeof bytes) {
+    RaiseEngineError(err::kHeaderCorrupt, {.table = table});
+  }
+  // The scrambler's state at the first bytes depends only on its start values, so the
+  // counter descrambles on its own.
+  if (scrambled) ScrambleBlock(bytes, sizeof bytes);
+  return le::GetI32(bytes, 0);
+}
+
+// Runs every step, reports the first failure at the end.
+class TFailures {
+ public:
+  template <typename F>
+  void Run(F&& step) {
+    try {
+      step();
+    } catch (...) {
+      if (!first_) first_ = std::current_exception();
+    }
+  }
+  void Rethrow() const {
+    if (first_) std::rethrow_exception(first_);
+  }
+
+ private:
+  std::exception_ptr first_;
+};
+
+}  // namespace
+
+TTableLocks::TTableLocks(TDataTable& table)
+    : table_(table),
+      random_(static_cast<std::minstd_rand::result_type>(std::random_device{}() ^
+                                                         static_cast<unsigned>(getpid())) |
+              1u) {}
+
+void TTableLocks::Raise(int32_t code) const {
+  RaiseEngineError(code, {.table = table_.ErrorName()});
+}
+
+bool TTableLocks::NoLocking() const {
+  return table_.Exclusive() || table_.ReadOnly();
+}
+
+bool TTableLocks::HasBlobFile() const {
+  return table_.BlobFile() != nullptr;
+}
+
+bool TTableLocks::StrictChangeDetection() const {
+  return table_.Settings().strictChangeDetection;
+}
+
+void TTableLocks::SetTableLockRetry(int tries, int waitMs) {
+  tableLockTries_ = std::max(1, tries);
+  tableLockWaitMs_ = std::max(0, waitMs);
+}
+
+// ---- the file locks --------------------------------------------------------------------
+
+bool TTableLocks::NeedSemaphore() const {
+  return !NoLocking() && (writeDepth_ > 0 || tableLockDepth_ > 0);
+}
+
+bool TTableLocks::NeedWriteRanges() const {
+  return !NoLocking() && writeDepth_ > 0;
+}
+
+bool TTableLocks::NeedReadBytes() const {
+  return !NoLocking() && (readDepth_ > 0 || secondReadDepth_ > 0) && writeDepth_ == 0 &&
+         tableLockDepth_ == 0;
+}
+
+bool TTableLocks::Retry(TLockWait what, const std::function<bool()>& attempt) {
+  for (int i = 1; i <= tableLockTries_; ++i) {
+    if (attempt()) return true;
+    if (observer_) observer_(what, i);
+    if (i < tableLockTries_) SleepMs(tableLockWaitMs_);
+  }
+  return false;
+}
+
+void TTableLocks::AcquireSemaphore() {
+  TDataFile& data = table_.Data();
+  if (!Retry(TLockWait::TableSemaphore,
+             [&] { return data.LockRegion(lockofs::kTableSemaphore, 1); })) {
+    Raise(err::kLockFailure);
+  }
+  semaphoreHeld_ = true;
+}
+
+void TTableLocks::ReleaseSemaphore() {
+  semaphoreHeld_ = false;
+  if (!table_.Data().UnlockRegion(lockofs::kTableSemaphore, 1)) Raise(err::kLockFailure);
+}
+
+void TTableLocks::AcquireWriteRanges() {
+  TIndexFile& index = table_.Index();
+  auto range = [](TFileHandler& f) {
+    return f.LockRegion(lockofs::kWriteRange, lockofs::kWriteRangeLength);
+  };
+  if (!Retry(TLockWait::WriteRange, [&] { return range(index); })) Raise(err::kLockFailure);
+  if (TBlobFile* blob = table_.BlobFile()) {
+    if (!Retry(TLockWait::WriteRange, [&] { return range(*blob); })) {
+      index.UnlockRegion(lockofs::kWriteRange, lockofs::kWriteRangeLength);
+      Raise(err::kLockFailure);
+    }
+  }
+  writeRangesHeld_ = true;
+}
+
+void TTableLocks::ReleaseWriteRanges() {
+  writeRangesHeld_ = false;
+  bool ok = true;
+  if (TBlobFile* blob = table_.BlobFile()) {
+    ok = blob->UnlockRegion(lockofs::kWriteRange, lockofs::kWriteRangeLength);
+  }
+  ok = table_.Index().UnlockRegion(lockofs::kWriteRange, lockofs::kWriteRangeLength) && ok;
+  if (!ok) Raise(err::kLockFailure);
+}
+
+void TTableLocks::AcquireReadBytes() {
+  std::uniform_int_distribution<int> slot(1, lockofs::kReadSlots);
+  // Every attempt picks a new byte: a collision with another reader only costs a retry.
+  auto byteOf = [&](TFileHandler& f, uint64_t& taken) {
+    return Retry(TLockWait::ReadByte, [&] {
+      const uint64_t offset = lockofs::kReadBase - static_cast<uint64_t>(slot(random_));
+      if (!f.LockRegion(offset, 1)) return false;
+      taken = offset;
+      return true;
+    });
+  };
+  if (!byteOf(table_.Index(), indexReadByte_)) Raise(err::kLockFailure);
+  if (TBlobFile* blob = table_.BlobFile()) {
+    if (!byteOf(*blob, blobReadByte_)) {
+      table_.Index().UnlockRegion(indexReadByte_, 1);
+      indexReadByte_ = 0;
+      Raise(err::kLockFailure);
+    }
+  }
+  readBytesHeld_ = true;
+}
+
+void TTableLocks::ReleaseReadBytes() {
+  readBytesHeld_ = false;
+  bool ok = true;
+  if (blobReadByte_ != 0) {
+    if (TBlobFile* blob = table_.BlobFile()) ok = blob->UnlockRegion(blobReadByte_, 1);
+    blobReadByte_ = 0;
+  }
+  if (indexReadByte_ != 0) {
+    ok = table_.Index().UnlockRegion(indexReadByte_, 1) && ok;
+    indexReadByte_ = 0;
+  }
+  if (!ok) Raise(err::kCannotUnlock);
+}
+
+void TTableLocks::Sync() {
+  // Releases first, blob and index before data; then acquisitions data, index, blob.
+  if (readBytesHeld_ && !NeedReadBytes()) ReleaseReadBytes();
+  if (writeRangesHeld_ && !NeedWriteRanges()) ReleaseWriteRanges();
+  if (semaphoreHeld_ && !NeedSemaphore()) ReleaseSemaphore();
+  if (!semaphoreHeld_ && NeedSemaphore()) AcquireSemaphore();
+  if (!writeRangesHeld_ && NeedWriteRanges()) AcquireWriteRanges();
+  if (!readBytesHeld_ && NeedReadBytes()) AcquireReadBytes();
+}
+
+void TTableLocks::SyncNoThrow() noexcept {
+  // Each failed step clears its flag, so a few rounds settle every lock.
+  for (int round = 0; round < 4; ++round) {
+    try {
+      Sync();
+      return;
+    } catch (...) {
+    }
+  }
+}
+
+bool TTableLocks::CheckAfterLock(const std::function<void()>& undo) {
+  try {
+    return CheckForChanges();
+  } catch (...) {
+    undo();
+    throw;
+  }
+}
+
+// ---- table locks -----------------------------------------------------------------------
+
+bool TTableLocks::ReadLock(bool checkChanges) {
+  const bool outermost = !HoldsAnyLock();
+  ++readDepth_;
+  if (!outermost) return false;
+  try {
+    Sync();
+  } catch (...) {
+    --readDepth_;
+    SyncNoThrow();
+    throw;
+  }
+  if (!checkChanges) return false;
+  return CheckAfterLock([this] {
+    --readDepth_;
+    SyncNoThrow();
+  });
+}
+
+void TTableLocks::ReadUnlock() {
+  if (readDepth_ == 0) Raise(err::kCannotUnlock);
+  --readDepth_;
+  Sync();
+}
+
+bool TTableLocks::SecondReadLock() {
+  const bool outermost = !HoldsAnyLock();
+  ++secondReadDepth_;
+  if (!outermost) return false;
+  try {
+    Sync();
+  } catch (...) {
+    --secondReadDepth_;
+    SyncNoThrow();
+    throw;
+  }
+  return CheckAfterLock([this] {
+    --secondReadDepth_;
+    SyncNoThrow();
+  });
+}
+
+void TTableLocks::SecondReadUnlock() {
+  if (secondReadDepth_ == 0) Raise(err::kCannotUnlock);
+  --secondReadDepth_;
+  Sync();
+}
+
+bool TTableLocks::WriteLock() {
+  if (++writeDepth_ > 1) return false;
+  try {
+    Sync();
+  } catch (...) {
+    --writeDepth_;
+    SyncNoThrow();
+    throw;
+  }
+  return CheckAfterLock([this] {
+    --writeDepth_;
+    SyncNoThrow();
+  });
+}
+
+void TTableLocks::WriteUnlock() {
+  if (writeDepth_ == 0) Raise(err::kLockFailure);
+  --writeDepth_;
+  Sync();
+}
+
+bool TTableLocks::LockTable() {
+  if (++tableLockDepth_ > 1) return false;
+  try {
+    Sync();
+  } catch (...) {
+    --tableLockDepth_;
+    SyncNoThrow();
+    throw;
+  }
+  return CheckAfterLock([this] {
+    --tableLockDepth_;
+    SyncNoThrow();
+  });
+}
+
+void TTableLocks::UnlockTable() {
+  // The transaction's own hold ends only with the transaction.
+  if (tableLockDepth_ == 0 || (inTransaction_ && tableLockDepth_ == 1)) {
+    Raise(err::kLockFailure);
+  }
+  if (--tableLockDepth_ > 0) return;
+  TFailures failures;
+  failures.Run([&] { Sync(); });
+  if (allRecordsLocked_) {
+    allRecordsLocked_ = false;
+    failures.Run([&] {
+      if (!table_.Data().UnlockRegion(lockofs::kAllRecords, lockofs::kAllRecordsLength)) {
+        Raise(err::kLockFailure);
+      }
+    });
+    // Records cursors locked meanwhile keep their locks: take their bytes back.
+    for (const auto& [n, owner] : lockedBy_) {
+      if (held_.count(n) == 0 && table_.Data().LockRegion(RecordLockOffset(n), 1)) {
+        held_.insert(n);
+      }
+    }
+  }
+  failures.Run([&] { ReleaseDeferred(); });
+  failures.Rethrow();
+}
+
+void TTableLocks::ReleaseDeferred() {
+  bool ok = true;
+  for (int32_t n : deferred_) {
+    ok = table_.Data().UnlockRegion(RecordLockOffset(n), 1) && ok;
+    held_.erase(n);
+  }
+  deferred_.clear();
+  if (!ok) Raise(err::kCannotUnlock);
+}
+
+// ---- record locks ----------------------------------------------------------------------
+
+const void* TTableLocks::RecordLockOwner(int32_t n) const {
+  const auto it = lockedBy_.find(n);
+  return it == lockedBy_.end() ? nullptr : it->second;
+}
+
+bool TTableLocks::LockRecord(int32_t n, const void* owner) {
+  if (n < 1 || n > kMaxRecordNumber) Raise(err::kRecordBuffersCorrupt);
+  if (NoLocking()) return false;
+  const auto it = lockedBy_.find(n);
+  if (it != lockedBy_.end()) {
+    if (it->second == owner) return false;
+    Raise(err::kRecordInUse);
+  }
+  // All records locked, or a byte still held for an unlock deferred to the end of the table
+  // lock: the record is this process's already.
+  if (allRecordsLocked_ || deferred_.erase(n) > 0) {
+    lockedBy_[n] = owner;
+    return false;
+  }
+  const TSessionSettings& settings = table_.Settings();
+  // With strict detection the cursor's operation holds the read lock and checked already.
+  const bool check = !settings.strictChangeDetection;
+  TDataFile& data = table_.Data();
+  bool changed = false;
+  for (int attempt = 1;; ++attempt) {
+    bool locked = false;
+    if (check) {
+      TReadLockScope read(*this);
+      changed = read.Changed() || changed;
+      locked = data.LockRegion(RecordLockOffset(n), 1);
+    } else {
+      locked = data.LockRegion(RecordLockOffset(n), 1);
+    }
+    if (locked) break;
+    if (observer_) observer_(TLockWait::Record, attempt);
+    if (attempt > settings.lockRetryCount) Raise(err::kRecordInUse);
+    SleepMs(settings.lockWaitTime);
+  }
+  held_.insert(n);
+  lockedBy_[n] = owner;
+  return changed;
+}
+
+void TTableLocks::UnlockRecord(int32_t n, const void* owner) {
+  if (NoLocking()) return;
+  const auto it = lockedBy_.find(n);
+  if (it == lockedBy_.end() || it->second != owner) Raise(err::kCannotUnlock);
+  lockedBy_.erase(it);
+  if (held_.count(n) == 0) return;  // covered by the all-records range
+  if (tableLockDepth_ > 0) {
+    deferred_.insert(n);
+    return;
+  }
+  held_.erase(n);
+  if (!table_.Data().UnlockRegion(RecordLockOffset(n), 1)) Raise(err::kCannotUnlock);
+}
+
+void TTableLocks::UnlockRecords(const void* owner) {
+  std::vector<int32_t> mine;
+  for (const auto& [n, o] : lockedBy_) {
+    if (o == owner) mine.push_back(n);
+  }
+  TFailures failures;
+  for (int32_t n : mine)
+    failures.Run([&] { UnlockRecord(n, owner); });
+  failures.Rethrow();
+}
+
+void TTableLocks::LockAllRecords() {
+  if (NoLocking() || allRecordsLocked_) return;
+  if (tableLockDepth_ == 0) Raise(err::kLockFailure);
+  // Bytes of cursors' record locks would overlap the range.
+  for (const auto& [n, owner] : lockedBy_) {
+    if (held_.count(n) != 0) Raise(err::kRecordInUse);
+  }
+  ReleaseDeferred();  // logically free already; the range covers them
+  const TSessionSettings& settings = table_.Settings();
+  TDataFile& data = table_.Data();
+  for (int attempt = 1;; ++attempt) {
+    if (data.LockRegion(lockofs::kAllRecords, lockofs::kAllRecordsLength)) break;
+    if (observer_) observer_(TLockWait::AllRecords, attempt);
+    if (attempt > settings.lockRetryCount) Raise(err::kRecordInUse);
+    SleepMs(settings.lockWaitTime);
+  }
+  allRecordsLocked_ = true;
+}
+
+// ---- change detection ------------------------------------------------------------------
+
+TChangeCounters TTableLocks::Counters() const {
+  TChangeCounters c;
+  c.data = table_.Data().ChangeCounter();
+  c.index = table_.Index().ChangeCounter();
+  if (const TBlobFile* blob = table_.BlobFile()) c.blob = blob->ChangeCounter();
+  return c;
+}
+
+bool TTableLocks::CheckForChanges() {
+  if (table_.Exclusive() || inTransaction_) return false;
+  TDataFile& data = table_.Data();
+  TIndexFile& index = table_.Index();
+  const bool scrambled = data.Encrypted();
+  const std::string& name = table_.ErrorName();
+  bool changed = false;
+  if (ReadCounter(index, scrambled, name) != index.ChangeCounter()) {
+    index.ClearCache();
+    index.Load(scrambled);
+    data.ReloadHeader();
+    changed = true;
+  } else if (ReadCounter(data, false, name) != data.ChangeCounter()) {
+    data.ReloadHeader();
+    changed = true;
+  }
+  if (TBlobFile* blob = table_.BlobFile()) {
+    if (ReadCounter(*blob, scrambled, name) != blob->ChangeCounter()) {
+      blob->ReloadHeader();
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+bool TTableLocks::CheckBeforeDiskRead() {
+  if (table_.Exclusive() || inTransaction_) return false;
+  // Read-only files take no locks, so nothing keeps writers out: always look.
+  if (table_.ReadOnly()) return CheckForChanges();
+  if (HoldsAnyLock()) return false;
+  TReadLockScope read(*this);
+  return read.Changed();
+}
+
+// ---- writing ---------------------------------------------------------------------------
+
+void TTableLocks::FinishChange() {
+  if (table_.ReadOnly()) return;
+  TDataFile& data = table_.Data();
+  TIndexFile& index = table_.Index();
+  TBlobFile* blob = table_.BlobFile();
+  if (inTransaction_) {
+    data.RaiseChangeCounterInMemory();
+    index.RaiseChangeCounterInMemory();
+    if (blob != nullptr && blob->HeaderDirty()) blob->RaiseChangeCounterInMemory();
+    return;
+  }
+  data.WriteBack(true);
+  data.FlushHeader(true);
+  data.FlushDescriptors();
+  index.WriteBackPages();
+  index.FlushHeader(true);
+  if (blob != nullptr) {
+    blob->WriteBack();
+    blob->FlushHeader();
+  }
+}
+
+void TTableLocks::FlushBuffers(bool trimCaches) {
+  if (table_.ReadOnly() || inTransaction_) return;
+  TDataFile& data = table_.Data();
+  data.WriteBack(true);
+  data.FlushHeader();
+  data.FlushDescriptors();
+  if (trimCaches) data.TrimCache();
+  table_.Index().WriteBackPages(trimCaches);
+  table_.Index().FlushHeader();
+  if (TBlobFile* blob = table_.BlobFile()) {
+    blob->WriteBack();
+    blob->FlushHeader();
+    if (trimCaches) blob->TrimCache();
+  }
+}
+
+// ---- transactions ----------------------------------------------------------------------
+
+void TTableLocks::SetDeferWrites(bool defer) {
+  table_.Data().SetDeferWrites(defer);
+  table_.Index().SetDeferWrites(defer);
+  if (TBlobFile* blob = table_.BlobFile()) blob->SetDeferWrites(defer);
+}
+
+void TTableLocks::StartTransaction() {
+  if (table_.ReadOnly() || inTransaction_) return;
+  // What was changed before the transaction is not part of it.
+  FlushBuffers();
+  LockTable();
+  inTransaction_ = true;
+  SetDeferWrites(true);
+}
+
+void TTableLocks::CommitTransaction() {
+  if (!inTransaction_) return;
+  WriteLock();  // the change check is skipped: nobody else could write meanwhile
+  try {
+    SetDeferWrites(false);
+    TDataFile& data = table_.Data();
+    data.WriteBack(true);
+    data.FlushHeader();
+    data.FlushDescriptors();
+    table_.Index().WriteBackPages();
+    table_.Index().FlushHeader();
+    if (TBlobFile* blob = table_.BlobFile()) {
+      blob->WriteBack();
+      blob->FlushHeader();
+    }
+  } catch (...) {
+    SetDeferWrites(true);
+    try {
+      WriteUnlock();
+    } catch (...) {
+      // The write failure is the one to report.
+    }
+    throw;
+  }
+  TFailures failures;
+  failures.Run([&] { WriteUnlock(); });
+  inTransaction_ = false;
+  failures.Run([&] {
+    // The caches grew to hold the transaction: back to their targets.
+    table_.Data().TrimCache();
+    table_.Index().WriteBackPages(true);
+    if (TBlobFile* blob = table_.BlobFile()) blob->TrimCache();
+  });
+  failures.Run([&] { UnlockTable(); });
+  failures.Run([&] { table_.CloseDeferred(); });
+  failures.Rethrow();
+}
+
+void TTableLocks::RollbackTransaction() {
+  if (!inTransaction_) return;
+  TDataFile& data = table_.Data();
+  TIndexFile& index = table_.Index();
+  TBlobFile* blob = table_.BlobFile();
+  TFailures failures;
+  // Nothing of the transaction was written: drop it all and take the files' state again.
+  data.ClearCache();
+  index.ClearCache();
+  if (blob != nullptr) blob->ClearCache();
+  failures.Run([&] { data.ReloadHeader(); });
+  failures.Run([&] { index.Load(data.Encrypted()); });
+  if (blob != nullptr) failures.Run([&] { blob->ReloadHeader(); });
+  SetDeferWrites(false);
+  inTransaction_ = false;
+  failures.Run([&] { UnlockTable(); });
+  failures.Run([&] { table_.CloseDeferred(); });
+  failures.Rethrow();
+}
+
+// ---- closing ---------------------------------------------------------------------------
+
+void TTableLocks::ReleaseAll() {
+  if (inTransaction_) SetDeferWrites(false);
+  inTransaction_ = false;
+  readDepth_ = secondReadDepth_ = writeDepth_ = tableLockDepth_ = 0;
+  TDataFile& data = table_.Data();
+  for (int32_t n : held_)
+    data.UnlockRegion(RecordLockOffset(n), 1);
+  held_.clear();
+  deferred_.clear();
+  lockedBy_.clear();
+  if (allRecordsLocked_) data.UnlockRegion(lockofs::kAllRecords, lockofs::kAllRecordsLength);
+  allRecordsLocked_ = false;
+  SyncNoThrow();
+}
+
+// ---- operation scope -------------------------------------------------------------------
+
+TOperationScope::TOperationScope(TTableLocks& locks)
+    : locks_(locks), locked_(locks.StrictChangeDetection()) {
+  if (locked_) changed_ = locks_.ReadLock();
+}
+
+TOperationScope::~TOperationScope() {
+  if (!locked_) return;
+  try {
+    locks_.ReadUnlock();
+  } catch (...) {
+    // A destructor cannot report it; the lock goes with the table's close at the latest.
+  }
+}
+
+}  // namespace mt
