@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "blobfile.h"
 #include "byteio.h"
 #include "engine/common/engineerror.h"
 #include "indexbuild.h"
@@ -58,6 +59,12 @@ void TDataCursor::SetOpenInBitmapOrder(bool bitmapOrder) {
   openInBitmapOrder_ = bitmapOrder;
 }
 
+void TDataCursor::SetSettings(const TSessionSettings& settings) {
+  settings_ = settings;
+  haveSettings_ = true;
+  if (table_ != nullptr) table_->SetSettings(settings);
+}
+
 TDataTable& TDataCursor::Table() {
   RequireOpen();
   return *table_;
@@ -83,7 +90,9 @@ void TDataCursor::Open() {
   // opener, validates the files.
   TDataTable& table = directory_.OpenTable(tableName_, inMemory_, options);
   try {
+    if (haveSettings_) table.SetSettings(settings_);
     tableReadOnly_ = table.ReadOnly();
+    blobs_ = std::make_unique<TBlobBuffers>(table.ErrorName());
     localeId_ = table.Data().LocaleId();
     charOrder_ = &TLanguageCharMapsList::Get(localeId_);
     scratch_.assign(table.Data().RecordSize(), 0);
@@ -116,6 +125,14 @@ void TDataCursor::Open() {
 
 void TDataCursor::Close() {
   if (table_ == nullptr) return;
+  if (blobs_) blobs_->CloseAll();
+  lockedRecord_ = 0;
+  editRecord_ = 0;
+  try {
+    table_->Locks().UnlockRecords(this);
+  } catch (const EEngineError&) {
+    // The table's close releases every lock of the process on it at the latest.
+  }
   filters_.clear();
   visible_.SetSize(0);
   TDataTable* t = table_;
@@ -226,14 +243,12 @@ void TDataCursor::StandOnRecord(int32_t n) {
 // ---- change detection --------------------------------------------------------------------
 
 void TDataCursor::SaveCounters() {
-  savedDataCounter_ = table_->Data().ChangeCounter();
-  savedIndexCounter_ = table_->Index().ChangeCounter();
+  savedCounters_ = table_->Locks().Counters();
   synced_ = true;
 }
 
-void TDataCursor::Sync() {
-  if (!synced_ || savedDataCounter_ != table_->Data().ChangeCounter() ||
-      savedIndexCounter_ != table_->Index().ChangeCounter()) {
+void TDataCursor::Sync(bool changed) {
+  if (changed || !synced_ || !(savedCounters_ == table_->Locks().Counters())) {
     Resync();
   }
 }
@@ -352,7 +367,8 @@ void TDataCursor::StandNowhere() {
 
 void TDataCursor::First() {
   RequireOpen();
-  Sync();
+  TOperationScope op(table_->Locks());
+  Sync(op.Changed());
   if (tree_ != nullptr) {
     if (!RangeStart().Valid()) {
       StandNowhere();
@@ -373,7 +389,8 @@ void TDataCursor::First() {
 
 void TDataCursor::Last() {
   RequireOpen();
-  Sync();
+  TOperationScope op(table_->Locks());
+  Sync(op.Changed());
   if (tree_ != nullptr) {
     if (!RangeEnd().Valid()) {
       StandNowhere();
@@ -453,16 +470,22 @@ int TDataCursor::Step(bool forward, uint8_t* buffer) {
 
 int TDataCursor::Next(uint8_t* buffer) {
   RequireOpen();
+  TOperationScope op(table_->Locks());
+  Sync(op.Changed());
   return Step(true, buffer);
 }
 
 int TDataCursor::Prior(uint8_t* buffer) {
   RequireOpen();
+  TOperationScope op(table_->Locks());
+  Sync(op.Changed());
   return Step(false, buffer);
 }
 
 int TDataCursor::MoveBy(int n, uint8_t* buffer) {
   RequireOpen();
+  TOperationScope op(table_->Locks());
+  Sync(op.Changed());
   int code = kRecordRead;
   const bool forward = n > 0;
   for (int i = 0; i < (forward ? n : -n); ++i) {
@@ -474,7 +497,8 @@ int TDataCursor::MoveBy(int n, uint8_t* buffer) {
 
 int TDataCursor::GetCurrentRecord(uint8_t* buffer, bool lockForChange) {
   RequireOpen();
-  Sync();
+  TOperationScope op(table_->Locks());
+  Sync(op.Changed());
   if (beforeFirst_ && afterLast_) return err::kNoCurrentRecord;
   if (beforeFirst_) return err::kBeginningOfTable;
   if (afterLast_) return err::kEndOfTable;
@@ -482,12 +506,33 @@ int TDataCursor::GetCurrentRecord(uint8_t* buffer, bool lockForChange) {
   const std::size_t size = static_cast<std::size_t>(data.RecordSize());
   if (lockForChange) {
     // The caller's buffer holds what it read before; the record must still look like that.
-    TPinnedRecord r(data.GetRecord(current_));
-    if (!r) {
-      Resync();
+    const int32_t n = current_;
+    const bool pessimistic = table_->Settings().lockProtocol == TLockProtocol::Pessimistic;
+    bool tookLock = false;
+    if (pessimistic && lockedRecord_ != n) {
+      if (table_->Locks().LockRecord(n, this)) {
+        // The lock's change check refreshed the caches: look at the record anew.
+        Resync();
+      }
+      tookLock = true;
+    }
+    auto giveBack = [&] {
+      if (tookLock) table_->Locks().UnlockRecord(n, this);
+    };
+    TPinnedRecord r(data.GetRecord(n));
+    if (!r || std::memcmp(r->Image(), buffer, size) != 0) {
+      r.Reset();
+      giveBack();
+      if (!r) Resync();
       Raise(err::kRecordChanged);
     }
-    if (std::memcmp(r->Image(), buffer, size) != 0) Raise(err::kRecordChanged);
+    if (tookLock) {
+      if (lockedRecord_ != 0 && lockedRecord_ != n)
+        table_->Locks().UnlockRecord(lockedRecord_, this);
+      lockedRecord_ = n;
+    }
+    editRecord_ = n;
+    editImage_.assign(buffer, buffer + size);
     return kRecordRead;
   }
   if (!ReadRecord(current_, buffer, TReadAhead::None)) {
@@ -498,9 +543,19 @@ int TDataCursor::GetCurrentRecord(uint8_t* buffer, bool lockForChange) {
   return kRecordRead;
 }
 
+void TDataCursor::UnlockCurrentRecord() {
+  RequireOpen();
+  editRecord_ = 0;
+  if (lockedRecord_ == 0) return;
+  const int32_t n = lockedRecord_;
+  lockedRecord_ = 0;
+  table_->Locks().UnlockRecord(n, this);
+}
+
 bool TDataCursor::GoToOrdinal(uint32_t n) {
   RequireOpen();
-  Sync();
+  TOperationScope op(table_->Locks());
+  Sync(op.Changed());
   if (n == 0) return false;
   if (tree_ != nullptr) {
     if (!UseBitmap() && tree_->HasOrdinals()) {
@@ -543,7 +598,8 @@ bool TDataCursor::GoToOrdinal(uint32_t n) {
 
 uint32_t TDataCursor::CurrentOrdinal() {
   RequireOpen();
-  Sync();
+  TOperationScope op(table_->Locks());
+  Sync(op.Changed());
   if (!OnRecord()) return 0;
   if (tree_ != nullptr) {
     if (!UseBitmap() && tree_->HasOrdinals() && currentIndex_ != kRecordIdSlot) {
@@ -567,7 +623,8 @@ uint32_t TDataCursor::CurrentOrdinal() {
 
 uint32_t TDataCursor::RecordCount() {
   RequireOpen();
-  Sync();
+  TOperationScope op(table_->Locks());
+  Sync(op.Changed());
   if (tree_ != nullptr && currentIndex_ != kRecordIdSlot) {
     if (!UseBitmap() && tree_->HasOrdinals()) {
       const int64_t first = RangeFirstOrdinal();
@@ -701,7 +758,8 @@ void TDataCursor::FillHighStrings(const TKeyDef& def, int givenFields, uint8_t* 
 
 bool TDataCursor::FindKey(const uint8_t* image, int fieldCount, bool exact) {
   RequireIndexOrder();
-  Sync();
+  TOperationScope op(table_->Locks());
+  Sync(op.Changed());
   const TKeyDef& def = tree_->KeyDef();
   const int given = std::clamp(fieldCount, 0, static_cast<int>(def.Fields().size()));
   std::vector<uint8_t> search(curKey_.size());
@@ -734,7 +792,8 @@ bool TDataCursor::FindKey(const uint8_t* image, int fieldCount, bool exact) {
 void TDataCursor::SetRange(const uint8_t* lowImage, int lowFields, const uint8_t* highImage,
                            int highFields) {
   RequireIndexOrder();
-  Sync();
+  TOperationScope op(table_->Locks());
+  Sync(op.Changed());
   const TKeyDef& def = tree_->KeyDef();
   const int count = static_cast<int>(def.Fields().size());
   rangeLowFields_ = std::clamp(lowFields, 0, count);
@@ -782,13 +841,41 @@ std::vector<int> TDataCursor::MaintainedSlots() const {
 }
 
 void TDataCursor::FinishChange() {
-  TDataFile& data = table_->Data();
-  TIndexFile& index = table_->Index();
-  data.MarkHeaderDirty();
-  data.FlushAll();
-  index.WriteBackPages();
-  index.FlushHeader(true);
+  table_->Data().MarkHeaderDirty();
+  table_->Index().MarkHeaderDirty();
+  table_->Locks().FinishChange();
 }
+
+namespace {
+
+// Holds a record lock a change took for itself until the change ends, also when it fails.
+class TRecordLockGuard {
+ public:
+  TRecordLockGuard(TTableLocks& locks, const void* owner) : locks_(locks), owner_(owner) {}
+  ~TRecordLockGuard() {
+    if (n_ == 0) return;
+    try {
+      locks_.UnlockRecord(n_, owner_);
+    } catch (const std::exception&) {
+      // The cursor's close gives back every lock it holds.
+    }
+  }
+  TRecordLockGuard(const TRecordLockGuard&) = delete;
+  TRecordLockGuard& operator=(const TRecordLockGuard&) = delete;
+  // Returns whether the table changed.
+  bool Lock(int32_t n) {
+    const bool changed = locks_.LockRecord(n, owner_);
+    n_ = n;
+    return changed;
+  }
+
+ private:
+  TTableLocks& locks_;
+  const void* owner_;
+  int32_t n_ = 0;
+};
+
+}  // namespace
 
 int32_t TDataCursor::InsertRecord(const uint8_t* image, bool standOn) {
   RequireWritable();
@@ -796,7 +883,8 @@ int32_t TDataCursor::InsertRecord(const uint8_t* image, bool standOn) {
   TIndexFile& index = table_->Index();
   const TRecordFormat& format = data.Format();
   format.CheckRecord(image);
-  Sync();
+  TWriteLockScope writeLock(table_->Locks());
+  Sync(writeLock.Changed());
   const std::size_t size = static_cast<std::size_t>(data.RecordSize());
   std::vector<uint8_t> work(image, image + size);
   int32_t identifier;
@@ -827,8 +915,12 @@ int32_t TDataCursor::InsertRecord(const uint8_t* image, bool standOn) {
     RaiseEngineError(err::kDuplicateKey,
                      {.table = table_->ErrorName(), .index = std::string(kRecordIdIndexName)});
   }
+  // Blob values the cursor holds open for this image are written now.
+  if (TBlobFile* blobFile = table_->BlobFile()) blobs_->Store(*blobFile, data, format, work.data());
 
   const int32_t n = data.AllocateSlot(table_->HasPrimaryIndex());
+  TRecordLockGuard recordLock(table_->Locks(), this);
+  recordLock.Lock(n);
   const bool atEnd = n == data.NextRecordNumber();
   TPinnedRecord r(data.GetRecord(n, TReadAhead::None, atEnd));
   if (!r) Raise(err::kRecordChanged);
@@ -857,12 +949,11 @@ int32_t TDataCursor::InsertRecord(const uint8_t* image, bool standOn) {
   r->MarkDirty();
   r.Reset();
   ++index.MutableHeader().activeRecords;
-  index.MarkHeaderDirty();
   FinishChange();
   if (UseBitmap()) {
     visible_.SetSize(static_cast<uint32_t>(data.RecordCount()));
     TPinnedRecord added(data.GetRecord(n));
-    if (PassesFilters(added->Image())) visible_.Set(static_cast<uint32_t>(n));
+    if (added && PassesFilters(added->Image())) visible_.Set(static_cast<uint32_t>(n));
   }
   SaveCounters();
   if (standOn) {
@@ -880,12 +971,19 @@ void TDataCursor::ModifyRecord(const uint8_t* image, bool standOn) {
   TIndexFile& index = table_->Index();
   const TRecordFormat& format = data.Format();
   format.CheckRecord(image);
-  Sync();
   if (!OnRecord()) Raise(err::kNoCurrentRecord);
   const int32_t n = current_;
+  TWriteLockScope writeLock(table_->Locks());
+  Sync(writeLock.Changed());
   const std::size_t size = static_cast<std::size_t>(data.RecordSize());
   TPinnedRecord r(data.GetRecord(n));
   if (!r || r->Image()[rec::kState] != rec::kActive) Raise(err::kRecordChanged);
+  // The record must still be what the edit started from.
+  if (editRecord_ == n && std::memcmp(r->Image(), editImage_.data(), size) != 0) {
+    Raise(err::kRecordChanged);
+  }
+  TRecordLockGuard recordLock(table_->Locks(), this);
+  if (lockedRecord_ != n) recordLock.Lock(n);
   const std::vector<uint8_t> old(r->Image(), r->Image() + size);
   std::vector<uint8_t> work(image, image + size);
   work[rec::kState] = rec::kActive;
@@ -929,6 +1027,7 @@ void TDataCursor::ModifyRecord(const uint8_t* image, bool standOn) {
     RaiseEngineError(err::kDuplicateKey,
                      {.table = table_->ErrorName(), .index = std::string(kRecordIdIndexName)});
   }
+  if (TBlobFile* blobFile = table_->BlobFile()) blobs_->Store(*blobFile, data, format, work.data());
 
   for (const TChange& c : changes)
     index.Tree(c.slot).Replace(c.oldKey.data(), c.newKey.data(), n);
@@ -943,9 +1042,14 @@ void TDataCursor::ModifyRecord(const uint8_t* image, bool standOn) {
   r->MarkDirty();
   r.Reset();
   FinishChange();
+  editRecord_ = 0;
+  if (lockedRecord_ == n) {
+    lockedRecord_ = 0;
+    table_->Locks().UnlockRecord(n, this);
+  }
   if (UseBitmap()) {
     TPinnedRecord changed(data.GetRecord(n));
-    if (PassesFilters(changed->Image())) {
+    if (changed && PassesFilters(changed->Image())) {
       visible_.Set(static_cast<uint32_t>(n));
     } else {
       visible_.Clear(static_cast<uint32_t>(n));
@@ -964,12 +1068,17 @@ void TDataCursor::DeleteRecord(const uint8_t* lastRead) {
   TDataFile& data = table_->Data();
   TIndexFile& index = table_->Index();
   const TRecordFormat& format = data.Format();
-  Sync();
   if (!OnRecord()) Raise(err::kNoCurrentRecord);
   const int32_t n = current_;
+  TWriteLockScope writeLock(table_->Locks());
+  Sync(writeLock.Changed());
+  const void* owner = table_->Locks().RecordLockOwner(n);
+  if (owner != nullptr && owner != this) Raise(err::kRecordInUse);
   const std::size_t size = static_cast<std::size_t>(data.RecordSize());
   TPinnedRecord r(data.GetRecord(n));
   if (!r || std::memcmp(r->Image(), lastRead, size) != 0) Raise(err::kRecordChanged);
+  TRecordLockGuard recordLock(table_->Locks(), this);
+  if (lockedRecord_ != n) recordLock.Lock(n);
   const std::vector<uint8_t> old(r->Image(), r->Image() + size);
   std::vector<uint8_t> key(kMaxKeyLength);
   for (int slot : MaintainedSlots()) {
@@ -986,14 +1095,44 @@ void TDataCursor::DeleteRecord(const uint8_t* lastRead) {
   if (!index.Header().slots[kTextSlot].fields.empty()) {
     RemoveRecordText(index, format, old.data(), n);
   }
+  if (TBlobFile* blobFile = table_->BlobFile()) FreeBlobValues(*blobFile, format, old.data());
   data.DeleteRecord(r.Get());
   r.Reset();
   --index.MutableHeader().activeRecords;
-  index.MarkHeaderDirty();
   FinishChange();
+  editRecord_ = 0;
+  if (lockedRecord_ == n) {
+    lockedRecord_ = 0;
+    table_->Locks().UnlockRecord(n, this);
+  }
   if (UseBitmap()) visible_.Clear(static_cast<uint32_t>(n));
   SaveCounters();
   RefreshPosition();
+}
+
+// ---- blob values ---------------------------------------------------------------------------
+
+int TDataCursor::OpenBlob(int fieldNo, uint8_t* image, TBlobOpenMode mode) {
+  RequireOpen();
+  if (mode == TBlobOpenMode::ReadWrite && ReadOnly()) Raise(err::kAccessDenied);
+  TOperationScope op(table_->Locks());
+  const int32_t record = OnRecord() && le::GetI32(image, rec::kNumber) == current_ ? current_ : 0;
+  return blobs_->Open(table_->BlobFile(), Format(), fieldNo, image, record, mode);
+}
+
+TBlobBuffer& TDataCursor::Blob(int handle) {
+  RequireOpen();
+  return blobs_->Get(handle);
+}
+
+void TDataCursor::CloseBlob(int handle, bool keepChanges, uint8_t* image) {
+  RequireOpen();
+  blobs_->Close(handle, keepChanges, image);
+}
+
+void TDataCursor::DiscardBlobs(uint8_t* image) {
+  RequireOpen();
+  blobs_->Discard(Format(), image);
 }
 
 void TDataCursor::RefreshPosition() {

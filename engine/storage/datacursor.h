@@ -30,10 +30,13 @@
 #include <string>
 #include <vector>
 
+#include "blobbuffer.h"
 #include "btree.h"
 #include "datadirectory.h"
 #include "engine/common/charmaps.h"
 #include "engine/common/recordsbitmap.h"
+#include "sessionsettings.h"
+#include "tablelocks.h"
 
 namespace mt {
 
@@ -60,6 +63,9 @@ class TDataCursor {
   void SetPasswords(TPasswordSource passwords);
   // Open in record-number order instead of the primary index.
   void SetOpenInBitmapOrder(bool bitmapOrder);
+  // The session's settings (locking protocol, retries, change detection), handed to the table
+  // when the cursor opens it.
+  void SetSettings(const TSessionSettings& settings);
 
   const std::string& TableName() const { return tableName_; }
   bool Exclusive() const { return exclusive_; }
@@ -116,9 +122,14 @@ class TDataCursor {
   // Moves |n| visible records forwards (n > 0) or backwards, counting only visible records;
   // the code of the last step.
   int MoveBy(int n, uint8_t* buffer = nullptr);
-  // Copies the current image. With lockForChange the caller's buffer must hold the image it
-  // read before: when the table's current image differs, 8708 is raised.
+  // Copies the current image. With lockForChange (starting an edit) the caller's buffer must
+  // hold the image it read before: with pessimistic locking the record is locked first
+  // (10258 when another cursor or process holds it); when the table's current image differs
+  // from the caller's, the lock is given back and 8708 is raised.
   int GetCurrentRecord(uint8_t* buffer, bool lockForChange = false);
+  // Gives back the record lock of an edit that is cancelled.
+  void UnlockCurrentRecord();
+  int32_t LockedRecord() const { return lockedRecord_; }
   // Stands on the n-th visible record (from 1) and returns true; false (position unchanged)
   // when there is no such record.
   bool GoToOrdinal(uint32_t n);
@@ -145,8 +156,19 @@ class TDataCursor {
   // have moved in the current index.
   void ModifyRecord(const uint8_t* image, bool standOn = true);
   // Deletes the current record; `lastRead` is the image the caller read (8708 when the record
-  // changed since). The cursor stands on the record that followed.
+  // changed since; 10258 when another cursor of the process holds its lock). The cursor stands
+  // on the record that followed.
   void DeleteRecord(const uint8_t* lastRead);
+
+  // ---- blob values (blobbuffer.h) ----
+  // Opens the value of a blob field of a record image (the current record's, or a new one's
+  // with record number 0) and returns its handle; the image's reference then holds the handle
+  // until the record is posted or the value closed.
+  int OpenBlob(int fieldNo, uint8_t* image, TBlobOpenMode mode);
+  TBlobBuffer& Blob(int handle);
+  void CloseBlob(int handle, bool keepChanges, uint8_t* image = nullptr);
+  // Cancels a record's change: the image's references come back, changed values are dropped.
+  void DiscardBlobs(uint8_t* image);
 
   // ---- filters ----
   // Adds a callback filter (10051 when it is empty; 9482 past 64 filters); activates it when
@@ -177,8 +199,9 @@ class TDataCursor {
   bool OnRecord() const { return !beforeFirst_ && !afterLast_; }
   TFilter& FindFilter(TFilterHandle handle);
 
-  // Re-synchronises when the table changed since the cursor last looked.
-  void Sync();
+  // Re-synchronises when the table changed since the cursor last looked (or the operation's
+  // lock reported a change).
+  void Sync(bool changed = false);
   void Resync();
   void SaveCounters();
   // Rebuilds the visible-records bitmap from the records and the active filters.
@@ -250,12 +273,17 @@ class TDataCursor {
   TFilterHandle nextHandle_ = 1;
   TRecordsBitmap visible_;
 
-  int32_t savedDataCounter_ = 0;
-  int32_t savedIndexCounter_ = 0;
+  TChangeCounters savedCounters_;
   bool synced_ = false;
   bool resynced_ = false;  // set by every re-synchronisation
 
   bool keepSuppliedValues_ = false;
+  bool haveSettings_ = false;
+  TSessionSettings settings_;
+  int32_t lockedRecord_ = 0;        // the record this cursor's edit holds locked
+  std::vector<uint8_t> editImage_;  // the image the edit started from
+  int32_t editRecord_ = 0;
+  std::unique_ptr<TBlobBuffers> blobs_;
   std::vector<uint8_t> scratch_;
 };
 
