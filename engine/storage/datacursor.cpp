@@ -102,7 +102,6 @@ void TDataCursor::Open() {
   }
   table_ = &table;
   currentIndex_ = kNoIndex;
-  tree_ = nullptr;
   rangeActive_ = false;
   synced_ = false;
   try {
@@ -137,7 +136,6 @@ void TDataCursor::Close() {
   visible_.SetSize(0);
   TDataTable* t = table_;
   table_ = nullptr;
-  tree_ = nullptr;
   pos_ = {};
   rangeActive_ = false;
   currentIndex_ = kNoIndex;
@@ -182,15 +180,14 @@ void TDataCursor::ChooseIndex(std::string_view indexName) {
 
 void TDataCursor::ChooseIndexSlot(int slot) {
   RequireOpen();
-  TBTree& tree = table_->Index().Tree(slot);
+  table_->Index().Tree(slot);  // 10022 for a slot without an index
   Sync();
   const int32_t current = OnRecord() ? current_ : 0;
   currentIndex_ = slot;
   currentIndexName_ = slot == kPrimarySlot ? std::string() : table_->Index().Descriptor(slot).name;
-  tree_ = &tree;
   rangeActive_ = false;
   pos_ = {};
-  curKey_.assign(static_cast<std::size_t>(tree.KeyLength()), 0);
+  curKey_.assign(static_cast<std::size_t>(Tree()->KeyLength()), 0);
   if (current != 0) {
     StandOnRecord(current);
   } else if (!(beforeFirst_ && afterLast_)) {
@@ -204,7 +201,6 @@ void TDataCursor::ChooseBitmapOrder() {
   Sync();
   currentIndex_ = kNoIndex;
   currentIndexName_.clear();
-  tree_ = nullptr;
   rangeActive_ = false;
   pos_ = {};
   synced_ = false;
@@ -212,7 +208,7 @@ void TDataCursor::ChooseBitmapOrder() {
 }
 
 void TDataCursor::StandOnRecord(int32_t n) {
-  if (tree_ == nullptr) {
+  if (currentIndex_ == kNoIndex) {
     StandOn(n);
     return;
   }
@@ -225,9 +221,9 @@ void TDataCursor::StandOnRecord(int32_t n) {
   if (currentIndex_ == kRecordIdSlot) {
     BuildRecordIdKey(rec::kActive, le::GetI32(r->Image(), rec::kAutoInc), curKey_.data());
   } else {
-    tree_->KeyDef().Build(r->Image(), curKey_.data());
+    Tree()->KeyDef().Build(r->Image(), curKey_.data());
   }
-  const TFindResult found = tree_->Find(curKey_.data());
+  const TFindResult found = Tree()->Find(curKey_.data());
   if (found.found) {
     pos_ = found.pos;
     StandOn(n);
@@ -261,7 +257,7 @@ void TDataCursor::Resync() {
   } else {
     visible_.SetSize(0);
   }
-  if (tree_ != nullptr) {
+  if (currentIndex_ != kNoIndex) {
     RefindPosition();
     return;
   }
@@ -301,11 +297,11 @@ void TDataCursor::RefindPosition() {
   if (!OnRecord()) return;
   // Look for the remembered key: the record stays current when it is still there (and
   // visible), otherwise the cursor stands on the entry that now follows the key.
-  const TFindResult found = tree_->Find(curKey_.data());
+  const TFindResult found = Tree()->Find(curKey_.data());
   TLeafPos p = found.pos;
   std::vector<uint8_t> key(curKey_.size());
   while (p.Valid()) {
-    const int32_t n = tree_->ReadEntry(p, key.data());
+    const int32_t n = Tree()->ReadEntry(p, key.data());
     if (PastRange(key.data(), true)) break;
     if (!UseBitmap() || visible_.Test(static_cast<uint32_t>(n))) {
       TPinnedRecord r(table_->Data().GetRecord(n));
@@ -316,7 +312,7 @@ void TDataCursor::RefindPosition() {
         return;
       }
     }
-    p = tree_->Next(p);
+    p = Tree()->Next(p);
   }
   afterLast_ = true;
   beforeFirst_ = false;
@@ -367,9 +363,9 @@ void TDataCursor::StandNowhere() {
 
 void TDataCursor::First() {
   RequireOpen();
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   Sync(op.Changed());
-  if (tree_ != nullptr) {
+  if (currentIndex_ != kNoIndex) {
     if (!RangeStart().Valid()) {
       StandNowhere();
     } else {
@@ -389,9 +385,9 @@ void TDataCursor::First() {
 
 void TDataCursor::Last() {
   RequireOpen();
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   Sync(op.Changed());
-  if (tree_ != nullptr) {
+  if (currentIndex_ != kNoIndex) {
     if (!RangeEnd().Valid()) {
       StandNowhere();
     } else {
@@ -417,7 +413,7 @@ bool TDataCursor::ReadRecord(int32_t n, uint8_t* buffer, TReadAhead ahead) {
       // The table changed underneath: re-synchronise and look again. In index order the
       // caller starts its step again from the re-found position.
       Resync();
-      if (tree_ != nullptr) return false;
+      if (currentIndex_ != kNoIndex) return false;
       if (!visible_.Test(static_cast<uint32_t>(n))) return false;
       continue;
     }
@@ -434,7 +430,7 @@ bool TDataCursor::ReadRecord(int32_t n, uint8_t* buffer, TReadAhead ahead) {
 int TDataCursor::Step(bool forward, uint8_t* buffer) {
   Sync();
   if (beforeFirst_ && afterLast_) return forward ? err::kEndOfTable : err::kBeginningOfTable;
-  if (tree_ != nullptr) return IndexStep(forward, buffer);
+  if (currentIndex_ != kNoIndex) return IndexStep(forward, buffer);
   for (;;) {
     uint32_t n;
     if (forward) {
@@ -470,21 +466,21 @@ int TDataCursor::Step(bool forward, uint8_t* buffer) {
 
 int TDataCursor::Next(uint8_t* buffer) {
   RequireOpen();
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   Sync(op.Changed());
   return Step(true, buffer);
 }
 
 int TDataCursor::Prior(uint8_t* buffer) {
   RequireOpen();
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   Sync(op.Changed());
   return Step(false, buffer);
 }
 
 int TDataCursor::MoveBy(int n, uint8_t* buffer) {
   RequireOpen();
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   Sync(op.Changed());
   int code = kRecordRead;
   const bool forward = n > 0;
@@ -497,7 +493,7 @@ int TDataCursor::MoveBy(int n, uint8_t* buffer) {
 
 int TDataCursor::GetCurrentRecord(uint8_t* buffer, bool lockForChange) {
   RequireOpen();
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   Sync(op.Changed());
   if (beforeFirst_ && afterLast_) return err::kNoCurrentRecord;
   if (beforeFirst_) return err::kBeginningOfTable;
@@ -554,17 +550,17 @@ void TDataCursor::UnlockCurrentRecord() {
 
 bool TDataCursor::GoToOrdinal(uint32_t n) {
   RequireOpen();
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   Sync(op.Changed());
   if (n == 0) return false;
-  if (tree_ != nullptr) {
-    if (!UseBitmap() && tree_->HasOrdinals()) {
+  if (currentIndex_ != kNoIndex) {
+    if (!UseBitmap() && Tree()->HasOrdinals()) {
       const int64_t first = RangeFirstOrdinal();
       const int64_t last = RangeLastOrdinal();
       if (first == 0 || last == 0 || first + n - 1 > last) return false;
-      const TLeafPos p = tree_->PositionOf(first + n - 1);
+      const TLeafPos p = Tree()->PositionOf(first + n - 1);
       if (!p.Valid()) return false;
-      const int32_t number = tree_->ReadEntry(p, curKey_.data());
+      const int32_t number = Tree()->ReadEntry(p, curKey_.data());
       pos_ = p;
       StandOn(number);
       return true;
@@ -572,8 +568,8 @@ bool TDataCursor::GoToOrdinal(uint32_t n) {
     // Count the visible entries from the start of the range.
     std::vector<uint8_t> key(curKey_.size());
     uint32_t seen = 0;
-    for (TLeafPos p = RangeStart(); p.Valid(); p = tree_->Next(p)) {
-      const int32_t number = tree_->ReadEntry(p, key.data());
+    for (TLeafPos p = RangeStart(); p.Valid(); p = Tree()->Next(p)) {
+      const int32_t number = Tree()->ReadEntry(p, key.data());
       if (PastRange(key.data(), true)) break;
       if (UseBitmap() && !visible_.Test(static_cast<uint32_t>(number))) continue;
       if (currentIndex_ == kRecordIdSlot && key[0] != rec::kActive) continue;
@@ -598,19 +594,19 @@ bool TDataCursor::GoToOrdinal(uint32_t n) {
 
 uint32_t TDataCursor::CurrentOrdinal() {
   RequireOpen();
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   Sync(op.Changed());
   if (!OnRecord()) return 0;
-  if (tree_ != nullptr) {
-    if (!UseBitmap() && tree_->HasOrdinals() && currentIndex_ != kRecordIdSlot) {
+  if (currentIndex_ != kNoIndex) {
+    if (!UseBitmap() && Tree()->HasOrdinals() && currentIndex_ != kRecordIdSlot) {
       const int64_t first = RangeFirstOrdinal();
       if (first == 0) return 0;
-      return static_cast<uint32_t>(tree_->OrdinalOf(pos_) - first + 1);
+      return static_cast<uint32_t>(Tree()->OrdinalOf(pos_) - first + 1);
     }
     std::vector<uint8_t> key(curKey_.size());
     uint32_t seen = 0;
-    for (TLeafPos p = RangeStart(); p.Valid(); p = tree_->Next(p)) {
-      const int32_t number = tree_->ReadEntry(p, key.data());
+    for (TLeafPos p = RangeStart(); p.Valid(); p = Tree()->Next(p)) {
+      const int32_t number = Tree()->ReadEntry(p, key.data());
       if (UseBitmap() && !visible_.Test(static_cast<uint32_t>(number))) continue;
       if (currentIndex_ == kRecordIdSlot && key[0] != rec::kActive) continue;
       ++seen;
@@ -623,10 +619,10 @@ uint32_t TDataCursor::CurrentOrdinal() {
 
 uint32_t TDataCursor::RecordCount() {
   RequireOpen();
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   Sync(op.Changed());
-  if (tree_ != nullptr && currentIndex_ != kRecordIdSlot) {
-    if (!UseBitmap() && tree_->HasOrdinals()) {
+  if (currentIndex_ != kNoIndex && currentIndex_ != kRecordIdSlot) {
+    if (!UseBitmap() && Tree()->HasOrdinals()) {
       const int64_t first = RangeFirstOrdinal();
       const int64_t last = RangeLastOrdinal();
       return first == 0 || last == 0 || last < first ? 0 : static_cast<uint32_t>(last - first + 1);
@@ -634,14 +630,14 @@ uint32_t TDataCursor::RecordCount() {
     if (!rangeActive_ && UseBitmap()) return visible_.Count();
     std::vector<uint8_t> key(curKey_.size());
     uint32_t seen = 0;
-    for (TLeafPos p = RangeStart(); p.Valid(); p = tree_->Next(p)) {
-      const int32_t number = tree_->ReadEntry(p, key.data());
+    for (TLeafPos p = RangeStart(); p.Valid(); p = Tree()->Next(p)) {
+      const int32_t number = Tree()->ReadEntry(p, key.data());
       if (PastRange(key.data(), true)) break;
       if (!UseBitmap() || visible_.Test(static_cast<uint32_t>(number))) ++seen;
     }
     return seen;
   }
-  if (tree_ != nullptr) {
+  if (currentIndex_ != kNoIndex) {
     // The record-identifier index also holds the deleted slots.
     return UseBitmap() ? visible_.Count()
                        : static_cast<uint32_t>(table_->Index().Header().activeRecords);
@@ -657,30 +653,30 @@ void TDataCursor::InitRecord(uint8_t* buffer) const {
 
 void TDataCursor::RequireIndexOrder() const {
   RequireOpen();
-  if (tree_ == nullptr) {
+  if (currentIndex_ == kNoIndex) {
     RaiseEngineError(err::kInvalidIndexName, {.table = table_->ErrorName(), .index = ""});
   }
 }
 
 TLeafPos TDataCursor::RangeStart() {
-  if (!rangeActive_) return tree_->First();
-  const TFindResult found = tree_->Find(rangeLow_.data());
+  if (!rangeActive_) return Tree()->First();
+  const TFindResult found = Tree()->Find(rangeLow_.data());
   if (!found.pos.Valid()) return {};
   std::vector<uint8_t> key(curKey_.size());
-  tree_->ReadEntry(found.pos, key.data());
+  Tree()->ReadEntry(found.pos, key.data());
   if (PastRange(key.data(), true)) return {};
   return found.pos;
 }
 
 TLeafPos TDataCursor::RangeEnd() {
-  if (!rangeActive_) return tree_->Last();
-  const TFindResult found = tree_->Find(rangeHigh_.data());
-  TLeafPos p = found.pos.Valid() ? found.pos : tree_->Last();
+  if (!rangeActive_) return Tree()->Last();
+  const TFindResult found = Tree()->Find(rangeHigh_.data());
+  TLeafPos p = found.pos.Valid() ? found.pos : Tree()->Last();
   std::vector<uint8_t> key(curKey_.size());
   while (p.Valid()) {
-    tree_->ReadEntry(p, key.data());
+    Tree()->ReadEntry(p, key.data());
     if (!PastRange(key.data(), true)) break;
-    p = tree_->Prior(p);
+    p = Tree()->Prior(p);
   }
   if (!p.Valid()) return {};
   if (PastRange(key.data(), false)) return {};
@@ -689,33 +685,33 @@ TLeafPos TDataCursor::RangeEnd() {
 
 bool TDataCursor::PastRange(const uint8_t* key, bool forward) const {
   if (!rangeActive_) return false;
-  const TKeyDef& def = tree_->KeyDef();
+  const TKeyDef& def = Tree()->KeyDef();
   if (forward) return def.CompareLeading(key, rangeHigh_.data(), rangeHighFields_) > 0;
   return def.CompareLeading(key, rangeLow_.data(), rangeLowFields_) < 0;
 }
 
 int64_t TDataCursor::RangeFirstOrdinal() {
   const TLeafPos p = RangeStart();
-  return p.Valid() ? tree_->OrdinalOf(p) : 0;
+  return p.Valid() ? Tree()->OrdinalOf(p) : 0;
 }
 
 int64_t TDataCursor::RangeLastOrdinal() {
   const TLeafPos p = RangeEnd();
-  return p.Valid() ? tree_->OrdinalOf(p) : 0;
+  return p.Valid() ? Tree()->OrdinalOf(p) : 0;
 }
 
 int TDataCursor::IndexStep(bool forward, uint8_t* buffer) {
   TLeafPos p;
   if (forward) {
     if (afterLast_) return err::kEndOfTable;
-    p = beforeFirst_ ? RangeStart() : tree_->Next(pos_);
+    p = beforeFirst_ ? RangeStart() : Tree()->Next(pos_);
   } else {
     if (beforeFirst_) return err::kBeginningOfTable;
-    p = afterLast_ ? RangeEnd() : tree_->Prior(pos_);
+    p = afterLast_ ? RangeEnd() : Tree()->Prior(pos_);
   }
   std::vector<uint8_t> key(curKey_.size());
   while (p.Valid()) {
-    const int32_t number = tree_->ReadEntry(p, key.data());
+    const int32_t number = Tree()->ReadEntry(p, key.data());
     if (PastRange(key.data(), forward)) break;
     const bool candidate = (!UseBitmap() || visible_.Test(static_cast<uint32_t>(number))) &&
                            !(currentIndex_ == kRecordIdSlot && key[0] != rec::kActive);
@@ -730,7 +726,7 @@ int TDataCursor::IndexStep(bool forward, uint8_t* buffer) {
       if (beforeFirst_ && afterLast_) return forward ? err::kEndOfTable : err::kBeginningOfTable;
       return IndexStep(forward, buffer);
     }
-    p = forward ? tree_->Next(p) : tree_->Prior(p);
+    p = forward ? Tree()->Next(p) : Tree()->Prior(p);
   }
   // The position stays on the last visible entry passed.
   if (forward) {
@@ -758,22 +754,27 @@ void TDataCursor::FillHighStrings(const TKeyDef& def, int givenFields, uint8_t* 
 
 bool TDataCursor::FindKey(const uint8_t* image, int fieldCount, bool exact) {
   RequireIndexOrder();
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   Sync(op.Changed());
-  const TKeyDef& def = tree_->KeyDef();
+  const TKeyDef& def = Tree()->KeyDef();
   const int given = std::clamp(fieldCount, 0, static_cast<int>(def.Fields().size()));
   std::vector<uint8_t> search(curKey_.size());
   def.BuildPartial(image, given, TKeyFill::First, search.data());
-  const TFindResult found = tree_->Find(search.data());
+  const TFindResult found = Tree()->Find(search.data());
   std::vector<uint8_t> key(curKey_.size());
-  for (TLeafPos p = found.pos; p.Valid(); p = tree_->Next(p)) {
-    const int32_t number = tree_->ReadEntry(p, key.data());
-    const bool match = def.CompareLeading(key.data(), search.data(), given) == 0;
+  resynced_ = false;
+  for (TLeafPos p = found.pos; p.Valid(); p = Tree()->Next(p)) {
+    const int32_t number = Tree()->ReadEntry(p, key.data());
+    const bool match = Tree()->KeyDef().CompareLeading(key.data(), search.data(), given) == 0;
     if (exact && !match) return false;
     if (PastRange(key.data(), true)) break;
     if (rangeActive_ && PastRange(key.data(), false)) continue;
     if (UseBitmap() && !visible_.Test(static_cast<uint32_t>(number))) continue;
-    if (!ReadRecord(number, nullptr, TReadAhead::None)) continue;
+    if (!ReadRecord(number, nullptr, TReadAhead::None)) {
+      // Another process changed the table meanwhile: search again in its new state.
+      if (resynced_) return FindKey(image, fieldCount, exact);
+      continue;
+    }
     pos_ = p;
     curKey_ = key;
     StandOn(number);
@@ -792,9 +793,9 @@ bool TDataCursor::FindKey(const uint8_t* image, int fieldCount, bool exact) {
 void TDataCursor::SetRange(const uint8_t* lowImage, int lowFields, const uint8_t* highImage,
                            int highFields) {
   RequireIndexOrder();
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   Sync(op.Changed());
-  const TKeyDef& def = tree_->KeyDef();
+  const TKeyDef& def = Tree()->KeyDef();
   const int count = static_cast<int>(def.Fields().size());
   rangeLowFields_ = std::clamp(lowFields, 0, count);
   rangeHighFields_ = std::clamp(highFields, 0, count);
@@ -1115,7 +1116,7 @@ void TDataCursor::DeleteRecord(const uint8_t* lastRead) {
 int TDataCursor::OpenBlob(int fieldNo, uint8_t* image, TBlobOpenMode mode) {
   RequireOpen();
   if (mode == TBlobOpenMode::ReadWrite && ReadOnly()) Raise(err::kAccessDenied);
-  TOperationScope op(table_->Locks());
+  TReadLockScope op(table_->Locks());
   const int32_t record = OnRecord() && le::GetI32(image, rec::kNumber) == current_ ? current_ : 0;
   return blobs_->Open(table_->BlobFile(), Format(), fieldNo, image, record, mode);
 }
@@ -1137,7 +1138,7 @@ void TDataCursor::DiscardBlobs(uint8_t* image) {
 
 void TDataCursor::RefreshPosition() {
   // The current key or record may be gone: stand on what now follows it.
-  if (tree_ != nullptr) {
+  if (currentIndex_ != kNoIndex) {
     RefindPosition();
     return;
   }

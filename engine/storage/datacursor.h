@@ -217,6 +217,9 @@ class TDataCursor {
   void StandNowhere();
 
   // ---- index order ----
+  // The current index's tree, asked for anew each time: the index file makes its trees anew
+  // when another process's change made it reload its header.
+  TBTree* Tree() const { return &table_->Index().Tree(currentIndex_); }
   bool UseBitmap() const { return currentIndex_ == kNoIndex || FiltersActive(); }
   TLeafPos RangeStart();
   TLeafPos RangeEnd();
@@ -255,7 +258,6 @@ class TDataCursor {
   const TCharOrder* charOrder_ = nullptr;
   int currentIndex_ = kNoIndex;
   std::string currentIndexName_;
-  TBTree* tree_ = nullptr;
   TLeafPos pos_;
   std::vector<uint8_t> curKey_;  // key of the current entry in the current index
 

@@ -5,11 +5,18 @@
 //   cursor_probe insert DIR TABLE FIRST COUNT   inserts ids FIRST.. (name "n<id mod 100>",
 //                                               amount id / 4) and prints each id
 //   cursor_probe count DIR TABLE                prints the number of records
+//   cursor_probe stress DIR TABLE WORKER SECONDS
+//       for about SECONDS seconds inserts, changes and deletes its own ids (WORKER x 1000000
+//       on) in a table of id (primary), name (indexed), note (memo) and amount; prints
+//       "I id version", "M id version" or "D id" after each change returned
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,6 +48,67 @@ int Insert(mt::TDataCursor& c, long first, long count) {
   return 0;
 }
 
+void SetMemo(mt::TDataCursor& c, uint8_t* image, const std::string& text) {
+  const int h = c.OpenBlob(3, image, mt::TBlobOpenMode::ReadWrite);
+  c.Blob(h).Truncate(0);
+  c.Blob(h).Write(0, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  c.CloseBlob(h, true, image);
+}
+
+void Fill(mt::TDataCursor& c, uint8_t* image, long id, int version) {
+  const mt::TRecordFormat& f = c.Format();
+  f.SetInteger(1, image, id);
+  f.SetString(2, image, "w" + std::to_string(id % 7) + "-" + std::to_string(version));
+  f.SetFloat(4, image, version + 0.25);
+  SetMemo(c, image,
+          "memo " + std::to_string(id) + " version " + std::to_string(version) +
+              std::string(static_cast<std::size_t>(version % 5) * 300, 'x'));
+}
+
+int Stress(mt::TDataCursor& c, long worker, int seconds) {
+  std::mt19937 random(static_cast<unsigned>(worker * 7919 + getpid()));
+  std::map<long, int> mine;  // id -> version
+  long nextId = worker * 1000000;
+  std::vector<uint8_t> image(static_cast<std::size_t>(c.RecordSize()));
+  std::vector<uint8_t> key(static_cast<std::size_t>(c.RecordSize()));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    const int op = static_cast<int>(random() % 10);
+    if (mine.size() < 5 || op < 5) {
+      const long id = nextId++;
+      c.InitRecord(image.data());
+      Fill(c, image.data(), id, 1);
+      c.InsertRecord(image.data(), false);
+      mine[id] = 1;
+      Say("I " + std::to_string(id) + " 1");
+      continue;
+    }
+    auto it = mine.begin();
+    std::advance(it, static_cast<long>(random() % mine.size()));
+    const long id = it->first;
+    c.InitRecord(key.data());
+    c.Format().SetInteger(1, key.data(), id);
+    if (!c.FindKey(key.data(), 1, true)) {
+      std::fprintf(stderr, "id %ld not found\n", id);
+      return 4;
+    }
+    c.GetCurrentRecord(image.data());
+    c.GetCurrentRecord(image.data(), true);
+    if (op < 8) {
+      const int version = it->second + 1;
+      Fill(c, image.data(), id, version);
+      c.ModifyRecord(image.data(), false);
+      it->second = version;
+      Say("M " + std::to_string(id) + " " + std::to_string(version));
+    } else {
+      c.DeleteRecord(image.data());
+      mine.erase(it);
+      Say("D " + std::to_string(id));
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,6 +120,7 @@ int main(int argc, char** argv) {
     c.SetTableName(argv[3]);
     c.Open();
     if (mode == "insert" && argc == 6) return Insert(c, std::atol(argv[4]), std::atol(argv[5]));
+    if (mode == "stress" && argc == 6) return Stress(c, std::atol(argv[4]), std::atoi(argv[5]));
     if (mode == "count") {
       Say(std::to_string(c.RecordCount()));
       return 0;
