@@ -633,7 +633,12 @@ TLeafPos TBTree::Next(TLeafPos pos) {
   if (pos.slot + 1 < p->Count()) return {pos.page, pos.slot + 1};
   if (p->Next() == 0) return {};
   const int32_t next = p->Next();
-  FetchTree(next);
+  TPageRef after = FetchTree(next);
+  // Damaged links must not send a walk round in circles.
+  if (!after->IsLeaf() || after->Prev() != pos.page ||
+      keyDef_.Compare(p->Key(p->Count() - 1), after->Key(0)) >= 0) {
+    Corrupt();
+  }
   return {next, 0};
 }
 
@@ -644,6 +649,10 @@ TLeafPos TBTree::Prior(TLeafPos pos) {
   if (p->Prev() == 0) return {};
   const int32_t prev = p->Prev();
   TPageRef before = FetchTree(prev);
+  if (!before->IsLeaf() || before->Next() != pos.page ||
+      keyDef_.Compare(before->Key(before->Count() - 1), p->Key(0)) >= 0) {
+    Corrupt();
+  }
   return {prev, before->Count() - 1};
 }
 

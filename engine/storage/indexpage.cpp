@@ -44,6 +44,10 @@ TPacking Pack(const TPageFormat& f, const uint8_t* previous, const uint8_t* key)
   return p;
 }
 
+bool IsLeafType(uint8_t type) {
+  return type == ptype::kLeaf || type == ptype::kRootLeaf;
+}
+
 int HeaderBytes(const TPageFormat& f) {
   return ((f.compression & 1) != 0 ? 1 : 0) + ((f.compression & 2) != 0 ? 1 : 0);
 }
@@ -229,6 +233,10 @@ bool TPage::Decode(const uint8_t* in, int32_t nextPage) {
   const int32_t next = le::GetI32(in, ipl::kNext);
   if (type > ptype::kRootLeaf) return false;
   if (prev < 0 || prev >= nextPage || next < 0 || next >= nextPage) return false;
+  // No more entries than the smallest entries could fill.
+  const int smallest = IsLeafType(type) ? (f.Compressed() ? HeaderBytes(f) + 4 : f.LeafEntrySize())
+                                        : f.InternalEntrySize();
+  if (count > ipl::kDataBytes / smallest) return false;
   type_ = type;
   prev_ = prev;
   next_ = next;
