@@ -350,6 +350,10 @@ TFindResult TBTree::Find(const uint8_t* key) {
   TPageRef leaf = Descend(key, nullptr);
   if (!leaf) return r;
   r.pos = {leaf->Number(), SearchLeaf(*leaf, key)};
+  if (r.pos.slot < leaf->Count()) {
+    r.found = keyDef_.Compare(leaf->Key(r.pos.slot), key) == 0;
+    return r;
+  }
   leaf.Reset();
   r.pos = Normalize(r.pos);
   if (r.pos.Valid()) {
@@ -473,6 +477,12 @@ void TBTree::SplitUp(TPageRef page, std::vector<TPathStep>& path) {
 }
 
 void TBTree::Replace(const uint8_t* oldKey, const uint8_t* newKey, int32_t record) {
+  if (keyDef_.Compare(oldKey, newKey) == 0) {
+    if (!Find(oldKey).found) Corrupt();
+    return;
+  }
+  // An equal new key is refused before the old entry goes.
+  if (Find(newKey).found) Raise(err::kDuplicateKey);
   if (!Delete(oldKey, record)) Corrupt();
   Insert(newKey, record);
 }

@@ -189,20 +189,18 @@ void TPage::Encode(uint8_t* out) const {
   le::PutI32(out, ipl::kPrev, prev_);
   le::PutI32(out, ipl::kNext, next_);
   uint8_t* p = out + ipl::kEntries;
-  if (!IsLeaf()) {
-    for (int i = 0; i < count_; ++i) {
-      std::memcpy(p, Key(i), keyLength);
-      le::PutI32(p, keyLength, Value(i));
-      if (f.counts) le::PutI32(p, keyLength + 4, Below(i));
-      p += f.InternalEntrySize();
+  // In memory an entry is already its disk form (key, little-endian value, count) followed
+  // by what the disk leaves out.
+  const std::size_t stored =
+      static_cast<std::size_t>(IsLeaf() ? f.LeafEntrySize() : f.InternalEntrySize());
+  if (!IsLeaf() || !f.Compressed()) {
+    if (stored == static_cast<std::size_t>(f.MemoryEntrySize())) {
+      std::memcpy(p, data_.data(), stored * static_cast<std::size_t>(count_));
+      return;
     }
-    return;
-  }
-  if (!f.Compressed()) {
     for (int i = 0; i < count_; ++i) {
-      std::memcpy(p, Key(i), keyLength);
-      le::PutI32(p, keyLength, Value(i));
-      p += f.LeafEntrySize();
+      std::memcpy(p, Entry(i), stored);
+      p += stored;
     }
     return;
   }

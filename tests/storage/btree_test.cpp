@@ -488,5 +488,33 @@ TEST_F(KeyOrderTest, KeyExistsIgnoresTheIdentifierOfNonUniqueIndexes) {
   t.Close();
 }
 
+TEST_F(BTreeShapeTest, ReplaceMovesAnEntryAndRefusesAnEqualKeyFirst) {
+  TTableCreateParams p;
+  p.fields = {Field("n", ftype::kInteger)};
+  p.indexes.primary = Index("", {1});
+  TDataTable t(dir_, "replace");
+  t.Create(p);
+  t.Open();
+  TBTree& tree = t.Index().Tree(kPrimarySlot);
+  auto key = [](int32_t v) {
+    std::vector<uint8_t> k(5, 1);
+    PutKeyInt(v, 4, k.data() + 1);
+    return k;
+  };
+  for (int32_t v = 1; v <= 1000; ++v)
+    tree.Insert(key(v * 10).data(), v);
+  tree.Replace(key(500).data(), key(5).data(), 50);
+  EXPECT_EQ(tree.OrdinalOf(tree.Find(key(5).data()).pos), 1);
+  EXPECT_EQ(tree.RecordAt(tree.First()), 50);
+  EXPECT_EQ(ErrorCodeOf([&] { tree.Replace(key(5).data(), key(20).data(), 50); }),
+            err::kDuplicateKey);
+  EXPECT_TRUE(tree.Find(key(5).data()).found);
+  EXPECT_EQ(ErrorCodeOf([&] { tree.Replace(key(7).data(), key(8).data(), 50); }),
+            err::kIndexPageCorrupt);
+  EXPECT_EQ(tree.EntryCount(), 1000);
+  EXPECT_TRUE(tree.CheckStructure().empty());
+  t.Close();
+}
+
 }  // namespace
 }  // namespace mt
