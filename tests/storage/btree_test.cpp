@@ -488,6 +488,46 @@ TEST_F(KeyOrderTest, KeyExistsIgnoresTheIdentifierOfNonUniqueIndexes) {
   t.Close();
 }
 
+TEST_F(BTreeShapeTest, SmallCachesWriteBackWhileDeferredCachesGrow) {
+  TTableCreateParams p;
+  p.fields = {Field("n", ftype::kInteger), Field("s", ftype::kString, 200)};
+  p.indexes.primary = Index("", {1, 2});
+  TDataTable t(dir_, "cache");
+  t.Create(p);
+  t.Open();
+  TBTree& tree = t.Index().Tree(kPrimarySlot);
+  tree.SetCacheTarget(8);
+  const TRecordFormat& fmt = t.Data().Format();
+  std::vector<uint8_t> image(static_cast<std::size_t>(fmt.RecordSize()));
+  std::vector<uint8_t> key(static_cast<std::size_t>(tree.KeyLength()));
+  auto insert = [&](int from, int to) {
+    for (int i = from; i < to; ++i) {
+      fmt.SetInteger(1, image.data(), i);
+      fmt.SetString(2, image.data(), std::string(150, 'k') + std::to_string(i));
+      tree.KeyDef().Build(image.data(), key.data());
+      tree.Insert(key.data(), i + 1);
+    }
+  };
+  insert(0, 400);  // about 30 pages through a cache of 8
+  EXPECT_LE(tree.CacheStats().cached, 8u);
+  EXPECT_GT(tree.CacheStats().writes, 0u);
+  const auto written = ReadFile("cache.IDX").size();
+  EXPECT_GT(written, 8 * kIndexPageSize);
+
+  t.Index().SetDeferWrites(true);
+  const uint64_t writes = tree.CacheStats().writes;
+  insert(400, 800);
+  EXPECT_EQ(tree.CacheStats().writes, writes);
+  EXPECT_GT(tree.CacheStats().cached, 8u);
+  EXPECT_EQ(ReadFile("cache.IDX").size(), written);
+  t.Index().SetDeferWrites(false);
+  t.FlushBuffers(true);
+  EXPECT_LE(tree.CacheStats().cached, 8u);
+  EXPECT_TRUE(tree.CheckStructure().empty());
+  EXPECT_EQ(tree.EntryCount(), 800);
+  t.Close();
+}
+
 TEST_F(BTreeShapeTest, ReplaceMovesAnEntryAndRefusesAnEqualKeyFirst) {
   TTableCreateParams p;
   p.fields = {Field("n", ftype::kInteger)};
