@@ -331,6 +331,12 @@ TEST_F(IndexFileTest, ClearCacheDropsUnwrittenPagesAndRereads) {
   EXPECT_EQ(t.Index().Tree(0).CacheStats().cached, 0u);
   EXPECT_EQ(Entries(t), written);
   EXPECT_GT(t.Index().Tree(0).CacheStats().reads, 0u);
+  // Re-reading the header (another process changed the file) keeps the trees callers hold.
+  TBTree& primary = t.Index().Tree(0);
+  t.Index().Load(false);
+  EXPECT_EQ(&t.Index().Tree(0), &primary);
+  EXPECT_EQ(primary.CacheStats().cached, 0u);
+  EXPECT_EQ(primary.EntryCount(), 200);
   t.Close();
 }
 
