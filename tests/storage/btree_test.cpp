@@ -37,6 +37,8 @@ TTableCreateParams ModelTable(uint16_t languageId) {
   codeNum.fieldDescending[0] = true;
   TIndexDescriptor nameCi = Index("NameCi", {kName}, false, 3);
   nameCi.caseInsensitive = true;
+  TIndexDescriptor walk = Index("NameWalk", {kName}, false, 1);
+  walk.noCounts = true;  // ordinals by walking the leaves
   p.indexes.secondaries = {numDesc,
                            Index("Name", {kName}, true, 2),
                            nameCi,
@@ -44,7 +46,8 @@ TTableCreateParams ModelTable(uint16_t languageId) {
                            codeNum,
                            Index("Amount", {kAmount}, false, 2),
                            Index("CodeLead", {kCode}, false, 1),
-                           Index("NamePlain", {kName}, false, 0)};
+                           Index("NamePlain", {kName}, false, 0),
+                           walk};
   return p;
 }
 
