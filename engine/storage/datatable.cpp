@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "engine/common/engineerror.h"
+#include "indexbuild.h"
 #include "tablenames.h"
 
 namespace mt {
@@ -105,8 +106,74 @@ void TDataTable::Open(const TTableOpenOptions& options) {
     CloseFiles();
     throw;
   }
+  if (needsIndexRebuild_ && !index_->ReadOnly()) {
+    try {
+      // Other processes must neither read the half-built indexes nor change the records
+      // while they are read.
+      TWriteLockScope lock(*locks_);
+      RebuildIndexes();
+    } catch (...) {
+      // A half-filled index file would be taken as complete by the next open: remove it, so
+      // that the next open makes it anew and tries again.
+      locks_->ReleaseAll();
+      data_->ClearCache();
+      index_->ClearCache();
+      blob_->ClearCache();
+      blob_->TFileHandler::Close();
+      index_->TFileHandler::Close();
+      data_->TFileHandler::Close();
+      try {
+        index_->Delete();
+      } catch (const EEngineError&) {
+        // The open fails with the rebuild's error either way.
+      }
+      throw;
+    }
+  }
   exclusive_ = options.exclusive;
   openers_ = 1;
+}
+
+void TDataTable::RebuildIndexes() {
+  mt::RebuildIndexes(*data_, *index_);
+  index_->WriteBackPages();
+  index_->FlushHeader(true);
+  needsIndexRebuild_ = false;
+}
+
+void TDataTable::AddIndex(const TIndexDescriptor& index, bool primary) {
+  if (openers_ == 0 || !exclusive_) {
+    RaiseEngineError(err::kMustBeExclusive, {.table = errorName_});
+  }
+  if (readOnly_) RaiseEngineError(err::kAccessDenied, {.table = errorName_});
+  const TIndexFileHeader& h = index_->Header();
+  if (primary && !h.noPrimary) RaiseEngineError(err::kPrimaryExists, {.table = errorName_});
+  // Checked together with the existing secondaries, as at creation.
+  TIndexDefinitions defs;
+  for (int slot = 1; slot <= h.secondaryCount; ++slot)
+    defs.secondaries.push_back(h.slots[slot]);
+  if (primary) {
+    defs.primary = index;
+  } else {
+    defs.secondaries.push_back(index);
+  }
+  PrepareIndexDefinitions(defs, data_->Format().Fields(), errorName_);
+  const TIndexDescriptor prepared = primary ? *defs.primary : defs.secondaries.back();
+  // Nothing is left unwritten, so that a failed fill can drop every cached page.
+  index_->WriteBackPages();
+  const TIndexFileHeader before = index_->Header();
+  const int slot = index_->AddIndexDescriptor(prepared, primary);
+  if (!index_->SlotInUse(slot)) return;  // a primary index without fields
+  try {
+    FillIndex(*data_, *index_, slot);
+  } catch (...) {
+    index_->ClearCache();
+    index_->MutableHeader() = before;
+    index_->AttachTable(data_->Format().Fields(), data_->LocaleId());
+    throw;
+  }
+  index_->WriteBackPages();
+  index_->FlushHeader(true);
 }
 
 void TDataTable::OpenFiles(const TTableOpenOptions& options) {
@@ -142,6 +209,7 @@ void TDataTable::OpenFiles(const TTableOpenOptions& options) {
       data_->Load();
       index_->Load(data_->Encrypted());
       index_->Validate(data_->Format().Fields());
+      index_->AttachTable(data_->Format().Fields(), data_->LocaleId());
       if (HasBlobFields()) {
         if (!blob_->IsOpen()) RaiseEngineError(err::kTableNotFound, {.table = errorName_});
         blob_->Load(data_->Header().EffectiveBlobBlockSize(), data_->Encrypted());

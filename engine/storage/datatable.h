@@ -79,8 +79,17 @@ class TDataTable {
   // Some file of the table could only be opened for reading.
   bool ReadOnly() const { return readOnly_; }
   // The index file was missing and was made anew: every index must be rebuilt from the records.
+  // The first opener rebuilds them at once (RebuildIndexes) unless the index file could only
+  // be opened for reading.
   bool NeedsIndexRebuild() const { return needsIndexRebuild_; }
   void IndexesRebuilt() { needsIndexRebuild_ = false; }
+  // Empties every index and fills them anew from the records, then writes them.
+  void RebuildIndexes();
+  // Adds an index to the open table and fills it from the records: the primary index (9993
+  // when there is one) or a secondary one, checked as at creation. The table must be open
+  // exclusively (10253) and writable (11013). A unique index over records with equal keys
+  // fails with 9729 and leaves the table as it was.
+  void AddIndex(const TIndexDescriptor& index, bool primary);
 
   // The table's files must be closed here (10031) and everywhere else (11013).
   void Delete();
@@ -93,8 +102,8 @@ class TDataTable {
   // exclusively (10253) and writable (11013).
   void Empty();
 
-  // Writes pending records, pages, blocks and headers (nothing inside a transaction); trims
-  // the caches when asked.
+  // Writes pending records, index pages, blob blocks and headers (nothing inside a
+  // transaction); trims the record and page caches when asked.
   void FlushBuffers(bool trimCache = false);
 
   // The session's settings (sessionsettings.h); they take effect at the next operation.

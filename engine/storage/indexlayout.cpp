@@ -261,6 +261,7 @@ void ValidateIndexFileHeader(const TIndexFileHeader& h, const std::vector<TField
     const std::optional<int> length = ComputeKeyLength(fields, d, isPrimary);
     if (!length || *length > kMaxKeyLength || *length != d.keyLength) corrupt();
     if (!pageOk(d.rootPage) || !pageOk(d.freeChain) || !pageOk(d.parameterPage)) corrupt();
+    if (d.compression > 3) corrupt();
   };
 
   const TIndexDescriptor& primary = h.slots[kPrimarySlot];
@@ -283,12 +284,13 @@ void ValidateIndexFileHeader(const TIndexFileHeader& h, const std::vector<TField
 
   const TIndexDescriptor& recordId = h.slots[kRecordIdSlot];
   if (recordId.keyLength != kRecordIdKeyLength || !pageOk(recordId.rootPage) ||
-      !pageOk(recordId.freeChain)) {
+      !pageOk(recordId.freeChain) || recordId.compression > 3 || !recordId.fields.empty()) {
     corrupt();
   }
   const TIndexDescriptor& text = h.slots[kTextSlot];
   if (text.keyLength != kTextKeyLength || text.fields.size() > kMaxIndexFields ||
-      !pageOk(text.rootPage) || !pageOk(text.freeChain) || !pageOk(text.parameterPage)) {
+      text.compression > 3 || !pageOk(text.rootPage) || !pageOk(text.freeChain) ||
+      !pageOk(text.parameterPage)) {
     corrupt();
   }
   for (uint16_t no : text.fields) {
