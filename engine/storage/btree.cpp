@@ -350,6 +350,10 @@ TFindResult TBTree::Find(const uint8_t* key) {
   TPageRef leaf = Descend(key, nullptr);
   if (!leaf) return r;
   r.pos = {leaf->Number(), SearchLeaf(*leaf, key)};
+  if (r.pos.slot < leaf->Count()) {
+    r.found = keyDef_.Compare(leaf->Key(r.pos.slot), key) == 0;
+    return r;
+  }
   leaf.Reset();
   r.pos = Normalize(r.pos);
   if (r.pos.Valid()) {
@@ -473,6 +477,12 @@ void TBTree::SplitUp(TPageRef page, std::vector<TPathStep>& path) {
 }
 
 void TBTree::Replace(const uint8_t* oldKey, const uint8_t* newKey, int32_t record) {
+  if (keyDef_.Compare(oldKey, newKey) == 0) {
+    if (!Find(oldKey).found) Corrupt();
+    return;
+  }
+  // An equal new key is refused before the old entry goes.
+  if (Find(newKey).found) Raise(err::kDuplicateKey);
   if (!Delete(oldKey, record)) Corrupt();
   Insert(newKey, record);
 }
@@ -633,7 +643,12 @@ TLeafPos TBTree::Next(TLeafPos pos) {
   if (pos.slot + 1 < p->Count()) return {pos.page, pos.slot + 1};
   if (p->Next() == 0) return {};
   const int32_t next = p->Next();
-  FetchTree(next);
+  TPageRef after = FetchTree(next);
+  // Damaged links must not send a walk round in circles.
+  if (!after->IsLeaf() || after->Prev() != pos.page ||
+      keyDef_.Compare(p->Key(p->Count() - 1), after->Key(0)) >= 0) {
+    Corrupt();
+  }
   return {next, 0};
 }
 
@@ -644,6 +659,10 @@ TLeafPos TBTree::Prior(TLeafPos pos) {
   if (p->Prev() == 0) return {};
   const int32_t prev = p->Prev();
   TPageRef before = FetchTree(prev);
+  if (!before->IsLeaf() || before->Next() != pos.page ||
+      keyDef_.Compare(before->Key(before->Count() - 1), p->Key(0)) >= 0) {
+    Corrupt();
+  }
   return {prev, before->Count() - 1};
 }
 

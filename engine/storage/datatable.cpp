@@ -108,12 +108,18 @@ void TDataTable::Open(const TTableOpenOptions& options) {
   }
   if (needsIndexRebuild_ && !index_->ReadOnly()) {
     try {
+      // Other processes must neither read the half-built indexes nor change the records
+      // while they are read.
+      TWriteLockScope lock(*locks_);
       RebuildIndexes();
     } catch (...) {
       // A half-filled index file would be taken as complete by the next open: remove it, so
       // that the next open makes it anew and tries again.
+      locks_->ReleaseAll();
       data_->ClearCache();
       index_->ClearCache();
+      blob_->ClearCache();
+      blob_->TFileHandler::Close();
       index_->TFileHandler::Close();
       data_->TFileHandler::Close();
       try {

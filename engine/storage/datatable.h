@@ -102,8 +102,8 @@ class TDataTable {
   // exclusively (10253) and writable (11013).
   void Empty();
 
-  // Writes pending records, pages, blocks and headers (nothing inside a transaction); trims
-  // the caches when asked.
+  // Writes pending records, index pages, blob blocks and headers (nothing inside a
+  // transaction); trims the record and page caches when asked.
   void FlushBuffers(bool trimCache = false);
 
   // The session's settings (sessionsettings.h); they take effect at the next operation.

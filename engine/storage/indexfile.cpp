@@ -44,7 +44,18 @@ void TIndexFile::Load(bool encrypted) {
   if (encrypted_) ScrambleBlock(page.data(), page.size());
   TIndexFileHeader h = DecodeIndexFileHeader(page.data());
   if (h.version != kFormatVersion) RaiseEngineError(err::kWrongVersion, {.table = tableName_});
-  ResetTrees();
+  // Trees whose index kept its definition stay (callers may hold them); their pages go.
+  ClearCache();
+  for (int slot = 0; slot < kIndexSlots; ++slot) {
+    const TIndexDescriptor& was = header_.slots[slot];
+    const TIndexDescriptor& now = h.slots[slot];
+    const bool same = was.name == now.name && was.keyLength == now.keyLength &&
+                      was.descending == now.descending &&
+                      was.caseInsensitive == now.caseInsensitive && was.unique == now.unique &&
+                      was.compression == now.compression && was.fields == now.fields &&
+                      was.fieldDescending == now.fieldDescending && was.noCounts == now.noCounts;
+    if (!same) trees_[static_cast<std::size_t>(slot)].reset();
+  }
   header_ = h;
   headerDirty_ = false;
 }

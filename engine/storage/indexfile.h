@@ -35,7 +35,8 @@ class TIndexFile : public TFileHandler, public TIndexPageStore {
   // Creates the file holding only the header page.
   void CreateIndexFile(const TIndexFileHeader& header, bool encrypted);
   // Reads the header page of the open file (12035 for a wrong version tag, 8961 when it is
-  // shorter than a page). Drops every cached page.
+  // shorter than a page). Drops every cached page; the trees of indexes whose definitions did
+  // not change stay valid.
   void Load(bool encrypted);
   // The descriptors against the table's fields (8961).
   void Validate(const std::vector<TFieldDescriptor>& fields) const;
@@ -57,6 +58,9 @@ class TIndexFile : public TFileHandler, public TIndexPageStore {
   // count.
   void Empty();
   void SetForceFlush(bool force) { forceFlush_ = force; }
+  // Inside a transaction: raises the change counter in memory only and marks the header for
+  // writing at the commit.
+  void RaiseChangeCounterInMemory();
   bool Encrypted() const { return encrypted_; }
 
   // ---- the indexes ----
@@ -88,9 +92,6 @@ class TIndexFile : public TFileHandler, public TIndexPageStore {
   TIndexFileHeader& StoreHeader() override { return header_; }
   void StoreHeaderChanged() override { headerDirty_ = true; }
   const std::string& StoreTableName() const override { return tableName_; }
-  // Inside a transaction: raises the change counter in memory only and marks the header for
-  // writing at the commit.
-  void RaiseChangeCounterInMemory();
 
  private:
   void WriteHeaderPage(const TIndexFileHeader& h);

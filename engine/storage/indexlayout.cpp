@@ -288,8 +288,9 @@ void ValidateIndexFileHeader(const TIndexFileHeader& h, const std::vector<TField
     corrupt();
   }
   const TIndexDescriptor& text = h.slots[kTextSlot];
-  if (text.keyLength != kTextKeyLength || text.fields.size() > kMaxIndexFields || text.compression > 3 ||
-      !pageOk(text.rootPage) || !pageOk(text.freeChain) || !pageOk(text.parameterPage)) {
+  if (text.keyLength != kTextKeyLength || text.fields.size() > kMaxIndexFields ||
+      text.compression > 3 || !pageOk(text.rootPage) || !pageOk(text.freeChain) ||
+      !pageOk(text.parameterPage)) {
     corrupt();
   }
   for (uint16_t no : text.fields) {

@@ -44,6 +44,10 @@ TPacking Pack(const TPageFormat& f, const uint8_t* previous, const uint8_t* key)
   return p;
 }
 
+bool IsLeafType(uint8_t type) {
+  return type == ptype::kLeaf || type == ptype::kRootLeaf;
+}
+
 int HeaderBytes(const TPageFormat& f) {
   return ((f.compression & 1) != 0 ? 1 : 0) + ((f.compression & 2) != 0 ? 1 : 0);
 }
@@ -185,20 +189,18 @@ void TPage::Encode(uint8_t* out) const {
   le::PutI32(out, ipl::kPrev, prev_);
   le::PutI32(out, ipl::kNext, next_);
   uint8_t* p = out + ipl::kEntries;
-  if (!IsLeaf()) {
-    for (int i = 0; i < count_; ++i) {
-      std::memcpy(p, Key(i), keyLength);
-      le::PutI32(p, keyLength, Value(i));
-      if (f.counts) le::PutI32(p, keyLength + 4, Below(i));
-      p += f.InternalEntrySize();
+  // In memory an entry is already its disk form (key, little-endian value, count) followed
+  // by what the disk leaves out.
+  const std::size_t stored =
+      static_cast<std::size_t>(IsLeaf() ? f.LeafEntrySize() : f.InternalEntrySize());
+  if (!IsLeaf() || !f.Compressed()) {
+    if (stored == static_cast<std::size_t>(f.MemoryEntrySize())) {
+      std::memcpy(p, data_.data(), stored * static_cast<std::size_t>(count_));
+      return;
     }
-    return;
-  }
-  if (!f.Compressed()) {
     for (int i = 0; i < count_; ++i) {
-      std::memcpy(p, Key(i), keyLength);
-      le::PutI32(p, keyLength, Value(i));
-      p += f.LeafEntrySize();
+      std::memcpy(p, Entry(i), stored);
+      p += stored;
     }
     return;
   }
@@ -229,6 +231,10 @@ bool TPage::Decode(const uint8_t* in, int32_t nextPage) {
   const int32_t next = le::GetI32(in, ipl::kNext);
   if (type > ptype::kRootLeaf) return false;
   if (prev < 0 || prev >= nextPage || next < 0 || next >= nextPage) return false;
+  // No more entries than the smallest entries could fill.
+  const int smallest = IsLeafType(type) ? (f.Compressed() ? HeaderBytes(f) + 4 : f.LeafEntrySize())
+                                        : f.InternalEntrySize();
+  if (count > ipl::kDataBytes / smallest) return false;
   type_ = type;
   prev_ = prev;
   next_ = next;

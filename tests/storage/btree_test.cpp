@@ -37,6 +37,8 @@ TTableCreateParams ModelTable(uint16_t languageId) {
   codeNum.fieldDescending[0] = true;
   TIndexDescriptor nameCi = Index("NameCi", {kName}, false, 3);
   nameCi.caseInsensitive = true;
+  TIndexDescriptor walk = Index("NameWalk", {kName}, false, 1);
+  walk.noCounts = true;  // ordinals by walking the leaves
   p.indexes.secondaries = {numDesc,
                            Index("Name", {kName}, true, 2),
                            nameCi,
@@ -44,7 +46,8 @@ TTableCreateParams ModelTable(uint16_t languageId) {
                            codeNum,
                            Index("Amount", {kAmount}, false, 2),
                            Index("CodeLead", {kCode}, false, 1),
-                           Index("NamePlain", {kName}, false, 0)};
+                           Index("NamePlain", {kName}, false, 0),
+                           walk};
   return p;
 }
 
@@ -485,6 +488,74 @@ TEST_F(KeyOrderTest, KeyExistsIgnoresTheIdentifierOfNonUniqueIndexes) {
     EXPECT_EQ(tree.KeyExists(key.data()), present) << v;
     EXPECT_FALSE(tree.Find(key.data()).found) << v;
   }
+  t.Close();
+}
+
+TEST_F(BTreeShapeTest, SmallCachesWriteBackWhileDeferredCachesGrow) {
+  TTableCreateParams p;
+  p.fields = {Field("n", ftype::kInteger), Field("s", ftype::kString, 200)};
+  p.indexes.primary = Index("", {1, 2});
+  TDataTable t(dir_, "cache");
+  t.Create(p);
+  t.Open();
+  TBTree& tree = t.Index().Tree(kPrimarySlot);
+  tree.SetCacheTarget(8);
+  const TRecordFormat& fmt = t.Data().Format();
+  std::vector<uint8_t> image(static_cast<std::size_t>(fmt.RecordSize()));
+  std::vector<uint8_t> key(static_cast<std::size_t>(tree.KeyLength()));
+  auto insert = [&](int from, int to) {
+    for (int i = from; i < to; ++i) {
+      fmt.SetInteger(1, image.data(), i);
+      fmt.SetString(2, image.data(), std::string(150, 'k') + std::to_string(i));
+      tree.KeyDef().Build(image.data(), key.data());
+      tree.Insert(key.data(), i + 1);
+    }
+  };
+  insert(0, 400);  // about 30 pages through a cache of 8
+  EXPECT_LE(tree.CacheStats().cached, 8u);
+  EXPECT_GT(tree.CacheStats().writes, 0u);
+  const auto written = ReadFile("cache.IDX").size();
+  EXPECT_GT(written, 8 * kIndexPageSize);
+
+  t.Index().SetDeferWrites(true);
+  const uint64_t writes = tree.CacheStats().writes;
+  insert(400, 800);
+  EXPECT_EQ(tree.CacheStats().writes, writes);
+  EXPECT_GT(tree.CacheStats().cached, 8u);
+  EXPECT_EQ(ReadFile("cache.IDX").size(), written);
+  t.Index().SetDeferWrites(false);
+  t.FlushBuffers(true);
+  EXPECT_LE(tree.CacheStats().cached, 8u);
+  EXPECT_TRUE(tree.CheckStructure().empty());
+  EXPECT_EQ(tree.EntryCount(), 800);
+  t.Close();
+}
+
+TEST_F(BTreeShapeTest, ReplaceMovesAnEntryAndRefusesAnEqualKeyFirst) {
+  TTableCreateParams p;
+  p.fields = {Field("n", ftype::kInteger)};
+  p.indexes.primary = Index("", {1});
+  TDataTable t(dir_, "replace");
+  t.Create(p);
+  t.Open();
+  TBTree& tree = t.Index().Tree(kPrimarySlot);
+  auto key = [](int32_t v) {
+    std::vector<uint8_t> k(5, 1);
+    PutKeyInt(v, 4, k.data() + 1);
+    return k;
+  };
+  for (int32_t v = 1; v <= 1000; ++v)
+    tree.Insert(key(v * 10).data(), v);
+  tree.Replace(key(500).data(), key(5).data(), 50);
+  EXPECT_EQ(tree.OrdinalOf(tree.Find(key(5).data()).pos), 1);
+  EXPECT_EQ(tree.RecordAt(tree.First()), 50);
+  EXPECT_EQ(ErrorCodeOf([&] { tree.Replace(key(5).data(), key(20).data(), 50); }),
+            err::kDuplicateKey);
+  EXPECT_TRUE(tree.Find(key(5).data()).found);
+  EXPECT_EQ(ErrorCodeOf([&] { tree.Replace(key(7).data(), key(8).data(), 50); }),
+            err::kIndexPageCorrupt);
+  EXPECT_EQ(tree.EntryCount(), 1000);
+  EXPECT_TRUE(tree.CheckStructure().empty());
   t.Close();
 }
 

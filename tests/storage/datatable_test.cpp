@@ -16,6 +16,7 @@
 #include "engine/common/gbk.h"
 #include "engine/common/literals.h"
 #include "engine/common/localetext.h"
+#include "engine/storage/btree.h"
 #include "engine/storage/byteio.h"
 #include "engine/storage/datatable.h"
 #include "engine/storage/tablenames.h"
@@ -1004,7 +1005,7 @@ TEST_F(TableTest, EmptyNeedsExclusiveAccessAndResetsTheCounters) {
   t.Close();
 }
 
-TEST_F(TableTest, AMissingIndexFileIsMadeAnewForARebuild) {
+TEST_F(TableTest, AMissingIndexFileIsMadeAnewAndRebuilt) {
   TDataTable t(dir_, "noidx");
   t.Create(Ledger(true));
   t.Open();
@@ -1013,12 +1014,13 @@ TEST_F(TableTest, AMissingIndexFileIsMadeAnewForARebuild) {
   Insert(t, 1);
   t.Close();
   fs::remove(Path("noidx.IDX"));
-  // The first opener makes the file anew and rebuilds its indexes from the records at once.
   t.Open();
+  // The first opener rebuilt the indexes of the new file right away.
   EXPECT_FALSE(t.NeedsIndexRebuild());
   EXPECT_EQ(t.Index().Descriptor(kRecordIdSlot).name, "Sys Deleted");
-  EXPECT_EQ(t.Data().RecordCount(), 1);
   EXPECT_EQ(t.Index().Tree(kRecordIdSlot).EntryCount(), 1);
+  EXPECT_EQ(t.Index().Header().activeRecords, 1);
+  EXPECT_EQ(t.Data().RecordCount(), 1);
   t.Close();
   EXPECT_EQ(fs::file_size(Path("noidx.IDX")), 2 * kIndexPageSize);
 }

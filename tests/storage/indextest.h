@@ -100,8 +100,11 @@ inline void ExpectTreeMatches(TBTree& tree, const TModel& model) {
     ASSERT_EQ(tree.ReadEntry(pos, key.data()), record) << "rank " << rank;
     ASSERT_EQ(std::memcmp(key.data(), k.data(), length), 0)
         << "rank " << rank << ": " << Hex(key.data(), length) << " vs " << Hex(k.data(), length);
-    ASSERT_EQ(tree.OrdinalOf(pos), rank);
-    ASSERT_EQ(tree.PositionOf(rank), pos);
+    // Without counts every ordinal is a walk of the leaves: a sample of them will do.
+    if (tree.HasOrdinals() || rank % 17 == 1) {
+      ASSERT_EQ(tree.OrdinalOf(pos), rank);
+      ASSERT_EQ(tree.PositionOf(rank), pos);
+    }
     const TFindResult found = tree.Find(k.data());
     ASSERT_TRUE(found.found);
     ASSERT_EQ(found.pos, pos);
