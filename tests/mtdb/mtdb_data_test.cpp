@@ -112,5 +112,26 @@ TEST(MtdbDataTest, RepairRebuildsDamagedIndexPages) {
   EXPECT_EQ(Mtdb(s, "dump " + dir + " t --index byname").out, before);
 }
 
+TEST(MtdbDataTest, MemoAndBinaryValuesRoundTrip) {
+  TScratch s;
+  const std::string dir = Quote(s.Path());
+  ASSERT_EQ(Mtdb(s, "create " + dir +
+                        " d --field day:DATE --field text:MEMO --field pic:GRAPHIC --primary day")
+                .status,
+            0);
+  const std::string rows =
+      "day\ttext\tpic\n"
+      "2004-04-23\t今天\\t记账\\n第二行\t00ff10\n"
+      "2004-04-24\t\t\n"
+      "2004-04-25\t" +
+      std::string(3000, 'x') + "\t\n";
+  TRun r = Mtdb(s, "insert " + dir + " d", rows);
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Mtdb(s, "dump " + dir + " d");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, rows);
+  EXPECT_EQ(Mtdb(s, "verify " + dir).status, 0);
+}
+
 }  // namespace
 }  // namespace mt

@@ -68,6 +68,23 @@ int RunInsert(const std::vector<std::string>& argList) {
       for (std::size_t i = 0; i < cells.size(); ++i) {
         const TFieldDescriptor& f = format.Field(columns[i]);
         std::string text;
+        if (IsBlobField(f.type) && UnescapeCell(cells[i], text)) {
+          // Memo text (GBK in the table) or the hex digits of a binary value.
+          if (text.empty()) continue;
+          std::vector<uint8_t> bytes;
+          if (f.subtype == fsubtype::kMemo || f.subtype == fsubtype::kFormattedMemo) {
+            const std::string value = ToTable(text, raw);
+            bytes.assign(value.begin(), value.end());
+          } else if (!FromHex(text, bytes)) {
+            throw std::runtime_error("line " + std::to_string(row) + ": '" + cells[i] +
+                                     "' is no value for the column '" + ToTerminal(f.name, raw) +
+                                     "'");
+          }
+          const int h = cursor.OpenBlob(columns[i], image.data(), TBlobOpenMode::ReadWrite);
+          cursor.Blob(h).Write(0, bytes);
+          cursor.CloseBlob(h, true, image.data());
+          continue;
+        }
         if (!UnescapeCell(cells[i], text) ||
             !SetFieldText(format, columns[i], image.data(), text, raw)) {
           throw std::runtime_error("line " + std::to_string(row) + ": '" + cells[i] +
@@ -110,6 +127,19 @@ int RunDump(const std::vector<std::string>& argList) {
   while (cursor.Next(image.data()) == TDataCursor::kRecordRead) {
     for (int no = 1; no <= format.FieldCount(); ++no) {
       if (no > 1) out << '\t';
+      const TFieldDescriptor& f = format.Field(no);
+      if (IsBlobField(f.type)) {
+        if (format.GetField(no, image.data(), nullptr)) continue;
+        const int h = cursor.OpenBlob(no, image.data(), TBlobOpenMode::Read);
+        const std::vector<uint8_t>& bytes = cursor.Blob(h).Data();
+        if (f.subtype == fsubtype::kMemo || f.subtype == fsubtype::kFormattedMemo) {
+          out << EscapeCell(ToTerminal(std::string(bytes.begin(), bytes.end()), raw));
+        } else {
+          out << ToHex(bytes);
+        }
+        cursor.CloseBlob(h, false, image.data());
+        continue;
+      }
       const std::optional<std::string> text = FieldText(format, no, image.data(), raw);
       if (text) out << EscapeCell(*text);
     }
