@@ -5,6 +5,8 @@
 //   cursor_probe insert DIR TABLE FIRST COUNT   inserts ids FIRST.. (name "n<id mod 100>",
 //                                               amount id / 4) and prints each id
 //   cursor_probe count DIR TABLE                prints the number of records
+//   cursor_probe edit DIR TABLE ID               starts an edit of the record with that id
+//                                               (locking it), prints "locked" and waits
 //   cursor_probe stress DIR TABLE WORKER SECONDS
 //       for about SECONDS seconds inserts, changes and deletes its own ids (WORKER x 1000000
 //       on) in a table of id (primary), name (indexed), note (memo) and amount; prints
@@ -121,6 +123,17 @@ int main(int argc, char** argv) {
     c.Open();
     if (mode == "insert" && argc == 6) return Insert(c, std::atol(argv[4]), std::atol(argv[5]));
     if (mode == "stress" && argc == 6) return Stress(c, std::atol(argv[4]), std::atoi(argv[5]));
+    if (mode == "edit" && argc == 5) {
+      std::vector<uint8_t> image(static_cast<std::size_t>(c.RecordSize()));
+      c.InitRecord(image.data());
+      c.Format().SetInteger(1, image.data(), std::atol(argv[4]));
+      if (!c.FindKey(image.data(), 1, true)) return 4;
+      c.GetCurrentRecord(image.data());
+      c.GetCurrentRecord(image.data(), true);
+      Say("locked");
+      for (;;)
+        pause();
+    }
     if (mode == "count") {
       Say(std::to_string(c.RecordCount()));
       return 0;
