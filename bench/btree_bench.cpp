@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "benchutil.h"
 #include "engine/storage/btree.h"
 #include "engine/storage/datatable.h"
 #include "engine/storage/fieldtypes.h"
@@ -25,6 +26,9 @@
 
 namespace {
 
+using mt::bench::Check;
+using mt::bench::Seconds;
+using mt::bench::TTempDir;
 namespace fs = std::filesystem;
 constexpr int kKeys = 1000000;
 
@@ -35,27 +39,6 @@ struct TTimes {
 };
 TTimes engineTimes;
 TTimes sqliteTimes;
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-class TTempDir {
- public:
-  TTempDir() {
-    std::string pattern = (fs::temp_directory_path() / "mt-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~TTempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // Distinct random int32 keys (a bijection of 1..kKeys scrambled over the whole range), and a
 // second random order of them for the searches.
@@ -117,13 +100,6 @@ void BM_EngineInsertAndSearch(benchmark::State& state) {
     state.counters["insert_s"] = engineTimes.insert;
     state.counters["search_s"] = engineTimes.search;
     table.Close();
-  }
-}
-
-void Check(int rc, sqlite3* db, int expected = SQLITE_OK) {
-  if (rc != expected) {
-    std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
-    std::abort();
   }
 }
 

@@ -12,11 +12,15 @@
 #include <filesystem>
 #include <string>
 
+#include "benchutil.h"
 #include "engine/storage/datatable.h"
 #include "engine/storage/fieldtypes.h"
 
 namespace {
 
+using mt::bench::Check;
+using mt::bench::Seconds;
+using mt::bench::TTempDir;
 namespace fs = std::filesystem;
 constexpr int kRows = 1000000;
 
@@ -27,28 +31,6 @@ struct TTimes {
 };
 TTimes engineTimes;
 TTimes sqliteTimes;
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-// One temporary directory per run, removed at the end.
-class TTempDir {
- public:
-  TTempDir() {
-    std::string pattern = (fs::temp_directory_path() / "mt-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~TTempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The row i: the same values for both engines.
 std::string NameOf(int i) {
@@ -122,13 +104,6 @@ void BM_EngineAppendAndScan(benchmark::State& state) {
     state.counters["append_s"] = engineTimes.append;
     state.counters["scan_s"] = engineTimes.scan;
     table.Close();
-  }
-}
-
-void Check(int rc, sqlite3* db, int expected = SQLITE_OK) {
-  if (rc != expected) {
-    std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
-    std::abort();
   }
 }
 

@@ -105,7 +105,7 @@ void TBlobFile::ApplySizing() {
   const std::size_t byCount = static_cast<std::size_t>(std::max(cacheBlocks_, 1));
   targetSize_ = std::max<std::size_t>(1, std::min(byBytes, byCount));
   windowBlocks_ = std::max(1, kReadWindowBytes / blockSize_);
-  capacity_ = std::max(targetSize_, blocks_.size());
+  capacity_ = std::max(targetSize_, cache_.Size());
 }
 
 void TBlobFile::SetCacheLimits(int32_t bytes, int32_t blocks) {
@@ -199,55 +199,19 @@ void TBlobFile::RaiseChangeCounterInMemory() {
 
 // ---- the block cache -------------------------------------------------------------------
 
-void TBlobFile::LinkNewest(TBlock* b) {
-  b->older_ = newest_;
-  b->newer_ = nullptr;
-  if (newest_ != nullptr) newest_->newer_ = b;
-  newest_ = b;
-  if (oldest_ == nullptr) oldest_ = b;
-}
-
-void TBlobFile::Unlink(TBlock* b) {
-  if (b->newer_ != nullptr) {
-    b->newer_->older_ = b->older_;
-  } else {
-    newest_ = b->older_;
-  }
-  if (b->older_ != nullptr) {
-    b->older_->newer_ = b->newer_;
-  } else {
-    oldest_ = b->newer_;
-  }
-  b->newer_ = b->older_ = nullptr;
-}
-
 TBlock* TBlobFile::FindCached(int32_t n) {
-  const auto it = blocks_.find(n);
-  if (it == blocks_.end()) return nullptr;
-  TBlock* b = it->second.get();
-  if (b != newest_) {
-    Unlink(b);
-    LinkNewest(b);
-  }
-  return b;
+  return cache_.Find(n);
 }
 
 bool TBlobFile::EvictOne() {
-  for (TBlock* b = oldest_; b != nullptr; b = b->newer_) {
-    if (!b->dirty_) {
-      Unlink(b);
-      const auto it = blocks_.find(b->number_);
-      std::unique_ptr<TBlock> owned = std::move(it->second);
-      blocks_.erase(it);
-      pool_.Give(std::move(owned));
-      return true;
-    }
-  }
-  return false;
+  TBlock* b = cache_.OldestEvictable();
+  if (b == nullptr) return false;
+  pool_.Give(cache_.Remove(b));
+  return true;
 }
 
 void TBlobFile::MakeRoom() {
-  while (blocks_.size() >= capacity_) {
+  while (cache_.Size() >= capacity_) {
     if (EvictOne()) continue;
     if (!deferWrites_) {
       WriteBack();
@@ -264,8 +228,7 @@ TBlock* TBlobFile::AddBlock(int32_t n) {
   b->number_ = n;
   b->dirty_ = false;
   b->bytes_.assign(blockSize_, 0);
-  blocks_.emplace(n, std::move(owned));
-  LinkNewest(b);
+  cache_.Insert(std::move(owned));
   return b;
 }
 
@@ -284,14 +247,9 @@ void TBlobFile::ReadRun(int32_t n, int32_t count) {
   ++reads_;
   const int32_t complete = static_cast<int32_t>(got / bs);
   auto take = [&](int32_t m) {
-    TBlock* b = nullptr;
-    const auto it = blocks_.find(m);
-    if (it != blocks_.end()) {
-      b = it->second.get();
-      if (b->dirty_) return;
-    } else {
-      b = AddBlock(m);
-    }
+    TBlock* b = cache_.Lookup(m);
+    if (b != nullptr && b->dirty_) return;
+    if (b == nullptr) b = AddBlock(m);
     std::memcpy(b->bytes_.data(), ioBuffer_.data() + static_cast<std::size_t>(m - n) * bs, bs);
     if (encrypted_) ScrambleBlockUnits(b->bytes_.data(), bs);
   };
@@ -317,48 +275,33 @@ TBlock* TBlobFile::GetBlock(int32_t n, int32_t ahead) {
 }
 
 void TBlobFile::ClearCache() {
-  for (auto& [n, b] : blocks_)
+  for (std::unique_ptr<TBlock>& b : cache_.TakeAll())
     pool_.Give(std::move(b));
-  blocks_.clear();
-  newest_ = oldest_ = nullptr;
   capacity_ = targetSize_;
 }
 
 void TBlobFile::WriteBack() {
   const std::size_t bs = static_cast<std::size_t>(blockSize_);
-  auto it = blocks_.begin();
-  while (it != blocks_.end()) {
-    if (!it->second->dirty_) {
-      ++it;
-      continue;
-    }
-    auto end = std::next(it);
-    int32_t expected = it->first + 1;
-    while (end != blocks_.end() && end->second->dirty_ && end->first == expected) {
-      ++end;
-      ++expected;
-    }
-    const std::size_t count = static_cast<std::size_t>(expected - it->first);
-    ioBuffer_.resize(count * bs);
-    std::size_t k = 0;
-    for (auto r = it; r != end; ++r, ++k) {
-      uint8_t* dst = ioBuffer_.data() + k * bs;
-      std::memcpy(dst, r->second->bytes_.data(), bs);
-      if (encrypted_) ScrambleBlockUnits(dst, bs);
-    }
-    WriteAt(BlockOffset(it->first), ioBuffer_.data(), ioBuffer_.size());
-    ++writes_;
-    for (auto r = it; r != end; ++r)
-      r->second->dirty_ = false;
-    it = end;
-  }
+  cache_.ForEachRun([](const TBlock& b) { return b.dirty_; },
+                    [&](TBlock* const* run, std::size_t count) {
+                      ioBuffer_.resize(count * bs);
+                      for (std::size_t k = 0; k < count; ++k) {
+                        uint8_t* dst = ioBuffer_.data() + k * bs;
+                        std::memcpy(dst, run[k]->bytes_.data(), bs);
+                        if (encrypted_) ScrambleBlockUnits(dst, bs);
+                      }
+                      WriteAt(BlockOffset(run[0]->number_), ioBuffer_.data(), ioBuffer_.size());
+                      ++writes_;
+                      for (std::size_t k = 0; k < count; ++k)
+                        run[k]->dirty_ = false;
+                    });
 }
 
 void TBlobFile::TrimCache() {
   WriteBack();
-  while (blocks_.size() > targetSize_ && EvictOne()) {
+  while (cache_.Size() > targetSize_ && EvictOne()) {
   }
-  capacity_ = std::max(targetSize_, blocks_.size());
+  capacity_ = std::max(targetSize_, cache_.Size());
 }
 
 void TBlobFile::Empty() {
@@ -370,7 +313,7 @@ void TBlobFile::Empty() {
 }
 
 TBlockCacheStats TBlobFile::CacheStats() const {
-  return {hits_, reads_, writes_, blocks_.size()};
+  return {hits_, reads_, writes_, cache_.Size()};
 }
 
 // ---- values --------------------------------------------------------------------------

@@ -35,12 +35,12 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "cachelist.h"
 #include "engine/common/filehandler.h"
 
 namespace mt {
@@ -96,9 +96,11 @@ class TBlock {
  private:
   friend class TBlobFile;
   friend class TBlockStack;
+  friend class TCacheList<TBlock>;
 
   int32_t number_ = 0;
   bool dirty_ = false;
+  int pins_ = 0;  // blocks are never pinned; the shared cache bookkeeping reads it
   std::vector<uint8_t> bytes_;
   TBlock* newer_ = nullptr;
   TBlock* older_ = nullptr;
@@ -205,8 +207,6 @@ class TBlobFile : public TFileHandler {
   TBlock* GetBlock(int32_t n, int32_t ahead = 1);
   TBlock* FindCached(int32_t n);
   TBlock* AddBlock(int32_t n);
-  void LinkNewest(TBlock* b);
-  void Unlink(TBlock* b);
   void MakeRoom();
   bool EvictOne();
   void ReadRun(int32_t n, int32_t count);
@@ -227,9 +227,7 @@ class TBlobFile : public TFileHandler {
   int32_t cacheBytes_ = 32768;
   int32_t cacheBlocks_ = 8192;
 
-  std::map<int32_t, std::unique_ptr<TBlock>> blocks_;
-  TBlock* newest_ = nullptr;
-  TBlock* oldest_ = nullptr;
+  TCacheList<TBlock> cache_;
   TBlockStack pool_;
   std::size_t targetSize_ = 64;
   std::size_t capacity_ = 64;

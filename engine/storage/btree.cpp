@@ -10,7 +10,6 @@
 namespace mt {
 namespace {
 
-constexpr int kNewestChecked = 4;
 constexpr std::size_t kCacheGrowth = 64;
 constexpr int kMaxDepth = 48;
 
@@ -59,72 +58,19 @@ void TBTree::Raise(int32_t code) const {
 
 // ---- the page cache -----------------------------------------------------------------------
 
-std::size_t TBTree::LowerBound(int32_t n) const {
-  const auto it = std::lower_bound(
-      sorted_.begin(), sorted_.end(), n,
-      [](const std::unique_ptr<TPage>& p, int32_t number) { return p->number_ < number; });
-  return static_cast<std::size_t>(it - sorted_.begin());
-}
-
-void TBTree::LinkNewest(TPage* p) {
-  p->older_ = newest_;
-  p->newer_ = nullptr;
-  if (newest_ != nullptr) newest_->newer_ = p;
-  newest_ = p;
-  if (oldest_ == nullptr) oldest_ = p;
-}
-
-void TBTree::Unlink(TPage* p) {
-  if (p->newer_ != nullptr) {
-    p->newer_->older_ = p->older_;
-  } else {
-    newest_ = p->older_;
-  }
-  if (p->older_ != nullptr) {
-    p->older_->newer_ = p->newer_;
-  } else {
-    oldest_ = p->newer_;
-  }
-  p->newer_ = p->older_ = nullptr;
-}
-
-TPage* TBTree::FindCached(int32_t n) {
-  TPage* p = newest_;
-  for (int i = 0; i < kNewestChecked && p != nullptr; ++i, p = p->older_) {
-    if (p->number_ == n) break;
-  }
-  if (p == nullptr || p->number_ != n) {
-    const std::size_t at = LowerBound(n);
-    if (at == sorted_.size() || sorted_[at]->number_ != n) return nullptr;
-    p = sorted_[at].get();
-  }
-  if (p != newest_) {
-    Unlink(p);
-    LinkNewest(p);
-  }
-  return p;
-}
-
 void TBTree::Evict(TPage* p) {
-  Unlink(p);
-  const std::size_t at = LowerBound(p->number_);
-  std::unique_ptr<TPage> owned = std::move(sorted_[at]);
-  sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(at));
-  pool_.Give(std::move(owned));
+  pool_.Give(cache_.Remove(p));
 }
 
 bool TBTree::EvictOne() {
-  for (TPage* p = oldest_; p != nullptr; p = p->newer_) {
-    if (!p->dirty_ && p->pins_ == 0) {
-      Evict(p);
-      return true;
-    }
-  }
-  return false;
+  TPage* p = cache_.OldestEvictable();
+  if (p == nullptr) return false;
+  Evict(p);
+  return true;
 }
 
 void TBTree::MakeRoom() {
-  while (sorted_.size() >= capacity_) {
+  while (cache_.Size() >= capacity_) {
     if (EvictOne()) continue;
     if (!deferWrites_ && WriteBack() && EvictOne()) continue;
     capacity_ += kCacheGrowth;
@@ -140,15 +86,13 @@ TPage* TBTree::AddPage(int32_t n) {
   p->dirty_ = false;
   p->pins_ = 0;
   p->Clear();
-  const std::size_t at = LowerBound(n);
-  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(at), std::move(owned));
-  LinkNewest(p);
+  cache_.Insert(std::move(owned));
   return p;
 }
 
 TPageRef TBTree::Fetch(int32_t n) {
   if (n < 1 || n >= store_.StoreHeader().nextPage) Corrupt();
-  if (TPage* p = FindCached(n)) {
+  if (TPage* p = cache_.Find(n)) {
     ++hits_;
     return TPageRef(p);
   }
@@ -204,62 +148,46 @@ void TBTree::FreePage(TPageRef page) {
 }
 
 bool TBTree::WriteBack() {
-  bool wrote = false;
   std::vector<uint8_t>& buffer = writeBuffer_;
-  std::size_t i = 0;
-  auto writable = [&](std::size_t k) { return sorted_[k]->dirty_ && sorted_[k]->pins_ == 0; };
-  while (i < sorted_.size()) {
-    if (!writable(i)) {
-      ++i;
-      continue;
-    }
-    std::size_t j = i;
-    while (j + 1 < sorted_.size() && writable(j + 1) &&
-           sorted_[j + 1]->number_ == sorted_[j]->number_ + 1) {
-      ++j;
-    }
-    const std::size_t count = j - i + 1;
-    buffer.resize(count * kIndexPageSize);
-    for (std::size_t k = 0; k < count; ++k)
-      sorted_[i + k]->Encode(buffer.data() + k * kIndexPageSize);
-    store_.WritePages(sorted_[i]->number_, buffer.data(), count);
-    ++writes_;
-    for (std::size_t k = i; k <= j; ++k)
-      sorted_[k]->dirty_ = false;
-    wrote = true;
-    i = j + 1;
-  }
+  const bool wrote = cache_.ForEachRun([](const TPage& p) { return p.dirty_ && p.pins_ == 0; },
+                                       [&](TPage* const* run, std::size_t count) {
+                                         buffer.resize(count * kIndexPageSize);
+                                         for (std::size_t k = 0; k < count; ++k)
+                                           run[k]->Encode(buffer.data() + k * kIndexPageSize);
+                                         store_.WritePages(run[0]->number_, buffer.data(), count);
+                                         ++writes_;
+                                         for (std::size_t k = 0; k < count; ++k)
+                                           run[k]->dirty_ = false;
+                                       });
   if (wrote) store_.StoreHeaderChanged();
   return wrote;
 }
 
 void TBTree::ClearCache() {
-  for (std::unique_ptr<TPage>& p : sorted_)
+  for (std::unique_ptr<TPage>& p : cache_.TakeAll())
     pool_.Give(std::move(p));
-  sorted_.clear();
-  newest_ = oldest_ = nullptr;
   capacity_ = target_;
 }
 
 void TBTree::TrimCache() {
   WriteBack();
-  while (sorted_.size() > target_ && EvictOne()) {
+  while (cache_.Size() > target_ && EvictOne()) {
   }
-  capacity_ = std::max(target_, sorted_.size());
+  capacity_ = std::max(target_, cache_.Size());
 }
 
 void TBTree::SetCacheTarget(std::size_t pages) {
   target_ = std::max<std::size_t>(pages, 8);
-  capacity_ = std::max(target_, sorted_.size());
+  capacity_ = std::max(target_, cache_.Size());
 }
 
 bool TBTree::HasDirtyPages() const {
-  return std::any_of(sorted_.begin(), sorted_.end(),
+  return std::any_of(cache_.begin(), cache_.end(),
                      [](const std::unique_ptr<TPage>& p) { return p->dirty_; });
 }
 
 TPageCacheStats TBTree::CacheStats() const {
-  return {hits_, reads_, writes_, sorted_.size(), capacity_};
+  return {hits_, reads_, writes_, cache_.Size(), capacity_};
 }
 
 // ---- raw pages ----------------------------------------------------------------------------
@@ -269,13 +197,13 @@ int32_t TBTree::TakePage() {
   const int32_t n = p->Number();
   p.Reset();
   // The caller writes the page itself: it leaves the cache.
-  Evict(FindCached(n));
+  Evict(cache_.Find(n));
   return n;
 }
 
 void TBTree::ReleasePage(int32_t n) {
   if (n < 1 || n >= store_.StoreHeader().nextPage) Corrupt();
-  TPage* p = FindCached(n);
+  TPage* p = cache_.Find(n);
   if (p == nullptr) p = AddPage(n);
   FreePage(TPageRef(p));
 }

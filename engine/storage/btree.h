@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "cachelist.h"
 #include "indexkey.h"
 #include "indexlayout.h"
 #include "indexpage.h"
@@ -219,10 +220,6 @@ class TBTree {
   [[noreturn]] void Raise(int32_t code) const;
 
   // Cache plumbing.
-  TPage* FindCached(int32_t n);
-  std::size_t LowerBound(int32_t n) const;
-  void LinkNewest(TPage* p);
-  void Unlink(TPage* p);
   void MakeRoom();
   bool EvictOne();
   void Evict(TPage* p);
@@ -254,9 +251,7 @@ class TBTree {
   TPageFormat format_;
   std::string indexName_;
 
-  std::vector<std::unique_ptr<TPage>> sorted_;  // by page number
-  TPage* newest_ = nullptr;
-  TPage* oldest_ = nullptr;
+  TCacheList<TPage> cache_;
   TPageStack pool_;
   std::size_t target_ = kDefaultCacheTarget;
   std::size_t capacity_ = kDefaultCacheTarget;

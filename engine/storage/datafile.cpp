@@ -20,7 +20,6 @@ constexpr int kReadWindowBytes = 8192;
 constexpr int kCacheBytes = 16384;
 constexpr std::size_t kMaxCacheRecords = 8192;
 constexpr std::size_t kCacheGrowth = 64;
-constexpr int kNewestChecked = 4;
 
 // The moment of a header write: days since 30 December 1899 with the time as a fraction.
 double HeaderMoment() {
@@ -163,7 +162,7 @@ void TDataFile::ApplyCacheSizing() {
   const int size = std::max<int>(header_.recordSize, 1);
   targetSize_ = std::clamp<std::size_t>(kCacheBytes / size, 1, kMaxCacheRecords);
   windowRecords_ = std::max(1, kReadWindowBytes / size);
-  capacity_ = std::max(targetSize_, sorted_.size());
+  capacity_ = std::max(targetSize_, cache_.Size());
 }
 
 // ---- header information -------------------------------------------------------------
@@ -269,72 +268,19 @@ void TDataFile::SetVirtualEvaluator(TRecordFormat::TVirtualEvaluator evaluator) 
 
 // ---- the record cache -----------------------------------------------------------------
 
-std::size_t TDataFile::LowerBound(int32_t n) const {
-  const auto it = std::lower_bound(
-      sorted_.begin(), sorted_.end(), n,
-      [](const std::unique_ptr<TRecord>& r, int32_t number) { return r->number_ < number; });
-  return static_cast<std::size_t>(it - sorted_.begin());
-}
-
-void TDataFile::LinkNewest(TRecord* r) {
-  r->older_ = newest_;
-  r->newer_ = nullptr;
-  if (newest_ != nullptr) newest_->newer_ = r;
-  newest_ = r;
-  if (oldest_ == nullptr) oldest_ = r;
-}
-
-void TDataFile::Unlink(TRecord* r) {
-  if (r->newer_ != nullptr) {
-    r->newer_->older_ = r->older_;
-  } else {
-    newest_ = r->older_;
-  }
-  if (r->older_ != nullptr) {
-    r->older_->newer_ = r->newer_;
-  } else {
-    oldest_ = r->newer_;
-  }
-  r->newer_ = r->older_ = nullptr;
-}
-
-TRecord* TDataFile::FindCached(int32_t n) {
-  TRecord* r = newest_;
-  for (int i = 0; i < kNewestChecked && r != nullptr; ++i, r = r->older_) {
-    if (r->number_ == n) break;
-  }
-  if (r == nullptr || r->number_ != n) {
-    const std::size_t at = LowerBound(n);
-    if (at == sorted_.size() || sorted_[at]->number_ != n) return nullptr;
-    r = sorted_[at].get();
-  }
-  if (r != newest_) {
-    Unlink(r);
-    LinkNewest(r);
-  }
-  return r;
-}
-
 bool TDataFile::EvictOne() {
-  for (TRecord* r = oldest_; r != nullptr; r = r->newer_) {
-    if (!r->dirty_ && r->pins_ == 0) {
-      Evict(r);
-      return true;
-    }
-  }
-  return false;
+  TRecord* r = cache_.OldestEvictable();
+  if (r == nullptr) return false;
+  Evict(r);
+  return true;
 }
 
 void TDataFile::Evict(TRecord* r) {
-  Unlink(r);
-  const std::size_t at = LowerBound(r->number_);
-  std::unique_ptr<TRecord> owned = std::move(sorted_[at]);
-  sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(at));
-  pool_.Give(std::move(owned));
+  pool_.Give(cache_.Remove(r));
 }
 
 void TDataFile::MakeRoom() {
-  while (sorted_.size() >= capacity_) {
+  while (cache_.Size() >= capacity_) {
     if (EvictOne()) continue;
     if (!deferWrites_) {
       WriteBack();
@@ -353,9 +299,7 @@ TRecord* TDataFile::AddRecord(int32_t n) {
   r->dirty_ = false;
   r->pins_ = 0;
   r->image_.assign(header_.recordSize, 0);
-  const std::size_t at = LowerBound(n);
-  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(at), std::move(owned));
-  LinkNewest(r);
+  cache_.Insert(std::move(owned));
   return r;
 }
 
@@ -382,8 +326,7 @@ void TDataFile::ReadWindow(int32_t n, TReadAhead ahead) {
 
   auto take = [&](int32_t m) {
     const uint8_t* src = readBuffer_.data() + static_cast<std::size_t>(m - first) * size;
-    const std::size_t at = LowerBound(m);
-    TRecord* r = at < sorted_.size() && sorted_[at]->number_ == m ? sorted_[at].get() : nullptr;
+    TRecord* r = cache_.Lookup(m);
     if (r != nullptr && r->dirty_) return;
     if (r == nullptr) r = AddRecord(m);
     std::memcpy(r->image_.data(), src, size);
@@ -404,7 +347,7 @@ TRecord* TDataFile::GetRecord(int32_t n, TReadAhead ahead, bool newSlot) {
     if (n > kMaxRecordNumber || RecordOffset(n) + header_.recordSize > kMaxFileSize) {
       Raise(err::kTableFull);
     }
-    TRecord* r = FindCached(n);
+    TRecord* r = cache_.Find(n);
     if (r == nullptr) r = AddRecord(n);
     std::fill(r->image_.begin(), r->image_.end(), 0);
     le::PutI32(r->image_.data(), rec::kNumber, n);
@@ -415,14 +358,14 @@ TRecord* TDataFile::GetRecord(int32_t n, TReadAhead ahead, bool newSlot) {
     ++r->pins_;
     return r;
   }
-  if (TRecord* r = FindCached(n)) {
+  if (TRecord* r = cache_.Find(n)) {
     ++hits_;
     ++r->pins_;
     return r;
   }
   if (changeCheck_ && changeCheck_()) return nullptr;
   ReadWindow(n, ahead);
-  TRecord* r = FindCached(n);
+  TRecord* r = cache_.Find(n);
   if (r == nullptr) Raise(err::kRecordBuffersCorrupt);
   ++r->pins_;
   return r;
@@ -445,59 +388,43 @@ void TDataFile::ReleaseRecord(TRecord* record) {
 }
 
 void TDataFile::ClearCache() {
-  for (std::unique_ptr<TRecord>& r : sorted_) {
+  for (std::unique_ptr<TRecord>& r : cache_.TakeAll()) {
     if (r->pins_ > 0) {
       // Still held by a caller: keep the object alive, out of the cache, until released.
       r->detached_ = true;
-      r->newer_ = r->older_ = nullptr;
       detachedRecords_.push_back(std::move(r));
     } else {
       pool_.Give(std::move(r));
     }
   }
-  sorted_.clear();
-  newest_ = oldest_ = nullptr;
   capacity_ = targetSize_;
 }
 
 void TDataFile::WriteBack(bool pinnedToo) {
   const std::size_t size = header_.recordSize;
-  std::size_t i = 0;
-  while (i < sorted_.size()) {
-    auto writable = [&](std::size_t k) {
-      return sorted_[k]->dirty_ && (pinnedToo || sorted_[k]->pins_ == 0);
-    };
-    if (!writable(i)) {
-      ++i;
-      continue;
-    }
-    std::size_t j = i;
-    while (j + 1 < sorted_.size() && writable(j + 1) &&
-           sorted_[j + 1]->number_ == sorted_[j]->number_ + 1) {
-      ++j;
-    }
-    const std::size_t count = j - i + 1;
-    writeBuffer_.resize(count * size);
-    for (std::size_t k = 0; k < count; ++k) {
-      uint8_t* dst = writeBuffer_.data() + k * size;
-      std::memcpy(dst, sorted_[i + k]->image_.data(), size);
-      if (Encrypted()) ScrambleBlock(dst, size);
-    }
-    WriteAt(static_cast<uint64_t>(RecordOffset(sorted_[i]->number_)), writeBuffer_.data(),
-            writeBuffer_.size());
-    ++writes_;
-    for (std::size_t k = i; k <= j; ++k)
-      sorted_[k]->dirty_ = false;
-    headerDirty_ = true;
-    i = j + 1;
-  }
+  cache_.ForEachRun(
+      [pinnedToo](const TRecord& r) { return r.dirty_ && (pinnedToo || r.pins_ == 0); },
+      [&](TRecord* const* run, std::size_t count) {
+        writeBuffer_.resize(count * size);
+        for (std::size_t k = 0; k < count; ++k) {
+          uint8_t* dst = writeBuffer_.data() + k * size;
+          std::memcpy(dst, run[k]->image_.data(), size);
+          if (Encrypted()) ScrambleBlock(dst, size);
+        }
+        WriteAt(static_cast<uint64_t>(RecordOffset(run[0]->number_)), writeBuffer_.data(),
+                writeBuffer_.size());
+        ++writes_;
+        for (std::size_t k = 0; k < count; ++k)
+          run[k]->dirty_ = false;
+        headerDirty_ = true;
+      });
 }
 
 void TDataFile::TrimCache() {
   WriteBack();
-  while (sorted_.size() > targetSize_ && EvictOne()) {
+  while (cache_.Size() > targetSize_ && EvictOne()) {
   }
-  capacity_ = std::max(targetSize_, sorted_.size());
+  capacity_ = std::max(targetSize_, cache_.Size());
 }
 
 // ---- slots and counters -----------------------------------------------------------------
@@ -606,7 +533,7 @@ void TDataFile::EmptyRecords() {
 }
 
 TRecordCacheStats TDataFile::CacheStats() const {
-  return {hits_, reads_, writes_, sorted_.size(), capacity_};
+  return {hits_, reads_, writes_, cache_.Size(), capacity_};
 }
 
 }  // namespace mt

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "cachelist.h"
 #include "engine/common/filehandler.h"
 #include "record.h"
 #include "tablelayout.h"
@@ -51,6 +52,7 @@ class TRecord {
  private:
   friend class TDataFile;
   friend class TRecordStack;
+  friend class TCacheList<TRecord>;
 
   TDataFile* owner_ = nullptr;
   bool detached_ = false;  // dropped from the cache while pinned; freed on its last release
@@ -212,10 +214,6 @@ class TDataFile : public TFileHandler {
   [[noreturn]] void Raise(int32_t code) const;
   int64_t RecordOffset(int32_t n) const;
   // Cache plumbing.
-  TRecord* FindCached(int32_t n);
-  std::size_t LowerBound(int32_t n) const;
-  void LinkNewest(TRecord* r);
-  void Unlink(TRecord* r);
   // A fresh record object for slot n, inserted into the sorted list (room made first).
   TRecord* AddRecord(int32_t n);
   void MakeRoom();
@@ -236,9 +234,7 @@ class TDataFile : public TFileHandler {
   bool deferWrites_ = false;
   TChangeCheck changeCheck_;
 
-  std::vector<std::unique_ptr<TRecord>> sorted_;  // by record number
-  TRecord* newest_ = nullptr;
-  TRecord* oldest_ = nullptr;
+  TCacheList<TRecord> cache_;
   TRecordStack pool_;
   std::size_t targetSize_ = 1;
   std::size_t capacity_ = 1;

@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "cachelist.h"
 #include "indexlayout.h"
 
 namespace mt {
@@ -122,6 +123,7 @@ class TPage {
  private:
   friend class TBTree;
   friend class TPageStack;
+  friend class TCacheList<TPage>;
   friend class TPageRef;
 
   uint8_t* Entry(int i) {
