@@ -15,35 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "benchutil.h"
 #include "engine/storage/datacursor.h"
 #include "engine/storage/fieldtypes.h"
 #include "engine/storage/transaction.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 constexpr int kRows = 200000;
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-class TTempDir {
- public:
-  TTempDir() {
-    std::string pattern = (fs::temp_directory_path() / "mt-cbench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~TTempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using mt::bench::Seconds;
+using mt::bench::TTempDir;
 
 // The same rows for both: ids in a shuffled order, a name, an amount.
 std::vector<int> Ids() {
