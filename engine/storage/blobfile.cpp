@@ -217,7 +217,7 @@ void TBlobFile::MakeRoom() {
       WriteBack();
       if (EvictOne()) continue;
     }
-    capacity_ += kCacheGrowth;
+    capacity_ = TCacheList<TBlock>::GrownCapacity(capacity_, kCacheGrowth, deferWrites_);
   }
 }
 
@@ -299,8 +299,7 @@ void TBlobFile::WriteBack() {
 
 void TBlobFile::TrimCache() {
   WriteBack();
-  while (cache_.Size() > targetSize_ && EvictOne()) {
-  }
+  cache_.TrimTo(targetSize_, [this](std::unique_ptr<TBlock> p) { pool_.Give(std::move(p)); });
   capacity_ = std::max(targetSize_, cache_.Size());
 }
 

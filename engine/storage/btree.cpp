@@ -11,6 +11,7 @@ namespace mt {
 namespace {
 
 constexpr std::size_t kCacheGrowth = 64;
+
 constexpr int kMaxDepth = 48;
 
 }  // namespace
@@ -73,7 +74,7 @@ void TBTree::MakeRoom() {
   while (cache_.Size() >= capacity_) {
     if (EvictOne()) continue;
     if (!deferWrites_ && WriteBack() && EvictOne()) continue;
-    capacity_ += kCacheGrowth;
+    capacity_ = TCacheList<TPage>::GrownCapacity(capacity_, kCacheGrowth, deferWrites_);
   }
 }
 
@@ -171,8 +172,7 @@ void TBTree::ClearCache() {
 
 void TBTree::TrimCache() {
   WriteBack();
-  while (cache_.Size() > target_ && EvictOne()) {
-  }
+  cache_.TrimTo(target_, [this](std::unique_ptr<TPage> p) { pool_.Give(std::move(p)); });
   capacity_ = std::max(target_, cache_.Size());
 }
 

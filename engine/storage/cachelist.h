@@ -25,6 +25,14 @@ class TCacheList {
   using TPtr = std::unique_ptr<T>;
   static constexpr int kNewestChecked = 4;
 
+  // The capacity of a full cache in which nothing could be evicted: `step` objects more, or,
+  // while writes are deferred (a transaction keeps every change in memory until its commit), a
+  // quarter more, so that a long transaction does not rescan all its unevictable objects every
+  // few additions.
+  static std::size_t GrownCapacity(std::size_t capacity, std::size_t step, bool deferWrites) {
+    return capacity + (deferWrites ? std::max(step, capacity / 4) : step);
+  }
+
   std::size_t Size() const { return sorted_.size(); }
   bool Empty() const { return sorted_.empty(); }
 
@@ -75,6 +83,32 @@ class TCacheList {
       if (!p->dirty_ && p->pins_ == 0) return p;
     }
     return nullptr;
+  }
+
+  // Evicts the oldest objects that are neither dirty nor pinned until at most `target` remain
+  // (or none is evictable), handing each to give(TPtr). The sorted list is compacted in one
+  // pass, so trimming a large cache after a transaction costs no more than a scan.
+  template <class TGive>
+  void TrimTo(std::size_t target, TGive give) {
+    if (sorted_.size() <= target) return;
+    std::size_t excess = sorted_.size() - target;
+    std::vector<int32_t> victims;
+    for (T* p = oldest_; p != nullptr && victims.size() < excess; p = p->newer_) {
+      if (!p->dirty_ && p->pins_ == 0) victims.push_back(p->number_);
+    }
+    if (victims.empty()) return;
+    std::sort(victims.begin(), victims.end());
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < sorted_.size(); ++i) {
+      if (std::binary_search(victims.begin(), victims.end(), sorted_[i]->number_)) {
+        Unlink(sorted_[i].get());
+        give(std::move(sorted_[i]));
+      } else {
+        if (kept != i) sorted_[kept] = std::move(sorted_[i]);
+        ++kept;
+      }
+    }
+    sorted_.resize(kept);
   }
 
   // Empties the cache, handing every object to the caller.

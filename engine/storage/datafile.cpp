@@ -16,10 +16,11 @@
 namespace mt {
 namespace {
 
+constexpr std::size_t kCacheGrowth = 64;
+
 constexpr int kReadWindowBytes = 8192;
 constexpr int kCacheBytes = 16384;
 constexpr std::size_t kMaxCacheRecords = 8192;
-constexpr std::size_t kCacheGrowth = 64;
 
 // The moment of a header write: days since 30 December 1899 with the time as a fraction.
 double HeaderMoment() {
@@ -286,7 +287,7 @@ void TDataFile::MakeRoom() {
       WriteBack();
       if (EvictOne()) continue;
     }
-    capacity_ += kCacheGrowth;
+    capacity_ = TCacheList<TRecord>::GrownCapacity(capacity_, kCacheGrowth, deferWrites_);
   }
 }
 
@@ -422,8 +423,7 @@ void TDataFile::WriteBack(bool pinnedToo) {
 
 void TDataFile::TrimCache() {
   WriteBack();
-  while (cache_.Size() > targetSize_ && EvictOne()) {
-  }
+  cache_.TrimTo(targetSize_, [this](std::unique_ptr<TRecord> p) { pool_.Give(std::move(p)); });
   capacity_ = std::max(targetSize_, cache_.Size());
 }
 
