@@ -1258,8 +1258,9 @@ class TEvaluator {
   }
   bool Condition(const TExpToken& n) { return Truth(*Eval(n)); }
 
-  int Compare(const TExpToken& a, const TExpToken& b);
-  bool Equal(const TExpToken& a, const TExpToken& b);
+  int Compare(const TExpToken& a, const TExpToken& b, bool ignoreCase = false);
+  bool Equal(const TExpToken& a, const TExpToken& b, bool ignoreCase = false);
+  TExpTokenPtr Prefix(const TExpToken& n);
   bool Ordered(TOperator op, const TExpToken& a, const TExpToken& b);
   TExpTokenPtr Binary(const TExpToken& n);
   TExpTokenPtr Arithmetic(const TExpToken& n, const TExpToken& l, const TExpToken& r);
@@ -1271,11 +1272,11 @@ class TEvaluator {
   uint32_t locale_;
 };
 
-int TEvaluator::Compare(const TExpToken& a, const TExpToken& b) {
+int TEvaluator::Compare(const TExpToken& a, const TExpToken& b, bool ignoreCase) {
   if (IsString(a) || IsString(b)) {
     const std::string x = a.isNull ? std::string() : a.StringValue();
     const std::string y = b.isNull ? std::string() : b.StringValue();
-    return CompareLocaleText(locale_, x, y);
+    return CompareLocaleText(locale_, x, y, ignoreCase);
   }
   auto sign = [](auto d) { return d < 0 ? -1 : d > 0 ? 1 : 0; };
   if (IsDateOrStamp(a.type) && IsDateOrStamp(b.type)) {
@@ -1294,11 +1295,32 @@ int TEvaluator::Compare(const TExpToken& a, const TExpToken& b) {
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
-bool TEvaluator::Equal(const TExpToken& a, const TExpToken& b) {
+bool TEvaluator::Equal(const TExpToken& a, const TExpToken& b, bool ignoreCase) {
   const bool an = a.isNull || a.type == exptype::kUnknown;
   const bool bn = b.isNull || b.type == exptype::kUnknown;
   if (an || bn) return an && bn;
-  return Compare(a, b) == 0;
+  return Compare(a, b, ignoreCase) == 0;
+}
+
+// A prefix comparison: whether the column's text starts with the constant.
+TExpTokenPtr TEvaluator::Prefix(const TExpToken& n) {
+  TExpTokenPtr v = Eval(*n.left);
+  const std::string prefix = n.right->StringValue();
+  const std::string s = v->isNull ? std::string() : v->StringValue();
+  bool match = false;
+  if (s.size() >= prefix.size()) {
+    // The value's head of the prefix's length, which must end on a character boundary.
+    std::size_t cut = s.size();
+    for (std::size_t start : CharStarts(s)) {
+      if (start >= prefix.size()) {
+        cut = start;
+        break;
+      }
+    }
+    match = cut == prefix.size() && CompareLocaleText(locale_, std::string_view(s).substr(0, cut),
+                                                      prefix, n.ignoreCase) == 0;
+  }
+  return Bool(n.op == TOperator::NotEqual ? !match : match);
 }
 
 bool TEvaluator::Ordered(TOperator op, const TExpToken& a, const TExpToken& b) {
@@ -1362,6 +1384,8 @@ TExpTokenPtr TEvaluator::Eval(const TExpToken& n) {
     }
     case TNodeKind::Binary:
       return Binary(n);
+    case TNodeKind::PartialCompare:
+      return Prefix(n);
     case TNodeKind::Predicate:
       return Predicate(n);
     case TNodeKind::Function:
@@ -1389,9 +1413,9 @@ TExpTokenPtr TEvaluator::Binary(const TExpToken& n) {
   TExpTokenPtr r = Eval(*n.right);
   switch (n.op) {
     case TOperator::Equal:
-      return Bool(Equal(*l, *r));
+      return Bool(Equal(*l, *r, n.ignoreCase));
     case TOperator::NotEqual:
-      return Bool(!Equal(*l, *r));
+      return Bool(!Equal(*l, *r, n.ignoreCase));
     case TOperator::Greater:
     case TOperator::Less:
     case TOperator::GreaterEqual:
@@ -1802,6 +1826,185 @@ TExpTokenPtr TEvaluator::Function(const TExpToken& n) {
 
 TExpTokenPtr Evaluate(const TExpToken& tree, TExpressionResolver& resolver, uint32_t locale) {
   return TEvaluator(resolver, locale).Eval(tree);
+}
+
+// ---- Filter preparation
+
+namespace {
+
+TExpTokenPtr CopyTree(const TExpToken& n, TExpToken* parent) {
+  TExpTokenPtr c = NewExpToken();
+  c->text = n.text;
+  c->kind = n.kind;
+  c->op = n.op;
+  c->columnName = n.columnName;
+  c->columnNumber = n.columnNumber;
+  c->correlationName = n.correlationName;
+  c->sourceTable = n.sourceTable;
+  c->subQuery = n.subQuery;
+  c->value.Reserve(n.value.Capacity());
+  std::memcpy(c->value.Data(), n.value.Data(), n.value.Capacity());
+  c->isNull = n.isNull;
+  c->isParameter = n.isParameter;
+  c->type = n.type;
+  c->subtype = n.subtype;
+  c->size = n.size;
+  c->scale = n.scale;
+  c->savedType = n.savedType;
+  c->savedSubtype = n.savedSubtype;
+  c->savedSize = n.savedSize;
+  c->savedScale = n.savedScale;
+  c->wasConstant = n.wasConstant;
+  c->ignoreCase = n.ignoreCase;
+  c->parent = parent;
+  c->height = n.height;
+  if (n.left) c->left = CopyTree(*n.left, c.get());
+  if (n.right) c->right = CopyTree(*n.right, c.get());
+  for (const auto& a : n.arguments)
+    c->arguments.push_back(a ? CopyTree(*a, c.get()) : nullptr);
+  return c;
+}
+
+bool HasColumn(const TExpToken& n) {
+  if (n.kind == TNodeKind::Column || n.kind == TNodeKind::SubSelect) return true;
+  if (n.kind == TNodeKind::Function && (n.op >= TOperator::Sum && n.op <= TOperator::Avg))
+    return true;  // aggregates are filled in by the statement
+  if (n.left && HasColumn(*n.left)) return true;
+  if (n.right && HasColumn(*n.right)) return true;
+  for (const auto& a : n.arguments)
+    if (a && HasColumn(*a)) return true;
+  return false;
+}
+
+class TPreparer {
+ public:
+  TPreparer(TExpressionResolver& owner, bool partial, bool ignoreCase, uint32_t locale)
+      : owner_(owner), partial_(partial), ignoreCase_(ignoreCase), locale_(locale) {}
+
+  void Walk(TExpTokenPtr& slot) {
+    TExpToken& n = *slot;
+    if (n.left) Walk(n.left);
+    if (n.right) Walk(n.right);
+    for (auto& a : n.arguments)
+      if (a && a->kind != TNodeKind::SubSelect) Walk(a);
+    if (n.kind == TNodeKind::Binary && n.op >= TOperator::Equal && n.op <= TOperator::LessEqual) {
+      Fold(n.left, n.right.get());
+      Fold(n.right, n.left.get());
+      StringCompare(slot);
+    } else if (n.kind == TNodeKind::Function && n.op != TOperator::TextSearch &&
+               n.op != TOperator::TextOccurs) {
+      for (auto& a : n.arguments)
+        Fold(a, nullptr);
+    } else if (n.kind == TNodeKind::Predicate && n.op != TOperator::InSelect &&
+               n.op != TOperator::NotInSelect) {
+      for (std::size_t i = 1; i < n.arguments.size(); ++i)
+        Fold(n.arguments[i], n.arguments[0].get());
+      if (n.op == TOperator::Like || n.op == TOperator::NotLike) LikePrefix(slot);
+    }
+  }
+
+ private:
+  // Replaces a constant sub-tree by its value, converted to the other side's type when
+  // that keeps the value exactly.
+  void Fold(TExpTokenPtr& slot, const TExpToken* other) {
+    if (!slot || HasColumn(*slot) || slot->isParameter) return;
+    if (slot->kind != TNodeKind::Constant) {
+      TExpTokenPtr v = Evaluate(*slot, owner_, locale_);
+      v->kind = TNodeKind::Constant;
+      v->text = slot->text.empty() ? ValueToText(*v) : slot->text;
+      v->parent = slot->parent;
+      slot = std::move(v);
+    }
+    TExpToken& c = *slot;
+    if (!other || c.isNull || IsString(c) || other->type == exptype::kUnknown ||
+        (other->type == c.type && other->scale == c.scale) || IsString(*other))
+      return;
+    TExpTokenPtr converted = NewExpToken();
+    converted->kind = TNodeKind::Constant;
+    converted->type = other->type;
+    converted->subtype = other->subtype;
+    converted->size = other->size;
+    converted->scale = other->scale;
+    if (!Convert(c, *converted)) return;
+    // Keep the original when the conversion loses anything (2.5 against an INTEGER).
+    TExpToken& back = *converted;
+    TExpTokenPtr probe = NewExpToken();
+    probe->type = c.type;
+    probe->subtype = c.subtype;
+    probe->size = c.size;
+    probe->scale = c.scale;
+    if (!Convert(back, *probe)) return;
+    if (std::memcmp(probe->value.Data(), c.value.Data(), static_cast<std::size_t>(c.size)) != 0)
+      return;
+    converted->text = c.text;
+    converted->parent = c.parent;
+    slot = std::move(converted);
+  }
+
+  static bool IsStringColumn(const TExpToken& n) {
+    return n.kind == TNodeKind::Column && IsString(n);
+  }
+
+  void StringCompare(TExpTokenPtr& slot) {
+    TExpToken& n = *slot;
+    if (n.op != TOperator::Equal && n.op != TOperator::NotEqual) return;
+    if (!IsStringColumn(*n.left) || !IsTextConstant(*n.right)) {
+      if (IsStringColumn(*n.right) && IsTextConstant(*n.left))
+        std::swap(n.left, n.right);
+      else
+        return;
+    }
+    n.ignoreCase = ignoreCase_;
+    if (!partial_) return;
+    const std::string text = n.right->StringValue();
+    const std::size_t stars = text.find_last_not_of('*');
+    const std::string head = stars == std::string::npos ? std::string() : text.substr(0, stars + 1);
+    if (head.size() == text.size() || head.find('*') != std::string::npos) return;
+    MakePrefix(n, head);
+  }
+
+  void LikePrefix(TExpTokenPtr& slot) {
+    TExpToken& n = *slot;
+    if (!IsStringColumn(*n.arguments[0]) || !IsTextConstant(*n.arguments[1])) return;
+    const std::string pattern = n.arguments[1]->StringValue();
+    const std::size_t last = pattern.find_last_not_of('%');
+    if (last == std::string::npos || last + 1 == pattern.size()) return;
+    const std::string head = pattern.substr(0, last + 1);
+    if (head.find_first_of("%_") != std::string::npos) return;
+    // GBK trail bytes may equal '%' or '_': only plain single-byte text qualifies.
+    for (unsigned char ch : head)
+      if (ch >= 0x80) return;
+    TExpTokenPtr column = std::move(n.arguments[0]);
+    n.arguments.clear();
+    n.kind = TNodeKind::Binary;
+    n.op = n.op == TOperator::Like ? TOperator::Equal : TOperator::NotEqual;
+    n.text = std::string(OperatorName(n.op));
+    n.left = std::move(column);
+    n.right = NewExpToken();
+    n.right->kind = TNodeKind::Constant;
+    n.right->parent = &n;
+    n.ignoreCase = locale_ == 0 || ignoreCase_;
+    MakePrefix(n, head);
+  }
+
+  static void MakePrefix(TExpToken& n, const std::string& head) {
+    n.kind = TNodeKind::PartialCompare;
+    n.right->SetString(head);
+    n.right->text = "'" + head + "'";
+  }
+
+  TExpressionResolver& owner_;
+  bool partial_, ignoreCase_;
+  uint32_t locale_;
+};
+
+}  // namespace
+
+TExpTokenPtr PrepareFilter(const TExpToken& tree, TExpressionResolver& owner, bool partialCompare,
+                           bool caseInsensitive, uint32_t locale) {
+  TExpTokenPtr copy = CopyTree(tree, nullptr);
+  TPreparer(owner, partialCompare, caseInsensitive, locale).Walk(copy);
+  return copy;
 }
 
 }  // namespace mt

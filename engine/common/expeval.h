@@ -70,6 +70,17 @@ void TypeCheck(TExpTokenPtr& tree, const TTypeCheckOptions& options, TExpression
 // The value of a checked tree for the resolver's current row, as a new node from the pool.
 TExpTokenPtr Evaluate(const TExpToken& tree, TExpressionResolver& resolver, uint32_t locale);
 
+// A copy of a checked filter tree ready for the storage engine: constant operands of
+// comparisons, function arguments, IN values and LIKE patterns are evaluated once (and
+// converted to the other side's type where that is exact); with caseInsensitive, `=` and
+// `<>` between a string column and a string constant ignore letter case; with
+// partialCompare, such a comparison whose constant ends in `*` characters (and has no other
+// `*`) becomes a prefix comparison (kind PartialCompare, op `=` or `<>`, left the column,
+// right the prefix). `column LIKE 'text%'` with no other wildcard becomes a prefix
+// comparison too (ignoring letter case under locale 0, as the LIKE matcher does).
+TExpTokenPtr PrepareFilter(const TExpToken& tree, TExpressionResolver& owner, bool partialCompare,
+                           bool caseInsensitive, uint32_t locale);
+
 // Converts a value to the type, size and scale given in `to` (its value bytes and null mark
 // are overwritten). A value that does not convert leaves the target type's zero value (0,
 // FALSE, 30 December 1899 for DATE and TIMESTAMP) and gives false; NULL stays NULL.

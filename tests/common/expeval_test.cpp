@@ -587,5 +587,62 @@ TEST(ExpEvalTest, ConvertAndTextForms) {
   EXPECT_TRUE(IsValidText("fAlSe", ftype::kBoolean));
 }
 
+bool Truth(const TExpToken& v);
+
+// A prepared filter as text: the tree, "prefix" for a prefix comparison at the root, "nocase"
+// when it ignores letter case, and its value for the fixture row.
+std::string Prepared(std::string_view text, bool partial, bool ignoreCase, uint32_t locale = 0) {
+  TFixtureRow row;
+  TOptions o;
+  o.condition = true;
+  TExpTokenPtr tree = ParseChecked(row, text, o);
+  const std::string before = ExpTreeToText(tree.get());
+  TExpTokenPtr p = PrepareFilter(*tree, row, partial, ignoreCase, locale);
+  EXPECT_EQ(ExpTreeToText(tree.get()), before) << text;  // preparation works on a copy
+  std::string out = ExpTreeToText(p.get());
+  if (p->kind == TNodeKind::PartialCompare) out += " prefix";
+  if (p->ignoreCase) out += " nocase";
+  out += Truth(*Evaluate(*p, row, locale)) ? " -> T" : " -> F";
+  return out;
+}
+
+bool Truth(const TExpToken& v) {
+  return !v.isNull && v.Int16Value() != 0;
+}
+
+TEST(ExpEvalTest, FilterPreparation) {
+  struct TPrep {
+    const char* text;
+    bool partial, ignoreCase;
+    std::string expected;
+  };
+  const std::vector<TPrep> cases = {
+      {"qty = 10 + 2", false, false, "(= qty int:12) -> T"},
+      {"qty = 12.0", false, false, "(= qty int:12) -> T"},
+      {"qty = 12.5", false, false, "(= qty float:12.5) -> F"},  // kept: no exact INTEGER
+      {"big > 1", false, false, "(> big large:1) -> T"},
+      {"stamp > day", false, false, "(> stamp day) -> T"},
+      {"qty IN (6 * 2, 1)", false, false, "(IN qty int:12 int:1) -> T"},
+      {"name = 'smith'", false, false, "(= name str:'smith') -> F"},
+      {"name = 'smith'", false, true, "(= name str:'smith') nocase -> T"},
+      {"'SMITH' <> name", false, true, "(<> name str:'SMITH') nocase -> F"},
+      {"name = 'Sm*'", true, false, "(= name str:'Sm') prefix -> T"},
+      {"name = 'sm**'", true, true, "(= name str:'sm') prefix nocase -> T"},
+      {"name <> 'Sm*'", true, false, "(<> name str:'Sm') prefix -> F"},
+      {"name = 'Sm*'", false, false, "(= name str:'Sm*') -> F"},  // whole literal, `*` included
+      {"name = 'S*m*'", true, false, "(= name str:'S*m*') -> F"},
+      {"name LIKE 'Sm%'", false, false, "(= name str:'Sm') prefix nocase -> T"},
+      {"name LIKE 'sm%%'", false, false, "(= name str:'sm') prefix nocase -> T"},
+      {"name NOT LIKE 'Sm%'", false, false, "(<> name str:'Sm') prefix nocase -> F"},
+      {"name LIKE 'S_i%'", false, false, "(LIKE name str:'S_i%') -> T"},
+      {"name LIKE 'S%h%'", false, false, "(LIKE name str:'S%h%') -> T"},
+      {"name LIKE 'sm%'", false, false, "(= name str:'sm') prefix nocase -> T"},
+  };
+  for (const TPrep& c : cases)
+    EXPECT_EQ(Prepared(c.text, c.partial, c.ignoreCase), c.expected) << c.text;
+  // Under another locale the prefix from LIKE compares with letter case.
+  EXPECT_EQ(Prepared("name LIKE 'Sm%'", false, false, 1033), "(= name str:'Sm') prefix -> T");
+}
+
 }  // namespace
 }  // namespace mt
