@@ -647,8 +647,19 @@ class TChecker {
   }
 
  private:
+  // Messages quote expression texts; like the parser's, they are cut to 255 bytes on a
+  // character boundary.
   [[noreturn]] void Fail(const std::string& message) const {
-    RaiseEngineError(o_.errorCode, {.table = o_.tableName, .extra = message});
+    std::string text = message;
+    if (text.size() > 255) {
+      std::size_t cut = 0;
+      for (std::size_t start : CharStarts(text)) {
+        if (start > 255) break;
+        cut = start;
+      }
+      text.resize(cut);
+    }
+    RaiseEngineError(o_.errorCode, {.table = o_.tableName, .extra = text});
   }
   [[noreturn]] void FailIn(const std::string& message) const { Fail(message + o_.context); }
 
@@ -1285,8 +1296,10 @@ int TEvaluator::Compare(const TExpToken& a, const TExpToken& b, bool ignoreCase)
   }
   if (a.type == ftype::kBcd && b.type == ftype::kBcd) return CompareBcd(GetBcd(a), GetBcd(b));
   if ((IsIntegral(a.type) || a.type == ftype::kBoolean || a.type == ftype::kTime) &&
-      (IsIntegral(b.type) || b.type == ftype::kBoolean || b.type == ftype::kTime))
-    return sign(AsInt64(a) - AsInt64(b));
+      (IsIntegral(b.type) || b.type == ftype::kBoolean || b.type == ftype::kTime)) {
+    const int64_t x = AsInt64(a), y = AsInt64(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
   if (a.type == ftype::kBytes || b.type == ftype::kBytes || a.type == ftype::kBlob) {
     const std::string x = RawBytes(a), y = RawBytes(b);
     return sign(x.compare(y));
@@ -1377,7 +1390,7 @@ TExpTokenPtr TEvaluator::Eval(const TExpToken& n) {
           break;
         }
         default:
-          PutInteger(*v, -AsInt64(*v));
+          PutInteger(*v, static_cast<int64_t>(0 - static_cast<uint64_t>(AsInt64(*v))));
           break;
       }
       return v;
@@ -1457,11 +1470,15 @@ TExpTokenPtr TEvaluator::Arithmetic(const TExpToken& n, const TExpToken& l, cons
       }
       return out;
     }
-    const int64_t delta = sub ? -AsInt64(k) : AsInt64(k);
-    if (t.type == ftype::kTimestamp)
-      Put(*out, t.DoubleValue() + static_cast<double>(delta) * kMsPerDay);
-    else
-      Put(*out, static_cast<int32_t>(t.Int32Value() + delta));
+    const int64_t delta = AsInt64(k);
+    if (t.type == ftype::kTimestamp) {
+      const double days = static_cast<double>(delta) * kMsPerDay;
+      Put(*out, sub ? t.DoubleValue() - days : t.DoubleValue() + days);
+    } else {
+      const uint64_t base = static_cast<uint64_t>(static_cast<int64_t>(t.Int32Value()));
+      const uint64_t d = static_cast<uint64_t>(delta);
+      Put(*out, static_cast<int32_t>(sub ? base - d : base + d));
+    }
     return out;
   }
   if (n.type == ftype::kFloat || n.type == ftype::kBcd) {
@@ -1506,7 +1523,8 @@ TExpTokenPtr TEvaluator::Arithmetic(const TExpToken& n, const TExpToken& l, cons
         out->isNull = true;
         return out;
       }
-      v = static_cast<uint64_t>(AsInt64(l) / AsInt64(r));
+      // -1 separately: the smallest LARGEINT divided by -1 does not fit.
+      v = AsInt64(r) == -1 ? 0 - x : static_cast<uint64_t>(AsInt64(l) / AsInt64(r));
       break;
   }
   PutInteger(*out, static_cast<int64_t>(v));
@@ -1778,7 +1796,7 @@ TExpTokenPtr TEvaluator::Function(const TExpToken& n) {
         PutBcd(*v, b);
       } else {
         const int64_t x = AsInt64(*v);
-        PutInteger(*v, x < 0 ? -x : x);
+        PutInteger(*v, x < 0 ? static_cast<int64_t>(0 - static_cast<uint64_t>(x)) : x);
       }
       return v;
     }
