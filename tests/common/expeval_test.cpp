@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "engine/common/engineerror.h"
 #include "engine/common/expparser.h"
@@ -590,6 +591,58 @@ TEST(ExpEvalTest, ConvertAndTextForms) {
 }
 
 bool Truth(const TExpToken& v);
+
+// A row whose sub-selects have one INTEGER column holding 3 and 12, or two columns.
+class TSubSelectRow : public TFixtureRow {
+ public:
+  bool twoColumns = false;
+  std::vector<int32_t> asked;
+
+  bool CheckSubSelect(TExpToken& sub) override {
+    sub.type = ftype::kInteger;
+    sub.size = 4;
+    return !twoColumns;
+  }
+  bool SubSelectContains(const TExpToken& /*sub*/, const TExpToken& value) override {
+    // The tested value arrives in its own type.
+    const int32_t v = value.type == ftype::kSmallInt ? value.Int16Value() : value.Int32Value();
+    asked.push_back(v);
+    return v == 3 || v == 12;
+  }
+};
+
+std::string InSelect(TSubSelectRow& row, const char* column, TOperator op) {
+  TExpTokenPtr tree = NewExpToken();
+  tree->kind = TNodeKind::Predicate;
+  tree->op = op;
+  tree->arguments.push_back(NewExpToken());
+  tree->arguments[0]->kind = TNodeKind::Column;
+  tree->arguments[0]->columnName = column;
+  tree->arguments.push_back(NewExpToken());
+  tree->arguments[1]->kind = TNodeKind::SubSelect;
+  TTypeCheckOptions options;
+  options.errorCode = err::kSqlError;
+  options.context = "WHERE or JOIN clause";
+  options.condition = true;
+  try {
+    TypeCheck(tree, options, row);
+    return ValueToText(*Evaluate(*tree, row, 0));
+  } catch (const EEngineError& e) {
+    return e.ExtraText();
+  }
+}
+
+TEST(ExpEvalTest, SubSelectHooks) {
+  TSubSelectRow row;
+  EXPECT_EQ(InSelect(row, "qty", TOperator::InSelect), "True");
+  EXPECT_EQ(InSelect(row, "small", TOperator::NotInSelect), "True");
+  EXPECT_EQ(row.asked, (std::vector<int32_t>{12, -7}));
+  EXPECT_EQ(InSelect(row, "name", TOperator::InSelect),
+            "Type mismatch between IN operator and expression 'SELECT' in WHERE or JOIN clause");
+  row.twoColumns = true;
+  EXPECT_EQ(InSelect(row, "qty", TOperator::InSelect),
+            "More than 1 column for sub-select  specified in WHERE or JOIN clause");
+}
 
 // A prepared filter as text: the tree, "prefix" for a prefix comparison at the root, "nocase"
 // when it ignores letter case, and its value for the fixture row.
