@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -11,6 +10,7 @@
 
 #include "engine/common/engineerror.h"
 #include "engine/common/gbk.h"
+#include "engine/common/literals.h"
 
 namespace mt {
 namespace {
@@ -89,34 +89,6 @@ std::string CollapseQuotes(std::string_view s, bool apostrophes, bool doubleQuot
       ++i;
   }
   return out;
-}
-
-constexpr int32_t kMsPerDay = 86400000;
-
-// Today's day number (1 January of year 1 is day 1) and the milliseconds since midnight,
-// local time.
-struct TLocalNow {
-  int32_t day;
-  int32_t msOfDay;
-};
-
-TLocalNow LocalNow() {
-  using namespace std::chrono;
-  const auto sinceEpoch = duration_cast<milliseconds>(system_clock::now().time_since_epoch());
-  const int64_t ms = sinceEpoch.count();
-  const int64_t secs = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
-  const time_t t = static_cast<time_t>(secs);
-  std::tm local{};
-  localtime_r(&t, &local);
-  const year_month_day ymd{year{local.tm_year + 1900},
-                           month{static_cast<unsigned>(local.tm_mon + 1)},
-                           day{static_cast<unsigned>(local.tm_mday)}};
-  const sys_days first{year{1} / January / 1};
-  const int32_t dayNumber = static_cast<int32_t>((sys_days{ymd} - first).count()) + 1;
-  const int32_t msOfDay =
-      ((local.tm_hour * 60 + local.tm_min) * 60 + std::min(local.tm_sec, 59)) * 1000 +
-      static_cast<int32_t>(ms - secs * 1000);
-  return {dayNumber, msOfDay};
 }
 
 struct TNamedOp {
@@ -1031,14 +1003,14 @@ TExpTokenPtr TExpressionParser::ParseCurrent(std::string_view name) {
                     " function parentheses, instead found '");
     NextToken();
   }
-  const TLocalNow now = LocalNow();
+  const TLocalMoment now = CurrentLocalMoment();
   TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, name);
   if (name == "CURRENT_DATE") {
     n->SetDate(now.day);
   } else if (name == "CURRENT_TIME") {
-    n->SetTime(now.msOfDay);
+    n->SetTime(now.timeMs);
   } else {
-    n->SetTimestamp(static_cast<double>(now.day) * kMsPerDay + now.msOfDay);
+    n->SetTimestamp(now.Timestamp());
   }
   return n;
 }

@@ -174,6 +174,7 @@ void TExpToken::Clear() {
   savedSize = 0;
   savedScale = 0;
   wasConstant = false;
+  ignoreCase = false;
   left.reset();
   right.reset();
   arguments.clear();

@@ -174,6 +174,10 @@ class TExpToken {
   int32_t savedScale = 0;
   bool wasConstant = false;
 
+  // Set by filter preparation on `=`, `<>` and prefix comparisons of strings that compare
+  // without regard to letter case.
+  bool ignoreCase = false;
+
   TExpTokenPtr left;                    // operand of unary operators, left operand of binary ones
   TExpTokenPtr right;                   // right operand of binary operators
   std::vector<TExpTokenPtr> arguments;  // operands of functions and predicates, in order

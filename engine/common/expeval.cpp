@@ -1,0 +1,2028 @@
+// Type checking, conversion and evaluation of expression trees; see expeval.h.
+#include "engine/common/expeval.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "engine/common/engineerror.h"
+#include "engine/common/gbk.h"
+#include "engine/common/literals.h"
+#include "engine/common/localetext.h"
+#include "engine/common/numeric.h"
+
+namespace mt {
+
+namespace {
+
+// ---- Type classes
+
+bool IsIntegral(uint16_t t) {
+  return t == ftype::kSmallInt || t == ftype::kInteger || t == ftype::kWord ||
+         t == ftype::kLargeInt;
+}
+bool IsNumeric(uint16_t t) {
+  return IsIntegral(t) || t == ftype::kFloat || t == ftype::kBcd;
+}
+bool IsTemporal(uint16_t t) {
+  return t == ftype::kDate || t == ftype::kTime || t == ftype::kTimestamp;
+}
+bool IsDateOrStamp(uint16_t t) {
+  return t == ftype::kDate || t == ftype::kTimestamp;
+}
+bool IsStringType(uint16_t t, uint16_t sub) {
+  return t == ftype::kString || (t == ftype::kBlob && sub == fsubtype::kMemo);
+}
+bool IsString(const TExpToken& n) {
+  return IsStringType(n.type, n.subtype);
+}
+bool IsOtherBlob(const TExpToken& n) {
+  return n.type == ftype::kBlob && n.subtype != fsubtype::kMemo;
+}
+
+int32_t FixedSize(uint16_t t) {
+  switch (t) {
+    case ftype::kDate:
+    case ftype::kTime:
+    case ftype::kInteger:
+      return 4;
+    case ftype::kBoolean:
+    case ftype::kSmallInt:
+    case ftype::kWord:
+      return 2;
+    case ftype::kFloat:
+    case ftype::kTimestamp:
+    case ftype::kLargeInt:
+      return 8;
+    case ftype::kBcd:
+      return static_cast<int32_t>(kBcdSize);
+    default:
+      return 0;
+  }
+}
+
+void SetType(TExpToken& n, uint16_t type, uint16_t subtype = fsubtype::kNone, int32_t scale = 0) {
+  n.type = type;
+  n.subtype = subtype;
+  n.size = FixedSize(type);
+  n.scale = scale;
+}
+
+// ---- Value access
+
+template <typename T>
+void Put(TExpToken& n, T v) {
+  std::memcpy(n.value.Data(), &v, sizeof v);
+  n.isNull = false;
+}
+
+TBcd GetBcd(const TExpToken& n) {
+  TBcd b{};
+  std::memcpy(b.data(), n.value.Data(), kBcdSize);
+  return b;
+}
+void PutBcd(TExpToken& n, const TBcd& b) {
+  std::memcpy(n.value.Data(), b.data(), kBcdSize);
+  n.isNull = false;
+}
+
+int64_t AsInt64(const TExpToken& n) {
+  switch (n.type) {
+    case ftype::kSmallInt:
+      return n.Int16Value();
+    case ftype::kWord:
+      return n.UInt16Value();
+    case ftype::kBoolean:
+      return n.Int16Value() != 0 ? 1 : 0;
+    case ftype::kInteger:
+    case ftype::kDate:
+    case ftype::kTime:
+      return n.Int32Value();
+    case ftype::kLargeInt:
+      return n.Int64Value();
+    case ftype::kFloat:
+    case ftype::kTimestamp: {
+      const double d = std::trunc(n.DoubleValue());
+      if (!(d > -9.2e18 && d < 9.2e18)) return 0;
+      return static_cast<int64_t>(d);
+    }
+    case ftype::kBcd: {
+      const double d = std::trunc(BcdToDouble(GetBcd(n)));
+      if (!(d > -9.2e18 && d < 9.2e18)) return 0;
+      return static_cast<int64_t>(d);
+    }
+    default:
+      return 0;
+  }
+}
+
+double AsDouble(const TExpToken& n) {
+  switch (n.type) {
+    case ftype::kFloat:
+    case ftype::kTimestamp:
+      return n.DoubleValue();
+    case ftype::kBcd:
+      return BcdToDouble(GetBcd(n));
+    default:
+      return static_cast<double>(AsInt64(n));
+  }
+}
+
+// A DATE or TIMESTAMP as milliseconds since the start of day 0.
+double AsTimestamp(const TExpToken& n) {
+  if (n.type == ftype::kDate) return static_cast<double>(n.Int32Value()) * kMsPerDay;
+  return n.DoubleValue();
+}
+
+bool Truth(const TExpToken& n) {
+  return !n.isNull && n.type == ftype::kBoolean && n.Int16Value() != 0;
+}
+
+// Stores an integer in the node's own integer type (the type is already set).
+void PutInteger(TExpToken& n, int64_t v) {
+  switch (n.type) {
+    case ftype::kSmallInt:
+      Put(n, static_cast<int16_t>(v));
+      break;
+    case ftype::kWord:
+    case ftype::kBoolean:
+      Put(n, static_cast<uint16_t>(v));
+      break;
+    case ftype::kLargeInt:
+      Put(n, v);
+      break;
+    default:
+      Put(n, static_cast<int32_t>(v));
+      break;
+  }
+}
+
+// Stores a number in the node's numeric type (integers truncated toward zero, BCD rounded to
+// the node's scale); false when it does not fit.
+bool PutNumber(TExpToken& n, double v) {
+  if (n.type == ftype::kFloat) {
+    Put(n, v);
+    return true;
+  }
+  if (n.type == ftype::kBcd) {
+    TBcd b{};
+    const bool ok = DoubleToBcd(v, n.scale, b);
+    if (!ok) DoubleToBcd(0, n.scale, b);
+    PutBcd(n, b);
+    return ok;
+  }
+  const double t = std::trunc(v);
+  if (!(t > -9.2e18 && t < 9.2e18)) {
+    PutInteger(n, 0);
+    return false;
+  }
+  PutInteger(n, static_cast<int64_t>(t));
+  return true;
+}
+
+std::string RawBytes(const TExpToken& n) {
+  const auto size = static_cast<std::size_t>(std::max(0, n.size));
+  return std::string(reinterpret_cast<const char*>(n.value.Data()),
+                     std::min(size, n.value.Capacity()));
+}
+
+// Strings and memos as text; an empty string is NULL.
+void PutText(TExpToken& n, std::string_view s) {
+  if (s.empty()) {
+    std::memset(n.value.Data(), 0, std::min<std::size_t>(n.value.Capacity(), 8));
+    n.isNull = true;
+    return;
+  }
+  n.value.Reserve(s.size() + 1);
+  std::memcpy(n.value.Data(), s.data(), s.size());
+  n.value.Data()[s.size()] = 0;
+  n.isNull = false;
+}
+
+// ---- GBK characters: byte offsets of each character start.
+std::vector<std::size_t> CharStarts(std::string_view s) {
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < s.size();) {
+    starts.push_back(i);
+    i += (IsGbkLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) ? 2 : 1;
+  }
+  return starts;
+}
+std::string_view CharAt(std::string_view s, const std::vector<std::size_t>& starts, std::size_t i) {
+  const std::size_t end = i + 1 < starts.size() ? starts[i + 1] : s.size();
+  return s.substr(starts[i], end - starts[i]);
+}
+
+bool SameChar(std::string_view a, std::string_view b, uint32_t locale) {
+  if (locale == 0) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      unsigned char x = static_cast<unsigned char>(a[i]);
+      unsigned char y = static_cast<unsigned char>(b[i]);
+      if (a.size() == 1) {
+        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+      }
+      if (x != y) return false;
+    }
+    return true;
+  }
+  return CompareLocaleText(locale, a, b) == 0;
+}
+
+}  // namespace
+
+// ---- LIKE
+
+bool LikeMatch(std::string_view text, std::string_view pattern, uint32_t locale) {
+  const std::vector<std::size_t> ts = CharStarts(text);
+  const std::vector<std::size_t> ps = CharStarts(pattern);
+  std::size_t t = 0, p = 0;
+  // The position after the last `%` seen and the text position it is tried at: on a
+  // mismatch the `%` takes one more character and matching resumes from there. Each `%`
+  // restarts the search, so the work is at most text length x pattern length.
+  std::size_t starP = SIZE_MAX, starT = 0;
+  while (true) {
+    if (p < ps.size() && CharAt(pattern, ps, p) == "%") {
+      while (p < ps.size() && CharAt(pattern, ps, p) == "%")
+        ++p;
+      if (p == ps.size()) return true;  // a trailing `%` matches the rest at once
+      starP = p;
+      starT = t;
+      continue;
+    }
+    if (t == ts.size() && p == ps.size()) return true;
+    if (t < ts.size() && p < ps.size() &&
+        (CharAt(pattern, ps, p) == "_" ||
+         SameChar(CharAt(text, ts, t), CharAt(pattern, ps, p), locale))) {
+      ++t;
+      ++p;
+      continue;
+    }
+    if (starP == SIZE_MAX || starT >= ts.size()) return false;
+    p = starP;
+    t = ++starT;
+  }
+}
+
+// ---- Text forms
+
+std::string ValueToText(const TExpToken& v) {
+  if (v.isNull) return {};
+  switch (v.type) {
+    case ftype::kString:
+      return v.StringValue();
+    case ftype::kDate:
+      return DateToText(v.Int32Value());
+    case ftype::kTime:
+      return TimeToText(v.Int32Value());
+    case ftype::kTimestamp:
+      return TimestampToText(v.DoubleValue());
+    case ftype::kBoolean:
+      return BooleanToText(v.Int16Value() != 0);
+    case ftype::kSmallInt:
+    case ftype::kInteger:
+    case ftype::kWord:
+    case ftype::kLargeInt:
+      return std::to_string(AsInt64(v));
+    case ftype::kFloat:
+      return FloatToText(v.DoubleValue());
+    case ftype::kBcd:
+      return BcdToText(GetBcd(v));
+    case ftype::kBlob:
+      if (v.subtype == fsubtype::kMemo) return v.StringValue();
+      return RawBytes(v);
+    default:
+      return RawBytes(v);
+  }
+}
+
+bool IsValidText(std::string_view text, uint16_t type) {
+  int32_t i = 0;
+  double d = 0;
+  int64_t l = 0;
+  bool b = false;
+  TBcd bcd{};
+  switch (type) {
+    case ftype::kDate:
+      return EqualsKeyword(text, "CURRENT_DATE") || TextToDate(text, i);
+    case ftype::kTime:
+      return EqualsKeyword(text, "CURRENT_TIME") || TextToTime(text, i);
+    case ftype::kTimestamp:
+      return EqualsKeyword(text, "CURRENT_TIMESTAMP") || EqualsKeyword(text, "CURRENT_DATE") ||
+             EqualsKeyword(text, "CURRENT_TIME") || TextToTimestamp(text, d);
+    case ftype::kBoolean:
+      return TextToBoolean(text, b);
+    case ftype::kSmallInt:
+      return TextToInt64(text, l) && l >= -32768 && l <= 32767;
+    case ftype::kWord:
+      return TextToInt64(text, l) && l >= 0 && l <= 65535;
+    case ftype::kInteger:
+      return TextToInt32(text, i);
+    case ftype::kLargeInt:
+      return TextToInt64(text, l);
+    case ftype::kFloat:
+      return TextToFloat(text, d);
+    case ftype::kBcd:
+      return TextToBcd(text, kBcdMaxScale, bcd);
+    default:
+      return true;
+  }
+}
+
+// ---- Conversion
+
+bool Convert(const TExpToken& from, TExpToken& to) {
+  std::memset(to.value.Data(), 0, to.value.Capacity());
+  if (from.isNull || from.type == exptype::kUnknown) {
+    to.isNull = true;
+    return true;
+  }
+  to.isNull = false;
+  const uint16_t src = from.type;
+  const bool fromText = IsString(from);
+  const std::string text = fromText ? from.StringValue() : std::string();
+  bool ok = true;
+  switch (to.type) {
+    case ftype::kString: {
+      std::string s = ValueToText(from);
+      if (to.size > 0 && s.size() > static_cast<std::size_t>(to.size - 1))
+        s.resize(static_cast<std::size_t>(to.size - 1));
+      PutText(to, s);
+      return true;
+    }
+    case ftype::kBlob:
+    case ftype::kBytes: {
+      std::string s =
+          (src == ftype::kBytes || IsOtherBlob(from)) ? RawBytes(from) : ValueToText(from);
+      if (to.type == ftype::kBytes && to.size > 0 && s.size() > static_cast<std::size_t>(to.size))
+        s.resize(static_cast<std::size_t>(to.size));
+      to.value.Reserve(s.size() + 1);
+      std::memcpy(to.value.Data(), s.data(), s.size());
+      if (to.type == ftype::kBlob) {
+        to.size = static_cast<int32_t>(s.size());
+        to.isNull = s.empty();
+      }
+      return true;
+    }
+    case ftype::kDate: {
+      int32_t day = kDayOf18991230;
+      if (fromText)
+        ok = TextToDate(text, day);
+      else if (src == ftype::kDate || src == ftype::kBytes)
+        day = from.Int32Value();
+      else if (src == ftype::kTimestamp)
+        day = static_cast<int32_t>(std::floor(from.DoubleValue() / kMsPerDay));
+      else
+        ok = false;
+      Put(to, ok ? day : kDayOf18991230);
+      return ok;
+    }
+    case ftype::kTime: {
+      int32_t ms = 0;
+      if (fromText)
+        ok = TextToTime(text, ms);
+      else if (src == ftype::kTime || src == ftype::kBytes)
+        ms = from.Int32Value();
+      else if (src == ftype::kTimestamp)
+        ms = static_cast<int32_t>(std::fmod(from.DoubleValue(), kMsPerDay));
+      else
+        ok = false;
+      Put(to, ok ? ms : 0);
+      return ok;
+    }
+    case ftype::kTimestamp: {
+      double ms = 0;
+      if (fromText)
+        ok = TextToTimestamp(text, ms);
+      else if (src == ftype::kDate)
+        ms = AsTimestamp(from);
+      else if (src == ftype::kTime)
+        ms = from.Int32Value();
+      else if (src == ftype::kTimestamp || src == ftype::kBytes)
+        ms = from.DoubleValue();
+      else
+        ok = false;
+      Put(to, ok ? ms : static_cast<double>(kDayOf18991230) * kMsPerDay);
+      return ok;
+    }
+    case ftype::kBoolean: {
+      bool b = false;
+      if (fromText)
+        ok = TextToBoolean(text, b);
+      else if (src == ftype::kBoolean || src == ftype::kBytes)
+        b = from.Int16Value() != 0;
+      else if (IsNumeric(src))
+        b = AsDouble(from) != 0;
+      else
+        ok = false;
+      Put(to, static_cast<uint16_t>(ok && b ? 1 : 0));
+      return ok;
+    }
+    case ftype::kFloat: {
+      double d = 0;
+      if (fromText)
+        ok = TextToFloat(text, d);
+      else if (src == ftype::kBytes)
+        d = from.DoubleValue();
+      else if (IsNumeric(src) || src == ftype::kBoolean)
+        d = AsDouble(from);
+      else
+        ok = false;
+      Put(to, ok ? d : 0.0);
+      return ok;
+    }
+    case ftype::kBcd: {
+      TBcd b{};
+      if (fromText) {
+        ok = TextToBcd(text, to.scale, b);
+      } else if (src == ftype::kBcd) {
+        ok = TextToBcd(BcdToText(GetBcd(from)), to.scale, b);
+      } else if (IsIntegral(src) || src == ftype::kBoolean) {
+        ok = TextToBcd(std::to_string(AsInt64(from)), to.scale, b);
+      } else if (src == ftype::kFloat) {
+        TBcd four{};
+        ok = DoubleToBcd(from.DoubleValue(), kBcdMaxScale, four) &&
+             TextToBcd(BcdToText(four), to.scale, b);
+      } else if (src == ftype::kBytes) {
+        b = GetBcd(from);
+        ok = IsValidBcd(b);
+      } else {
+        ok = false;
+      }
+      if (!ok) TextToBcd("0", to.scale, b);
+      PutBcd(to, b);
+      return ok;
+    }
+    case ftype::kSmallInt:
+    case ftype::kInteger:
+    case ftype::kWord:
+    case ftype::kLargeInt: {
+      int64_t v = 0;
+      if (fromText) {
+        ok = TextToInt64(text, v);
+      } else if (src == ftype::kBytes) {
+        to.value.Reserve(8);
+        std::memcpy(to.value.Data(), from.value.Data(), static_cast<std::size_t>(to.size));
+        return true;
+      } else if (IsNumeric(src) || src == ftype::kBoolean) {
+        const double d = std::trunc(AsDouble(from));
+        if (IsIntegral(src))
+          v = AsInt64(from);
+        else if (d > -9.2e18 && d < 9.2e18)
+          v = static_cast<int64_t>(d);
+        else
+          ok = false;
+      } else {
+        ok = false;
+      }
+      int64_t lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max();
+      if (to.type == ftype::kSmallInt) lo = -32768, hi = 32767;
+      if (to.type == ftype::kWord) lo = 0, hi = 65535;
+      if (to.type == ftype::kInteger) lo = INT32_MIN, hi = INT32_MAX;
+      if (ok && (v < lo || v > hi)) ok = false;
+      PutInteger(to, ok ? v : 0);
+      return ok;
+    }
+    default:
+      to.isNull = true;
+      return false;
+  }
+}
+
+// ---- Type checking
+
+namespace {
+
+std::string NodeText(const TExpToken& n);
+
+std::string Kind(const TExpToken& n) {
+  switch (n.kind) {
+    case TNodeKind::Column:
+      return "column";
+    case TNodeKind::Constant:
+      return "constant";
+    case TNodeKind::Function:
+      return "function";
+    default:
+      return "expression";
+  }
+}
+
+std::string NodeText(const TExpToken& n) {
+  switch (n.kind) {
+    case TNodeKind::Column:
+      return n.correlationName.empty() ? n.columnName : n.correlationName + "." + n.columnName;
+    case TNodeKind::Constant:
+      if (n.isParameter) return "?";
+      if (n.isNull) return "NULL";
+      if (!n.text.empty()) return n.text;
+      return ValueToText(n);
+    case TNodeKind::Unary:
+      return std::string(OperatorName(n.op)) + " " + (n.left ? NodeText(*n.left) : "");
+    case TNodeKind::Binary:
+      return (n.left ? NodeText(*n.left) : "") + " " + std::string(OperatorName(n.op)) + " " +
+             (n.right ? NodeText(*n.right) : "");
+    case TNodeKind::SubSelect:
+      return "SELECT";
+    default: {
+      std::string s = n.text.empty() ? std::string(OperatorName(n.op)) : n.text;
+      s += "(";
+      for (std::size_t i = 0; i < n.arguments.size(); ++i) {
+        if (i) s += ", ";
+        if (n.arguments[i]) s += NodeText(*n.arguments[i]);
+      }
+      return s + ")";
+    }
+  }
+}
+
+bool IsCompare(TOperator op) {
+  return op >= TOperator::Equal && op <= TOperator::LessEqual;
+}
+bool IsTextConstant(const TExpToken& n) {
+  return n.kind == TNodeKind::Constant && !n.isNull && !n.isParameter && n.type == ftype::kString;
+}
+bool IsIntegerConstant(const TExpToken& n) {
+  return n.kind == TNodeKind::Constant && !n.isNull && !n.isParameter && IsIntegral(n.type);
+}
+
+// Whether `r` may stand on the right of `=` / `<>` with `l` on the left.
+bool EqualityAccepts(const TExpToken& l, const TExpToken& r) {
+  if (r.type == exptype::kUnknown || l.type == exptype::kUnknown) return true;
+  if (IsDateOrStamp(l.type)) return IsDateOrStamp(r.type);
+  if (IsString(l)) return IsString(r);
+  if (IsOtherBlob(l)) return false;
+  if (l.type == ftype::kBoolean) return r.type == ftype::kBoolean;
+  if (IsNumeric(l.type)) return IsNumeric(r.type);
+  if (l.type == ftype::kBytes || l.type == ftype::kTime) return r.type == l.type;
+  return false;
+}
+
+bool BinaryAccepts(TOperator op, const TExpToken& l, const TExpToken& r) {
+  const uint16_t lt = l.type, rt = r.type;
+  if (rt == exptype::kUnknown) {
+    if (op == TOperator::Equal || op == TOperator::NotEqual) return true;
+  }
+  switch (op) {
+    case TOperator::Equal:
+    case TOperator::NotEqual:
+      return EqualityAccepts(l, r);
+    case TOperator::Greater:
+    case TOperator::Less:
+    case TOperator::GreaterEqual:
+    case TOperator::LessEqual:
+      if (lt == ftype::kBoolean || lt == ftype::kBytes || IsOtherBlob(l)) return false;
+      if (rt == ftype::kBoolean || rt == ftype::kBytes || IsOtherBlob(r)) return false;
+      return EqualityAccepts(l, r);
+    case TOperator::And:
+    case TOperator::Or:
+      return (lt == ftype::kBoolean || lt == exptype::kUnknown) &&
+             (rt == ftype::kBoolean || rt == exptype::kUnknown);
+    default:
+      break;
+  }
+  if (rt == exptype::kUnknown || lt == exptype::kUnknown) return true;
+  switch (op) {
+    case TOperator::Add:
+      if (IsTemporal(lt)) return IsIntegral(rt);
+      if (IsString(l)) return IsString(r);
+      if (IsIntegral(lt)) return IsNumeric(rt) || IsTemporal(rt);
+      if (IsNumeric(lt)) return IsNumeric(rt);
+      return false;
+    case TOperator::Subtract:
+      if (lt == ftype::kDate) return rt == ftype::kDate || IsIntegral(rt);
+      if (IsNumeric(lt)) return IsNumeric(rt);
+      if (lt == ftype::kTime) return IsIntegral(rt) || rt == ftype::kTime;
+      if (lt == ftype::kTimestamp)
+        return rt == ftype::kDate || rt == ftype::kTime || rt == ftype::kTimestamp ||
+               IsIntegral(rt);
+      return false;
+    case TOperator::Multiply:
+    case TOperator::Divide:
+      return IsNumeric(lt) && IsNumeric(rt);
+    default:
+      return false;
+  }
+}
+
+// The type of `l op r` for two numeric operands.
+void NumericResult(TExpToken& n, TOperator op, const TExpToken& l, const TExpToken& r) {
+  const uint16_t lt = l.type, rt = r.type;
+  uint16_t t;
+  if (lt == ftype::kFloat || rt == ftype::kFloat)
+    t = ftype::kFloat;
+  else if (lt == ftype::kBcd || rt == ftype::kBcd)
+    t = ftype::kBcd;
+  else if (op == TOperator::Divide)
+    t = ftype::kFloat;
+  else if (lt == ftype::kLargeInt || rt == ftype::kLargeInt)
+    t = ftype::kLargeInt;
+  else
+    t = ftype::kInteger;
+  if (op == TOperator::Divide && t == ftype::kBcd) t = ftype::kBcd;
+  uint16_t sub = fsubtype::kNone;
+  const bool lm = l.subtype == fsubtype::kMoney, rm = r.subtype == fsubtype::kMoney;
+  if (op == TOperator::Add || op == TOperator::Multiply) {
+    if (lm || rm) sub = fsubtype::kMoney;
+  } else if (lm) {
+    sub = fsubtype::kMoney;
+  }
+  const int32_t scale = t == ftype::kBcd ? std::max(l.type == ftype::kBcd ? l.scale : 0,
+                                                    r.type == ftype::kBcd ? r.scale : 0)
+                                         : 0;
+  SetType(n, t, sub, scale);
+}
+
+class TChecker {
+ public:
+  TChecker(const TTypeCheckOptions& o, TExpressionResolver& r) : o_(o), r_(r) {}
+
+  void Root(TExpTokenPtr& tree) {
+    Check(tree, o_.condition, true);
+    if (o_.condition && tree->type != ftype::kBoolean && tree->type != exptype::kUnknown)
+      Fail(o_.context + " must be a boolean expression");
+  }
+
+ private:
+  // Messages quote expression texts; like the parser's, they are cut to 255 bytes on a
+  // character boundary.
+  [[noreturn]] void Fail(const std::string& message) const {
+    std::string text = message;
+    if (text.size() > 255) {
+      std::size_t cut = 0;
+      for (std::size_t start : CharStarts(text)) {
+        if (start > 255) break;
+        cut = start;
+      }
+      text.resize(cut);
+    }
+    RaiseEngineError(o_.errorCode, {.table = o_.tableName, .extra = text});
+  }
+  [[noreturn]] void FailIn(const std::string& message) const { Fail(message + o_.context); }
+
+  // A string constant the resolver knows as a column name becomes that column.
+  void NameColumn(TExpToken& n) {
+    if (!o_.literalNamesColumns || !IsTextConstant(n)) return;
+    const std::string name = n.StringValue();
+    if (name.empty() || name == "*") return;
+    const uint16_t type = n.type, sub = n.subtype;
+    const int32_t size = n.size, scale = n.scale;
+    n.kind = TNodeKind::Column;
+    n.columnName = name;
+    n.correlationName.clear();
+    if (r_.ResolveColumn(n)) {
+      n.savedType = type;
+      n.savedSubtype = sub;
+      n.savedSize = size;
+      n.savedScale = scale;
+      n.wasConstant = true;
+      return;
+    }
+    n.kind = TNodeKind::Constant;
+    n.columnName.clear();
+    n.type = type;
+    n.subtype = sub;
+    n.size = size;
+    n.scale = scale;
+  }
+
+  // A string constant meeting a DATE, TIME or TIMESTAMP value becomes a value of that type.
+  void ParseTemporal(TExpToken& n, uint16_t type) {
+    const std::string s = n.StringValue();
+    int32_t i = 0;
+    double d = 0;
+    bool ok = false;
+    if (type == ftype::kDate) {
+      ok = TextToDate(s, i);
+      if (ok) n.SetDate(i);
+    } else if (type == ftype::kTime) {
+      ok = TextToTime(s, i);
+      if (ok) n.SetTime(i);
+    } else {
+      ok = TextToTimestamp(s, d);
+      if (ok) n.SetTimestamp(d);
+    }
+    if (!ok)
+      Fail("Date, time, or timestamp expression expected, instead found '" + s + "' in " +
+           o_.context);
+  }
+  void MeetTemporal(TExpToken& tested, TExpToken& value) {
+    if (IsTemporal(tested.type) && IsTextConstant(value)) ParseTemporal(value, tested.type);
+  }
+
+  void WrapBareBoolean(TExpTokenPtr& slot) {
+    if (!o_.bareBooleanColumns || slot->kind != TNodeKind::Column || slot->type != ftype::kBoolean)
+      return;
+    TExpTokenPtr eq = NewExpToken();
+    eq->kind = TNodeKind::Binary;
+    eq->op = TOperator::Equal;
+    eq->text = "=";
+    TExpTokenPtr t = NewExpToken();
+    t->kind = TNodeKind::Constant;
+    t->text = "TRUE";
+    t->SetBoolean(true);
+    eq->parent = slot->parent;
+    slot->parent = eq.get();
+    t->parent = eq.get();
+    eq->height = slot->height + 1;
+    eq->left = std::move(slot);
+    eq->right = std::move(t);
+    SetType(*eq, ftype::kBoolean);
+    slot = std::move(eq);
+  }
+
+  void Child(TExpToken& parent, TExpTokenPtr& slot, bool condition, bool names) {
+    slot->parent = &parent;
+    Check(slot, condition, names);
+  }
+
+  void Check(TExpTokenPtr& slot, bool condition, bool names) {
+    TExpToken& n = *slot;
+    switch (n.kind) {
+      case TNodeKind::Constant:
+        if (names) NameColumn(n);
+        break;
+      case TNodeKind::Column:
+        CheckColumn(n);
+        break;
+      case TNodeKind::Unary:
+        CheckUnary(n);
+        break;
+      case TNodeKind::Binary:
+        CheckBinary(n);
+        break;
+      case TNodeKind::Predicate:
+        CheckPredicate(n);
+        break;
+      case TNodeKind::Function:
+        CheckFunction(n);
+        break;
+      default:
+        break;
+    }
+    if (condition) WrapBareBoolean(slot);
+  }
+
+  void CheckColumn(TExpToken& n) {
+    if (n.columnName == "*") return;
+    if (!r_.ResolveColumn(n))
+      Fail("Invalid column name '" + n.columnName + "' or table correlation name '" +
+           n.correlationName + "' specified in " + o_.context);
+  }
+
+  void CheckUnary(TExpToken& n) {
+    const bool logical = n.op == TOperator::Not;
+    Child(n, n.left, logical, true);
+    const TExpToken& a = *n.left;
+    const uint16_t t = a.type;
+    bool ok;
+    if (logical)
+      ok = t == ftype::kBoolean || t == exptype::kUnknown;
+    else
+      ok = t == exptype::kUnknown || t == ftype::kDate || t == ftype::kSmallInt ||
+           t == ftype::kInteger || t == ftype::kFloat || t == ftype::kBcd || t == ftype::kTime ||
+           t == ftype::kTimestamp || t == ftype::kLargeInt ||
+           (n.op == TOperator::Plus && t == ftype::kWord);
+    if (!ok)
+      Fail("Type mismatch between '" + std::string(OperatorName(n.op)) + "' operator and '" +
+           NodeText(a) + "' in " + o_.context);
+    if (logical)
+      SetType(n, ftype::kBoolean);
+    else {
+      n.type = a.type;
+      n.subtype = a.subtype;
+      n.size = a.size;
+      n.scale = a.scale;
+    }
+  }
+
+  void CheckBinary(TExpToken& n) {
+    const bool logical = n.op == TOperator::And || n.op == TOperator::Or;
+    Child(n, n.left, logical, true);
+    Child(n, n.right, logical, true);
+    TExpToken& l = *n.left;
+    TExpToken& r = *n.right;
+    if (l.kind == TNodeKind::Constant || r.kind == TNodeKind::Constant) {
+      MeetTemporal(l, r);
+      MeetTemporal(r, l);
+    }
+    if (!BinaryAccepts(n.op, l, r))
+      Fail("Type mismatch between " + Kind(l) + " '" + NodeText(l) + "' and " + Kind(r) + " '" +
+           NodeText(r) + "' in " + o_.context);
+    if (IsCompare(n.op) || logical) {
+      SetType(n, ftype::kBoolean);
+      return;
+    }
+    // One side of unknown type: the result takes the other side's type.
+    if (l.type == exptype::kUnknown || r.type == exptype::kUnknown) {
+      const TExpToken& k = l.type == exptype::kUnknown ? r : l;
+      n.type = k.type;
+      n.subtype = k.subtype;
+      n.size = k.size;
+      n.scale = k.scale;
+      if (n.op == TOperator::Divide && IsIntegral(n.type)) SetType(n, ftype::kFloat);
+      return;
+    }
+    if (IsString(l)) {
+      const bool memo = l.type == ftype::kBlob || r.type == ftype::kBlob;
+      n.type = memo ? ftype::kBlob : ftype::kString;
+      n.subtype = memo ? fsubtype::kMemo : fsubtype::kNone;
+      n.size = memo ? 0 : l.size + r.size - 1;
+      n.scale = 0;
+      return;
+    }
+    const uint16_t lt = l.type, rt = r.type;
+    if (IsTemporal(lt) || IsTemporal(rt)) {
+      if (n.op == TOperator::Subtract && lt == rt && lt != ftype::kTimestamp)
+        SetType(n, ftype::kInteger);
+      else if (n.op == TOperator::Subtract && lt == ftype::kTimestamp && rt == ftype::kTimestamp)
+        SetType(n, ftype::kFloat);
+      else if (n.op == TOperator::Subtract && lt == ftype::kTimestamp && IsTemporal(rt))
+        SetType(n, ftype::kInteger);
+      else
+        SetType(n, IsTemporal(lt) ? lt : rt);
+      return;
+    }
+    NumericResult(n, n.op, l, r);
+  }
+
+  void PredicateMismatch(const TExpToken& n, const TExpToken& operand) const {
+    Fail("Type mismatch between " + std::string(OperatorName(n.op)) + " operator and expression '" +
+         NodeText(operand) + "' in " + o_.context);
+  }
+
+  void CheckPredicate(TExpToken& n) {
+    Child(n, n.arguments[0], false, true);
+    TExpToken& tested = *n.arguments[0];
+    switch (n.op) {
+      case TOperator::Like:
+      case TOperator::NotLike: {
+        Child(n, n.arguments[1], false, false);
+        const TExpToken& p = *n.arguments[1];
+        if (!IsString(tested) && tested.type != exptype::kUnknown) PredicateMismatch(n, tested);
+        if (p.type != ftype::kString && p.type != exptype::kUnknown) PredicateMismatch(n, p);
+        break;
+      }
+      case TOperator::InSelect:
+      case TOperator::NotInSelect: {
+        TExpToken& sub = *n.arguments[1];
+        sub.parent = &n;
+        if (!r_.CheckSubSelect(sub))
+          Fail("More than 1 column for sub-select  specified in " + o_.context);
+        if (!EqualityAccepts(tested, sub)) PredicateMismatch(n, sub);
+        break;
+      }
+      default:  // IN lists and BETWEEN bounds
+        for (std::size_t i = 1; i < n.arguments.size(); ++i) {
+          Child(n, n.arguments[i], false, false);
+          TExpToken& v = *n.arguments[i];
+          MeetTemporal(tested, v);
+          if (!EqualityAccepts(tested, v)) PredicateMismatch(n, v);
+        }
+        break;
+    }
+    SetType(n, ftype::kBoolean);
+  }
+
+  bool StringOrNull(const TExpToken& a) const { return IsString(a) || a.type == exptype::kUnknown; }
+
+  void CheckFunction(TExpToken& n);
+  void CheckCast(TExpToken& n);
+  void CheckBranches(TExpToken& n, std::size_t first);
+
+  const TTypeCheckOptions& o_;
+  TExpressionResolver& r_;
+};
+
+void TChecker::CheckBranches(TExpToken& n, std::size_t first) {
+  const std::string name(OperatorName(n.op));
+  const TExpToken* typed = nullptr;
+  for (std::size_t i = first; i < n.arguments.size(); ++i) {
+    const TExpToken& a = *n.arguments[i];
+    if (a.type == exptype::kUnknown) continue;
+    if (!typed) {
+      typed = &a;
+      n.type = a.type;
+      n.subtype = a.subtype;
+      n.size = a.size;
+      n.scale = a.scale;
+      continue;
+    }
+    if (!EqualityAccepts(*typed, a))
+      Fail("Type mismatch between " + name + " expression arguments in " + o_.context);
+    if (IsNumeric(a.type)) {
+      // Widen: FLOAT over BCD over LARGEINT over the smaller integers.
+      auto rank = [](uint16_t t) {
+        return t == ftype::kFloat ? 4 : t == ftype::kBcd ? 3 : t == ftype::kLargeInt ? 2 : 1;
+      };
+      if (rank(a.type) > rank(n.type) ||
+          (rank(a.type) == 1 && rank(n.type) == 1 && a.type != n.type)) {
+        SetType(n, rank(a.type) == 1 ? ftype::kInteger : a.type, n.subtype, a.scale);
+      }
+      if (n.type == ftype::kBcd) n.scale = std::max(n.scale, a.scale);
+    } else if (IsDateOrStamp(a.type) && a.type != n.type) {
+      SetType(n, ftype::kTimestamp);
+    } else {
+      n.size = std::max(n.size, a.size);
+    }
+  }
+  if (!typed)
+    Fail("At least one of the " + name + " expression arguments in " + o_.context +
+         " must be a non-NULL value");
+}
+
+void TChecker::CheckCast(TExpToken& n) {
+  Child(n, n.arguments[0], false, true);
+  const TExpToken& v = *n.arguments[0];
+  // Type arguments written in parentheses follow the value.
+  const std::size_t typeArgs = n.arguments.size() - 1;
+  auto arg = [&](std::size_t i) -> const TExpToken& { return *n.arguments[i + 1]; };
+  switch (n.type) {
+    case ftype::kString:
+    case ftype::kBytes: {
+      if (typeArgs < 1 || !IsIntegerConstant(arg(0)))
+        FailIn("Length argument must be an integer in ");
+      const int64_t len = AsInt64(arg(0));
+      if (len <= 0 || len > 250)
+        Fail("Length argument must be an integer greater than 0 and less than or equal to 250 in " +
+             o_.context);
+      n.size = static_cast<int32_t>(len) + (n.type == ftype::kString ? 1 : 0);
+      break;
+    }
+    case ftype::kBcd:
+      if (typeArgs >= 2) {
+        if (!IsIntegerConstant(arg(1))) FailIn("Scale argument must be an integer in ");
+        const int64_t scale = AsInt64(arg(1));
+        if (scale < 0 || scale > kBcdMaxScale)
+          Fail(
+              "Scale argument must be an integer less than or equal to 4 but greater than or "
+              "equal to 0 for the BCD data type " +
+              o_.context);
+        n.scale = static_cast<int32_t>(scale);
+      }
+      n.size = static_cast<int32_t>(kBcdSize);
+      break;
+    case ftype::kBlob:
+      if (typeArgs >= 1 && !IsIntegerConstant(arg(0)))
+        FailIn("First BLOB type argument must be an integer in ");
+      if (typeArgs >= 2) {
+        if (!IsIntegerConstant(arg(1))) FailIn("BLOB type argument must be an integer in ");
+        const int64_t t = AsInt64(arg(1));
+        if (t != 1 && t != 2 && t != 3 && t != 5 && t != 7)
+          FailIn("BLOB type argument must be an integer with a value of 1,2,3,5, or 7 in ");
+      }
+      n.size = 0;
+      break;
+    default:
+      n.size = FixedSize(n.type);
+      break;
+  }
+  const uint16_t s = v.type;
+  bool ok = s == exptype::kUnknown || IsString(v) || s == ftype::kBytes;
+  switch (n.type) {
+    case ftype::kDate:
+      ok = ok || s == ftype::kDate || s == ftype::kTimestamp;
+      break;
+    case ftype::kTime:
+      ok = ok || s == ftype::kTime || s == ftype::kTimestamp;
+      break;
+    case ftype::kTimestamp:
+      ok = ok || IsTemporal(s);
+      break;
+    case ftype::kBoolean:
+      ok = ok || s == ftype::kBoolean || (IsIntegral(s)) || s == ftype::kBcd;
+      break;
+    case ftype::kSmallInt:
+    case ftype::kWord:
+      ok = ok || s == ftype::kBoolean || IsNumeric(s);
+      break;
+    case ftype::kInteger:
+    case ftype::kFloat:
+    case ftype::kBcd:
+    case ftype::kLargeInt:
+      ok = ok || IsNumeric(s);
+      break;
+    default:
+      ok = true;
+      break;
+  }
+  if (!ok)
+    Fail("Type mismatch between " + Kind(v) + " '" + NodeText(v) + "' and AS argument in " +
+         o_.context);
+}
+
+void TChecker::CheckFunction(TExpToken& n) {
+  const std::string name(OperatorName(n.op));
+  auto& args = n.arguments;
+  switch (n.op) {
+    case TOperator::Sum:
+    case TOperator::RunSum:
+    case TOperator::Count:
+    case TOperator::Min:
+    case TOperator::Max:
+    case TOperator::Avg: {
+      Child(n, args[0], false, true);
+      const TExpToken& a = *args[0];
+      if (n.op != TOperator::Count && a.type != exptype::kUnknown && !IsNumeric(a.type) &&
+          !IsTemporal(a.type))
+        Fail(name + " aggregate function must contain a numeric, date, time, or timestamp " +
+             "expression in " + o_.context);
+      if (n.op == TOperator::Count)
+        SetType(n, ftype::kInteger);
+      else if (n.op == TOperator::Avg)
+        SetType(n, ftype::kFloat, a.subtype);
+      else if ((n.op == TOperator::Sum || n.op == TOperator::RunSum) &&
+               (a.type == ftype::kSmallInt || a.type == ftype::kWord))
+        SetType(n, ftype::kInteger);
+      else {
+        n.type = a.type;
+        n.subtype = a.subtype;
+        n.size = a.size;
+        n.scale = a.scale;
+      }
+      return;
+    }
+    case TOperator::Upper:
+    case TOperator::Lower:
+    case TOperator::Length:
+      Child(n, args[0], false, true);
+      if (!StringOrNull(*args[0]))
+        FailIn("Type mismatch between " + name + " function and function argument in ");
+      if (n.op == TOperator::Length) {
+        SetType(n, ftype::kInteger);
+      } else {
+        n.type = args[0]->type == exptype::kUnknown ? ftype::kString : args[0]->type;
+        n.subtype = args[0]->subtype;
+        n.size = std::max(args[0]->size, 1);
+      }
+      return;
+    case TOperator::Substring:
+      Child(n, args[0], false, true);
+      for (std::size_t i = 1; i < args.size(); ++i)
+        Child(n, args[i], false, false);
+      if (!StringOrNull(*args[0]))
+        FailIn("Expression argument of SUBSTRING function must be a string or memo in ");
+      if (!IsIntegral(args[1]->type) && args[1]->type != exptype::kUnknown)
+        FailIn("FROM argument of SUBSTRING function must be an integer value in ");
+      if (args.size() > 2 && !IsIntegral(args[2]->type) && args[2]->type != exptype::kUnknown)
+        FailIn("FOR argument of SUBSTRING function must be an integer value in ");
+      n.type = IsString(*args[0]) ? args[0]->type : ftype::kString;
+      n.subtype = args[0]->subtype;
+      n.size = std::max(args[0]->size, 1);
+      return;
+    case TOperator::Replace:
+      Child(n, args[0], false, false);
+      Child(n, args[1], false, false);
+      Child(n, args[2], false, true);
+      if (!StringOrNull(*args[2]))
+        FailIn("IN argument of REPLACE function must be a string or memo in ");
+      if (!StringOrNull(*args[0]))
+        FailIn("Type mismatch between REPLACE function and search string argument in ");
+      if (!StringOrNull(*args[1]))
+        FailIn("Type mismatch between OCCURS function and WITH argument in ");
+      n.type = IsString(*args[2]) ? args[2]->type : ftype::kString;
+      n.subtype = args[2]->subtype;
+      n.size = std::max(args[2]->size, 1);
+      return;
+    case TOperator::Pos:
+    case TOperator::Occurs:
+      Child(n, args[0], false, false);
+      Child(n, args[1], false, true);
+      if (!StringOrNull(*args[1]))
+        FailIn("Type mismatch between " + name + " function and IN argument in ");
+      if (!StringOrNull(*args[0]))
+        FailIn("Type mismatch between " + name + " function and search string argument in ");
+      SetType(n, ftype::kInteger);
+      return;
+    case TOperator::TrimLeading:
+    case TOperator::TrimTrailing:
+    case TOperator::TrimBoth: {
+      Child(n, args[0], false, false);
+      Child(n, args[1], false, true);
+      if (!StringOrNull(*args[1]))
+        FailIn("FROM argument of TRIM function must be a string or memo in ");
+      const TExpToken& c = *args[0];
+      if (!IsTextConstant(c) || CharStarts(c.StringValue()).size() != 1)
+        FailIn("Trim character argument of TRIM function must be a single character constant in ");
+      n.type = IsString(*args[1]) ? args[1]->type : ftype::kString;
+      n.subtype = args[1]->subtype;
+      n.size = std::max(args[1]->size, 1);
+      return;
+    }
+    case TOperator::Cast:
+      CheckCast(n);
+      return;
+    case TOperator::ExtractYear:
+    case TOperator::ExtractMonth:
+    case TOperator::ExtractWeek:
+    case TOperator::ExtractDay:
+    case TOperator::ExtractDayOfWeek:
+    case TOperator::ExtractDayOfYear:
+    case TOperator::ExtractHour:
+    case TOperator::ExtractMinute:
+    case TOperator::ExtractSecond: {
+      Child(n, args[0], false, true);
+      TExpToken& v = *args[0];
+      if (IsTextConstant(v)) {
+        const std::string s = v.StringValue();
+        int32_t i = 0;
+        double d = 0;
+        if (TextToDate(s, i))
+          v.SetDate(i);
+        else if (TextToTime(s, i))
+          v.SetTime(i);
+        else if (TextToTimestamp(s, d))
+          v.SetTimestamp(d);
+        else
+          Fail("Date, time, or timestamp expression expected, instead found '" + s + "' in " +
+               o_.context);
+      }
+      if (!IsTemporal(v.type) && v.type != exptype::kUnknown)
+        FailIn("FROM argument of EXTRACT function must be a date, time, or timestamp in ");
+      SetType(n, ftype::kInteger);
+      return;
+    }
+    case TOperator::If:
+      Child(n, args[0], true, false);
+      Child(n, args[1], false, true);
+      Child(n, args[2], false, true);
+      if (args[0]->type != ftype::kBoolean && args[0]->type != exptype::kUnknown)
+        FailIn("First expression argument of IF function must be a boolean type in ");
+      CheckBranches(n, 1);
+      return;
+    case TOperator::IfNull:
+      for (auto& a : args)
+        Child(n, a, false, true);
+      CheckBranches(n, 1);
+      return;
+    case TOperator::Coalesce:
+      for (auto& a : args)
+        Child(n, a, false, true);
+      CheckBranches(n, 0);
+      return;
+    case TOperator::Abs: {
+      Child(n, args[0], false, true);
+      const TExpToken& a = *args[0];
+      if (!IsNumeric(a.type) && a.type != exptype::kUnknown)
+        FailIn(
+            "Expression argument of ABS function must be an integer, floating-point, or BCD "
+            "type in ");
+      n.type = a.type;
+      n.subtype = a.subtype;
+      n.size = a.size;
+      n.scale = a.scale;
+      return;
+    }
+    case TOperator::Round: {
+      Child(n, args[0], false, true);
+      const TExpToken& a = *args[0];
+      if (a.type != ftype::kFloat && a.type != ftype::kBcd && a.type != exptype::kUnknown)
+        FailIn("Expression argument of ROUND function must be a floating-point or BCD type in ");
+      if (args.size() > 1) {
+        Child(n, args[1], false, false);
+        if (!IsIntegerConstant(*args[1]))
+          FailIn("Decimal places argument of ROUND function must be an integer constant in ");
+        const int64_t d = AsInt64(*args[1]);
+        if (d < 0 || d > 32)
+          FailIn(
+              "Decimal places argument of ROUND function must be an integer constant between 0 "
+              "and 32 in ");
+      }
+      n.type = a.type;
+      n.subtype = a.subtype;
+      n.size = a.size;
+      n.scale = a.scale;
+      return;
+    }
+    case TOperator::TextSearch:
+    case TOperator::TextOccurs: {
+      Child(n, args[0], false, false);
+      TExpToken& c = *args[1];
+      c.parent = &n;
+      NameColumn(c);
+      if (c.kind == TNodeKind::Column) CheckColumn(c);
+      if (args[0]->type != ftype::kString)
+        FailIn("Type mismatch between " + name + " function and search text function argument in ");
+      if (args[0]->kind != TNodeKind::Constant)
+        FailIn(name + " search text function argument must be a string constant in ");
+      if (c.kind != TNodeKind::Column)
+        FailIn(name + " function column argument must be a valid column name in ");
+      if (!IsString(c))
+        FailIn("Type mismatch between " + name + " function and column function argument in ");
+      SetType(n, n.op == TOperator::TextSearch ? ftype::kBoolean : ftype::kWord);
+      return;
+    }
+    case TOperator::LastAutoInc:
+    case TOperator::IdentCurrent:
+      Child(n, args[0], false, false);
+      if (args[0]->type != ftype::kString)
+        FailIn("Type mismatch between " + name + " function and table name function argument in ");
+      if (args[0]->kind != TNodeKind::Constant)
+        FailIn(name + " table name function argument must be a string constant in ");
+      SetType(n, ftype::kInteger);
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace
+
+void TypeCheck(TExpTokenPtr& tree, const TTypeCheckOptions& options,
+               TExpressionResolver& resolver) {
+  TChecker(options, resolver).Root(tree);
+}
+
+// ---- Evaluation
+
+namespace {
+
+class TEvaluator {
+ public:
+  TEvaluator(TExpressionResolver& r, uint32_t locale) : r_(r), locale_(locale) {}
+
+  TExpTokenPtr Eval(const TExpToken& n);
+
+ private:
+  TExpTokenPtr Typed(const TExpToken& n) {
+    TExpTokenPtr out = NewExpToken();
+    out->kind = TNodeKind::Constant;
+    out->type = n.type;
+    out->subtype = n.subtype;
+    out->size = n.size;
+    out->scale = n.scale;
+    return out;
+  }
+  TExpTokenPtr Bool(bool b) {
+    TExpTokenPtr out = NewExpToken();
+    out->kind = TNodeKind::Constant;
+    out->SetBoolean(b);
+    return out;
+  }
+  TExpTokenPtr Null(const TExpToken& n) {
+    TExpTokenPtr out = Typed(n);
+    out->isNull = true;
+    return out;
+  }
+  bool Condition(const TExpToken& n) { return Truth(*Eval(n)); }
+
+  int Compare(const TExpToken& a, const TExpToken& b, bool ignoreCase = false);
+  bool Equal(const TExpToken& a, const TExpToken& b, bool ignoreCase = false);
+  TExpTokenPtr Prefix(const TExpToken& n);
+  bool Ordered(TOperator op, const TExpToken& a, const TExpToken& b);
+  TExpTokenPtr Binary(const TExpToken& n);
+  TExpTokenPtr Arithmetic(const TExpToken& n, const TExpToken& l, const TExpToken& r);
+  TExpTokenPtr Predicate(const TExpToken& n);
+  TExpTokenPtr Function(const TExpToken& n);
+  TExpTokenPtr Extract(const TExpToken& n, const TExpToken& v);
+
+  TExpressionResolver& r_;
+  uint32_t locale_;
+};
+
+int TEvaluator::Compare(const TExpToken& a, const TExpToken& b, bool ignoreCase) {
+  if (IsString(a) || IsString(b)) {
+    const std::string x = a.isNull ? std::string() : a.StringValue();
+    const std::string y = b.isNull ? std::string() : b.StringValue();
+    return CompareLocaleText(locale_, x, y, ignoreCase);
+  }
+  auto sign = [](auto d) { return d < 0 ? -1 : d > 0 ? 1 : 0; };
+  if (IsDateOrStamp(a.type) && IsDateOrStamp(b.type)) {
+    const double x = AsTimestamp(a), y = AsTimestamp(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  if (a.type == ftype::kBcd && b.type == ftype::kBcd) return CompareBcd(GetBcd(a), GetBcd(b));
+  if ((IsIntegral(a.type) || a.type == ftype::kBoolean || a.type == ftype::kTime) &&
+      (IsIntegral(b.type) || b.type == ftype::kBoolean || b.type == ftype::kTime)) {
+    const int64_t x = AsInt64(a), y = AsInt64(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  if (a.type == ftype::kBytes || b.type == ftype::kBytes || a.type == ftype::kBlob) {
+    const std::string x = RawBytes(a), y = RawBytes(b);
+    return sign(x.compare(y));
+  }
+  const double x = AsDouble(a), y = AsDouble(b);
+  return x < y ? -1 : x > y ? 1 : 0;
+}
+
+bool TEvaluator::Equal(const TExpToken& a, const TExpToken& b, bool ignoreCase) {
+  const bool an = a.isNull || a.type == exptype::kUnknown;
+  const bool bn = b.isNull || b.type == exptype::kUnknown;
+  if (an || bn) return an && bn;
+  return Compare(a, b, ignoreCase) == 0;
+}
+
+// A prefix comparison: whether the column's text starts with the constant.
+TExpTokenPtr TEvaluator::Prefix(const TExpToken& n) {
+  TExpTokenPtr v = Eval(*n.left);
+  const std::string prefix = n.right->StringValue();
+  const std::string s = v->isNull ? std::string() : v->StringValue();
+  bool match = false;
+  if (s.size() >= prefix.size()) {
+    // The value's head of the prefix's length, which must end on a character boundary.
+    std::size_t cut = s.size();
+    for (std::size_t start : CharStarts(s)) {
+      if (start >= prefix.size()) {
+        cut = start;
+        break;
+      }
+    }
+    match = cut == prefix.size() && CompareLocaleText(locale_, std::string_view(s).substr(0, cut),
+                                                      prefix, n.ignoreCase) == 0;
+  }
+  return Bool(n.op == TOperator::NotEqual ? !match : match);
+}
+
+bool TEvaluator::Ordered(TOperator op, const TExpToken& a, const TExpToken& b) {
+  int c;
+  if (IsString(a) || IsString(b)) {
+    c = Compare(a, b);
+  } else {
+    const bool an = a.isNull || a.type == exptype::kUnknown;
+    const bool bn = b.isNull || b.type == exptype::kUnknown;
+    if (an != bn) return false;
+    c = an ? 0 : Compare(a, b);
+  }
+  switch (op) {
+    case TOperator::Greater:
+      return c > 0;
+    case TOperator::Less:
+      return c < 0;
+    case TOperator::GreaterEqual:
+      return c >= 0;
+    default:
+      return c <= 0;
+  }
+}
+
+TExpTokenPtr TEvaluator::Eval(const TExpToken& n) {
+  switch (n.kind) {
+    case TNodeKind::Constant: {
+      TExpTokenPtr out = Typed(n);
+      out->value.Reserve(n.value.Capacity());
+      std::memcpy(out->value.Data(), n.value.Data(), n.value.Capacity());
+      out->isNull = n.isNull;
+      return out;
+    }
+    case TNodeKind::Column: {
+      TExpTokenPtr out = Typed(n);
+      if (!r_.ReadColumn(n, *out))
+        RaiseEngineError(err::kSqlError, {.extra = "Internal error: Column '" + n.columnName +
+                                                   "' specified illegally"});
+      return out;
+    }
+    case TNodeKind::Unary: {
+      if (n.op == TOperator::Not) return Bool(!Condition(*n.left));
+      TExpTokenPtr v = Eval(*n.left);
+      if (v->isNull || n.op == TOperator::Plus) return v;
+      switch (v->type) {
+        case ftype::kFloat:
+        case ftype::kTimestamp:
+          Put(*v, -v->DoubleValue());
+          break;
+        case ftype::kBcd: {
+          TBcd b = GetBcd(*v);
+          if (CompareBcd(b, TBcd{}) != 0) b[1] ^= 0x80;
+          PutBcd(*v, b);
+          break;
+        }
+        default:
+          PutInteger(*v, static_cast<int64_t>(0 - static_cast<uint64_t>(AsInt64(*v))));
+          break;
+      }
+      return v;
+    }
+    case TNodeKind::Binary:
+      return Binary(n);
+    case TNodeKind::PartialCompare:
+      return Prefix(n);
+    case TNodeKind::Predicate:
+      return Predicate(n);
+    case TNodeKind::Function:
+      return Function(n);
+    default: {
+      TExpTokenPtr out = NewExpToken();
+      out->SetNull();
+      return out;
+    }
+  }
+}
+
+TExpTokenPtr TEvaluator::Binary(const TExpToken& n) {
+  switch (n.op) {
+    case TOperator::And:
+      if (!Condition(*n.right)) return Bool(false);
+      return Bool(Condition(*n.left));
+    case TOperator::Or:
+      if (Condition(*n.right)) return Bool(true);
+      return Bool(Condition(*n.left));
+    default:
+      break;
+  }
+  TExpTokenPtr l = Eval(*n.left);
+  TExpTokenPtr r = Eval(*n.right);
+  switch (n.op) {
+    case TOperator::Equal:
+      return Bool(Equal(*l, *r, n.ignoreCase));
+    case TOperator::NotEqual:
+      return Bool(!Equal(*l, *r, n.ignoreCase));
+    case TOperator::Greater:
+    case TOperator::Less:
+    case TOperator::GreaterEqual:
+    case TOperator::LessEqual:
+      return Bool(Ordered(n.op, *l, *r));
+    default:
+      return Arithmetic(n, *l, *r);
+  }
+}
+
+TExpTokenPtr TEvaluator::Arithmetic(const TExpToken& n, const TExpToken& l, const TExpToken& r) {
+  TExpTokenPtr out = Typed(n);
+  if (IsString(n) && n.op == TOperator::Add) {
+    const std::string s =
+        (l.isNull ? std::string() : l.StringValue()) + (r.isNull ? std::string() : r.StringValue());
+    PutText(*out, s);
+    return out;
+  }
+  if (l.isNull || r.isNull || l.type == exptype::kUnknown || r.type == exptype::kUnknown) {
+    out->isNull = true;
+    return out;
+  }
+  const bool sub = n.op == TOperator::Subtract;
+  const uint16_t lt = l.type, rt = r.type;
+  if (IsTemporal(lt) || IsTemporal(rt)) {
+    const TExpToken& t = IsTemporal(lt) ? l : r;
+    const TExpToken& k = IsTemporal(lt) ? r : l;
+    if (sub && IsTemporal(rt)) {
+      if (lt == ftype::kTimestamp && rt == ftype::kTimestamp) {
+        Put(*out, l.DoubleValue() - r.DoubleValue());
+      } else if (lt == ftype::kTimestamp && rt == ftype::kDate) {
+        PutInteger(*out,
+                   static_cast<int64_t>(std::floor(l.DoubleValue() / kMsPerDay)) - r.Int32Value());
+      } else if (lt == ftype::kTimestamp && rt == ftype::kTime) {
+        PutInteger(*out,
+                   static_cast<int64_t>(std::fmod(l.DoubleValue(), kMsPerDay)) - r.Int32Value());
+      } else {
+        PutInteger(*out, static_cast<int64_t>(l.Int32Value()) - r.Int32Value());
+      }
+      return out;
+    }
+    const int64_t delta = AsInt64(k);
+    if (t.type == ftype::kTimestamp) {
+      const double days = static_cast<double>(delta) * kMsPerDay;
+      Put(*out, sub ? t.DoubleValue() - days : t.DoubleValue() + days);
+    } else {
+      const uint64_t base = static_cast<uint64_t>(static_cast<int64_t>(t.Int32Value()));
+      const uint64_t d = static_cast<uint64_t>(delta);
+      Put(*out, static_cast<int32_t>(sub ? base - d : base + d));
+    }
+    return out;
+  }
+  if (n.type == ftype::kFloat || n.type == ftype::kBcd) {
+    const double x = AsDouble(l), y = AsDouble(r);
+    double v = 0;
+    switch (n.op) {
+      case TOperator::Add:
+        v = x + y;
+        break;
+      case TOperator::Subtract:
+        v = x - y;
+        break;
+      case TOperator::Multiply:
+        v = x * y;
+        break;
+      default:
+        if (y == 0) {
+          out->isNull = true;
+          return out;
+        }
+        v = x / y;
+        break;
+    }
+    if (!PutNumber(*out, v)) out->isNull = true;
+    return out;
+  }
+  // Integer arithmetic, wrapping on overflow rather than invoking undefined behaviour.
+  const uint64_t x = static_cast<uint64_t>(AsInt64(l)), y = static_cast<uint64_t>(AsInt64(r));
+  uint64_t v = 0;
+  switch (n.op) {
+    case TOperator::Add:
+      v = x + y;
+      break;
+    case TOperator::Subtract:
+      v = x - y;
+      break;
+    case TOperator::Multiply:
+      v = x * y;
+      break;
+    default:
+      if (y == 0) {
+        out->isNull = true;
+        return out;
+      }
+      // -1 separately: the smallest LARGEINT divided by -1 does not fit.
+      v = AsInt64(r) == -1 ? 0 - x : static_cast<uint64_t>(AsInt64(l) / AsInt64(r));
+      break;
+  }
+  PutInteger(*out, static_cast<int64_t>(v));
+  return out;
+}
+
+TExpTokenPtr TEvaluator::Predicate(const TExpToken& n) {
+  TExpTokenPtr tested = Eval(*n.arguments[0]);
+  switch (n.op) {
+    case TOperator::Like:
+    case TOperator::NotLike: {
+      TExpTokenPtr p = Eval(*n.arguments[1]);
+      bool match = false;
+      if (!tested->isNull && !p->isNull && tested->type != exptype::kUnknown &&
+          p->type != exptype::kUnknown)
+        match = LikeMatch(tested->StringValue(), p->StringValue(), locale_);
+      return Bool(n.op == TOperator::Like ? match : !match);
+    }
+    case TOperator::InList:
+    case TOperator::NotInList: {
+      bool found = false;
+      for (std::size_t i = 1; i < n.arguments.size() && !found; ++i)
+        found = Equal(*tested, *Eval(*n.arguments[i]));
+      return Bool(n.op == TOperator::InList ? found : !found);
+    }
+    case TOperator::InSelect:
+    case TOperator::NotInSelect: {
+      const bool found = r_.SubSelectContains(*n.arguments[1], *tested);
+      return Bool(n.op == TOperator::InSelect ? found : !found);
+    }
+    default: {
+      bool in = Ordered(TOperator::GreaterEqual, *tested, *Eval(*n.arguments[1])) &&
+                Ordered(TOperator::LessEqual, *tested, *Eval(*n.arguments[2]));
+      return Bool(n.op == TOperator::Between ? in : !in);
+    }
+  }
+}
+
+TExpTokenPtr TEvaluator::Extract(const TExpToken& n, const TExpToken& v) {
+  TExpTokenPtr out = Typed(n);
+  if (v.isNull || v.type == exptype::kUnknown) {
+    out->isNull = true;
+    return out;
+  }
+  int32_t day = 0, ms = 0;
+  bool hasDate = false, hasTime = false;
+  if (v.type == ftype::kDate) {
+    day = v.Int32Value();
+    hasDate = true;
+  } else if (v.type == ftype::kTime) {
+    ms = v.Int32Value();
+    day = kDayOf18991230;
+    hasTime = true;
+  } else {
+    const double t = v.DoubleValue();
+    day = static_cast<int32_t>(std::floor(t / kMsPerDay));
+    ms = static_cast<int32_t>(t - static_cast<double>(day) * kMsPerDay);
+    hasDate = hasTime = true;
+  }
+  int y = 0, m = 0, d = 0, hh = 0, mm = 0, ss = 0, zz = 0;
+  const bool decoded = DecodeDay(day, y, m, d);
+  DecodeTimeOfDay(ms, hh, mm, ss, zz);
+  const int dow = static_cast<int>(((day - 1) % 7 + 7) % 7) + 1;  // day 1 was a Monday
+  int32_t result = 0;
+  switch (n.op) {
+    case TOperator::ExtractYear:
+      result = hasDate ? y : 0;
+      break;
+    case TOperator::ExtractMonth:
+      result = hasDate ? m : 0;
+      break;
+    case TOperator::ExtractDay:
+      result = hasDate ? d : 0;
+      break;
+    case TOperator::ExtractHour:
+      result = hasTime ? hh : 0;
+      break;
+    case TOperator::ExtractMinute:
+      result = hasTime ? mm : 0;
+      break;
+    case TOperator::ExtractSecond:
+      result = hasTime ? ss : 0;
+      break;
+    case TOperator::ExtractDayOfWeek:
+      result = decoded ? dow : 0;
+      break;
+    case TOperator::ExtractDayOfYear: {
+      int32_t first = 0;
+      if (decoded && EncodeDay(y, 1, 1, first)) result = day - first + 1;
+      break;
+    }
+    default: {  // ISO week: the week of the Thursday of this date's Monday-to-Sunday week
+      const int32_t thursday = day - (dow - 1) + 3;
+      int ty = 0, tm = 0, td = 0;
+      int32_t first = 0;
+      if (DecodeDay(thursday, ty, tm, td) && EncodeDay(ty, 1, 1, first))
+        result = (thursday - first) / 7 + 1;
+      break;
+    }
+  }
+  Put(*out, result);
+  return out;
+}
+
+TExpTokenPtr TEvaluator::Function(const TExpToken& n) {
+  const auto& args = n.arguments;
+  TExpTokenPtr out = Typed(n);
+  switch (n.op) {
+    case TOperator::Upper:
+    case TOperator::Lower: {
+      TExpTokenPtr v = Eval(*args[0]);
+      if (v->isNull) return Null(n);
+      std::string s = v->StringValue();
+      if (n.op == TOperator::Upper)
+        UpperCaseGbk(s);
+      else
+        LowerCaseGbk(s);
+      PutText(*out, s);
+      return out;
+    }
+    case TOperator::Length: {
+      TExpTokenPtr v = Eval(*args[0]);
+      if (v->isNull) return Null(n);
+      Put(*out, static_cast<int32_t>(CharStarts(v->StringValue()).size()));
+      return out;
+    }
+    case TOperator::Substring: {
+      TExpTokenPtr v = Eval(*args[0]);
+      TExpTokenPtr from = Eval(*args[1]);
+      if (v->isNull || from->isNull) return Null(n);
+      const std::string s = v->StringValue();
+      const std::vector<std::size_t> cs = CharStarts(s);
+      const int64_t count = static_cast<int64_t>(cs.size());
+      const int64_t p = std::max<int64_t>(1, AsInt64(*from));
+      int64_t len = count - p + 1;
+      if (args.size() > 2) {
+        TExpTokenPtr f = Eval(*args[2]);
+        len = f->isNull ? 0 : AsInt64(*f);
+      }
+      len = std::max<int64_t>(0, std::min(len, count - p + 1));
+      if (p > count || len == 0) return Null(n);
+      const std::size_t begin = cs[static_cast<std::size_t>(p - 1)];
+      const std::size_t endIdx = static_cast<std::size_t>(p - 1 + len);
+      const std::size_t end = endIdx < cs.size() ? cs[endIdx] : s.size();
+      PutText(*out, std::string_view(s).substr(begin, end - begin));
+      return out;
+    }
+    case TOperator::Replace: {
+      TExpTokenPtr f = Eval(*args[0]);
+      TExpTokenPtr w = Eval(*args[1]);
+      TExpTokenPtr in = Eval(*args[2]);
+      if (in->isNull) return Null(n);
+      const std::string s = in->StringValue();
+      const std::string find = f->isNull ? std::string() : f->StringValue();
+      const std::string with = w->isNull ? std::string() : w->StringValue();
+      if (find.empty() || find == with) {
+        PutText(*out, s);
+        return out;
+      }
+      std::string result;
+      const std::vector<std::size_t> cs = CharStarts(s);
+      for (std::size_t c = 0; c < cs.size();) {
+        const std::size_t i = cs[c];
+        if (s.compare(i, find.size(), find) == 0) {
+          result += with;
+          const std::size_t next = i + find.size();
+          while (c < cs.size() && cs[c] < next)
+            ++c;
+        } else {
+          result += CharAt(s, cs, c);
+          ++c;
+        }
+      }
+      PutText(*out, result);
+      return out;
+    }
+    case TOperator::Pos:
+    case TOperator::Occurs: {
+      TExpTokenPtr f = Eval(*args[0]);
+      TExpTokenPtr in = Eval(*args[1]);
+      if (in->isNull) return Null(n);
+      const std::string s = in->StringValue();
+      const std::string find = f->isNull ? std::string() : f->StringValue();
+      const std::vector<std::size_t> cs = CharStarts(s);
+      int32_t pos = 0, occurs = 0;
+      if (!find.empty()) {
+        for (std::size_t c = 0; c < cs.size();) {
+          if (s.compare(cs[c], find.size(), find) == 0) {
+            if (pos == 0) pos = static_cast<int32_t>(c + 1);
+            ++occurs;
+            const std::size_t next = cs[c] + find.size();
+            while (c < cs.size() && cs[c] < next)
+              ++c;
+          } else {
+            ++c;
+          }
+        }
+      }
+      Put(*out, n.op == TOperator::Pos ? pos : occurs);
+      return out;
+    }
+    case TOperator::TrimLeading:
+    case TOperator::TrimTrailing:
+    case TOperator::TrimBoth: {
+      TExpTokenPtr c = Eval(*args[0]);
+      TExpTokenPtr v = Eval(*args[1]);
+      if (v->isNull) return Null(n);
+      const std::string s = v->StringValue();
+      const std::string ch = c->isNull ? std::string() : c->StringValue();
+      const std::vector<std::size_t> cs = CharStarts(s);
+      std::size_t first = 0, last = cs.size();
+      if (!ch.empty()) {
+        if (n.op != TOperator::TrimTrailing)
+          while (first < last && CharAt(s, cs, first) == ch)
+            ++first;
+        if (n.op != TOperator::TrimLeading)
+          while (last > first && CharAt(s, cs, last - 1) == ch)
+            --last;
+      }
+      if (first >= last) return Null(n);
+      const std::size_t end = last < cs.size() ? cs[last] : s.size();
+      PutText(*out, std::string_view(s).substr(cs[first], end - cs[first]));
+      return out;
+    }
+    case TOperator::Cast: {
+      TExpTokenPtr v = Eval(*args[0]);
+      Convert(*v, *out);
+      return out;
+    }
+    case TOperator::ExtractYear:
+    case TOperator::ExtractMonth:
+    case TOperator::ExtractWeek:
+    case TOperator::ExtractDay:
+    case TOperator::ExtractDayOfWeek:
+    case TOperator::ExtractDayOfYear:
+    case TOperator::ExtractHour:
+    case TOperator::ExtractMinute:
+    case TOperator::ExtractSecond:
+      return Extract(n, *Eval(*args[0]));
+    case TOperator::If:
+    case TOperator::IfNull: {
+      bool first;
+      if (n.op == TOperator::If) {
+        first = Condition(*args[0]);
+      } else {
+        TExpTokenPtr v = Eval(*args[0]);
+        first = v->isNull || v->type == exptype::kUnknown;
+      }
+      Convert(*Eval(*args[first ? 1 : 2]), *out);
+      return out;
+    }
+    case TOperator::Coalesce:
+      for (const auto& a : args) {
+        TExpTokenPtr v = Eval(*a);
+        if (!v->isNull && v->type != exptype::kUnknown) {
+          Convert(*v, *out);
+          return out;
+        }
+      }
+      return Null(n);
+    case TOperator::Abs: {
+      TExpTokenPtr v = Eval(*args[0]);
+      if (v->isNull || v->type == ftype::kWord) return v;
+      if (v->type == ftype::kFloat) {
+        Put(*v, std::fabs(v->DoubleValue()));
+      } else if (v->type == ftype::kBcd) {
+        TBcd b = GetBcd(*v);
+        b[1] = static_cast<uint8_t>(b[1] & 0x7F);
+        PutBcd(*v, b);
+      } else {
+        const int64_t x = AsInt64(*v);
+        PutInteger(*v, x < 0 ? static_cast<int64_t>(0 - static_cast<uint64_t>(x)) : x);
+      }
+      return v;
+    }
+    case TOperator::Round: {
+      TExpTokenPtr v = Eval(*args[0]);
+      if (v->isNull || v->type == exptype::kUnknown) return v;
+      int64_t places = args.size() > 1 ? AsInt64(*args[1]) : 0;
+      if (v->type == ftype::kBcd) {
+        places = std::min<int64_t>(places, kBcdMaxScale);
+        TBcd rounded{}, back{};
+        if (TextToBcd(BcdToText(GetBcd(*v)), static_cast<int>(places), rounded) &&
+            TextToBcd(BcdToText(rounded), v->scale, back))
+          PutBcd(*v, back);
+        return v;
+      }
+      const double x = v->DoubleValue();
+      if (x == 0) return v;
+      const double unit = std::pow(0.1, static_cast<double>(places));
+      const double scaled = x / unit;
+      if (std::fabs(scaled) < 9e15) Put(*v, std::trunc(scaled + (x < 0 ? -0.5 : 0.5)) * unit);
+      return v;
+    }
+    case TOperator::TextSearch:
+    case TOperator::TextOccurs: {
+      TExpTokenPtr w = Eval(*args[0]);
+      const std::string words = w->isNull ? std::string() : w->StringValue();
+      if (n.op == TOperator::TextSearch) return Bool(r_.TextSearch(*args[1], words));
+      Put(*out, static_cast<uint16_t>(r_.TextOccurs(*args[1], words)));
+      return out;
+    }
+    case TOperator::LastAutoInc:
+    case TOperator::IdentCurrent:
+      Put(*out, r_.LastAutoInc(args[0]->StringValue()));
+      return out;
+    default: {  // aggregates: the statement keeps their running value in the node
+      out->value.Reserve(n.value.Capacity());
+      std::memcpy(out->value.Data(), n.value.Data(), n.value.Capacity());
+      out->isNull = n.isNull;
+      return out;
+    }
+  }
+}
+
+}  // namespace
+
+TExpTokenPtr Evaluate(const TExpToken& tree, TExpressionResolver& resolver, uint32_t locale) {
+  return TEvaluator(resolver, locale).Eval(tree);
+}
+
+// ---- Filter preparation
+
+namespace {
+
+TExpTokenPtr CopyTree(const TExpToken& n, TExpToken* parent) {
+  TExpTokenPtr c = NewExpToken();
+  c->text = n.text;
+  c->kind = n.kind;
+  c->op = n.op;
+  c->columnName = n.columnName;
+  c->columnNumber = n.columnNumber;
+  c->correlationName = n.correlationName;
+  c->sourceTable = n.sourceTable;
+  c->subQuery = n.subQuery;
+  c->value.Reserve(n.value.Capacity());
+  std::memcpy(c->value.Data(), n.value.Data(), n.value.Capacity());
+  c->isNull = n.isNull;
+  c->isParameter = n.isParameter;
+  c->type = n.type;
+  c->subtype = n.subtype;
+  c->size = n.size;
+  c->scale = n.scale;
+  c->savedType = n.savedType;
+  c->savedSubtype = n.savedSubtype;
+  c->savedSize = n.savedSize;
+  c->savedScale = n.savedScale;
+  c->wasConstant = n.wasConstant;
+  c->ignoreCase = n.ignoreCase;
+  c->parent = parent;
+  c->height = n.height;
+  if (n.left) c->left = CopyTree(*n.left, c.get());
+  if (n.right) c->right = CopyTree(*n.right, c.get());
+  for (const auto& a : n.arguments)
+    c->arguments.push_back(a ? CopyTree(*a, c.get()) : nullptr);
+  return c;
+}
+
+bool HasColumn(const TExpToken& n) {
+  if (n.kind == TNodeKind::Column || n.kind == TNodeKind::SubSelect) return true;
+  if (n.kind == TNodeKind::Function && (n.op >= TOperator::Sum && n.op <= TOperator::Avg))
+    return true;  // aggregates are filled in by the statement
+  if (n.left && HasColumn(*n.left)) return true;
+  if (n.right && HasColumn(*n.right)) return true;
+  for (const auto& a : n.arguments)
+    if (a && HasColumn(*a)) return true;
+  return false;
+}
+
+class TPreparer {
+ public:
+  TPreparer(TExpressionResolver& owner, bool partial, bool ignoreCase, uint32_t locale)
+      : owner_(owner), partial_(partial), ignoreCase_(ignoreCase), locale_(locale) {}
+
+  void Walk(TExpTokenPtr& slot) {
+    TExpToken& n = *slot;
+    if (n.left) Walk(n.left);
+    if (n.right) Walk(n.right);
+    for (auto& a : n.arguments)
+      if (a && a->kind != TNodeKind::SubSelect) Walk(a);
+    if (n.kind == TNodeKind::Binary && n.op >= TOperator::Equal && n.op <= TOperator::LessEqual) {
+      Fold(n.left, n.right.get());
+      Fold(n.right, n.left.get());
+      StringCompare(slot);
+    } else if (n.kind == TNodeKind::Function && n.op != TOperator::TextSearch &&
+               n.op != TOperator::TextOccurs) {
+      for (auto& a : n.arguments)
+        Fold(a, nullptr);
+    } else if (n.kind == TNodeKind::Predicate && n.op != TOperator::InSelect &&
+               n.op != TOperator::NotInSelect) {
+      for (std::size_t i = 1; i < n.arguments.size(); ++i)
+        Fold(n.arguments[i], n.arguments[0].get());
+      if (n.op == TOperator::Like || n.op == TOperator::NotLike) LikePrefix(slot);
+    }
+  }
+
+ private:
+  // Replaces a constant sub-tree by its value, converted to the other side's type when
+  // that keeps the value exactly.
+  void Fold(TExpTokenPtr& slot, const TExpToken* other) {
+    if (!slot || HasColumn(*slot) || slot->isParameter) return;
+    if (slot->kind != TNodeKind::Constant) {
+      TExpTokenPtr v = Evaluate(*slot, owner_, locale_);
+      v->kind = TNodeKind::Constant;
+      v->text = slot->text.empty() ? ValueToText(*v) : slot->text;
+      v->parent = slot->parent;
+      slot = std::move(v);
+    }
+    TExpToken& c = *slot;
+    if (!other || c.isNull || IsString(c) || other->type == exptype::kUnknown ||
+        (other->type == c.type && other->scale == c.scale) || IsString(*other))
+      return;
+    TExpTokenPtr converted = NewExpToken();
+    converted->kind = TNodeKind::Constant;
+    converted->type = other->type;
+    converted->subtype = other->subtype;
+    converted->size = other->size;
+    converted->scale = other->scale;
+    if (!Convert(c, *converted)) return;
+    // Keep the original when the conversion loses anything (2.5 against an INTEGER).
+    TExpToken& back = *converted;
+    TExpTokenPtr probe = NewExpToken();
+    probe->type = c.type;
+    probe->subtype = c.subtype;
+    probe->size = c.size;
+    probe->scale = c.scale;
+    if (!Convert(back, *probe)) return;
+    if (std::memcmp(probe->value.Data(), c.value.Data(), static_cast<std::size_t>(c.size)) != 0)
+      return;
+    converted->text = c.text;
+    converted->parent = c.parent;
+    slot = std::move(converted);
+  }
+
+  static bool IsStringColumn(const TExpToken& n) {
+    return n.kind == TNodeKind::Column && IsString(n);
+  }
+
+  void StringCompare(TExpTokenPtr& slot) {
+    TExpToken& n = *slot;
+    if (n.op != TOperator::Equal && n.op != TOperator::NotEqual) return;
+    if (!IsStringColumn(*n.left) || !IsTextConstant(*n.right)) {
+      if (IsStringColumn(*n.right) && IsTextConstant(*n.left))
+        std::swap(n.left, n.right);
+      else
+        return;
+    }
+    n.ignoreCase = ignoreCase_;
+    if (!partial_) return;
+    const std::string text = n.right->StringValue();
+    const std::size_t stars = text.find_last_not_of('*');
+    const std::string head = stars == std::string::npos ? std::string() : text.substr(0, stars + 1);
+    if (head.size() == text.size() || head.find('*') != std::string::npos) return;
+    MakePrefix(n, head);
+  }
+
+  void LikePrefix(TExpTokenPtr& slot) {
+    TExpToken& n = *slot;
+    if (!IsStringColumn(*n.arguments[0]) || !IsTextConstant(*n.arguments[1])) return;
+    const std::string pattern = n.arguments[1]->StringValue();
+    const std::size_t last = pattern.find_last_not_of('%');
+    if (last == std::string::npos || last + 1 == pattern.size()) return;
+    const std::string head = pattern.substr(0, last + 1);
+    if (head.find_first_of("%_") != std::string::npos) return;
+    // GBK trail bytes may equal '%' or '_': only plain single-byte text qualifies.
+    for (unsigned char ch : head)
+      if (ch >= 0x80) return;
+    TExpTokenPtr column = std::move(n.arguments[0]);
+    n.arguments.clear();
+    n.kind = TNodeKind::Binary;
+    n.op = n.op == TOperator::Like ? TOperator::Equal : TOperator::NotEqual;
+    n.text = std::string(OperatorName(n.op));
+    n.left = std::move(column);
+    n.right = NewExpToken();
+    n.right->kind = TNodeKind::Constant;
+    n.right->parent = &n;
+    n.ignoreCase = locale_ == 0 || ignoreCase_;
+    MakePrefix(n, head);
+  }
+
+  static void MakePrefix(TExpToken& n, const std::string& head) {
+    n.kind = TNodeKind::PartialCompare;
+    n.right->SetString(head);
+    n.right->text = "'" + head + "'";
+  }
+
+  TExpressionResolver& owner_;
+  bool partial_, ignoreCase_;
+  uint32_t locale_;
+};
+
+}  // namespace
+
+TExpTokenPtr PrepareFilter(const TExpToken& tree, TExpressionResolver& owner, bool partialCompare,
+                           bool caseInsensitive, uint32_t locale) {
+  TExpTokenPtr copy = CopyTree(tree, nullptr);
+  TPreparer(owner, partialCompare, caseInsensitive, locale).Walk(copy);
+  return copy;
+}
+
+}  // namespace mt
