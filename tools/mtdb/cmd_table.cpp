@@ -127,12 +127,12 @@ int RunCreate(const std::vector<std::string>& argList) {
   args.RequirePositionals(2, 2, "create");
   const bool raw = args.Raw();
   TTableCreateParams p;
-  for (const std::string& spec : args.Values("--field")) {
-    const std::size_t colon = spec.find(':');
+  for (const std::string& option : args.Values("--field")) {
+    const std::size_t colon = option.find(':');
     if (colon == std::string::npos) throw EUsage("--field takes NAME:TYPE");
     TFieldDescriptor f;
-    f.name = ToTable(spec.substr(0, colon), raw);
-    ApplyTypeName(f, spec.substr(colon + 1));
+    f.name = ToTable(option.substr(0, colon), raw);
+    ApplyTypeName(f, option.substr(colon + 1));
     p.fields.push_back(std::move(f));
   }
   if (p.fields.empty()) throw EUsage("create needs at least one --field");
@@ -150,8 +150,8 @@ int RunCreate(const std::vector<std::string>& argList) {
       names.push_back(ToTable(n, raw));
     p.indexes.primary = IndexOver(p.fields, names);
   }
-  for (const std::string& spec : args.Values("--index")) {
-    const std::vector<std::string> parts = Split(spec, ':');
+  for (const std::string& option : args.Values("--index")) {
+    const std::vector<std::string> parts = Split(option, ':');
     if (parts.size() < 2) throw EUsage("--index takes NAME:F[,F...][:unique][:nocase][:desc]");
     std::vector<std::string> names;
     for (const std::string& n : Split(parts[1], ','))
