@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include <benchmark/benchmark.h>
+
 namespace mt::bench {
 
 inline double Seconds(std::chrono::steady_clock::time_point since) {
@@ -43,6 +45,33 @@ inline void Check(int rc, sqlite3* db, int expected = SQLITE_OK) {
     std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
     std::exit(1);
   }
+}
+
+// The two phases a benchmark times, for the engine and for SQLite.
+struct TPhaseTimes {
+  double first = 0;
+  double second = 0;
+  double Total() const { return first + second; }
+};
+
+// Runs the registered benchmarks, then prints both engines' phase times and their ratios, e.g.
+// "1000000 keys   insert   search   total".
+inline int RunAndReport(int argc, char** argv, const std::string& heading,
+                        const TPhaseTimes& engine, const TPhaseTimes& sqlite) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (engine.Total() > 0 && sqlite.Total() > 0) {
+    std::printf("\n%s\n", heading.c_str());
+    std::printf("engine      %8.3f s %8.3f s %8.3f s\n", engine.first, engine.second,
+                engine.Total());
+    std::printf("sqlite      %8.3f s %8.3f s %8.3f s\n", sqlite.first, sqlite.second,
+                sqlite.Total());
+    std::printf("engine/sqlite  %6.2f     %6.2f     %6.2f\n", engine.first / sqlite.first,
+                engine.second / sqlite.second, engine.Total() / sqlite.Total());
+  }
+  return 0;
 }
 
 }  // namespace mt::bench

@@ -32,13 +32,8 @@ using mt::bench::TTempDir;
 namespace fs = std::filesystem;
 constexpr int kKeys = 1000000;
 
-struct TTimes {
-  double insert = 0;
-  double search = 0;
-  double Total() const { return insert + search; }
-};
-TTimes engineTimes;
-TTimes sqliteTimes;
+mt::bench::TPhaseTimes engineTimes;
+mt::bench::TPhaseTimes sqliteTimes;
 
 // Distinct random int32 keys (a bijection of 1..kKeys scrambled over the whole range), and a
 // second random order of them for the searches.
@@ -84,7 +79,7 @@ void BM_EngineInsertAndSearch(benchmark::State& state) {
       tree.Insert(key, i + 1);
     }
     table.FlushBuffers();
-    engineTimes.insert = Seconds(start);
+    engineTimes.first = Seconds(start);
 
     start = std::chrono::steady_clock::now();
     int64_t found = 0;
@@ -93,12 +88,12 @@ void BM_EngineInsertAndSearch(benchmark::State& state) {
       const mt::TFindResult r = tree.Find(key);
       if (r.found) found += tree.RecordAt(r.pos) > 0 ? 1 : 0;
     }
-    engineTimes.search = Seconds(start);
+    engineTimes.second = Seconds(start);
     if (found != kKeys) std::abort();
     state.counters["pages"] = table.Index().Header().nextPage - 1;
     state.counters["height"] = tree.Height();
-    state.counters["insert_s"] = engineTimes.insert;
-    state.counters["search_s"] = engineTimes.search;
+    state.counters["insert_s"] = engineTimes.first;
+    state.counters["search_s"] = engineTimes.second;
     table.Close();
   }
 }
@@ -124,7 +119,7 @@ void BM_SqliteInsertAndSearch(benchmark::State& state) {
     }
     sqlite3_finalize(insert);
     Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
-    sqliteTimes.insert = Seconds(start);
+    sqliteTimes.first = Seconds(start);
 
     start = std::chrono::steady_clock::now();
     Check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);
@@ -138,10 +133,10 @@ void BM_SqliteInsertAndSearch(benchmark::State& state) {
     }
     sqlite3_finalize(search);
     Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
-    sqliteTimes.search = Seconds(start);
+    sqliteTimes.second = Seconds(start);
     if (found != kKeys) std::abort();
-    state.counters["insert_s"] = sqliteTimes.insert;
-    state.counters["search_s"] = sqliteTimes.search;
+    state.counters["insert_s"] = sqliteTimes.first;
+    state.counters["search_s"] = sqliteTimes.second;
     sqlite3_close(db);
   }
 }
@@ -152,19 +147,7 @@ BENCHMARK(BM_SqliteInsertAndSearch)->Iterations(1)->Unit(benchmark::kMillisecond
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  if (engineTimes.Total() > 0 && sqliteTimes.Total() > 0) {
-    std::printf("\n%d keys        insert    search     total\n", kKeys);
-    std::printf("engine      %8.3f s %8.3f s %8.3f s\n", engineTimes.insert, engineTimes.search,
-                engineTimes.Total());
-    std::printf("sqlite      %8.3f s %8.3f s %8.3f s\n", sqliteTimes.insert, sqliteTimes.search,
-                sqliteTimes.Total());
-    std::printf("engine/sqlite  %6.2f     %6.2f     %6.2f\n",
-                engineTimes.insert / sqliteTimes.insert, engineTimes.search / sqliteTimes.search,
-                engineTimes.Total() / sqliteTimes.Total());
-  }
-  return 0;
+  return mt::bench::RunAndReport(argc, argv,
+                                 std::to_string(kKeys) + " keys        insert    search     total",
+                                 engineTimes, sqliteTimes);
 }

@@ -24,13 +24,8 @@ using mt::bench::TTempDir;
 namespace fs = std::filesystem;
 constexpr int kRows = 1000000;
 
-struct TTimes {
-  double append = 0;
-  double scan = 0;
-  double Total() const { return append + scan; }
-};
-TTimes engineTimes;
-TTimes sqliteTimes;
+mt::bench::TPhaseTimes engineTimes;
+mt::bench::TPhaseTimes sqliteTimes;
 
 // The row i: the same values for both engines.
 std::string NameOf(int i) {
@@ -83,7 +78,7 @@ void BM_EngineAppendAndScan(benchmark::State& state) {
       r->MarkDirty();
     }
     table.FlushBuffers(true);
-    engineTimes.append = Seconds(start);
+    engineTimes.first = Seconds(start);
 
     start = std::chrono::steady_clock::now();
     int64_t idSum = 0;
@@ -96,13 +91,13 @@ void BM_EngineAppendAndScan(benchmark::State& state) {
       amountSum += *fmt.GetFloat(3, img);
       nameBytes += fmt.GetString(2, img)->size() + fmt.GetString(5, img)->size();
     }
-    engineTimes.scan = Seconds(start);
+    engineTimes.second = Seconds(start);
     benchmark::DoNotOptimize(idSum);
     benchmark::DoNotOptimize(amountSum);
     benchmark::DoNotOptimize(nameBytes);
     state.counters["record_bytes"] = data.RecordSize();
-    state.counters["append_s"] = engineTimes.append;
-    state.counters["scan_s"] = engineTimes.scan;
+    state.counters["append_s"] = engineTimes.first;
+    state.counters["scan_s"] = engineTimes.second;
     table.Close();
   }
 }
@@ -139,7 +134,7 @@ void BM_SqliteInsertAndScan(benchmark::State& state) {
     }
     sqlite3_finalize(insert);
     Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
-    sqliteTimes.append = Seconds(start);
+    sqliteTimes.first = Seconds(start);
 
     start = std::chrono::steady_clock::now();
     sqlite3_stmt* scan = nullptr;
@@ -155,12 +150,12 @@ void BM_SqliteInsertAndScan(benchmark::State& state) {
       nameBytes += static_cast<std::size_t>(sqlite3_column_bytes(scan, 3));
     }
     sqlite3_finalize(scan);
-    sqliteTimes.scan = Seconds(start);
+    sqliteTimes.second = Seconds(start);
     benchmark::DoNotOptimize(idSum);
     benchmark::DoNotOptimize(amountSum);
     benchmark::DoNotOptimize(nameBytes);
-    state.counters["append_s"] = sqliteTimes.append;
-    state.counters["scan_s"] = sqliteTimes.scan;
+    state.counters["append_s"] = sqliteTimes.first;
+    state.counters["scan_s"] = sqliteTimes.second;
     sqlite3_close(db);
   }
 }
@@ -171,19 +166,7 @@ BENCHMARK(BM_SqliteInsertAndScan)->Iterations(1)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  if (engineTimes.Total() > 0 && sqliteTimes.Total() > 0) {
-    std::printf("\n%d rows        append     scan    total\n", kRows);
-    std::printf("engine      %8.3f s %8.3f s %8.3f s\n", engineTimes.append, engineTimes.scan,
-                engineTimes.Total());
-    std::printf("sqlite      %8.3f s %8.3f s %8.3f s\n", sqliteTimes.append, sqliteTimes.scan,
-                sqliteTimes.Total());
-    std::printf("engine/sqlite  %6.2f     %6.2f     %6.2f\n",
-                engineTimes.append / sqliteTimes.append, engineTimes.scan / sqliteTimes.scan,
-                engineTimes.Total() / sqliteTimes.Total());
-  }
-  return 0;
+  return mt::bench::RunAndReport(argc, argv,
+                                 std::to_string(kRows) + " rows        append    scan     total",
+                                 engineTimes, sqliteTimes);
 }
