@@ -183,7 +183,7 @@ void TBlobFile::Close() {
 bool TBlobFile::FlushHeader(bool force) {
   if (!headerDirty_ && !force) return false;
   TBlobFileHeader h = header_;
-  h.changeCounter = static_cast<int32_t>(static_cast<uint32_t>(h.changeCounter) + 1);
+  h.changeCounter = NextChangeCounter(h.changeCounter);
   h.pending = false;
   WriteHeader(h);
   header_.changeCounter = h.changeCounter;
@@ -193,7 +193,7 @@ bool TBlobFile::FlushHeader(bool force) {
 }
 
 void TBlobFile::RaiseChangeCounterInMemory() {
-  header_.changeCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.changeCounter) + 1);
+  header_.changeCounter = NextChangeCounter(header_.changeCounter);
   headerDirty_ = true;
 }
 

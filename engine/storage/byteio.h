@@ -87,3 +87,13 @@ inline void PutPString(uint8_t* p, std::size_t at, std::size_t capacity, std::st
 }
 
 }  // namespace mt::le
+
+namespace mt {
+
+// The next value of a file header's change counter: raised by 1, wrapping past the int32 range
+// instead of overflowing.
+inline int32_t NextChangeCounter(int32_t counter) {
+  return static_cast<int32_t>(static_cast<uint32_t>(counter) + 1);
+}
+
+}  // namespace mt

@@ -483,7 +483,7 @@ int32_t TDataFile::NextBlobStamp() {
 bool TDataFile::FlushHeader(bool force) {
   if (!headerDirty_ && !force) return false;
   TDataFileHeader h = header_;
-  h.changeCounter = static_cast<int32_t>(static_cast<uint32_t>(h.changeCounter) + 1);
+  h.changeCounter = NextChangeCounter(h.changeCounter);
   h.engineVersion = kEngineVersion;
   h.lastWrite = HeaderMoment();
   h.pending = 0;
@@ -497,7 +497,7 @@ bool TDataFile::FlushHeader(bool force) {
 }
 
 void TDataFile::RaiseChangeCounterInMemory() {
-  header_.changeCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.changeCounter) + 1);
+  header_.changeCounter = NextChangeCounter(header_.changeCounter);
   headerDirty_ = true;
 }
 

@@ -1,6 +1,7 @@
 // TIndexFile: the index file's header page.
 #include "indexfile.h"
 
+#include "byteio.h"
 #include "engine/common/engineerror.h"
 #include "indexkey.h"
 #include "scrambler.h"
@@ -82,7 +83,7 @@ void TIndexFile::Close() {
 bool TIndexFile::FlushHeader(bool force) {
   if (!headerDirty_ && !force) return false;
   TIndexFileHeader h = header_;
-  h.changeCounter = static_cast<int32_t>(static_cast<uint32_t>(h.changeCounter) + 1);
+  h.changeCounter = NextChangeCounter(h.changeCounter);
   h.pending = false;
   WriteHeaderPage(h);
   header_.changeCounter = h.changeCounter;
@@ -92,7 +93,7 @@ bool TIndexFile::FlushHeader(bool force) {
 }
 
 void TIndexFile::RaiseChangeCounterInMemory() {
-  header_.changeCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.changeCounter) + 1);
+  header_.changeCounter = NextChangeCounter(header_.changeCounter);
   headerDirty_ = true;
 }
 
