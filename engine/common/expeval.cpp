@@ -1846,6 +1846,10 @@ TExpTokenPtr Evaluate(const TExpToken& tree, TExpressionResolver& resolver, uint
   return TEvaluator(resolver, locale).Eval(tree);
 }
 
+bool EvaluateCondition(const TExpToken& tree, TExpressionResolver& resolver, uint32_t locale) {
+  return Truth(*Evaluate(tree, resolver, locale));
+}
+
 // ---- Filter preparation
 
 namespace {

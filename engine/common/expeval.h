@@ -70,6 +70,9 @@ void TypeCheck(TExpTokenPtr& tree, const TTypeCheckOptions& options, TExpression
 // The value of a checked tree for the resolver's current row, as a new node from the pool.
 TExpTokenPtr Evaluate(const TExpToken& tree, TExpressionResolver& resolver, uint32_t locale);
 
+// Whether a checked condition holds for the resolver's current row (NULL counts as FALSE).
+bool EvaluateCondition(const TExpToken& tree, TExpressionResolver& resolver, uint32_t locale);
+
 // A copy of a checked filter tree ready for the storage engine: constant operands of
 // comparisons, function arguments, IN values and LIKE patterns are evaluated once (and
 // converted to the other side's type where that is exact); with caseInsensitive, `=` and

@@ -8,7 +8,11 @@
 #include "blobfile.h"
 #include "byteio.h"
 #include "engine/common/engineerror.h"
+#include "engine/common/expeval.h"
+#include "engine/common/expparser.h"
+#include "filterplan.h"
 #include "indexbuild.h"
+#include "recordresolver.h"
 
 namespace mt {
 
@@ -105,6 +109,7 @@ void TDataCursor::Open() {
   rangeActive_ = false;
   synced_ = false;
   try {
+    resolver_ = std::make_unique<TRecordResolver>(table);
     // A table whose index file had to be made anew gets every index back from its records.
     if (table.NeedsIndexRebuild() && !table.ReadOnly()) table.RebuildIndexes();
     StandNowhere();
@@ -133,6 +138,7 @@ void TDataCursor::Close() {
     // The table's close releases every lock of the process on it at the latest.
   }
   filters_.clear();
+  resolver_.reset();
   visible_.SetSize(0);
   TDataTable* t = table_;
   table_ = nullptr;
@@ -318,31 +324,63 @@ void TDataCursor::RefindPosition() {
   beforeFirst_ = false;
 }
 
-bool TDataCursor::PassesFilters(const uint8_t* image) const {
+bool TDataCursor::PassesFilters(const uint8_t* image, bool expressions) {
+  if (expressions) {
+    resolver_->SetImage(image);
+    for (const TFilter& f : filters_) {
+      if (f.active && f.condition && !EvaluateCondition(*f.condition, *resolver_, localeId_))
+        return false;
+    }
+  }
   for (const TFilter& f : filters_) {
-    if (f.active && !f.callback(image)) return false;
+    if (f.active && f.callback && !f.callback(image)) return false;
+  }
+  return true;
+}
+
+bool TDataCursor::FillVisible(int32_t count) {
+  TDataFile& data = table_->Data();
+  const uint32_t size = static_cast<uint32_t>(std::max(count, 0));
+  visible_.SetSize(size);
+  // Expression filters the indexes answer give the candidates (or the answer itself); the
+  // rest are evaluated for each candidate record.
+  bool narrowed = false;
+  bool evaluate = false;
+  bool callbacks = false;
+  TRecordsBitmap answer;
+  for (const TFilter& f : filters_) {
+    if (!f.active) continue;
+    if (!f.condition) {
+      callbacks = true;
+      continue;
+    }
+    TFilterPlanner planner(*table_, localeId_);
+    answer.SetSize(size);
+    const TFilterPlanner::TAnswer a = planner.Answer(*f.condition, answer);
+    if (!a.answered || !a.exact) evaluate = true;
+    if (!a.answered) continue;
+    if (narrowed) {
+      visible_.And(answer);
+    } else {
+      visible_.CopyFrom(answer);
+      narrowed = true;
+    }
+  }
+  if (narrowed && !evaluate && !callbacks) return true;
+  if (!narrowed) visible_.SetAll();
+  // Walk the candidates; a record that is not active or fails a filter drops out.
+  for (uint32_t n = visible_.FindNext(0); n != 0; n = visible_.FindNext(n)) {
+    TPinnedRecord r(data.GetRecord(static_cast<int32_t>(n), TReadAhead::Forward));
+    if (!r) return false;
+    const uint8_t* image = r->Image();
+    if (image[rec::kState] != rec::kActive || !PassesFilters(image, evaluate)) visible_.Clear(n);
   }
   return true;
 }
 
 void TDataCursor::BuildVisible() {
-  TDataFile& data = table_->Data();
   for (int attempt = 0;; ++attempt) {
-    const int32_t count = data.RecordCount();
-    visible_.SetSize(static_cast<uint32_t>(std::max(count, 0)));
-    visible_.ClearAll();
-    bool changed = false;
-    for (int32_t n = 1; n <= count; ++n) {
-      TPinnedRecord r(data.GetRecord(n, TReadAhead::Forward));
-      if (!r) {
-        changed = true;
-        break;
-      }
-      const uint8_t* image = r->Image();
-      if (image[rec::kState] != rec::kActive) continue;
-      if (PassesFilters(image)) visible_.Set(static_cast<uint32_t>(n));
-    }
-    if (!changed) return;
+    if (FillVisible(table_->Data().RecordCount())) return;
     // The table changed while it was read: start over with the new state.
     SaveCounters();
     if (attempt > 100) Raise(err::kRecordBuffersCorrupt);
@@ -1163,20 +1201,76 @@ TDataCursor::TFilter& TDataCursor::FindFilter(TFilterHandle handle) {
   Raise(err::kInvalidFilterHandle);
 }
 
+namespace {
+
+[[noreturn]] void RaiseNoCondition(const std::string& table) {
+  RaiseEngineError(err::kFilterError, {.table = table, .extra = "the filter has no condition"});
+}
+
+}  // namespace
+
 TDataCursor::TFilterHandle TDataCursor::AddFilter(TFilterCallback callback, bool activate) {
   RequireOpen();
   if (static_cast<int>(filters_.size()) >= kMaxFilters) Raise(err::kTooManyFilters);
-  if (!callback) {
-    RaiseEngineError(err::kFilterError,
-                     {.table = table_->ErrorName(), .extra = "the filter has no condition"});
-  }
+  if (!callback) RaiseNoCondition(table_->ErrorName());
   TFilter f;
   f.handle = nextHandle_++;
   f.callback = std::move(callback);
-  f.active = false;
   filters_.push_back(std::move(f));
   if (activate) ActivateFilter(filters_.back().handle);
   return filters_.back().handle;
+}
+
+TDataCursor::TFilterHandle TDataCursor::AddFilter(std::string_view text, TFilterOptions options,
+                                                  bool activate) {
+  RequireOpen();
+  if (static_cast<int>(filters_.size()) >= kMaxFilters) Raise(err::kTooManyFilters);
+  if (text.find_first_not_of(" \t\r\n") == std::string_view::npos)
+    RaiseNoCondition(table_->ErrorName());
+  TExpressionParser parser;
+  parser.SetFilterOwner(table_->ErrorName());
+  parser.SetText(text);
+  parser.NextToken();
+  TExpTokenPtr tree = parser.ParseWholeExpression(perm::kPredicates);
+  TTypeCheckOptions check;
+  check.errorCode = err::kFilterError;
+  check.tableName = table_->ErrorName();
+  check.context = std::string(parsecontext::kFilter);
+  check.condition = true;
+  check.literalNamesColumns = true;
+  check.bareBooleanColumns = true;
+  TypeCheck(tree, check, *resolver_);
+  return AddPrepared(PrepareFilter(*tree, *resolver_, !options.noPartialCompare,
+                                   options.caseInsensitive, localeId_),
+                     activate);
+}
+
+TDataCursor::TFilterHandle TDataCursor::AddFilter(const TExpToken& condition, bool activate) {
+  RequireOpen();
+  if (static_cast<int>(filters_.size()) >= kMaxFilters) Raise(err::kTooManyFilters);
+  return AddPrepared(PrepareFilter(condition, *resolver_, false, false, localeId_), activate);
+}
+
+TDataCursor::TFilterHandle TDataCursor::AddPrepared(TExpTokenPtr condition, bool activate) {
+  TFilter f;
+  f.handle = nextHandle_++;
+  f.condition = std::move(condition);
+  filters_.push_back(std::move(f));
+  if (activate) ActivateFilter(filters_.back().handle);
+  return filters_.back().handle;
+}
+
+bool TDataCursor::CanAnswerFromIndexes(const TExpToken& condition) {
+  RequireOpen();
+  TReadLockScope op(table_->Locks());
+  Sync(op.Changed());
+  TExpTokenPtr prepared = PrepareFilter(condition, *resolver_, false, false, localeId_);
+  return TFilterPlanner(*table_, localeId_).Answerable(*prepared);
+}
+
+TExpressionResolver& TDataCursor::Resolver() {
+  RequireOpen();
+  return *resolver_;
 }
 
 void TDataCursor::RemoveFilter(TFilterHandle handle) {

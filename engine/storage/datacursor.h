@@ -34,11 +34,23 @@
 #include "btree.h"
 #include "datadirectory.h"
 #include "engine/common/charmaps.h"
+#include "engine/common/exptoken.h"
 #include "engine/common/recordsbitmap.h"
 #include "sessionsettings.h"
 #include "tablelocks.h"
 
 namespace mt {
+
+class TExpressionResolver;
+class TRecordResolver;
+
+// How a filter text compares strings.
+struct TFilterOptions {
+  // `=` and `<>` between a string field and a string constant ignore letter case.
+  bool caseInsensitive = false;
+  // A constant ending in `*` is compared whole instead of as a prefix.
+  bool noPartialCompare = false;
+};
 
 class TDataCursor {
  public:
@@ -171,9 +183,23 @@ class TDataCursor {
   void DiscardBlobs(uint8_t* image);
 
   // ---- filters ----
+  // The visible records are those every active filter keeps. Expression filters are answered
+  // from the indexes where they can be (filterplan.h) and evaluated record by record where
+  // not; callback filters are asked for each record the expression filters keep.
+  //
   // Adds a callback filter (10051 when it is empty; 9482 past 64 filters); activates it when
   // asked. Returns its handle.
   TFilterHandle AddFilter(TFilterCallback callback, bool activate = true);
+  // Compiles an expression text over the table's fields into a filter; faults are 10051 with
+  // the table's name and the context "filter expression" (an empty text too).
+  TFilterHandle AddFilter(std::string_view text, TFilterOptions options = {}, bool activate = true);
+  // A checked condition whose column numbers are this table's field numbers (the SQL layer's
+  // conditions on one table); it is copied and prepared without the string options.
+  TFilterHandle AddFilter(const TExpToken& condition, bool activate = true);
+  // Whether a checked condition would be answered from the indexes alone.
+  bool CanAnswerFromIndexes(const TExpToken& condition);
+  // The resolver of this cursor's fields, for checking conditions the SQL layer hands over.
+  TExpressionResolver& Resolver();
   // 10050 for a handle this cursor did not give out.
   void RemoveFilter(TFilterHandle handle);
   void ActivateFilter(TFilterHandle handle);
@@ -190,8 +216,14 @@ class TDataCursor {
   struct TFilter {
     TFilterHandle handle = 0;
     TFilterCallback callback;
+    TExpTokenPtr condition;  // prepared; null for a callback filter
     bool active = false;
   };
+
+  TFilterHandle AddPrepared(TExpTokenPtr condition, bool activate);
+  // Fills the visible-records bitmap from the filters; false when the table changed while
+  // its records were read.
+  bool FillVisible(int32_t count);
 
   void RequireClosed() const;
   void RequireOpen() const;
@@ -206,8 +238,9 @@ class TDataCursor {
   void SaveCounters();
   // Rebuilds the visible-records bitmap from the records and the active filters.
   void BuildVisible();
-  // Whether an active record passes the active filters.
-  bool PassesFilters(const uint8_t* image) const;
+  // Whether an active record passes the active filters (expression filters included unless
+  // told they are already answered).
+  bool PassesFilters(const uint8_t* image, bool expressions = true);
   // Reads record n through the cache into buffer; false when it is no longer active (the
   // bitmap is corrected).
   bool ReadRecord(int32_t n, uint8_t* buffer, TReadAhead ahead);
@@ -273,6 +306,7 @@ class TDataCursor {
 
   std::vector<TFilter> filters_;
   TFilterHandle nextHandle_ = 1;
+  std::unique_ptr<TRecordResolver> resolver_;
   TRecordsBitmap visible_;
 
   TChangeCounters savedCounters_;

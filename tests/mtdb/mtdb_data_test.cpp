@@ -52,6 +52,39 @@ TEST(MtdbDataTest, RowsRoundTripInIndexOrder) {
   EXPECT_EQ(Mtdb(s, "verify " + dir).status, 0);
 }
 
+TEST(MtdbDataTest, DumpShowsTheRowsAFilterKeeps) {
+  TScratch s;
+  const std::string dir = Quote(s.Path());
+  ASSERT_EQ(Mtdb(s, "create " + dir + kCreate).status, 0);
+  const std::string rows =
+      "1	收入 工资	2004-04-23							"
+      "			\n"
+      "2	bus	2004-05-01								"
+      "		\n"
+      "3	BUS fare									"
+      "		\n";
+  ASSERT_EQ(Mtdb(s, "insert " + dir + " t", kHeader + rows).status, 0);
+  struct TCase {
+    std::string filter;
+    std::string ids;  // first cells of the rows shown
+  };
+  const TCase cases[] = {
+      {"day >= \"2004-4-24\"", "2"}, {"day is null", "3"}, {"name like 'bus%'", "23"},
+      {"name = '收入*'", "1"},       {"id <> 2", "13"},
+  };
+  for (const TCase& c : cases) {
+    const TRun r = Mtdb(s, "dump " + dir + " t --filter " + Quote(c.filter));
+    ASSERT_EQ(r.status, 0) << c.filter << ": " << r.err;
+    std::string ids;
+    for (std::size_t at = r.out.find('\n'); at + 1 < r.out.size(); at = r.out.find('\n', at + 1))
+      ids += r.out[at + 1];
+    EXPECT_EQ(ids, c.ids) << c.filter;
+  }
+  const TRun bad = Mtdb(s, "dump " + dir + " t --filter " + Quote("nosuch = 1"));
+  EXPECT_NE(bad.status, 0);
+  EXPECT_NE(bad.err.find("Filter error for the table"), std::string::npos) << bad.err;
+}
+
 TEST(MtdbDataTest, InsertStopsAtTheFirstBadRow) {
   TScratch s;
   const std::string dir = Quote(s.Path());

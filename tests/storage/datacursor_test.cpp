@@ -214,7 +214,7 @@ TEST_F(CursorTest, CallbackFiltersLimitTheVisibleRecords) {
 
   EXPECT_EQ(ErrorCodeOf([&] { c->RemoveFilter(even); }), err::kInvalidFilterHandle);
   EXPECT_EQ(ErrorCodeOf([&] { c->ActivateFilter(12345); }), err::kInvalidFilterHandle);
-  EXPECT_EQ(ErrorCodeOf([&] { c->AddFilter(nullptr); }), err::kFilterError);
+  EXPECT_EQ(ErrorCodeOf([&] { c->AddFilter(TDataCursor::TFilterCallback{}); }), err::kFilterError);
   for (int i = 0; i < TDataCursor::kMaxFilters; ++i)
     c->AddFilter([](const uint8_t*) { return true; }, false);
   EXPECT_EQ(ErrorCodeOf([&] { c->AddFilter([](const uint8_t*) { return true; }); }),

@@ -109,12 +109,13 @@ int RunInsert(const std::vector<std::string>& argList) {
 int RunDump(const std::vector<std::string>& argList) {
   TArgs args(argList, {"--password", "--index", "--filter"}, {});
   args.RequirePositionals(2, 2, "dump");
-  if (args.Has("--filter")) throw EUsage("dump --filter is not available yet");
   const bool raw = args.Raw();
   TDataDirectory directory(args.Positionals()[0]);
   TDataCursor cursor(directory);
   OpenCursor(cursor, args, true);
   if (args.Has("--index")) cursor.ChooseIndex(ToTable(args.Value("--index"), raw));
+  if (args.Has("--filter"))
+    cursor.AddFilter(std::string_view(ToTable(args.Value("--filter"), raw)));
   const TRecordFormat& format = cursor.Format();
   std::ostringstream out;
   for (int no = 1; no <= format.FieldCount(); ++no) {

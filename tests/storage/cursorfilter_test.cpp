@@ -1,0 +1,446 @@
+// Expression filters on cursors: the records a filter shows when the indexes answer it equal
+// the records of a record-by-record evaluation (the same rows in a table without indexes),
+// filters follow the table's changes, the index answer is used where it should be, and
+// filter texts fail with the filter error and the table's name.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/common/expeval.h"
+#include "engine/common/expparser.h"
+#include "engine/common/literals.h"
+#include "engine/common/numeric.h"
+#include "engine/storage/datacursor.h"
+#include "engine/storage/datatable.h"
+#include "storagetest.h"
+
+namespace mt {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ErrorCodeOf;
+using test::Field;
+
+enum : int {
+  kId = 1,
+  kName,
+  kDay,
+  kQty,
+  kAmt,
+  kFlag,
+  kAt,
+  kStamp,
+  kSmall,
+  kBig,
+  kWord,
+  kPrice,
+  kNote,
+  kCode,
+};
+
+class CursorFilterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "mt-filter-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    directory_ = std::make_unique<TDataDirectory>(dir_);
+  }
+  void TearDown() override {
+    directory_.reset();
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  static TIndexDescriptor Index(std::string name, uint16_t field, bool nocase = false,
+                                bool desc = false) {
+    TIndexDescriptor d;
+    d.name = std::move(name);
+    d.fields = {field};
+    d.caseInsensitive = nocase;
+    d.descending = desc;
+    return d;
+  }
+
+  // The fixture's fields; `indexed` puts an index on nearly every one of them.
+  void CreateTable(const std::string& name, bool indexed, uint16_t languageId = 0) {
+    TTableCreateParams p;
+    p.languageId = languageId;
+    p.fields = {
+        Field("id", ftype::kInteger, 0, fsubtype::kAutoInc),
+        Field("name", ftype::kString, 12),
+        Field("day", ftype::kDate),
+        Field("qty", ftype::kInteger),
+        Field("amt", ftype::kFloat, 0, fsubtype::kMoney),
+        Field("flag", ftype::kBoolean),
+        Field("at", ftype::kTime),
+        Field("stamp", ftype::kTimestamp),
+        Field("small", ftype::kSmallInt),
+        Field("big", ftype::kLargeInt),
+        Field("word", ftype::kWord),
+        Field("price", ftype::kBcd),
+        Field("note", ftype::kString, 20),
+        Field("code", ftype::kString, 6),
+    };
+    p.fields[kPrice - 1].scale = 2;
+    if (indexed) {
+      TIndexDescriptor primary;
+      primary.fields = {kId};
+      p.indexes.primary = primary;
+      auto& s = p.indexes.secondaries;
+      s.push_back(Index("ByName", kName));
+      s.push_back(Index("ByNameNoCase", kName, true));
+      for (int f : {kDay, kQty, kAmt, kFlag, kAt, kStamp, kSmall, kBig, kWord, kPrice})
+        s.push_back(Index("By" + std::to_string(f), static_cast<uint16_t>(f)));
+      s.push_back(Index("ByCodeDesc", kCode, false, true));
+    }
+    TDataTable(dir_, name).Create(p);
+  }
+
+  std::unique_ptr<TDataCursor> OpenCursor(const std::string& name) {
+    auto c = std::make_unique<TDataCursor>(*directory_);
+    c->SetTableName(name);
+    c->Open();
+    return c;
+  }
+
+  // The same pseudo-random rows into a table: repeated values, NULLs in every field, GBK
+  // text; then every ninth record deleted and some changed, so slots are reused and indexes
+  // have moved entries.
+  void Fill(const std::string& name, int rows) {
+    auto c = OpenCursor(name);
+    const TRecordFormat& f = c->Format();
+    std::mt19937 rng(20041);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const std::vector<std::string> names = {"Apple",
+                                            "apple",
+                                            "APRICOT",
+                                            "banana",
+                                            "Banana split",
+                                            "cherry",
+                                            "",
+                                            "\xd6\xd0\xce\xc4"
+                                            "abc",
+                                            "\xd6\xd0"
+                                            "x",
+                                            "zeta"};
+    const std::vector<std::string> notes = {"", "lunch \xce\xe7\xb7\xb9", "bus fare", "rent",
+                                            "\xce\xe7\xb7\xb9 with friends"};
+    int32_t firstDay = 0;
+    EncodeDay(2004, 1, 1, firstDay);
+    std::vector<uint8_t> img(c->RecordSize());
+    for (int i = 0; i < rows; ++i) {
+      c->InitRecord(img.data());
+      auto maybe = [&](int field, auto set) {
+        if (pick(10) == 0)
+          f.SetNull(field, img.data());
+        else
+          set();
+      };
+      f.SetString(kName, img.data(), names[pick(static_cast<int>(names.size()))]);
+      const int32_t day = firstDay + pick(400);
+      const int32_t ms = pick(24) * 3600000 + pick(60) * 60000;
+      maybe(kDay, [&] { f.SetInteger(kDay, img.data(), day); });
+      maybe(kQty, [&] { f.SetInteger(kQty, img.data(), pick(50) - 10); });
+      maybe(kAmt, [&] { f.SetFloat(kAmt, img.data(), (pick(2000) - 500) / 4.0); });
+      maybe(kFlag, [&] { f.SetBoolean(kFlag, img.data(), pick(2) == 0); });
+      maybe(kAt, [&] { f.SetInteger(kAt, img.data(), ms); });
+      maybe(kStamp,
+            [&] { f.SetFloat(kStamp, img.data(), static_cast<double>(day) * kMsPerDay + ms); });
+      maybe(kSmall, [&] { f.SetInteger(kSmall, img.data(), pick(200) - 100); });
+      maybe(kBig, [&] { f.SetInteger(kBig, img.data(), (pick(1000) - 300) * 10000000LL); });
+      maybe(kWord, [&] { f.SetInteger(kWord, img.data(), pick(60000)); });
+      maybe(kPrice, [&] {
+        TBcd bcd{};
+        ASSERT_TRUE(TextToBcd(std::to_string(pick(5000)) + ".25", 2, bcd));
+        f.SetBcd(kPrice, img.data(), bcd);
+      });
+      f.SetString(kNote, img.data(), notes[pick(static_cast<int>(notes.size()))]);
+      const std::vector<std::string> codes = {"", "A1", "B2", "C3"};
+      f.SetString(kCode, img.data(), codes[pick(4)]);
+      c->InsertRecord(img.data(), false);
+    }
+    c->ChooseBitmapOrder();
+    c->First();
+    int n = 0;
+    while (c->Next(img.data()) == 0) {
+      if (++n % 9 == 0) {
+        c->DeleteRecord(img.data());
+        c->Prior();
+      } else if (n % 7 == 0) {
+        ASSERT_EQ(c->GetCurrentRecord(img.data(), true), 0);
+        f.SetInteger(kQty, img.data(), 45);
+        f.SetString(kName, img.data(), "cherry");
+        c->ModifyRecord(img.data());
+      }
+    }
+    // Rows into the deleted slots.
+    for (int i = 0; i < rows / 20; ++i) {
+      c->InitRecord(img.data());
+      f.SetString(kName, img.data(), "Apple");
+      f.SetInteger(kQty, img.data(), i);
+      f.SetInteger(kDay, img.data(), firstDay + 40 + i);
+      c->InsertRecord(img.data(), false);
+    }
+  }
+
+  // The sorted ids of the records a filter shows.
+  static std::vector<int32_t> VisibleIds(TDataCursor& c, const std::string& text,
+                                         TFilterOptions options) {
+    const auto handle = c.AddFilter(text, options);
+    std::vector<uint8_t> img(c.RecordSize());
+    std::vector<int32_t> ids;
+    c.First();
+    while (c.Next(img.data()) == 0)
+      ids.push_back(static_cast<int32_t>(*c.Format().GetInteger(kId, img.data())));
+    EXPECT_EQ(c.RecordCount(), ids.size()) << text;
+    c.RemoveFilter(handle);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
+
+  // Whether the cursor's indexes answer a filter text on their own.
+  static bool Answerable(TDataCursor& c, const std::string& text) {
+    TExpressionParser parser;
+    parser.SetFilterOwner("t");
+    parser.SetText(text);
+    parser.NextToken();
+    TExpTokenPtr tree = parser.ParseWholeExpression(perm::kPredicates);
+    TTypeCheckOptions options;
+    options.errorCode = err::kFilterError;
+    options.context = "filter expression";
+    options.condition = true;
+    options.bareBooleanColumns = true;
+    TypeCheck(tree, options, c.Resolver());
+    return c.CanAnswerFromIndexes(*tree);
+  }
+
+  std::string dir_;
+  std::unique_ptr<TDataDirectory> directory_;
+};
+
+// Without a locale strings compare by bytes; under a locale by its collation, which the
+// indexes of that table use too.
+class IndexAnswerTest : public CursorFilterTest, public ::testing::WithParamInterface<uint16_t> {};
+
+TEST_P(IndexAnswerTest, IndexAnswersEqualRecordByRecordEvaluation) {
+  CreateTable("ix", true, GetParam());
+  CreateTable("plain", false, GetParam());
+  Fill("ix", 1500);
+  Fill("plain", 1500);
+  auto ix = OpenCursor("ix");
+  auto plain = OpenCursor("plain");
+  ASSERT_EQ(ix->RecordCount(), plain->RecordCount());
+  const std::size_t total = ix->RecordCount();
+
+  const std::vector<std::string> filters = {
+      // dates, in both quote styles and with unpadded parts
+      "day = '2004-02-10'",
+      "day = \"2004-2-10\"",
+      "'2004-06-01' <= day and day < \"2004-09-01\"",
+      "day between '2004-03-01' and '2004-04-15'",
+      "day not between '2004-03-01' and '2004-12-31'",
+      "day is null",
+      "day is not null",
+      "day <> '2004-02-10'",
+      "day > '2004-05-01' or qty < 0",
+      "not (day < '2004-05-01')",
+      "not (day < '2004-05-01' or qty > 20)",
+      "day > '2004-05-01' and note like '%\xce\xe7\xb7\xb9%'",
+      "extract(month from day) = 3",
+      // strings: case, ranges with NULL names, prefixes, LIKE, lists
+      "name = 'Apple'",
+      "name = 'apple'",
+      "name = ''",
+      "name <> 'Apple'",
+      "name > 'B'",
+      "name <= 'banana'",
+      "name < 'b'",
+      "name = 'Ap*'",
+      "name <> 'ap*'",
+      "name = 'B*' or name = 'c*'",
+      "name like 'ap%'",
+      "name not like 'ban%'",
+      "name like '%an%'",
+      "name like 'B_nana%'",
+      "name = '\xd6\xd0*'",
+      "name like '\xd6\xd0%'",
+      "name in ('Apple', 'zeta', 'nobody')",
+      "name not in ('Apple', 'zeta')",
+      "upper(name) = 'APPLE'",
+      "note is null",
+      "note = 'rent' or name is null",
+      "code = 'B2'",
+      "code > 'A1'",
+      // numbers, booleans, times
+      "qty in (1, 2, 3, null)",
+      "qty between -5 and 5",
+      "qty > 10.5",
+      "qty = 45 and amt > 0",
+      "qty * 2 > 40",
+      "qty = 3 or note like '%\xce\xe7\xb7\xb9%'",
+      "qty <> 45",
+      "5 > qty",
+      "amt >= 100.25",
+      "amt < -50",
+      "flag = true",
+      "flag",
+      "not flag",
+      "flag is null",
+      "at >= '12:00:00'",
+      "at < '06:30:00' and day is not null",
+      "stamp < '2004-03-01 12:00:00'",
+      "small < 0",
+      "big > 500000000",
+      "word between 1000 and 30000",
+      "price > 1000.5",
+      "id > 100 and id <= 200",
+      "id in (5, 6, 7, 1000)",
+      "id = 10 or id = 20 or id = 30",
+  };
+  const std::vector<TFilterOptions> optionSets = {{}, {true, false}, {false, true}};
+  for (const std::string& text : filters) {
+    for (std::size_t o = 0; o < optionSets.size(); ++o) {
+      SCOPED_TRACE(text + " (options " + std::to_string(o) + ")");
+      const std::vector<int32_t> viaIndexes = VisibleIds(*ix, text, optionSets[o]);
+      const std::vector<int32_t> rowByRow = VisibleIds(*plain, text, optionSets[o]);
+      EXPECT_EQ(viaIndexes, rowByRow);
+      if (o == 0) {
+        // Every filter of the list selects some records and leaves out others.
+        EXPECT_GT(viaIndexes.size(), 0u);
+        EXPECT_LT(viaIndexes.size(), total);
+      }
+    }
+  }
+
+  // Several filters at once, and the order of the index with filters active.
+  ix->AddFilter(std::string_view("day >= '2004-03-01'"));
+  ix->AddFilter(std::string_view("qty < 20"));
+  plain->AddFilter(std::string_view("day >= '2004-03-01' and qty < 20"));
+  EXPECT_EQ(ix->RecordCount(), plain->RecordCount());
+  ix->ChooseIndex("By3");
+  std::vector<uint8_t> img(ix->RecordSize());
+  std::optional<int64_t> last;
+  uint32_t seen = 0;
+  ix->First();
+  while (ix->Next(img.data()) == 0) {
+    const auto day = ix->Format().GetInteger(kDay, img.data());
+    ASSERT_TRUE(day.has_value());
+    if (last) {
+      EXPECT_LE(*last, *day);
+    }
+    last = day;
+    ++seen;
+  }
+  EXPECT_EQ(seen, plain->RecordCount());
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, IndexAnswerTest, ::testing::Values(0, 1033));
+
+TEST_F(CursorFilterTest, IndexesAnswerComparisonsWithConstantsAndTheirCombinations) {
+  CreateTable("t", true);
+  Fill("t", 100);
+  auto c = OpenCursor("t");
+  struct Case {
+    const char* text;
+    bool answerable;
+  };
+  const Case cases[] = {
+      {"day >= '2004-06-01' and day < '2004-09-01'", true},
+      {"day between '2004-03-01' and '2004-04-15'", true},
+      {"not (day is null)", true},
+      {"name = 'Ap*' or qty in (1, 2)", true},
+      {"name like 'ap%'", true},         // a prefix ignoring case: the case-free index
+      {"name > 'B'", true},              // a range: the case-sensitive index
+      {"name like '\xd6\xd0%'", false},  // LIKE with two-byte characters
+      {"qty > 10.5", false},             // 10.5 is no INTEGER
+      {"price > 1000.5", false},         // BCD keys are rounded
+      {"code = 'B2'", false},            // descending index
+      {"note = 'rent'", false},          // no index
+      {"day > '2004-05-01' and note = 'rent'", false},
+      {"upper(name) = 'APPLE'", false},
+      {"qty = qty", false},
+  };
+  for (const Case& k : cases)
+    EXPECT_EQ(Answerable(*c, k.text), k.answerable) << k.text;
+}
+
+TEST_F(CursorFilterTest, FiltersFollowTheTablesChanges) {
+  CreateTable("t", true);
+  auto c = OpenCursor("t");
+  auto other = OpenCursor("t");
+  const TRecordFormat& f = c->Format();
+  std::vector<uint8_t> img(c->RecordSize());
+  auto insert = [&](TDataCursor& cur, int qty) {
+    cur.InitRecord(img.data());
+    f.SetInteger(kQty, img.data(), qty);
+    return cur.InsertRecord(img.data());
+  };
+  insert(*c, 1);
+  insert(*c, 8);
+  c->AddFilter(std::string_view("qty > 5"));
+  EXPECT_EQ(c->RecordCount(), 1u);
+  // The cursor's own insert of a matching record shows; a change that no longer matches
+  // hides it.
+  insert(*c, 10);
+  EXPECT_EQ(c->RecordCount(), 2u);
+  ASSERT_EQ(c->GetCurrentRecord(img.data()), 0);
+  ASSERT_EQ(c->GetCurrentRecord(img.data(), true), 0);
+  f.SetInteger(kQty, img.data(), 2);
+  c->ModifyRecord(img.data());
+  EXPECT_EQ(c->RecordCount(), 1u);
+  // Another cursor's insert shows after the change is noticed.
+  insert(*other, 30);
+  insert(*other, 3);
+  EXPECT_EQ(c->RecordCount(), 2u);
+}
+
+TEST_F(CursorFilterTest, FilterTextsFailWithTheFilterError) {
+  CreateTable("t", true);
+  auto c = OpenCursor("t");
+  const std::string table = c->Table().ErrorName();
+  struct Case {
+    const char* text;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"", "the filter has no condition"},
+      {"qty >", ""},
+      {"qty = ?", ""},
+      {"count(*) > 1", ""},
+      {"nosuch = 1",
+       "Invalid column name 'nosuch' or table correlation name '' specified in "
+       "filter expression"},
+      {"qty + 1", "filter expression must be a boolean expression"},
+      {"day = 'yesterday'",
+       "Date, time, or timestamp expression expected, instead found 'yesterday' in filter "
+       "expression"},
+  };
+  for (const Case& k : cases) {
+    try {
+      c->AddFilter(std::string_view(k.text));
+      ADD_FAILURE() << k.text << " was accepted";
+    } catch (const EEngineError& e) {
+      EXPECT_EQ(e.ErrorCode(), err::kFilterError) << k.text;
+      const std::string prefix =
+          "Engine Error # 10051 Filter error for the table '" + table + "' - ";
+      EXPECT_EQ(std::string(e.what()).rfind(prefix, 0), 0u) << e.what();
+      if (!k.message.empty()) {
+        EXPECT_EQ(std::string(e.what()), prefix + k.message);
+      }
+    }
+  }
+  // Nothing failed half-way: no filter is left behind.
+  EXPECT_FALSE(c->FiltersActive());
+  for (int i = 0; i < TDataCursor::kMaxFilters; ++i)
+    c->AddFilter(std::string_view("qty > 1"), {}, false);
+  EXPECT_EQ(ErrorCodeOf([&] { c->AddFilter(std::string_view("qty > 1")); }), err::kTooManyFilters);
+}
+
+}  // namespace
+}  // namespace mt
