@@ -225,6 +225,12 @@ TFilterPlanner::TAnswer TFilterPlanner::Plan(const TExpToken& node, TRecordsBitm
       return {true, a.exact && b.exact};
     }
     if (!a.answered && !b.answered) return {};
+    // A lower and an upper bound on one index (a date range) are one key range.
+    TLeaf range;
+    if (a.exact && b.exact && MergeRange(node, range)) {
+      if (bits != nullptr) ReadLeaf(range, *bits);
+      return {true, true};
+    }
     if (bits != nullptr) {
       if (a.answered && b.answered) {
         TRecordsBitmap other(bits->Size());
@@ -252,6 +258,22 @@ TFilterPlanner::TAnswer TFilterPlanner::Plan(const TExpToken& node, TRecordsBitm
   if (!MatchLeaf(node, leaf)) return {};
   if (bits != nullptr) ReadLeaf(leaf, *bits);
   return {true, leaf.exact};
+}
+
+bool TFilterPlanner::MergeRange(const TExpToken& conjunction, TLeaf& range) {
+  TLeaf a, b;
+  if (!MatchLeaf(*conjunction.left, a) || !MatchLeaf(*conjunction.right, b)) return false;
+  if (a.kind != TLeafKind::Range || b.kind != TLeafKind::Range || a.negate || b.negate ||
+      a.tree != b.tree)
+    return false;
+  if (a.low == nullptr) std::swap(a, b);
+  if (a.low == nullptr || a.high != nullptr || b.low != nullptr || b.high == nullptr) return false;
+  range = a;
+  range.high = b.high;
+  range.highIncluded = b.highIncluded;
+  // NULL entries belong when the whole conjunction holds for a NULL column.
+  range.node = &conjunction;
+  return true;
 }
 
 void TFilterPlanner::ReadLeaf(const TLeaf& leaf, TRecordsBitmap& bits) {

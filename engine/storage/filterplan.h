@@ -75,6 +75,8 @@ class TFilterPlanner {
   // Whether a constant can be put into a key of the column.
   bool KeyableConstant(const TExpToken& column, const TExpToken& constant) const;
 
+  // Both sides of an AND as one range of one index: a lower bound and an upper bound.
+  bool MergeRange(const TExpToken& conjunction, TLeaf& range);
   TAnswer Plan(const TExpToken& node, TRecordsBitmap* bits);
   void ReadLeaf(const TLeaf& leaf, TRecordsBitmap& bits);
   // Marks the records of entries with a value in the range.
