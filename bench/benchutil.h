@@ -1,5 +1,5 @@
-// Helpers shared by the benchmarks: wall-clock seconds, a temporary directory per run, and
-// the SQLite result check.
+// Helpers shared by the benchmarks: wall-clock seconds, a temporary directory per run, field
+// definitions for engine tables, and the SQLite result check.
 #pragma once
 
 #include <sqlite3.h>
@@ -12,6 +12,8 @@
 #include <string>
 
 #include <benchmark/benchmark.h>
+
+#include "engine/storage/tablelayout.h"
 
 namespace mt::bench {
 
@@ -38,6 +40,15 @@ class TTempDir {
  private:
   std::string path_;
 };
+
+// A field of an engine table.
+inline mt::TFieldDescriptor Field(std::string name, uint8_t type, uint8_t size = 0) {
+  mt::TFieldDescriptor f;
+  f.name = std::move(name);
+  f.type = type;
+  f.size = size;
+  return f;
+}
 
 // Ends the benchmark with SQLite's message when a call did not give the expected code.
 inline void Check(int rc, sqlite3* db, int expected = SQLITE_OK) {

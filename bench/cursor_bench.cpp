@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kRows = 200000;
 
+using mt::bench::Field;
 using mt::bench::Seconds;
 using mt::bench::TTempDir;
 
@@ -53,15 +54,8 @@ TTimes sqlite;
 
 void CreateEngineTable(const std::string& dir, const std::string& name) {
   mt::TTableCreateParams p;
-  auto field = [](std::string n, uint8_t type, uint8_t size = 0) {
-    mt::TFieldDescriptor f;
-    f.name = std::move(n);
-    f.type = type;
-    f.size = size;
-    return f;
-  };
-  p.fields = {field("id", mt::ftype::kInteger), field("name", mt::ftype::kString, 20),
-              field("amount", mt::ftype::kFloat)};
+  p.fields = {Field("id", mt::ftype::kInteger), Field("name", mt::ftype::kString, 20),
+              Field("amount", mt::ftype::kFloat)};
   mt::TIndexDescriptor primary;
   primary.fields = {1};
   p.indexes.primary = primary;

@@ -26,6 +26,7 @@ constexpr int kRuns = 3;
 constexpr const char* kFilter = "day >= '2004-01-01' and day < '2005-01-01'";
 
 using mt::bench::Check;
+using mt::bench::Field;
 using mt::bench::Seconds;
 using mt::bench::TTempDir;
 
@@ -68,14 +69,8 @@ void BM_Engine(benchmark::State& state) {
   for (auto _ : state) {
     TTempDir dir;
     mt::TTableCreateParams p;
-    auto field = [](std::string n, uint8_t type) {
-      mt::TFieldDescriptor f;
-      f.name = std::move(n);
-      f.type = type;
-      return f;
-    };
-    p.fields = {field("id", mt::ftype::kInteger), field("day", mt::ftype::kDate),
-                field("amount", mt::ftype::kFloat)};
+    p.fields = {Field("id", mt::ftype::kInteger), Field("day", mt::ftype::kDate),
+                Field("amount", mt::ftype::kFloat)};
     mt::TIndexDescriptor primary;
     primary.fields = {1};
     p.indexes.primary = primary;

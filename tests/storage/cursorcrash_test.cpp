@@ -66,9 +66,8 @@ bool ReadSome(int fd, std::string& into, int timeoutMs) {
 }
 
 TEST(CursorCrashTest, EveryReturnedInsertSurvivesAKill) {
-  std::string pattern = (fs::temp_directory_path() / "mt-crash-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const std::string dir = pattern;
+  const test::TScratchDir scratch("mt-crash");
+  const std::string& dir = scratch.Path();
   {
     TTableCreateParams p;
     p.fields = {Field("id", ftype::kInteger), Field("name", ftype::kString, 20),
@@ -144,8 +143,6 @@ TEST(CursorCrashTest, EveryReturnedInsertSurvivesAKill) {
     c.ChooseIndex("");
     EXPECT_EQ(c.RecordCount(), present.size());
   }
-  std::error_code ec;
-  fs::remove_all(dir, ec);
 }
 
 }  // namespace

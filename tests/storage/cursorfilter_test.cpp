@@ -45,17 +45,8 @@ enum : int {
 
 class CursorFilterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "mt-filter-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    directory_ = std::make_unique<TDataDirectory>(dir_);
-  }
-  void TearDown() override {
-    directory_.reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { directory_ = std::make_unique<TDataDirectory>(dir_); }
+  void TearDown() override { directory_.reset(); }
 
   static TIndexDescriptor Index(std::string name, uint16_t field, bool nocase = false,
                                 bool desc = false) {
@@ -206,21 +197,11 @@ class CursorFilterTest : public ::testing::Test {
 
   // Whether the cursor's indexes answer a filter text on their own.
   static bool Answerable(TDataCursor& c, const std::string& text) {
-    TExpressionParser parser;
-    parser.SetFilterOwner("t");
-    parser.SetText(text);
-    parser.NextToken();
-    TExpTokenPtr tree = parser.ParseWholeExpression(perm::kPredicates);
-    TTypeCheckOptions options;
-    options.errorCode = err::kFilterError;
-    options.context = "filter expression";
-    options.condition = true;
-    options.bareBooleanColumns = true;
-    TypeCheck(tree, options, c.Resolver());
-    return c.CanAnswerFromIndexes(*tree);
+    return c.CanAnswerFromIndexes(*test::CheckedFilter(text, c.Resolver()));
   }
 
-  std::string dir_;
+  test::TScratchDir scratch_{"mt-filter"};
+  std::string dir_ = scratch_.Path();
   std::unique_ptr<TDataDirectory> directory_;
 };
 

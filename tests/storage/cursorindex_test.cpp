@@ -27,9 +27,6 @@ using test::Field;
 class CursorIndexTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "mt-cursorix-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     directory_ = std::make_unique<TDataDirectory>(dir_);
     TTableCreateParams p;
     p.fields = {Field("id", ftype::kInteger), Field("name", ftype::kString, 20),
@@ -52,8 +49,6 @@ class CursorIndexTest : public ::testing::Test {
   void TearDown() override {
     c_.reset();
     directory_.reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   std::unique_ptr<TDataCursor> Open() {
     auto c = std::make_unique<TDataCursor>(*directory_);
@@ -109,7 +104,8 @@ class CursorIndexTest : public ::testing::Test {
     EXPECT_EQ(t.Index().Header().activeRecords, active);
   }
 
-  std::string dir_;
+  test::TScratchDir scratch_{"mt-cursorix"};
+  std::string dir_ = scratch_.Path();
   std::unique_ptr<TDataDirectory> directory_;
   std::unique_ptr<TDataCursor> c_;
   std::vector<uint8_t> buf_;

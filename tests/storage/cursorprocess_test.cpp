@@ -52,9 +52,8 @@ std::string ReadAll(int fd) {
 }
 
 TEST(CursorProcessTest, AnEditInAnotherProcessLocksTheRecord) {
-  std::string pattern = (fs::temp_directory_path() / "mt-procs-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const std::string dir = pattern;
+  const test::TScratchDir scratch("mt-procs");
+  const std::string& dir = scratch.Path();
   {
     TTableCreateParams p;
     p.fields = {Field("id", ftype::kInteger), Field("name", ftype::kString, 20),
@@ -114,8 +113,6 @@ TEST(CursorProcessTest, AnEditInAnotherProcessLocksTheRecord) {
   EXPECT_EQ(ReadAll(out), "7\n");
   waitpid(pid, nullptr, 0);
   c.Close();
-  std::error_code ec;
-  fs::remove_all(dir, ec);
 }
 
 }  // namespace

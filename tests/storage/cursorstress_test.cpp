@@ -24,9 +24,8 @@ namespace fs = std::filesystem;
 using test::Field;
 
 TEST(CursorStressTest, FourWritersKeepTheTableConsistent) {
-  std::string pattern = (fs::temp_directory_path() / "mt-stress-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const std::string dir = pattern;
+  const test::TScratchDir scratch("mt-stress");
+  const std::string& dir = scratch.Path();
   {
     TTableCreateParams p;
     p.fields = {Field("id", ftype::kInteger), Field("name", ftype::kString, 20),
@@ -141,8 +140,6 @@ TEST(CursorStressTest, FourWritersKeepTheTableConsistent) {
   }
   EXPECT_EQ(c.RecordCount(), found.size());
   c.Close();
-  std::error_code ec;
-  fs::remove_all(dir, ec);
 }
 
 }  // namespace

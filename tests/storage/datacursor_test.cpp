@@ -25,17 +25,8 @@ using test::Field;
 
 class CursorTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "mt-cursor-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    directory_ = std::make_unique<TDataDirectory>(dir_);
-  }
-  void TearDown() override {
-    directory_.reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { directory_ = std::make_unique<TDataDirectory>(dir_); }
+  void TearDown() override { directory_.reset(); }
 
   void CreateTable(const std::string& name, bool withPrimary = false, std::string password = {}) {
     TTableCreateParams p;
@@ -118,7 +109,8 @@ class CursorTest : public ::testing::Test {
     return ids;
   }
 
-  std::string dir_;
+  test::TScratchDir scratch_{"mt-cursor"};
+  std::string dir_ = scratch_.Path();
   std::unique_ptr<TDataDirectory> directory_;
 };
 

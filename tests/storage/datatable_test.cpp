@@ -31,16 +31,6 @@ using test::Field;
 
 class TableTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "mt-table-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
   std::string Path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
 
   std::vector<uint8_t> ReadFile(const std::string& name) const {
@@ -70,7 +60,8 @@ class TableTest : public ::testing::Test {
     f.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(count));
   }
 
-  std::string dir_;
+  test::TScratchDir scratch_{"mt-table"};
+  std::string dir_ = scratch_.Path();
 };
 
 // Field numbers of AllTypes().

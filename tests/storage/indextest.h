@@ -23,15 +23,6 @@ namespace mt::test {
 
 class IndexTestBase : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "mt-index-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
   std::string Path(const std::string& name) const {
     return (std::filesystem::path(dir_) / name).string();
   }
@@ -45,7 +36,8 @@ class IndexTestBase : public ::testing::Test {
               static_cast<std::streamsize>(bytes.size()));
   }
 
-  std::string dir_;
+  test::TScratchDir scratch_{"mt-index"};
+  std::string dir_ = scratch_.Path();
 };
 
 inline TIndexDescriptor Index(std::string name, std::vector<uint16_t> fields, bool unique = false,

@@ -22,16 +22,6 @@ namespace mt::test {
 
 class LockTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "mt-locks-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-
   static TTableCreateParams Ledger(bool encrypted = false) {
     TTableCreateParams p;
     p.fields = {Field("id", ftype::kInteger), Field("memo", ftype::kBlob, 0, fsubtype::kMemo)};
@@ -131,7 +121,8 @@ class LockTest : public ::testing::Test {
     return blobs.Get(h).Data();
   }
 
-  std::string dir_;
+  test::TScratchDir scratch_{"mt-locks"};
+  std::string dir_ = scratch_.Path();
 };
 
 }  // namespace mt::test

@@ -28,9 +28,6 @@ using test::Field;
 class RecordResolverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "mt-resolver-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     TTableCreateParams p;
     p.fields = {
         Field("name", ftype::kString, 10),
@@ -87,22 +84,12 @@ class RecordResolverTest : public ::testing::Test {
   void TearDown() override {
     cursor_.reset();
     directory_.reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   // The value of an expression for record n, as text ("NULL" for NULL).
   std::string Value(const std::string& text, int32_t n) {
-    TExpressionParser parser;
-    parser.SetFilterOwner("t");
-    parser.SetText(text);
-    parser.NextToken();
-    TExpTokenPtr tree = parser.ParseWholeExpression(perm::kPredicates);
-    TTypeCheckOptions options;
-    options.errorCode = err::kFilterError;
-    options.context = "filter expression";
     TRecordResolver resolver(cursor_->Table());
-    TypeCheck(tree, options, resolver);
+    TExpTokenPtr tree = test::CheckedFilter(text, resolver, false);
     std::vector<uint8_t> img(cursor_->RecordSize());
     cursor_->ChooseBitmapOrder();
     EXPECT_TRUE(cursor_->GoToOrdinal(static_cast<uint32_t>(n)));
@@ -112,7 +99,8 @@ class RecordResolverTest : public ::testing::Test {
     return v->isNull ? "NULL" : ValueToText(*v);
   }
 
-  std::string dir_;
+  test::TScratchDir scratch_{"mt-resolver"};
+  std::string dir_ = scratch_.Path();
   std::unique_ptr<TDataDirectory> directory_;
   std::unique_ptr<TDataCursor> cursor_;
 };

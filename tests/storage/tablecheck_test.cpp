@@ -28,9 +28,6 @@ using test::Field;
 class TableCheckTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "mt-check-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     TTableCreateParams p;
     p.fields = {Field("id", ftype::kInteger), Field("note", ftype::kString, 10),
                 Field("seq", ftype::kInteger, 0, fsubtype::kAutoInc)};
@@ -55,10 +52,6 @@ class TableCheckTest : public ::testing::TestWithParam<bool> {
       t.Data().DeleteRecord(r.Get());
     }
     t.Close();
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   TTableOpenOptions Options() const {
     TTableOpenOptions o;
@@ -99,7 +92,8 @@ class TableCheckTest : public ::testing::TestWithParam<bool> {
     return ids;
   }
   const int recordSize_ = 9 + 5 + 12;
-  std::string dir_;
+  test::TScratchDir scratch_{"mt-check"};
+  std::string dir_ = scratch_.Path();
 };
 
 TEST_P(TableCheckTest, ASoundTableHasNoFaultAndRepairChangesNothingThatMatters) {
