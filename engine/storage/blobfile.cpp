@@ -203,22 +203,10 @@ TBlock* TBlobFile::FindCached(int32_t n) {
   return cache_.Find(n);
 }
 
-bool TBlobFile::EvictOne() {
-  TBlock* b = cache_.OldestEvictable();
-  if (b == nullptr) return false;
-  pool_.Give(cache_.Remove(b));
-  return true;
-}
-
 void TBlobFile::MakeRoom() {
-  while (cache_.Size() >= capacity_) {
-    if (EvictOne()) continue;
-    if (!deferWrites_) {
-      WriteBack();
-      if (EvictOne()) continue;
-    }
-    capacity_ = TCacheList<TBlock>::GrownCapacity(capacity_, kCacheGrowth, deferWrites_);
-  }
+  cache_.MakeRoom(
+      capacity_, kCacheGrowth, deferWrites_,
+      [this](std::unique_ptr<TBlock> b) { pool_.Give(std::move(b)); }, [this] { WriteBack(); });
 }
 
 TBlock* TBlobFile::AddBlock(int32_t n) {

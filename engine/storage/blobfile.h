@@ -208,7 +208,6 @@ class TBlobFile : public TFileHandler {
   TBlock* FindCached(int32_t n);
   TBlock* AddBlock(int32_t n);
   void MakeRoom();
-  bool EvictOne();
   void ReadRun(int32_t n, int32_t count);
   // The old chain of a value: the blocks from first on that carry the stamp, in order.
   std::vector<int32_t> CollectChain(int32_t first, int32_t stamp);

@@ -63,19 +63,10 @@ void TBTree::Evict(TPage* p) {
   pool_.Give(cache_.Remove(p));
 }
 
-bool TBTree::EvictOne() {
-  TPage* p = cache_.OldestEvictable();
-  if (p == nullptr) return false;
-  Evict(p);
-  return true;
-}
-
 void TBTree::MakeRoom() {
-  while (cache_.Size() >= capacity_) {
-    if (EvictOne()) continue;
-    if (!deferWrites_ && WriteBack() && EvictOne()) continue;
-    capacity_ = TCacheList<TPage>::GrownCapacity(capacity_, kCacheGrowth, deferWrites_);
-  }
+  cache_.MakeRoom(
+      capacity_, kCacheGrowth, deferWrites_,
+      [this](std::unique_ptr<TPage> p) { pool_.Give(std::move(p)); }, [this] { WriteBack(); });
 }
 
 TPage* TBTree::AddPage(int32_t n) {

@@ -221,7 +221,6 @@ class TBTree {
 
   // Cache plumbing.
   void MakeRoom();
-  bool EvictOne();
   void Evict(TPage* p);
   TPage* AddPage(int32_t n);
   TPageRef Fetch(int32_t n);

@@ -88,15 +88,16 @@ class TCacheList {
   // Evicts the oldest objects that are neither dirty nor pinned until at most `target` remain
   // (or none is evictable), handing each to give(TPtr). The sorted list is compacted in one
   // pass, so trimming a large cache after a transaction costs no more than a scan.
+  // Returns whether anything was evicted.
   template <class TGive>
-  void TrimTo(std::size_t target, TGive give) {
-    if (sorted_.size() <= target) return;
+  bool TrimTo(std::size_t target, TGive give) {
+    if (sorted_.size() <= target) return false;
     std::size_t excess = sorted_.size() - target;
     std::vector<int32_t> victims;
     for (T* p = oldest_; p != nullptr && victims.size() < excess; p = p->newer_) {
       if (!p->dirty_ && p->pins_ == 0) victims.push_back(p->number_);
     }
-    if (victims.empty()) return;
+    if (victims.empty()) return false;
     std::sort(victims.begin(), victims.end());
     std::size_t kept = 0;
     for (std::size_t i = 0; i < sorted_.size(); ++i) {
@@ -109,6 +110,26 @@ class TCacheList {
       }
     }
     sorted_.resize(kept);
+    return true;
+  }
+
+  // Makes room for one more object in a cache of `capacity`: evicts the oldest clean, unpinned
+  // objects down to seven eighths of the capacity, so that a long sequential read compacts the
+  // sorted list once per batch instead of shifting it for every object it adds; when nothing is
+  // evictable, writes back (unless writes are deferred) and tries again; failing that, grows the
+  // capacity (GrownCapacity).
+  template <class TGive, class TWriteBack>
+  void MakeRoom(std::size_t& capacity, std::size_t step, bool deferWrites, TGive give,
+                TWriteBack writeBack) {
+    while (sorted_.size() >= capacity) {
+      const std::size_t keep = capacity - std::max<std::size_t>(1, capacity / 8);
+      if (TrimTo(keep, give)) continue;
+      if (!deferWrites) {
+        writeBack();
+        if (TrimTo(keep, give)) continue;
+      }
+      capacity = GrownCapacity(capacity, step, deferWrites);
+    }
   }
 
   // Empties the cache, handing every object to the caller.

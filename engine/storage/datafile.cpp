@@ -269,26 +269,10 @@ void TDataFile::SetVirtualEvaluator(TRecordFormat::TVirtualEvaluator evaluator) 
 
 // ---- the record cache -----------------------------------------------------------------
 
-bool TDataFile::EvictOne() {
-  TRecord* r = cache_.OldestEvictable();
-  if (r == nullptr) return false;
-  Evict(r);
-  return true;
-}
-
-void TDataFile::Evict(TRecord* r) {
-  pool_.Give(cache_.Remove(r));
-}
-
 void TDataFile::MakeRoom() {
-  while (cache_.Size() >= capacity_) {
-    if (EvictOne()) continue;
-    if (!deferWrites_) {
-      WriteBack();
-      if (EvictOne()) continue;
-    }
-    capacity_ = TCacheList<TRecord>::GrownCapacity(capacity_, kCacheGrowth, deferWrites_);
-  }
+  cache_.MakeRoom(
+      capacity_, kCacheGrowth, deferWrites_,
+      [this](std::unique_ptr<TRecord> r) { pool_.Give(std::move(r)); }, [this] { WriteBack(); });
 }
 
 TRecord* TDataFile::AddRecord(int32_t n) {

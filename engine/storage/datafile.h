@@ -217,8 +217,6 @@ class TDataFile : public TFileHandler {
   // A fresh record object for slot n, inserted into the sorted list (room made first).
   TRecord* AddRecord(int32_t n);
   void MakeRoom();
-  bool EvictOne();
-  void Evict(TRecord* r);
   void ReadWindow(int32_t n, TReadAhead ahead);
   void RebuildFormat();
   void ApplyCacheSizing();
