@@ -1267,15 +1267,24 @@ class TEvaluator {
     out->isNull = true;
     return out;
   }
-  bool Condition(const TExpToken& n) { return Truth(*Eval(n)); }
+  // Whether a condition holds, computed without value nodes where the node is a condition
+  // operator, comparison or predicate.
+  bool Condition(const TExpToken& n);
+  // An operand's value: a constant is read in place, anything else is evaluated into `owned`.
+  const TExpToken& Operand(const TExpToken& n, TExpTokenPtr& owned) {
+    if (n.kind == TNodeKind::Constant) return n;
+    owned = Eval(n);
+    return *owned;
+  }
 
   int Compare(const TExpToken& a, const TExpToken& b, bool ignoreCase = false);
   bool Equal(const TExpToken& a, const TExpToken& b, bool ignoreCase = false);
-  TExpTokenPtr Prefix(const TExpToken& n);
+  bool Prefix(const TExpToken& n);
+  bool Comparison(const TExpToken& n);
   bool Ordered(TOperator op, const TExpToken& a, const TExpToken& b);
   TExpTokenPtr Binary(const TExpToken& n);
   TExpTokenPtr Arithmetic(const TExpToken& n, const TExpToken& l, const TExpToken& r);
-  TExpTokenPtr Predicate(const TExpToken& n);
+  bool Predicate(const TExpToken& n);
   TExpTokenPtr Function(const TExpToken& n);
   TExpTokenPtr Extract(const TExpToken& n, const TExpToken& v);
 
@@ -1316,8 +1325,9 @@ bool TEvaluator::Equal(const TExpToken& a, const TExpToken& b, bool ignoreCase) 
 }
 
 // A prefix comparison: whether the column's text starts with the constant.
-TExpTokenPtr TEvaluator::Prefix(const TExpToken& n) {
-  TExpTokenPtr v = Eval(*n.left);
+bool TEvaluator::Prefix(const TExpToken& n) {
+  TExpTokenPtr owned;
+  const TExpToken* v = &Operand(*n.left, owned);
   const std::string prefix = n.right->StringValue();
   const std::string s = v->isNull ? std::string() : v->StringValue();
   bool match = false;
@@ -1333,7 +1343,7 @@ TExpTokenPtr TEvaluator::Prefix(const TExpToken& n) {
     match = cut == prefix.size() && CompareLocaleText(locale_, std::string_view(s).substr(0, cut),
                                                       prefix, n.ignoreCase) == 0;
   }
-  return Bool(n.op == TOperator::NotEqual ? !match : match);
+  return n.op == TOperator::NotEqual ? !match : match;
 }
 
 bool TEvaluator::Ordered(TOperator op, const TExpToken& a, const TExpToken& b) {
@@ -1375,7 +1385,7 @@ TExpTokenPtr TEvaluator::Eval(const TExpToken& n) {
       return out;
     }
     case TNodeKind::Unary: {
-      if (n.op == TOperator::Not) return Bool(!Condition(*n.left));
+      if (n.op == TOperator::Not) return Bool(Condition(n));
       TExpTokenPtr v = Eval(*n.left);
       if (v->isNull || n.op == TOperator::Plus) return v;
       switch (v->type) {
@@ -1398,9 +1408,8 @@ TExpTokenPtr TEvaluator::Eval(const TExpToken& n) {
     case TNodeKind::Binary:
       return Binary(n);
     case TNodeKind::PartialCompare:
-      return Prefix(n);
     case TNodeKind::Predicate:
-      return Predicate(n);
+      return Bool(Condition(n));
     case TNodeKind::Function:
       return Function(n);
     default: {
@@ -1411,32 +1420,68 @@ TExpTokenPtr TEvaluator::Eval(const TExpToken& n) {
   }
 }
 
-TExpTokenPtr TEvaluator::Binary(const TExpToken& n) {
-  switch (n.op) {
-    case TOperator::And:
-      if (!Condition(*n.right)) return Bool(false);
-      return Bool(Condition(*n.left));
-    case TOperator::Or:
-      if (Condition(*n.right)) return Bool(true);
-      return Bool(Condition(*n.left));
+bool TEvaluator::Condition(const TExpToken& n) {
+  switch (n.kind) {
+    case TNodeKind::Unary:
+      if (n.op == TOperator::Not) return !Condition(*n.left);
+      break;
+    case TNodeKind::Binary:
+      switch (n.op) {
+        case TOperator::And:
+          return Condition(*n.right) && Condition(*n.left);
+        case TOperator::Or:
+          return Condition(*n.right) || Condition(*n.left);
+        case TOperator::Equal:
+        case TOperator::NotEqual:
+        case TOperator::Greater:
+        case TOperator::Less:
+        case TOperator::GreaterEqual:
+        case TOperator::LessEqual:
+          return Comparison(n);
+        default:
+          break;
+      }
+      break;
+    case TNodeKind::PartialCompare:
+      return Prefix(n);
+    case TNodeKind::Predicate:
+      return Predicate(n);
     default:
       break;
   }
-  TExpTokenPtr l = Eval(*n.left);
-  TExpTokenPtr r = Eval(*n.right);
+  return Truth(*Eval(n));
+}
+
+bool TEvaluator::Comparison(const TExpToken& n) {
+  TExpTokenPtr lOwned, rOwned;
+  const TExpToken& l = Operand(*n.left, lOwned);
+  const TExpToken& r = Operand(*n.right, rOwned);
   switch (n.op) {
     case TOperator::Equal:
-      return Bool(Equal(*l, *r, n.ignoreCase));
+      return Equal(l, r, n.ignoreCase);
     case TOperator::NotEqual:
-      return Bool(!Equal(*l, *r, n.ignoreCase));
+      return !Equal(l, r, n.ignoreCase);
+    default:
+      return Ordered(n.op, l, r);
+  }
+}
+
+TExpTokenPtr TEvaluator::Binary(const TExpToken& n) {
+  switch (n.op) {
+    case TOperator::And:
+    case TOperator::Or:
+    case TOperator::Equal:
+    case TOperator::NotEqual:
     case TOperator::Greater:
     case TOperator::Less:
     case TOperator::GreaterEqual:
     case TOperator::LessEqual:
-      return Bool(Ordered(n.op, *l, *r));
+      return Bool(Condition(n));
     default:
-      return Arithmetic(n, *l, *r);
+      break;
   }
+  TExpTokenPtr lOwned, rOwned;
+  return Arithmetic(n, Operand(*n.left, lOwned), Operand(*n.right, rOwned));
 }
 
 TExpTokenPtr TEvaluator::Arithmetic(const TExpToken& n, const TExpToken& l, const TExpToken& r) {
@@ -1531,34 +1576,40 @@ TExpTokenPtr TEvaluator::Arithmetic(const TExpToken& n, const TExpToken& l, cons
   return out;
 }
 
-TExpTokenPtr TEvaluator::Predicate(const TExpToken& n) {
-  TExpTokenPtr tested = Eval(*n.arguments[0]);
+bool TEvaluator::Predicate(const TExpToken& n) {
+  TExpTokenPtr testedOwned;
+  const TExpToken& tested = Operand(*n.arguments[0], testedOwned);
   switch (n.op) {
     case TOperator::Like:
     case TOperator::NotLike: {
-      TExpTokenPtr p = Eval(*n.arguments[1]);
+      TExpTokenPtr owned;
+      const TExpToken& p = Operand(*n.arguments[1], owned);
       bool match = false;
-      if (!tested->isNull && !p->isNull && tested->type != exptype::kUnknown &&
-          p->type != exptype::kUnknown)
-        match = LikeMatch(tested->StringValue(), p->StringValue(), locale_);
-      return Bool(n.op == TOperator::Like ? match : !match);
+      if (!tested.isNull && !p.isNull && tested.type != exptype::kUnknown &&
+          p.type != exptype::kUnknown)
+        match = LikeMatch(tested.StringValue(), p.StringValue(), locale_);
+      return n.op == TOperator::Like ? match : !match;
     }
     case TOperator::InList:
     case TOperator::NotInList: {
       bool found = false;
-      for (std::size_t i = 1; i < n.arguments.size() && !found; ++i)
-        found = Equal(*tested, *Eval(*n.arguments[i]));
-      return Bool(n.op == TOperator::InList ? found : !found);
+      for (std::size_t i = 1; i < n.arguments.size() && !found; ++i) {
+        TExpTokenPtr owned;
+        found = Equal(tested, Operand(*n.arguments[i], owned));
+      }
+      return n.op == TOperator::InList ? found : !found;
     }
     case TOperator::InSelect:
     case TOperator::NotInSelect: {
-      const bool found = r_.SubSelectContains(*n.arguments[1], *tested);
-      return Bool(n.op == TOperator::InSelect ? found : !found);
+      const bool found = r_.SubSelectContains(*n.arguments[1], tested);
+      return n.op == TOperator::InSelect ? found : !found;
     }
     default: {
-      bool in = Ordered(TOperator::GreaterEqual, *tested, *Eval(*n.arguments[1])) &&
-                Ordered(TOperator::LessEqual, *tested, *Eval(*n.arguments[2]));
-      return Bool(n.op == TOperator::Between ? in : !in);
+      TExpTokenPtr lowOwned, highOwned;
+      const bool in =
+          Ordered(TOperator::GreaterEqual, tested, Operand(*n.arguments[1], lowOwned)) &&
+          Ordered(TOperator::LessEqual, tested, Operand(*n.arguments[2], highOwned));
+      return n.op == TOperator::Between ? in : !in;
     }
   }
 }
