@@ -19,7 +19,7 @@ cmake --build build-fuzz -j"$jobs" || { echo "fuzz: compiling build-fuzz failed"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-for name in expr eval; do
+for name in expr eval filter; do
   work=build-fuzz/corpus-$name
   mkdir -p "$work"
   dict=()

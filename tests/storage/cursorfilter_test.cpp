@@ -17,6 +17,7 @@
 #include "engine/common/numeric.h"
 #include "engine/storage/datacursor.h"
 #include "engine/storage/datatable.h"
+#include "filterfixture.h"
 #include "storagetest.h"
 
 namespace mt {
@@ -26,72 +27,17 @@ namespace fs = std::filesystem;
 using test::ErrorCodeOf;
 using test::Field;
 
-enum : int {
-  kId = 1,
-  kName,
-  kDay,
-  kQty,
-  kAmt,
-  kFlag,
-  kAt,
-  kStamp,
-  kSmall,
-  kBig,
-  kWord,
-  kPrice,
-  kNote,
-  kCode,
-};
+using namespace filterfixture;
 
 class CursorFilterTest : public ::testing::Test {
  protected:
   void SetUp() override { directory_ = std::make_unique<TDataDirectory>(dir_); }
   void TearDown() override { directory_.reset(); }
 
-  static TIndexDescriptor Index(std::string name, uint16_t field, bool nocase = false,
-                                bool desc = false) {
-    TIndexDescriptor d;
-    d.name = std::move(name);
-    d.fields = {field};
-    d.caseInsensitive = nocase;
-    d.descending = desc;
-    return d;
-  }
-
-  // The fixture's fields; `indexed` puts an index on nearly every one of them.
   void CreateTable(const std::string& name, bool indexed, uint16_t languageId = 0) {
-    TTableCreateParams p;
-    p.languageId = languageId;
-    p.fields = {
-        Field("id", ftype::kInteger, 0, fsubtype::kAutoInc),
-        Field("name", ftype::kString, 12),
-        Field("day", ftype::kDate),
-        Field("qty", ftype::kInteger),
-        Field("amt", ftype::kFloat, 0, fsubtype::kMoney),
-        Field("flag", ftype::kBoolean),
-        Field("at", ftype::kTime),
-        Field("stamp", ftype::kTimestamp),
-        Field("small", ftype::kSmallInt),
-        Field("big", ftype::kLargeInt),
-        Field("word", ftype::kWord),
-        Field("price", ftype::kBcd),
-        Field("note", ftype::kString, 20),
-        Field("code", ftype::kString, 6),
-    };
-    p.fields[kPrice - 1].scale = 2;
-    if (indexed) {
-      TIndexDescriptor primary;
-      primary.fields = {kId};
-      p.indexes.primary = primary;
-      auto& s = p.indexes.secondaries;
-      s.push_back(Index("ByName", kName));
-      s.push_back(Index("ByNameNoCase", kName, true));
-      for (int f : {kDay, kQty, kAmt, kFlag, kAt, kStamp, kSmall, kBig, kWord, kPrice})
-        s.push_back(Index("By" + std::to_string(f), static_cast<uint16_t>(f)));
-      s.push_back(Index("ByCodeDesc", kCode, false, true));
-    }
-    TDataTable(dir_, name).Create(p);
+    filterfixture::CreateTable(dir_, name, indexed, languageId);
   }
+  void Fill(const std::string& name, int rows) { filterfixture::Fill(*directory_, name, rows); }
 
   std::unique_ptr<TDataCursor> OpenCursor(const std::string& name) {
     auto c = std::make_unique<TDataCursor>(*directory_);
@@ -100,98 +46,13 @@ class CursorFilterTest : public ::testing::Test {
     return c;
   }
 
-  // The same pseudo-random rows into a table: repeated values, NULLs in every field, GBK
-  // text; then every ninth record deleted and some changed, so slots are reused and indexes
-  // have moved entries.
-  void Fill(const std::string& name, int rows) {
-    auto c = OpenCursor(name);
-    const TRecordFormat& f = c->Format();
-    std::mt19937 rng(20041);
-    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    const std::vector<std::string> names = {"Apple",
-                                            "apple",
-                                            "APRICOT",
-                                            "banana",
-                                            "Banana split",
-                                            "cherry",
-                                            "",
-                                            "\xd6\xd0\xce\xc4"
-                                            "abc",
-                                            "\xd6\xd0"
-                                            "x",
-                                            "zeta"};
-    const std::vector<std::string> notes = {"", "lunch \xce\xe7\xb7\xb9", "bus fare", "rent",
-                                            "\xce\xe7\xb7\xb9 with friends"};
-    int32_t firstDay = 0;
-    EncodeDay(2004, 1, 1, firstDay);
-    std::vector<uint8_t> img(c->RecordSize());
-    for (int i = 0; i < rows; ++i) {
-      c->InitRecord(img.data());
-      auto maybe = [&](int field, auto set) {
-        if (pick(10) == 0)
-          f.SetNull(field, img.data());
-        else
-          set();
-      };
-      f.SetString(kName, img.data(), names[pick(static_cast<int>(names.size()))]);
-      const int32_t day = firstDay + pick(400);
-      const int32_t ms = pick(24) * 3600000 + pick(60) * 60000;
-      maybe(kDay, [&] { f.SetInteger(kDay, img.data(), day); });
-      maybe(kQty, [&] { f.SetInteger(kQty, img.data(), pick(50) - 10); });
-      maybe(kAmt, [&] { f.SetFloat(kAmt, img.data(), (pick(2000) - 500) / 4.0); });
-      maybe(kFlag, [&] { f.SetBoolean(kFlag, img.data(), pick(2) == 0); });
-      maybe(kAt, [&] { f.SetInteger(kAt, img.data(), ms); });
-      maybe(kStamp,
-            [&] { f.SetFloat(kStamp, img.data(), static_cast<double>(day) * kMsPerDay + ms); });
-      maybe(kSmall, [&] { f.SetInteger(kSmall, img.data(), pick(200) - 100); });
-      maybe(kBig, [&] { f.SetInteger(kBig, img.data(), (pick(1000) - 300) * 10000000LL); });
-      maybe(kWord, [&] { f.SetInteger(kWord, img.data(), pick(60000)); });
-      maybe(kPrice, [&] {
-        TBcd bcd{};
-        ASSERT_TRUE(TextToBcd(std::to_string(pick(5000)) + ".25", 2, bcd));
-        f.SetBcd(kPrice, img.data(), bcd);
-      });
-      f.SetString(kNote, img.data(), notes[pick(static_cast<int>(notes.size()))]);
-      const std::vector<std::string> codes = {"", "A1", "B2", "C3"};
-      f.SetString(kCode, img.data(), codes[pick(4)]);
-      c->InsertRecord(img.data(), false);
-    }
-    c->ChooseBitmapOrder();
-    c->First();
-    int n = 0;
-    while (c->Next(img.data()) == 0) {
-      if (++n % 9 == 0) {
-        c->DeleteRecord(img.data());
-        c->Prior();
-      } else if (n % 7 == 0) {
-        ASSERT_EQ(c->GetCurrentRecord(img.data(), true), 0);
-        f.SetInteger(kQty, img.data(), 45);
-        f.SetString(kName, img.data(), "cherry");
-        c->ModifyRecord(img.data());
-      }
-    }
-    // Rows into the deleted slots.
-    for (int i = 0; i < rows / 20; ++i) {
-      c->InitRecord(img.data());
-      f.SetString(kName, img.data(), "Apple");
-      f.SetInteger(kQty, img.data(), i);
-      f.SetInteger(kDay, img.data(), firstDay + 40 + i);
-      c->InsertRecord(img.data(), false);
-    }
-  }
-
   // The sorted ids of the records a filter shows.
   static std::vector<int32_t> VisibleIds(TDataCursor& c, const std::string& text,
                                          TFilterOptions options) {
     const auto handle = c.AddFilter(text, options);
-    std::vector<uint8_t> img(c.RecordSize());
-    std::vector<int32_t> ids;
-    c.First();
-    while (c.Next(img.data()) == 0)
-      ids.push_back(static_cast<int32_t>(*c.Format().GetInteger(kId, img.data())));
+    std::vector<int32_t> ids = filterfixture::VisibleIds(c);
     EXPECT_EQ(c.RecordCount(), ids.size()) << text;
     c.RemoveFilter(handle);
-    std::sort(ids.begin(), ids.end());
     return ids;
   }
 

@@ -2,7 +2,6 @@
 // expectations and filter texts checked against a table's fields.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
