@@ -1303,9 +1303,11 @@ bool TDataCursor::FiltersActive() const {
 
 void TDataCursor::RefreshFilters() {
   RequireOpen();
-  // The visible records change; the current record stays when it is still visible.
+  // The visible records change; the current record stays when it is still visible. They are
+  // read under the table's read lock, after its change check, like every other operation.
+  TReadLockScope op(table_->Locks());
   synced_ = false;
-  Resync();
+  Sync(op.Changed());
 }
 
 }  // namespace mt

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/datacursor.h"
 #include "engine/storage/transaction.h"
 #include "locktest.h"
 #include "probe.h"
@@ -118,6 +119,33 @@ TEST_F(TableLocksTest, CursorsOfOneProcessExcludeEachOtherWithoutRetrying) {
   t.Locks().UnlockRecord(1, &cursorA);
   EXPECT_EQ(ErrorCodeOf([&] { t.Locks().UnlockRecord(1, &cursorA); }), err::kCannotUnlock);
   t.Close();
+}
+
+// A filter switched on or off reads the records under the read lock, after the change check:
+// it waits while another process writes, and then sees what that process inserted.
+TEST_F(TableLocksTest, FiltersWaitForAnotherProcesssWriteAndSeeIt) {
+  CreateTable();
+  TDataDirectory directory(dir_);
+  TDataCursor c(directory);
+  c.SetTableName("ledger");
+  c.Open();
+  TProbe other;
+  ASSERT_EQ(other.Ask(OpenCommand()), "ok");
+  ASSERT_EQ(other.Ask("insert 5"), "ok 1");
+  ASSERT_EQ(other.Ask("insert 7"), "ok 2");
+  ASSERT_EQ(other.Ask("write"), "ok 0");
+  int waits = 0;
+  c.Table().Locks().SetRetryObserver([&](TLockWait, int) {
+    if (++waits == 1) {
+      EXPECT_EQ(other.Ask("writeunlock"), "ok");
+    }
+  });
+  const auto filter = c.AddFilter(std::string_view("id > 6"));
+  EXPECT_GE(waits, 1);
+  EXPECT_EQ(c.RecordCount(), 1u);
+  ASSERT_EQ(other.Ask("insert 9"), "ok 3");
+  c.DeactivateFilter(filter);
+  EXPECT_EQ(c.RecordCount(), 3u);
 }
 
 // With StrictChangeDetection off a cursor's move (its operation bracket) sees nothing of
