@@ -74,8 +74,12 @@ inline void CreateTable(const std::string& dir, const std::string& name, bool in
     auto& s = p.indexes.secondaries;
     s.push_back(Index("ByName", kName));
     s.push_back(Index("ByNameNoCase", kName, true));
-    for (int f : {kDay, kQty, kAmt, kFlag, kAt, kStamp, kSmall, kBig, kWord, kPrice})
+    for (int f : {kDay, kAmt, kFlag, kAt, kStamp, kSmall, kBig, kWord, kPrice})
       s.push_back(Index("By" + std::to_string(f), static_cast<uint16_t>(f)));
+    // Comparisons of qty are read from an index whose first field it is.
+    TIndexDescriptor byQtyName = Index("ByQtyName", kQty);
+    byQtyName.fields.push_back(kName);
+    s.push_back(byQtyName);
     s.push_back(Index("ByCodeDesc", kCode, false, true));
   }
   TDataTable(dir, name).Create(p);
