@@ -539,9 +539,6 @@ std::string NodeText(const TExpToken& n) {
   }
 }
 
-bool IsCompare(TOperator op) {
-  return op >= TOperator::Equal && op <= TOperator::LessEqual;
-}
 bool IsTextConstant(const TExpToken& n) {
   return n.kind == TNodeKind::Constant && !n.isNull && !n.isParameter && n.type == ftype::kString;
 }
@@ -812,7 +809,7 @@ class TChecker {
     if (!BinaryAccepts(n.op, l, r))
       Fail("Type mismatch between " + Kind(l) + " '" + NodeText(l) + "' and " + Kind(r) + " '" +
            NodeText(r) + "' in " + o_.context);
-    if (IsCompare(n.op) || logical) {
+    if (IsComparison(n.op) || logical) {
       SetType(n, ftype::kBoolean);
       return;
     }
@@ -1431,14 +1428,8 @@ bool TEvaluator::Condition(const TExpToken& n) {
           return Condition(*n.right) && Condition(*n.left);
         case TOperator::Or:
           return Condition(*n.right) || Condition(*n.left);
-        case TOperator::Equal:
-        case TOperator::NotEqual:
-        case TOperator::Greater:
-        case TOperator::Less:
-        case TOperator::GreaterEqual:
-        case TOperator::LessEqual:
-          return Comparison(n);
         default:
+          if (IsComparison(n.op)) return Comparison(n);
           break;
       }
       break;
@@ -1467,19 +1458,8 @@ bool TEvaluator::Comparison(const TExpToken& n) {
 }
 
 TExpTokenPtr TEvaluator::Binary(const TExpToken& n) {
-  switch (n.op) {
-    case TOperator::And:
-    case TOperator::Or:
-    case TOperator::Equal:
-    case TOperator::NotEqual:
-    case TOperator::Greater:
-    case TOperator::Less:
-    case TOperator::GreaterEqual:
-    case TOperator::LessEqual:
-      return Bool(Condition(n));
-    default:
-      break;
-  }
+  if (n.op == TOperator::And || n.op == TOperator::Or || IsComparison(n.op))
+    return Bool(Condition(n));
   TExpTokenPtr lOwned, rOwned;
   return Arithmetic(n, Operand(*n.left, lOwned), Operand(*n.right, rOwned));
 }
@@ -1960,7 +1940,7 @@ class TPreparer {
     if (n.right) Walk(n.right);
     for (auto& a : n.arguments)
       if (a && a->kind != TNodeKind::SubSelect) Walk(a);
-    if (n.kind == TNodeKind::Binary && n.op >= TOperator::Equal && n.op <= TOperator::LessEqual) {
+    if (n.kind == TNodeKind::Binary && IsComparison(n.op)) {
       Fold(n.left, n.right.get());
       Fold(n.right, n.left.get());
       StringCompare(slot);

@@ -108,6 +108,11 @@ enum class TOperator : uint8_t {
   IdentCurrent = 72,
 };
 
+// `=`, `<>`, `>`, `<`, `>=` and `<=`.
+inline bool IsComparison(TOperator op) {
+  return op >= TOperator::Equal && op <= TOperator::LessEqual;
+}
+
 // The canonical name of an operator as messages write it: "=", "<>", "NOT", "+", "SUM",
 // "NOT LIKE", "TRIM LEADING", "EXTRACT YEAR", ...; empty for None.
 std::string_view OperatorName(TOperator op);

@@ -122,7 +122,7 @@ bool TFilterPlanner::MatchLeaf(const TExpToken& node, TLeaf& leaf) {
   leaf.node = &node;
   switch (node.kind) {
     case TNodeKind::Binary: {
-      if (node.op < TOperator::Equal || node.op > TOperator::LessEqual) return false;
+      if (!IsComparison(node.op)) return false;
       const TExpToken* column = node.left.get();
       const TExpToken* constant = node.right.get();
       TOperator op = node.op;
