@@ -73,7 +73,7 @@ std::string TimestampToText(double ms);
 std::string FloatToText(double value);
 std::string BooleanToText(bool value);  // "True" / "False"
 
-// True when the text, ignoring ASCII letter case, equals the keyword.
+// True when the text, ignoring ASCII letter case, equals the keyword (or the other name).
 bool EqualsKeyword(std::string_view text, std::string_view keyword);
 
 }  // namespace mt

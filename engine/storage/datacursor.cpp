@@ -10,6 +10,7 @@
 #include "engine/common/engineerror.h"
 #include "engine/common/expeval.h"
 #include "engine/common/expparser.h"
+#include "engine/common/literals.h"
 #include "filterplan.h"
 #include "indexbuild.h"
 #include "recordresolver.h"
@@ -157,21 +158,11 @@ void TDataCursor::Close() {
 int TDataCursor::IndexSlotOf(std::string_view indexName) const {
   RequireOpen();
   const TIndexFile& index = table_->Index();
-  auto sameName = [](std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      char x = a[i], y = b[i];
-      if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-      if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-      if (x != y) return false;
-    }
-    return true;
-  };
   if (indexName.empty() && index.HasPrimaryIndex()) return kPrimarySlot;
   if (!indexName.empty()) {
     for (int slot = 1; slot <= kMaxSecondaryIndexes; ++slot) {
       const TIndexDescriptor& d = index.Descriptor(slot);
-      if (!d.name.empty() && d.keyLength > 0 && sameName(d.name, indexName)) return slot;
+      if (!d.name.empty() && d.keyLength > 0 && EqualsKeyword(d.name, indexName)) return slot;
     }
   }
   RaiseEngineError(err::kInvalidIndexName,
@@ -400,47 +391,26 @@ void TDataCursor::StandNowhere() {
 }
 
 void TDataCursor::First() {
-  RequireOpen();
-  TReadLockScope op(table_->Locks());
-  Sync(op.Changed());
-  if (currentIndex_ != kNoIndex) {
-    if (!RangeStart().Valid()) {
-      StandNowhere();
-    } else {
-      beforeFirst_ = true;
-      afterLast_ = false;
-    }
-    return;
-  }
-  if (visible_.Count() == 0) {
-    StandNowhere();
-    return;
-  }
-  current_ = 0;
-  beforeFirst_ = true;
-  afterLast_ = false;
+  StandAtEnd(true);
 }
 
 void TDataCursor::Last() {
+  StandAtEnd(false);
+}
+
+void TDataCursor::StandAtEnd(bool start) {
   RequireOpen();
   TReadLockScope op(table_->Locks());
   Sync(op.Changed());
-  if (currentIndex_ != kNoIndex) {
-    if (!RangeEnd().Valid()) {
-      StandNowhere();
-    } else {
-      beforeFirst_ = false;
-      afterLast_ = true;
-    }
-    return;
-  }
-  if (visible_.Count() == 0) {
+  const bool indexOrder = currentIndex_ != kNoIndex;
+  const bool any = indexOrder ? (start ? RangeStart() : RangeEnd()).Valid() : visible_.Count() != 0;
+  if (!any) {
     StandNowhere();
     return;
   }
-  current_ = static_cast<int32_t>(visible_.Size()) + 1;
-  beforeFirst_ = false;
-  afterLast_ = true;
+  if (!indexOrder) current_ = start ? 0 : static_cast<int32_t>(visible_.Size()) + 1;
+  beforeFirst_ = start;
+  afterLast_ = !start;
 }
 
 bool TDataCursor::ReadRecord(int32_t n, uint8_t* buffer, TReadAhead ahead) {

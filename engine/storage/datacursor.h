@@ -248,6 +248,8 @@ class TDataCursor {
   int Step(bool forward, uint8_t* buffer);
   void StandOn(int32_t n);
   void StandNowhere();
+  // Before the first (start) or after the last visible record; nowhere when there is none.
+  void StandAtEnd(bool start);
 
   // ---- index order ----
   // The current index's tree, asked for anew each time: the index file makes its trees anew

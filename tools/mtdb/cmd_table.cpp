@@ -28,17 +28,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   }
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
@@ -108,7 +97,7 @@ TIndexDescriptor IndexOver(const std::vector<TFieldDescriptor>& fields,
   for (const std::string& name : names) {
     bool found = false;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      if (SameName(fields[i].name, name)) {
+      if (EqualsKeyword(fields[i].name, name)) {
         index.fields.push_back(static_cast<uint16_t>(i + 1));
         found = true;
         break;
@@ -140,7 +129,7 @@ int RunCreate(const std::vector<std::string>& argList) {
     const std::string tableName = ToTable(name, raw);
     bool found = false;
     for (TFieldDescriptor& f : p.fields) {
-      if (SameName(f.name, tableName)) f.required = found = true;
+      if (EqualsKeyword(f.name, tableName)) f.required = found = true;
     }
     if (!found) throw EUsage("--required names no field: " + name);
   }
