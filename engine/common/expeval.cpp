@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "engine/common/engineerror.h"
@@ -1237,6 +1238,22 @@ void TypeCheck(TExpTokenPtr& tree, const TTypeCheckOptions& options,
 
 namespace {
 
+// x + y, x - y, x * y, or for division divide(x, y); nothing for a division by zero.
+template <class T, class TDivide>
+std::optional<T> Apply(TOperator op, T x, T y, TDivide divide) {
+  switch (op) {
+    case TOperator::Add:
+      return x + y;
+    case TOperator::Subtract:
+      return x - y;
+    case TOperator::Multiply:
+      return x * y;
+    default:
+      if (y == 0) return std::nullopt;
+      return divide(x, y);
+  }
+}
+
 class TEvaluator {
  public:
   TEvaluator(TExpressionResolver& r, uint32_t locale) : r_(r), locale_(locale) {}
@@ -1507,52 +1524,22 @@ TExpTokenPtr TEvaluator::Arithmetic(const TExpToken& n, const TExpToken& l, cons
     return out;
   }
   if (n.type == ftype::kFloat || n.type == ftype::kBcd) {
-    const double x = AsDouble(l), y = AsDouble(r);
-    double v = 0;
-    switch (n.op) {
-      case TOperator::Add:
-        v = x + y;
-        break;
-      case TOperator::Subtract:
-        v = x - y;
-        break;
-      case TOperator::Multiply:
-        v = x * y;
-        break;
-      default:
-        if (y == 0) {
-          out->isNull = true;
-          return out;
-        }
-        v = x / y;
-        break;
-    }
-    if (!PutNumber(*out, v)) out->isNull = true;
+    const std::optional<double> v =
+        Apply(n.op, AsDouble(l), AsDouble(r), [](double x, double y) { return x / y; });
+    if (!v || !PutNumber(*out, *v)) out->isNull = true;
     return out;
   }
   // Integer arithmetic, wrapping on overflow rather than invoking undefined behaviour.
-  const uint64_t x = static_cast<uint64_t>(AsInt64(l)), y = static_cast<uint64_t>(AsInt64(r));
-  uint64_t v = 0;
-  switch (n.op) {
-    case TOperator::Add:
-      v = x + y;
-      break;
-    case TOperator::Subtract:
-      v = x - y;
-      break;
-    case TOperator::Multiply:
-      v = x * y;
-      break;
-    default:
-      if (y == 0) {
-        out->isNull = true;
-        return out;
-      }
-      // -1 separately: the smallest LARGEINT divided by -1 does not fit.
-      v = AsInt64(r) == -1 ? 0 - x : static_cast<uint64_t>(AsInt64(l) / AsInt64(r));
-      break;
-  }
-  PutInteger(*out, static_cast<int64_t>(v));
+  const int64_t a = AsInt64(l), b = AsInt64(r);
+  const std::optional<uint64_t> v =
+      Apply(n.op, static_cast<uint64_t>(a), static_cast<uint64_t>(b), [a, b](uint64_t x, uint64_t) {
+        // -1 separately: the smallest LARGEINT divided by -1 does not fit.
+        return b == -1 ? 0 - x : static_cast<uint64_t>(a / b);
+      });
+  if (v)
+    PutInteger(*out, static_cast<int64_t>(*v));
+  else
+    out->isNull = true;
   return out;
 }
 
