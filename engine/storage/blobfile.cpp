@@ -75,7 +75,7 @@ void TBlockStack::Give(std::unique_ptr<TBlock> block) {
 }
 
 TBlobFile::TBlobFile(std::string fileName, bool inMemory, std::string tableName)
-    : TFileHandler(std::move(fileName), inMemory), tableName_(std::move(tableName)) {
+    : TTableFile(std::move(fileName), inMemory), tableName_(std::move(tableName)) {
   ApplySizing();
 }
 
@@ -166,35 +166,17 @@ void TBlobFile::ReloadHeader() {
 }
 
 void TBlobFile::Close() {
-  if (IsOpen() && !ReadOnly()) {
-    try {
-      WriteBack();
-      FlushHeader();
-    } catch (...) {
-      ClearCache();
-      TFileHandler::Close();
-      throw;
-    }
-  }
-  ClearCache();
-  TFileHandler::Close();
+  CloseAfterWriting(
+      [this] {
+        WriteBack();
+        FlushHeader();
+      },
+      [this] { ClearCache(); });
 }
 
-bool TBlobFile::FlushHeader(bool force) {
-  if (!headerDirty_ && !force) return false;
-  TBlobFileHeader h = header_;
-  h.changeCounter = NextChangeCounter(h.changeCounter);
+void TBlobFile::WriteCountedHeader(TBlobFileHeader& h) {
   h.pending = false;
   WriteHeader(h);
-  header_.changeCounter = h.changeCounter;
-  headerDirty_ = false;
-  if (forceFlush_) Flush();
-  return true;
-}
-
-void TBlobFile::RaiseChangeCounterInMemory() {
-  header_.changeCounter = NextChangeCounter(header_.changeCounter);
-  headerDirty_ = true;
 }
 
 // ---- the block cache -------------------------------------------------------------------

@@ -41,7 +41,7 @@
 #include <vector>
 
 #include "cachelist.h"
-#include "engine/common/filehandler.h"
+#include "tablefile.h"
 
 namespace mt {
 
@@ -124,7 +124,7 @@ struct TBlockCacheStats {
   std::size_t cached = 0;
 };
 
-class TBlobFile : public TFileHandler {
+class TBlobFile : public TTableFile<TBlobFileHeader> {
  public:
   // Asked before blocks are read from disk; returns true when the table changed (the blob
   // cache was then dropped). The table lock layer installs it.
@@ -144,8 +144,6 @@ class TBlobFile : public TFileHandler {
   // Writes back dirty blocks and a changed header, then closes.
   void Close() override;
 
-  const TBlobFileHeader& Header() const { return header_; }
-  int32_t ChangeCounter() const { return header_.changeCounter; }
   int BlockSize() const { return blockSize_; }
   // Data bytes one block carries.
   int DataPerBlock() const { return dataPerBlock_; }
@@ -168,15 +166,6 @@ class TBlobFile : public TFileHandler {
   void FreeValue(int32_t first, int32_t stamp);
 
   // ---- writing ----
-  // A value was written or freed: the header is written with a raised counter at the end of
-  // the change.
-  bool HeaderDirty() const { return headerDirty_; }
-  void MarkHeaderDirty() { headerDirty_ = true; }
-  // When the header has changes or force: raises the change counter and writes the header;
-  // flushes the OS buffers when forced flushes are on. Returns whether it wrote.
-  bool FlushHeader(bool force = false);
-  // Inside a transaction: raises the change counter in memory only.
-  void RaiseChangeCounterInMemory();
   // Writes every dirty block.
   void WriteBack();
   // Writes back, then evicts clean blocks down to the target size.
@@ -187,7 +176,6 @@ class TBlobFile : public TFileHandler {
   void Empty();
 
   // ---- settings and hooks ----
-  void SetForceFlush(bool force) { forceFlush_ = force; }
   void SetDeferWrites(bool defer) { deferWrites_ = defer; }
   void SetChangeCheck(TChangeCheck check) { changeCheck_ = std::move(check); }
   // Cache limits in bytes and blocks (applied at the next Load and now).
@@ -197,6 +185,11 @@ class TBlobFile : public TFileHandler {
   TBlockCacheStats CacheStats() const;
   std::size_t TargetCacheSize() const { return targetSize_; }
   int WindowBlocks() const { return windowBlocks_; }
+
+ protected:
+  // Writes the header (a value was written or freed: the header is marked dirty and written
+  // with a raised counter at the end of the change).
+  void WriteCountedHeader(TBlobFileHeader& h) override;
 
  private:
   [[noreturn]] void Raise(int32_t code) const;
@@ -215,12 +208,9 @@ class TBlobFile : public TFileHandler {
   void FreeBlock(int32_t n);
 
   std::string tableName_;
-  TBlobFileHeader header_;
   int blockSize_ = 512;
   int dataPerBlock_ = 512 - static_cast<int>(bbl::kHeaderSize);
   bool encrypted_ = false;
-  bool headerDirty_ = false;
-  bool forceFlush_ = false;
   bool deferWrites_ = false;
   TChangeCheck changeCheck_;
   int32_t cacheBytes_ = 32768;

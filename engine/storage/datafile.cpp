@@ -54,7 +54,7 @@ void TRecordStack::Give(std::unique_ptr<TRecord> record) {
 }
 
 TDataFile::TDataFile(std::string fileName, bool inMemory, std::string tableName)
-    : TFileHandler(std::move(fileName), inMemory), tableName_(std::move(tableName)) {}
+    : TTableFile(std::move(fileName), inMemory), tableName_(std::move(tableName)) {}
 
 TDataFile::~TDataFile() {
   // A destructor cannot report a failed write; callers close explicitly to see errors.
@@ -141,17 +141,7 @@ void TDataFile::ReloadHeader() {
 }
 
 void TDataFile::Close() {
-  if (IsOpen() && !ReadOnly()) {
-    try {
-      FlushAll(false);
-    } catch (...) {
-      ClearCache();
-      TFileHandler::Close();
-      throw;
-    }
-  }
-  ClearCache();
-  TFileHandler::Close();
+  CloseAfterWriting([this] { FlushAll(false); }, [this] { ClearCache(); });
 }
 
 void TDataFile::RebuildFormat() {
@@ -464,10 +454,7 @@ int32_t TDataFile::NextBlobStamp() {
 
 // ---- writing --------------------------------------------------------------------------
 
-bool TDataFile::FlushHeader(bool force) {
-  if (!headerDirty_ && !force) return false;
-  TDataFileHeader h = header_;
-  h.changeCounter = NextChangeCounter(h.changeCounter);
+void TDataFile::WriteCountedHeader(TDataFileHeader& h) {
   h.engineVersion = kEngineVersion;
   h.lastWrite = HeaderMoment();
   h.pending = 0;
@@ -475,14 +462,6 @@ bool TDataFile::FlushHeader(bool force) {
   EncodeDataFileHeader(h, bytes);
   WriteAt(0, bytes, sizeof bytes);
   header_ = h;
-  headerDirty_ = false;
-  if (forceFlush_) Flush();
-  return true;
-}
-
-void TDataFile::RaiseChangeCounterInMemory() {
-  header_.changeCounter = NextChangeCounter(header_.changeCounter);
-  headerDirty_ = true;
 }
 
 bool TDataFile::FlushDescriptors() {

@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "cachelist.h"
-#include "engine/common/filehandler.h"
 #include "record.h"
+#include "tablefile.h"
 #include "tablelayout.h"
 
 namespace mt {
@@ -90,7 +90,7 @@ struct TRecordCacheStats {
   std::size_t capacity = 0;
 };
 
-class TDataFile : public TFileHandler {
+class TDataFile : public TTableFile<TDataFileHeader> {
  public:
   // Asked before records are read from disk on a cache miss; returns true when the table
   // changed (the caches were refreshed), and the read then returns no record so that the
@@ -111,14 +111,12 @@ class TDataFile : public TFileHandler {
   void Close() override;
 
   const std::string& TableName() const { return tableName_; }
-  const TDataFileHeader& Header() const { return header_; }
   const TRecordFormat& Format() const { return format_; }
   int RecordSize() const { return header_.recordSize; }
   int FieldCount() const { return header_.fieldCount; }
   bool Encrypted() const { return header_.encrypted != 0; }
   int32_t NextRecordNumber() const { return header_.nextRecord; }
   int32_t DeletedHead() const { return header_.deletedHead; }
-  int32_t ChangeCounter() const { return header_.changeCounter; }
   // Physical records: next record number - 1.
   int32_t RecordCount() const { return header_.nextRecord - 1; }
 
@@ -182,16 +180,6 @@ class TDataFile : public TFileHandler {
   int32_t NextBlobStamp();
 
   // ---- writing ----
-  // Marks the header as having pending changes.
-  void MarkHeaderDirty() { headerDirty_ = true; }
-  bool HeaderDirty() const { return headerDirty_; }
-  // Inside a transaction: raises the change counter in memory only (other cursors of the
-  // process see the change) and marks the header for writing at the commit.
-  void RaiseChangeCounterInMemory();
-  // When the header has pending changes or force: raises the change counter, stores the engine
-  // version and the moment, writes the 127 bytes; flushes the OS buffers when forced flushes
-  // are on. Returns whether it wrote.
-  bool FlushHeader(bool force = false);
   // Writes changed field descriptors in one write.
   bool FlushDescriptors();
   // Write back, header, descriptors; then trims the cache when asked.
@@ -200,7 +188,6 @@ class TDataFile : public TFileHandler {
   void EmptyRecords();
 
   // ---- settings and hooks ----
-  void SetForceFlush(bool force) { forceFlush_ = force; }
   // While set (inside a transaction), a full cache grows instead of writing back.
   void SetDeferWrites(bool defer) { deferWrites_ = defer; }
   void SetChangeCheck(TChangeCheck check) { changeCheck_ = std::move(check); }
@@ -209,6 +196,10 @@ class TDataFile : public TFileHandler {
   TRecordCacheStats CacheStats() const;
   int WindowRecords() const { return windowRecords_; }
   std::size_t TargetCacheSize() const { return targetSize_; }
+
+ protected:
+  // Stores the engine version and the moment in the copy and the header, writes the 127 bytes.
+  void WriteCountedHeader(TDataFileHeader& h) override;
 
  private:
   [[noreturn]] void Raise(int32_t code) const;
@@ -222,13 +213,10 @@ class TDataFile : public TFileHandler {
   void ApplyCacheSizing();
 
   std::string tableName_;
-  TDataFileHeader header_;
   std::vector<TFieldDescriptor> fields_;
   TRecordFormat format_;
   TRecordFormat::TVirtualEvaluator virtualEvaluator_;
-  bool headerDirty_ = false;
   bool descriptorsDirty_ = false;
-  bool forceFlush_ = false;
   bool deferWrites_ = false;
   TChangeCheck changeCheck_;
 

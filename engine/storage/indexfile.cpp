@@ -10,7 +10,7 @@
 namespace mt {
 
 TIndexFile::TIndexFile(std::string fileName, bool inMemory, std::string tableName)
-    : TFileHandler(std::move(fileName), inMemory), tableName_(std::move(tableName)) {}
+    : TTableFile(std::move(fileName), inMemory), tableName_(std::move(tableName)) {}
 
 TIndexFile::~TIndexFile() {
   // A destructor cannot report a failed write; callers close explicitly to see errors.
@@ -66,35 +66,17 @@ void TIndexFile::Validate(const std::vector<TFieldDescriptor>& fields) const {
 }
 
 void TIndexFile::Close() {
-  if (IsOpen() && !ReadOnly()) {
-    try {
-      WriteBackPages();
-      FlushHeader();
-    } catch (...) {
-      ClearCache();
-      TFileHandler::Close();
-      throw;
-    }
-  }
-  ClearCache();
-  TFileHandler::Close();
+  CloseAfterWriting(
+      [this] {
+        WriteBackPages();
+        FlushHeader();
+      },
+      [this] { ClearCache(); });
 }
 
-bool TIndexFile::FlushHeader(bool force) {
-  if (!headerDirty_ && !force) return false;
-  TIndexFileHeader h = header_;
-  h.changeCounter = NextChangeCounter(h.changeCounter);
+void TIndexFile::WriteCountedHeader(TIndexFileHeader& h) {
   h.pending = false;
   WriteHeaderPage(h);
-  header_.changeCounter = h.changeCounter;
-  headerDirty_ = false;
-  if (forceFlush_) Flush();
-  return true;
-}
-
-void TIndexFile::RaiseChangeCounterInMemory() {
-  header_.changeCounter = NextChangeCounter(header_.changeCounter);
-  headerDirty_ = true;
 }
 
 void TIndexFile::Empty() {

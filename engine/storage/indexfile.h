@@ -20,14 +20,14 @@
 #include <vector>
 
 #include "btree.h"
-#include "engine/common/filehandler.h"
 #include "indexlayout.h"
+#include "tablefile.h"
 
 namespace mt {
 
 class TTextIndex;
 
-class TIndexFile : public TFileHandler, public TIndexPageStore {
+class TIndexFile : public TTableFile<TIndexFileHeader>, public TIndexPageStore {
  public:
   TIndexFile(std::string fileName, bool inMemory, std::string tableName);
   ~TIndexFile() override;
@@ -43,24 +43,14 @@ class TIndexFile : public TFileHandler, public TIndexPageStore {
   // Writes back the pages and the header when they have changes, then closes.
   void Close() override;
 
-  const TIndexFileHeader& Header() const { return header_; }
   // For the index engine: changes to the header must be followed by MarkHeaderDirty.
   TIndexFileHeader& MutableHeader() { return header_; }
-  int32_t ChangeCounter() const { return header_.changeCounter; }
   bool HasPrimaryIndex() const { return !header_.noPrimary; }
   const TIndexDescriptor& Descriptor(int slot) const { return header_.slots.at(slot); }
 
-  void MarkHeaderDirty() { headerDirty_ = true; }
-  bool HeaderDirty() const { return headerDirty_; }
-  // When the header has changes or force: raises the change counter and writes the page.
-  bool FlushHeader(bool force = false);
   // Cuts the file after the header page and clears every index's pages and the active record
   // count.
   void Empty();
-  void SetForceFlush(bool force) { forceFlush_ = force; }
-  // Inside a transaction: raises the change counter in memory only and marks the header for
-  // writing at the commit.
-  void RaiseChangeCounterInMemory();
   bool Encrypted() const { return encrypted_; }
 
   // ---- the indexes ----
@@ -93,15 +83,16 @@ class TIndexFile : public TFileHandler, public TIndexPageStore {
   void StoreHeaderChanged() override { headerDirty_ = true; }
   const std::string& StoreTableName() const override { return tableName_; }
 
+ protected:
+  // Writes the header page.
+  void WriteCountedHeader(TIndexFileHeader& h) override;
+
  private:
   void WriteHeaderPage(const TIndexFileHeader& h);
   void ResetTrees();
 
   std::string tableName_;
-  TIndexFileHeader header_;
   bool encrypted_ = false;
-  bool headerDirty_ = false;
-  bool forceFlush_ = false;
   bool deferWrites_ = false;
   std::vector<TFieldDescriptor> fields_;
   uint32_t localeId_ = 0;

@@ -1,0 +1,80 @@
+// TTableFile: what the data, index and blob files of a table share on top of the file layer.
+//
+// Each of them has a header whose first field, changeCounter, counts the header's writes
+// (other processes compare it to see that their caches are stale), a mark that the header has
+// changes to write, and the force-flush setting. Writing the header gives it the next counter
+// (NextChangeCounter); inside a transaction the counter is raised in memory only and the header
+// is written at the commit. Closing writes back what the file holds and then closes; a failed
+// write still drops the cache and closes the file before the failure goes on.
+//
+// Thread-safety: as the file that derives from it (its table's locks serialise the use).
+#pragma once
+
+#include <cstdint>
+
+#include "byteio.h"
+#include "engine/common/filehandler.h"
+
+namespace mt {
+
+template <class THeader>
+class TTableFile : public TFileHandler {
+ public:
+  using TFileHandler::TFileHandler;
+
+  const THeader& Header() const { return header_; }
+  int32_t ChangeCounter() const { return header_.changeCounter; }
+
+  // The header has changes to write at the end of the change.
+  void MarkHeaderDirty() { headerDirty_ = true; }
+  bool HeaderDirty() const { return headerDirty_; }
+  void SetForceFlush(bool force) { forceFlush_ = force; }
+
+  // Inside a transaction: raises the change counter in memory only (other cursors of the
+  // process see the change) and marks the header for writing at the commit.
+  void RaiseChangeCounterInMemory() {
+    header_.changeCounter = NextChangeCounter(header_.changeCounter);
+    headerDirty_ = true;
+  }
+
+  // When the header has changes or force: writes it with the next change counter, then
+  // flushes the OS buffers when forced flushes are on. Returns whether it wrote.
+  bool FlushHeader(bool force = false) {
+    if (!headerDirty_ && !force) return false;
+    THeader h = header_;
+    h.changeCounter = NextChangeCounter(h.changeCounter);
+    WriteCountedHeader(h);
+    header_.changeCounter = h.changeCounter;
+    headerDirty_ = false;
+    if (forceFlush_) Flush();
+    return true;
+  }
+
+ protected:
+  // Writes a copy of the header that carries the next change counter; the file may fill
+  // further fields of the copy (and keep them) first.
+  virtual void WriteCountedHeader(THeader& h) = 0;
+
+  // Closes after write() has written back what the file holds (when the file is open and
+  // writable); drop() empties the cache, whether the writes succeeded or not.
+  template <class TWrite, class TDrop>
+  void CloseAfterWriting(TWrite write, TDrop drop) {
+    if (IsOpen() && !ReadOnly()) {
+      try {
+        write();
+      } catch (...) {
+        drop();
+        TFileHandler::Close();
+        throw;
+      }
+    }
+    drop();
+    TFileHandler::Close();
+  }
+
+  THeader header_;
+  bool headerDirty_ = false;
+  bool forceFlush_ = false;
+};
+
+}  // namespace mt
