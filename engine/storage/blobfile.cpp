@@ -123,13 +123,17 @@ void TBlobFile::WriteHeader(const TBlobFileHeader& h) {
   WriteAt(0, bytes, sizeof bytes);
 }
 
-void TBlobFile::CreateBlobFile(int blockSize, bool encrypted) {
+void TBlobFile::Configure(int blockSize, bool encrypted) {
   if (blockSize < kMinBlobBlockSize) Raise(err::kBlobFieldsOrBlockSize);
   blockSize_ = blockSize;
   dataPerBlock_ = std::min(blockSize - static_cast<int>(bbl::kHeaderSize), kMaxBlobBlockData);
   encrypted_ = encrypted;
   ClearCache();
   ApplySizing();
+}
+
+void TBlobFile::CreateBlobFile(int blockSize, bool encrypted) {
+  Configure(blockSize, encrypted);
   header_ = TBlobFileHeader{};
   Create();
   WriteHeader(header_);
@@ -137,12 +141,7 @@ void TBlobFile::CreateBlobFile(int blockSize, bool encrypted) {
 }
 
 void TBlobFile::Load(int blockSize, bool encrypted) {
-  if (blockSize < kMinBlobBlockSize) Raise(err::kBlobFieldsOrBlockSize);
-  blockSize_ = blockSize;
-  dataPerBlock_ = std::min(blockSize - static_cast<int>(bbl::kHeaderSize), kMaxBlobBlockData);
-  encrypted_ = encrypted;
-  ClearCache();
-  ApplySizing();
+  Configure(blockSize, encrypted);
   uint8_t bytes[bfh::kSize];
   if (ReadAt(0, bytes, sizeof bytes, true) != sizeof bytes) Raise(err::kHeaderCorrupt);
   if (encrypted_) ScrambleBlock(bytes, sizeof bytes);

@@ -195,6 +195,9 @@ class TBlobFile : public TTableFile<TBlobFileHeader> {
   [[noreturn]] void Raise(int32_t code) const;
   uint64_t BlockOffset(int32_t n) const;
   void ApplySizing();
+  // The block size (9498 below the minimum) and encryption of the file being created or
+  // loaded; empties the cache.
+  void Configure(int blockSize, bool encrypted);
   void WriteHeader(const TBlobFileHeader& h);
   // Cache plumbing. GetBlock reads on a miss, `ahead` blocks from n on (within the window).
   TBlock* GetBlock(int32_t n, int32_t ahead = 1);
