@@ -21,96 +21,27 @@ EFileError EFileError::Create(const std::string& path, int osError) {
 // Records
 
 void TLocalHeader::Encode(uint8_t* out) const {
-  PutLe32(out + kOffSignature, zip::kLocalHeaderSignature);
-  PutLe16(out + kOffVersionNeeded, versionNeeded);
-  PutLe16(out + kOffFlags, flags);
-  PutLe16(out + kOffMethod, method);
-  PutLe16(out + kOffTime, time);
-  PutLe16(out + kOffDate, date);
-  PutLe32(out + kOffCrc32, crc32);
-  PutLe32(out + kOffCompressedSize, compressedSize);
-  PutLe32(out + kOffUncompressedSize, uncompressedSize);
-  PutLe16(out + kOffNameLength, nameLength);
-  PutLe16(out + kOffExtraLength, extraLength);
+  EncodeRecord(*this, zip::kLocalHeaderSignature, out);
 }
 
 bool TLocalHeader::Decode(const uint8_t* in) {
-  if (GetLe32(in + kOffSignature) != zip::kLocalHeaderSignature) return false;
-  versionNeeded = GetLe16(in + kOffVersionNeeded);
-  flags = GetLe16(in + kOffFlags);
-  method = GetLe16(in + kOffMethod);
-  time = GetLe16(in + kOffTime);
-  date = GetLe16(in + kOffDate);
-  crc32 = GetLe32(in + kOffCrc32);
-  compressedSize = GetLe32(in + kOffCompressedSize);
-  uncompressedSize = GetLe32(in + kOffUncompressedSize);
-  nameLength = GetLe16(in + kOffNameLength);
-  extraLength = GetLe16(in + kOffExtraLength);
-  return true;
+  return DecodeRecord(*this, zip::kLocalHeaderSignature, in);
 }
 
 void TCentralHeader::Encode(uint8_t* out) const {
-  PutLe32(out + kOffSignature, zip::kCentralHeaderSignature);
-  PutLe16(out + kOffVersionMadeBy, versionMadeBy);
-  PutLe16(out + kOffVersionNeeded, versionNeeded);
-  PutLe16(out + kOffFlags, flags);
-  PutLe16(out + kOffMethod, method);
-  PutLe16(out + kOffTime, time);
-  PutLe16(out + kOffDate, date);
-  PutLe32(out + kOffCrc32, crc32);
-  PutLe32(out + kOffCompressedSize, compressedSize);
-  PutLe32(out + kOffUncompressedSize, uncompressedSize);
-  PutLe16(out + kOffNameLength, nameLength);
-  PutLe16(out + kOffExtraLength, extraLength);
-  PutLe16(out + kOffCommentLength, commentLength);
-  PutLe16(out + kOffDiskNumberStart, diskNumberStart);
-  PutLe16(out + kOffInternalAttributes, internalAttributes);
-  PutLe32(out + kOffExternalAttributes, externalAttributes);
-  PutLe32(out + kOffLocalHeaderOffset, localHeaderOffset);
+  EncodeRecord(*this, zip::kCentralHeaderSignature, out);
 }
 
 bool TCentralHeader::Decode(const uint8_t* in) {
-  if (GetLe32(in + kOffSignature) != zip::kCentralHeaderSignature) return false;
-  versionMadeBy = GetLe16(in + kOffVersionMadeBy);
-  versionNeeded = GetLe16(in + kOffVersionNeeded);
-  flags = GetLe16(in + kOffFlags);
-  method = GetLe16(in + kOffMethod);
-  time = GetLe16(in + kOffTime);
-  date = GetLe16(in + kOffDate);
-  crc32 = GetLe32(in + kOffCrc32);
-  compressedSize = GetLe32(in + kOffCompressedSize);
-  uncompressedSize = GetLe32(in + kOffUncompressedSize);
-  nameLength = GetLe16(in + kOffNameLength);
-  extraLength = GetLe16(in + kOffExtraLength);
-  commentLength = GetLe16(in + kOffCommentLength);
-  diskNumberStart = GetLe16(in + kOffDiskNumberStart);
-  internalAttributes = GetLe16(in + kOffInternalAttributes);
-  externalAttributes = GetLe32(in + kOffExternalAttributes);
-  localHeaderOffset = GetLe32(in + kOffLocalHeaderOffset);
-  return true;
+  return DecodeRecord(*this, zip::kCentralHeaderSignature, in);
 }
 
 void TEndRecord::Encode(uint8_t* out) const {
-  PutLe32(out + kOffSignature, zip::kEndRecordSignature);
-  PutLe16(out + kOffThisDisk, thisDisk);
-  PutLe16(out + kOffDirectoryDisk, directoryDisk);
-  PutLe16(out + kOffEntriesOnDisk, entriesOnDisk);
-  PutLe16(out + kOffEntriesTotal, entriesTotal);
-  PutLe32(out + kOffDirectorySize, directorySize);
-  PutLe32(out + kOffDirectoryOffset, directoryOffset);
-  PutLe16(out + kOffCommentLength, commentLength);
+  EncodeRecord(*this, zip::kEndRecordSignature, out);
 }
 
 bool TEndRecord::Decode(const uint8_t* in) {
-  if (GetLe32(in + kOffSignature) != zip::kEndRecordSignature) return false;
-  thisDisk = GetLe16(in + kOffThisDisk);
-  directoryDisk = GetLe16(in + kOffDirectoryDisk);
-  entriesOnDisk = GetLe16(in + kOffEntriesOnDisk);
-  entriesTotal = GetLe16(in + kOffEntriesTotal);
-  directorySize = GetLe32(in + kOffDirectorySize);
-  directoryOffset = GetLe32(in + kOffDirectoryOffset);
-  commentLength = GetLe16(in + kOffCommentLength);
-  return true;
+  return DecodeRecord(*this, zip::kEndRecordSignature, in);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -116,6 +116,33 @@ inline void PutLe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i)
     p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
+// The same chosen by the field's type, for the field lists of the records below.
+inline void PutLe(uint8_t* p, uint16_t v) {
+  PutLe16(p, v);
+}
+inline void PutLe(uint8_t* p, uint32_t v) {
+  PutLe32(p, v);
+}
+inline void GetLe(const uint8_t* p, uint16_t& v) {
+  v = GetLe16(p);
+}
+inline void GetLe(const uint8_t* p, uint32_t& v) {
+  v = GetLe32(p);
+}
+
+// Encode and Decode of a record with a signature and a field list: R::kOffSignature, and
+// R::ForEachField(record, f) calling f(offset, member) for every field after the signature.
+template <class R>
+void EncodeRecord(const R& r, uint32_t signature, uint8_t* out) {
+  PutLe32(out + R::kOffSignature, signature);
+  R::ForEachField(r, [out](std::size_t offset, auto value) { PutLe(out + offset, value); });
+}
+template <class R>
+bool DecodeRecord(R& r, uint32_t signature, const uint8_t* in) {
+  if (GetLe32(in + R::kOffSignature) != signature) return false;
+  R::ForEachField(r, [in](std::size_t offset, auto& value) { GetLe(in + offset, value); });
+  return true;
+}
 
 // Local file header: 30 bytes, then the name and the extra field, then the entry's data.
 struct TLocalHeader {
@@ -144,6 +171,21 @@ struct TLocalHeader {
   uint16_t extraLength = 0;
 
   // Writes kSize bytes (signature included) to out.
+  // Every field after the signature with its offset: f(offset, member).
+  template <class TSelf, class F>
+  static void ForEachField(TSelf& r, F f) {
+    f(kOffVersionNeeded, r.versionNeeded);
+    f(kOffFlags, r.flags);
+    f(kOffMethod, r.method);
+    f(kOffTime, r.time);
+    f(kOffDate, r.date);
+    f(kOffCrc32, r.crc32);
+    f(kOffCompressedSize, r.compressedSize);
+    f(kOffUncompressedSize, r.uncompressedSize);
+    f(kOffNameLength, r.nameLength);
+    f(kOffExtraLength, r.extraLength);
+  }
+
   void Encode(uint8_t* out) const;
   // Reads kSize bytes; false when the signature is not the local header's.
   bool Decode(const uint8_t* in);
@@ -187,6 +229,27 @@ struct TCentralHeader {
   uint32_t externalAttributes = 0;
   uint32_t localHeaderOffset = 0;
 
+  // Every field after the signature with its offset: f(offset, member).
+  template <class TSelf, class F>
+  static void ForEachField(TSelf& r, F f) {
+    f(kOffVersionMadeBy, r.versionMadeBy);
+    f(kOffVersionNeeded, r.versionNeeded);
+    f(kOffFlags, r.flags);
+    f(kOffMethod, r.method);
+    f(kOffTime, r.time);
+    f(kOffDate, r.date);
+    f(kOffCrc32, r.crc32);
+    f(kOffCompressedSize, r.compressedSize);
+    f(kOffUncompressedSize, r.uncompressedSize);
+    f(kOffNameLength, r.nameLength);
+    f(kOffExtraLength, r.extraLength);
+    f(kOffCommentLength, r.commentLength);
+    f(kOffDiskNumberStart, r.diskNumberStart);
+    f(kOffInternalAttributes, r.internalAttributes);
+    f(kOffExternalAttributes, r.externalAttributes);
+    f(kOffLocalHeaderOffset, r.localHeaderOffset);
+  }
+
   void Encode(uint8_t* out) const;
   bool Decode(const uint8_t* in);
 };
@@ -210,6 +273,18 @@ struct TEndRecord {
   uint32_t directorySize = 0;
   uint32_t directoryOffset = 0;
   uint16_t commentLength = 0;
+
+  // Every field after the signature with its offset: f(offset, member).
+  template <class TSelf, class F>
+  static void ForEachField(TSelf& r, F f) {
+    f(kOffThisDisk, r.thisDisk);
+    f(kOffDirectoryDisk, r.directoryDisk);
+    f(kOffEntriesOnDisk, r.entriesOnDisk);
+    f(kOffEntriesTotal, r.entriesTotal);
+    f(kOffDirectorySize, r.directorySize);
+    f(kOffDirectoryOffset, r.directoryOffset);
+    f(kOffCommentLength, r.commentLength);
+  }
 
   void Encode(uint8_t* out) const;
   bool Decode(const uint8_t* in);

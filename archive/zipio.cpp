@@ -58,34 +58,38 @@ bool ReadSome(int fd, void* buffer, std::size_t n, std::size_t& got) {
   return true;
 }
 
-bool WriteAll(int fd, const void* data, std::size_t n) {
+namespace {
+
+// Writes all n bytes through put(bytes, count, done) (a write or pwrite call), retrying after
+// interruptions; a write of nothing counts as a full disk (ENOSPC).
+template <class TPut>
+bool PutAll(const void* data, std::size_t n, TPut put) {
   const auto* in = static_cast<const unsigned char*>(data);
   std::size_t done = 0;
   while (done < n) {
-    const ssize_t put = ::write(fd, in + done, n - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      if (put == 0) errno = ENOSPC;
+    const ssize_t wrote = put(in + done, n - done, done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      if (wrote == 0) errno = ENOSPC;
       return false;
     }
-    done += static_cast<std::size_t>(put);
+    done += static_cast<std::size_t>(wrote);
   }
   return true;
 }
 
+}  // namespace
+
+bool WriteAll(int fd, const void* data, std::size_t n) {
+  return PutAll(data, n, [fd](const unsigned char* p, std::size_t count, std::size_t) {
+    return ::write(fd, p, count);
+  });
+}
+
 bool WriteAllAt(int fd, const void* data, std::size_t n, uint64_t offset) {
-  const auto* in = static_cast<const unsigned char*>(data);
-  std::size_t done = 0;
-  while (done < n) {
-    const ssize_t put = ::pwrite(fd, in + done, n - done, static_cast<off_t>(offset + done));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      if (put == 0) errno = ENOSPC;
-      return false;
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
+  return PutAll(data, n, [fd, offset](const unsigned char* p, std::size_t count, std::size_t done) {
+    return ::pwrite(fd, p, count, static_cast<off_t>(offset + done));
+  });
 }
 
 TFileStamp StampOf(const struct stat& st) {
