@@ -177,14 +177,26 @@ void TBlobBuffers::Close(int handle, bool keepChanges, uint8_t* image) {
   s->closed = false;
 }
 
-bool TBlobBuffers::Store(TBlobFile& file, TDataFile& data, const TRecordFormat& format,
-                         uint8_t* image) {
-  bool wrote = false;
+template <class F>
+void TBlobBuffers::ForEachHeld(const TRecordFormat& format, const uint8_t* image, F fn) const {
   for (int no = 1; no <= format.FieldCount(); ++no) {
     const TFieldDescriptor& f = format.Field(no);
     if (!IsBlobField(f.type) || f.isVirtual) continue;
     const int handle = HandleIn(format, no, image);
-    if (handle == 0) continue;
+    if (handle != 0) fn(f, handle);
+  }
+}
+
+void TBlobBuffers::DropIfClosed(TSlot& s) {
+  if (!s.closed) return;
+  s.buffer.reset();
+  s.closed = false;
+}
+
+bool TBlobBuffers::Store(TBlobFile& file, TDataFile& data, const TRecordFormat& format,
+                         uint8_t* image) {
+  bool wrote = false;
+  ForEachHeld(format, image, [&](const TFieldDescriptor& f, int handle) {
     TSlot& s = slots_[handle - 1];
     TBlobBuffer& b = *s.buffer;
     if (b.Modified()) {
@@ -194,38 +206,24 @@ bool TBlobBuffers::Store(TBlobFile& file, TDataFile& data, const TRecordFormat& 
       wrote = true;
     }
     PutRef(image, f.offset, b.FirstBlock(), b.Stamp());
-    if (s.closed) {
-      s.buffer.reset();
-      s.closed = false;
-    }
-  }
+    DropIfClosed(s);
+  });
   return wrote;
 }
 
 void TBlobBuffers::RestoreReferences(const TRecordFormat& format, uint8_t* image) const {
-  for (int no = 1; no <= format.FieldCount(); ++no) {
-    const TFieldDescriptor& f = format.Field(no);
-    if (!IsBlobField(f.type) || f.isVirtual) continue;
-    const int handle = HandleIn(format, no, image);
-    if (handle == 0) continue;
+  ForEachHeld(format, image, [&](const TFieldDescriptor& f, int handle) {
     const TBlobBuffer& b = *slots_[handle - 1].buffer;
     PutRef(image, f.offset, b.FirstBlock(), b.Stamp());
-  }
+  });
 }
 
 void TBlobBuffers::Discard(const TRecordFormat& format, uint8_t* image) {
-  for (int no = 1; no <= format.FieldCount(); ++no) {
-    const TFieldDescriptor& f = format.Field(no);
-    if (!IsBlobField(f.type) || f.isVirtual) continue;
-    const int handle = HandleIn(format, no, image);
-    if (handle == 0) continue;
+  ForEachHeld(format, image, [&](const TFieldDescriptor& f, int handle) {
     TSlot& s = slots_[handle - 1];
     PutRef(image, f.offset, s.buffer->FirstBlock(), s.buffer->Stamp());
-    if (s.closed) {
-      s.buffer.reset();
-      s.closed = false;
-    }
-  }
+    DropIfClosed(s);
+  });
 }
 
 void TBlobBuffers::CloseAll() {

@@ -117,6 +117,11 @@ class TBlobBuffers {
   [[noreturn]] void Raise(int32_t code, std::string field = {}) const;
   // The handle an image's reference of this field holds, 0 when none.
   int HandleIn(const TRecordFormat& format, int fieldNo, const uint8_t* image) const;
+  // Calls fn(field, handle) for every blob field of the image whose reference holds a handle.
+  template <class F>
+  void ForEachHeld(const TRecordFormat& format, const uint8_t* image, F fn) const;
+  // A slot whose value was closed keeping its changes is given up once they are stored.
+  static void DropIfClosed(TSlot& s);
   TSlot* SlotOf(int handle);
   const TSlot* SlotOf(int handle) const;
 
