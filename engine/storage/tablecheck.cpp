@@ -14,6 +14,26 @@
 
 namespace mt {
 
+namespace {
+
+// Calls fn(n, image) for every record slot in order. False, with the fault noted, when the
+// table changed while it was read.
+template <class F>
+bool ForEachRecordSlot(TDataFile& data, std::vector<std::string>& faults, F fn) {
+  const int32_t count = data.RecordCount();
+  for (int32_t n = 1; n <= count; ++n) {
+    TPinnedRecord r(data.GetRecord(n, TReadAhead::Forward));
+    if (!r) {
+      faults.push_back("the table changed while it was checked");
+      return false;
+    }
+    fn(n, r->Image());
+  }
+  return true;
+}
+
+}  // namespace
+
 std::vector<std::string> CheckDataRecords(TDataTable& table) {
   std::vector<std::string> faults;
   TDataFile& data = table.Data();
@@ -22,13 +42,7 @@ std::vector<std::string> CheckDataRecords(TDataTable& table) {
   std::vector<int32_t> link(static_cast<std::size_t>(count) + 1, 0);
   int32_t deleted = 0;
   const int32_t lastAutoInc = data.LastAutoInc();
-  for (int32_t n = 1; n <= count; ++n) {
-    TPinnedRecord r(data.GetRecord(n, TReadAhead::Forward));
-    if (!r) {
-      faults.push_back("the table changed while it was checked");
-      return faults;
-    }
-    const uint8_t* image = r->Image();
+  const bool read = ForEachRecordSlot(data, faults, [&](int32_t n, const uint8_t* image) {
     state[n] = image[rec::kState];
     const int32_t number = le::GetI32(image, rec::kNumber);
     if (state[n] == rec::kActive) {
@@ -60,7 +74,8 @@ std::vector<std::string> CheckDataRecords(TDataTable& table) {
       faults.push_back("record " + std::to_string(n) + " has the bad state " +
                        std::to_string(state[n]));
     }
-  }
+  });
+  if (!read) return faults;
   // The deleted chain: every deleted record exactly once, nothing else.
   std::vector<bool> seen(static_cast<std::size_t>(count) + 1, false);
   int32_t onChain = 0;
@@ -112,13 +127,7 @@ std::vector<std::string> CheckIndexes(TDataTable& table) {
   const int32_t count = data.RecordCount();
   int64_t active = 0;
   std::vector<uint8_t> key(kMaxKeyLength);
-  for (int32_t n = 1; n <= count; ++n) {
-    TPinnedRecord r(data.GetRecord(n, TReadAhead::Forward));
-    if (!r) {
-      faults.push_back("the table changed while it was checked");
-      return faults;
-    }
-    const uint8_t* image = r->Image();
+  const bool read = ForEachRecordSlot(data, faults, [&](int32_t n, const uint8_t* image) {
     const bool isActive = image[rec::kState] == rec::kActive;
     if (isActive) ++active;
     auto lookFor = [&](int slot) {
@@ -133,13 +142,14 @@ std::vector<std::string> CheckIndexes(TDataTable& table) {
                        key.data());
       lookFor(kRecordIdSlot);
     }
-    if (!isActive) continue;
+    if (!isActive) return;
     for (int slot : slots) {
       if (slot > kMaxSecondaryIndexes || !sound[slot]) continue;
       index.Tree(slot).KeyDef().Build(image, key.data());
       lookFor(slot);
     }
-  }
+  });
+  if (!read) return faults;
   for (int slot : slots) {
     if (slot == kTextSlot || !sound[slot]) continue;
     const int64_t expected = slot == kRecordIdSlot ? count : active;
