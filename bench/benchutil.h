@@ -58,6 +58,15 @@ inline void Check(int rc, sqlite3* db, int expected = SQLITE_OK) {
   }
 }
 
+// Runs SQL text, ending the benchmark with SQLite's message when it fails.
+inline void Exec(sqlite3* db, const char* sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+    std::fprintf(stderr, "sqlite: %s\n", error);
+    std::exit(1);
+  }
+}
+
 // The two phases a benchmark times, for the engine and for SQLite.
 struct TPhaseTimes {
   double first = 0;

@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kRows = 200000;
 
+using mt::bench::Exec;
 using mt::bench::Field;
 using mt::bench::Seconds;
 using mt::bench::TTempDir;
@@ -122,14 +123,6 @@ void BM_Engine(benchmark::State& state) {
     engine.scan = Seconds(start);
     benchmark::DoNotOptimize(found + sum);
     if (sum != found) std::fprintf(stderr, "engine: lookups and scan disagree\n");
-  }
-}
-
-void Exec(sqlite3* db, const char* sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    std::fprintf(stderr, "sqlite: %s\n", error);
-    std::abort();
   }
 }
 

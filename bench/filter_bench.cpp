@@ -26,6 +26,7 @@ constexpr int kRuns = 3;
 constexpr const char* kFilter = "day >= '2004-01-01' and day < '2005-01-01'";
 
 using mt::bench::Check;
+using mt::bench::Exec;
 using mt::bench::Field;
 using mt::bench::Seconds;
 using mt::bench::TTempDir;
@@ -110,14 +111,6 @@ void BM_Engine(benchmark::State& state) {
     c.SetTableName("ledger");
     c.Open();
     indexed = FilterCount(c);
-  }
-}
-
-void Exec(sqlite3* db, const char* sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    std::fprintf(stderr, "sqlite: %s\n", error);
-    std::exit(1);
   }
 }
 
