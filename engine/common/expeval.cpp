@@ -105,14 +105,12 @@ int64_t AsInt64(const TExpToken& n) {
       return n.Int64Value();
     case ftype::kFloat:
     case ftype::kTimestamp: {
-      const double d = std::trunc(n.DoubleValue());
-      if (!(d > -9.2e18 && d < 9.2e18)) return 0;
-      return static_cast<int64_t>(d);
+      int64_t v = 0;
+      return TruncToInt64(n.DoubleValue(), v) ? v : 0;
     }
     case ftype::kBcd: {
-      const double d = std::trunc(BcdToDouble(GetBcd(n)));
-      if (!(d > -9.2e18 && d < 9.2e18)) return 0;
-      return static_cast<int64_t>(d);
+      int64_t v = 0;
+      return TruncToInt64(BcdToDouble(GetBcd(n)), v) ? v : 0;
     }
     default:
       return 0;
@@ -174,13 +172,10 @@ bool PutNumber(TExpToken& n, double v) {
     PutBcd(n, b);
     return ok;
   }
-  const double t = std::trunc(v);
-  if (!(t > -9.2e18 && t < 9.2e18)) {
-    PutInteger(n, 0);
-    return false;
-  }
-  PutInteger(n, static_cast<int64_t>(t));
-  return true;
+  int64_t whole = 0;
+  const bool ok = TruncToInt64(v, whole);
+  PutInteger(n, ok ? whole : 0);
+  return ok;
 }
 
 std::string RawBytes(const TExpToken& n) {
@@ -369,26 +364,26 @@ bool Convert(const TExpToken& from, TExpToken& to) {
       return true;
     }
     case ftype::kDate: {
-      int32_t day = kDayOf18991230;
+      int32_t day = kDayOf18991230, unusedTime = 0;
       if (fromText)
         ok = TextToDate(text, day);
       else if (src == ftype::kDate || src == ftype::kBytes)
         day = from.Int32Value();
       else if (src == ftype::kTimestamp)
-        day = static_cast<int32_t>(std::floor(from.DoubleValue() / kMsPerDay));
+        ok = SplitTimestamp(from.DoubleValue(), day, unusedTime);
       else
         ok = false;
       Put(to, ok ? day : kDayOf18991230);
       return ok;
     }
     case ftype::kTime: {
-      int32_t ms = 0;
+      int32_t ms = 0, unusedDay = 0;
       if (fromText)
         ok = TextToTime(text, ms);
       else if (src == ftype::kTime || src == ftype::kBytes)
         ms = from.Int32Value();
       else if (src == ftype::kTimestamp)
-        ms = static_cast<int32_t>(std::fmod(from.DoubleValue(), kMsPerDay));
+        ok = SplitTimestamp(from.DoubleValue(), unusedDay, ms);
       else
         ok = false;
       Put(to, ok ? ms : 0);
@@ -469,13 +464,10 @@ bool Convert(const TExpToken& from, TExpToken& to) {
         std::memcpy(to.value.Data(), from.value.Data(), static_cast<std::size_t>(to.size));
         return true;
       } else if (IsNumeric(src) || src == ftype::kBoolean) {
-        const double d = std::trunc(AsDouble(from));
         if (IsIntegral(src))
           v = AsInt64(from);
-        else if (d > -9.2e18 && d < 9.2e18)
-          v = static_cast<int64_t>(d);
         else
-          ok = false;
+          ok = TruncToInt64(AsDouble(from), v);
       } else {
         ok = false;
       }
@@ -1501,12 +1493,14 @@ TExpTokenPtr TEvaluator::Arithmetic(const TExpToken& n, const TExpToken& l, cons
     if (sub && IsTemporal(rt)) {
       if (lt == ftype::kTimestamp && rt == ftype::kTimestamp) {
         Put(*out, l.DoubleValue() - r.DoubleValue());
-      } else if (lt == ftype::kTimestamp && rt == ftype::kDate) {
-        PutInteger(*out,
-                   static_cast<int64_t>(std::floor(l.DoubleValue() / kMsPerDay)) - r.Int32Value());
-      } else if (lt == ftype::kTimestamp && rt == ftype::kTime) {
-        PutInteger(*out,
-                   static_cast<int64_t>(std::fmod(l.DoubleValue(), kMsPerDay)) - r.Int32Value());
+      } else if (lt == ftype::kTimestamp) {
+        // TIMESTAMP - DATE counts days, TIMESTAMP - TIME milliseconds of the day.
+        int32_t day = 0, time = 0;
+        if (!SplitTimestamp(l.DoubleValue(), day, time)) {
+          out->isNull = true;
+        } else {
+          PutInteger(*out, static_cast<int64_t>(rt == ftype::kDate ? day : time) - r.Int32Value());
+        }
       } else {
         PutInteger(*out, static_cast<int64_t>(l.Int32Value()) - r.Int32Value());
       }
@@ -1597,9 +1591,10 @@ TExpTokenPtr TEvaluator::Extract(const TExpToken& n, const TExpToken& v) {
     day = kDayOf18991230;
     hasTime = true;
   } else {
-    const double t = v.DoubleValue();
-    day = static_cast<int32_t>(std::floor(t / kMsPerDay));
-    ms = static_cast<int32_t>(t - static_cast<double>(day) * kMsPerDay);
+    if (!SplitTimestamp(v.DoubleValue(), day, ms)) {
+      out->isNull = true;
+      return out;
+    }
     hasDate = hasTime = true;
   }
   int y = 0, m = 0, d = 0, hh = 0, mm = 0, ss = 0, zz = 0;
@@ -1823,7 +1818,7 @@ TExpTokenPtr TEvaluator::Function(const TExpToken& n) {
       if (v->isNull || v->type == exptype::kUnknown) return v;
       int64_t places = args.size() > 1 ? AsInt64(*args[1]) : 0;
       if (v->type == ftype::kBcd) {
-        places = std::min<int64_t>(places, kBcdMaxScale);
+        places = std::clamp<int64_t>(places, -kBcdMaxDigits, kBcdMaxScale);
         TBcd rounded{}, back{};
         if (TextToBcd(BcdToText(GetBcd(*v)), static_cast<int>(places), rounded) &&
             TextToBcd(BcdToText(rounded), v->scale, back))

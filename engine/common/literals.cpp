@@ -1,6 +1,7 @@
 // Text forms of the engine's scalar values and the calendar arithmetic behind them.
 #include "literals.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <ctime>
@@ -267,10 +268,32 @@ std::string TimeToText(int32_t ms) {
 }
 
 std::string TimestampToText(double ms) {
-  const double dayPart = std::floor(ms / kMsPerDay);
-  const auto day = static_cast<int32_t>(dayPart);
-  const auto time = static_cast<int32_t>(ms - dayPart * kMsPerDay);
+  int32_t day = 0, time = 0;
+  if (!SplitTimestamp(ms, day, time)) return {};
   return DateToText(day) + " " + TimeToText(time);
+}
+
+bool TruncToInt64(double value, int64_t& out) {
+  // -2^63 is exact as a double; 2^63 is the first whole number above the range.
+  constexpr double kLow = -9223372036854775808.0;
+  constexpr double kHigh = 9223372036854775808.0;
+  const double whole = std::trunc(value);
+  if (!(whole >= kLow && whole < kHigh)) return false;  // also false for NaN
+  out = static_cast<int64_t>(whole);
+  return true;
+}
+
+bool SplitTimestamp(double ms, int32_t& day, int32_t& time) {
+  const double dayPart = std::floor(ms / kMsPerDay);
+  if (!(dayPart >= std::numeric_limits<int32_t>::min() &&
+        dayPart <= std::numeric_limits<int32_t>::max())) {
+    return false;  // also false for NaN and the infinities
+  }
+  day = static_cast<int32_t>(dayPart);
+  // Rounding in the division can leave the remainder a little outside one day.
+  const double rest = std::clamp(ms - dayPart * kMsPerDay, 0.0, double{kMsPerDay - 1});
+  time = static_cast<int32_t>(rest);
+  return true;
 }
 
 std::string FloatToText(double value) {

@@ -67,8 +67,17 @@ std::string DateToText(int32_t dayNumber);
 // hh:mm, then :ss when the seconds are not zero, then .z (unpadded milliseconds) when the
 // seconds and the milliseconds are not zero.
 std::string TimeToText(int32_t ms);
-// Date, one blank, time.
+// Date, one blank, time; empty when the timestamp cannot be split (see SplitTimestamp).
 std::string TimestampToText(double ms);
+
+// The whole part of a number as a 64-bit integer, truncated toward zero; false when the number
+// is not finite or its whole part lies outside the range of int64_t. Every conversion of a
+// double to an integer goes through here: a plain cast of an out-of-range double is undefined.
+bool TruncToInt64(double value, int64_t& out);
+// The day number and the milliseconds within that day (0 to kMsPerDay - 1) of a timestamp;
+// false when the timestamp is not finite or its day number does not fit in 32 bits. The day
+// is not checked against the calendar: DecodeDay and DateToText do that.
+bool SplitTimestamp(double ms, int32_t& day, int32_t& time);
 // The shortest form that keeps 15 significant digits, '.' as the separator.
 std::string FloatToText(double value);
 std::string BooleanToText(bool value);  // "True" / "False"

@@ -277,6 +277,21 @@ TEST(ExpEvalTest, Arithmetic) {
   });
 }
 
+// Timestamps pushed far outside the calendar by arithmetic give defined results: no text, the
+// conversion default, or NULL where a day or time would have to be taken from them.
+TEST(ExpEvalTest, TimestampsOutsideTheCalendar) {
+  RunCases({
+      {"stamp + 9223372036854775807", "11:"},
+      {"stamp - 9223372036854775807 - day", "6:NULL"},
+      {"stamp + 9223372036854775807 - at", "6:NULL"},
+      {"CAST(stamp + 9223372036854775807 AS DATE)", "2:1899-12-30"},
+      {"CAST(stamp - 9223372036854775807 AS TIME)", "10:00:00"},
+      {"CAST(stamp + 9223372036854775807 AS CHAR(30))", "1:NULL"},
+      {"EXTRACT(YEAR FROM stamp + 9223372036854775807)", "6:NULL"},
+      {"CAST(1e300 AS INTEGER)", "6:0"},
+  });
+}
+
 TEST(ExpEvalTest, MoneySubtype) {
   TFixtureRow row;
   auto subtype = [&](const char* text) { return ParseChecked(row, text)->subtype; };

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace mt {
@@ -240,6 +242,52 @@ TEST(LiteralWritersTest, FormsReadBackByTheReaders) {
     double back = 0;
     ASSERT_TRUE(TextToFloat(FloatToText(v), back));
     EXPECT_EQ(back, v);
+  }
+}
+
+TEST(LiteralWritersTest, NumbersTooLargeForTheirIntegerForms) {
+  struct TTrunc {
+    double value;
+    std::optional<int64_t> whole;
+  };
+  const TTrunc truncs[] = {
+      {-2.7, -2},
+      {9223372036854774784.0, 9223372036854774784},  // the largest double below 2^63
+      {-9223372036854775808.0, std::numeric_limits<int64_t>::min()},
+      {9223372036854775808.0, std::nullopt},
+      {-9223372036854777856.0, std::nullopt},
+      {1e300, std::nullopt},
+      {std::numeric_limits<double>::infinity(), std::nullopt},
+      {std::numeric_limits<double>::quiet_NaN(), std::nullopt},
+  };
+  for (const TTrunc& c : truncs) {
+    int64_t v = 0;
+    EXPECT_EQ(TruncToInt64(c.value, v), c.whole.has_value()) << c.value;
+    if (c.whole) {
+      EXPECT_EQ(v, *c.whole) << c.value;
+    }
+  }
+
+  struct TSplit {
+    double ms;
+    std::optional<std::pair<int32_t, int32_t>> dayAndTime;
+    std::string text;
+  };
+  const TSplit splits[] = {
+      {693594.0 * kMsPerDay + 3723004, std::pair{693594, 3723004}, "1899-12-30 01:02:03.4"},
+      {-1, std::pair{-1, kMsPerDay - 1}, " 23:59:59.999"},
+      {-4.6e18, std::nullopt, ""},
+      {1e300, std::nullopt, ""},
+      {std::numeric_limits<double>::infinity(), std::nullopt, ""},
+      {std::numeric_limits<double>::quiet_NaN(), std::nullopt, ""},
+  };
+  for (const TSplit& c : splits) {
+    int32_t day = 0, time = 0;
+    EXPECT_EQ(SplitTimestamp(c.ms, day, time), c.dayAndTime.has_value()) << c.ms;
+    if (c.dayAndTime) {
+      EXPECT_EQ(std::pair(day, time), *c.dayAndTime) << c.ms;
+    }
+    EXPECT_EQ(TimestampToText(c.ms), c.text) << c.ms;
   }
 }
 
