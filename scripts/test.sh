@@ -29,6 +29,6 @@ ctest --test-dir build-asan --output-on-failure -j2 \
 
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzzing (build-fuzz/)"
-  bash scripts/fuzz.sh
+  bash scripts/fuzz.sh gate
 fi
 echo "== all tests passed"
