@@ -1875,7 +1875,7 @@ TExpTokenPtr CopyTree(const TExpToken& n, TExpToken* parent) {
   c->columnName = n.columnName;
   c->columnNumber = n.columnNumber;
   c->correlationName = n.correlationName;
-  c->sourceTable = n.sourceTable;
+  c->columnSource = n.columnSource;
   c->subQuery = n.subQuery;
   c->value.Reserve(n.value.Capacity());
   std::memcpy(c->value.Data(), n.value.Data(), n.value.Capacity());

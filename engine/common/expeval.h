@@ -30,7 +30,7 @@ class TExpressionResolver {
   virtual ~TExpressionResolver() = default;
 
   // Finds the column of a column node (node.correlationName, node.columnName, letter case
-  // ignored) and fills in columnNumber, type, subtype, size, scale and sourceTable; false
+  // ignored) and fills in columnNumber, type, subtype, size, scale and columnSource; false
   // when there is no such column.
   virtual bool ResolveColumn(TExpToken& node) = 0;
 

@@ -160,7 +160,7 @@ void TExpToken::Clear() {
   columnName.clear();
   columnNumber = 0;
   correlationName.clear();
-  sourceTable = nullptr;
+  columnSource = nullptr;
   subQuery = nullptr;
   value.Reset();
   isNull = false;

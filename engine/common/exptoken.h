@@ -23,8 +23,18 @@
 namespace mt {
 
 class TExpToken;
-class TSourceTable;  // a source table of a SELECT, resolved during type checking
-class TDataQuery;    // the parsed query of an IN (SELECT ...)
+
+// What the owner of a tree hangs on its nodes. The expression layer only carries these
+// pointers and never looks behind them; the SQL engine derives its own classes from them
+// (a SELECT's source table, a parsed sub-select) and casts back where it reads them.
+class TExpColumnSource {
+ public:
+  virtual ~TExpColumnSource() = default;
+};
+class TExpSubQuery {
+ public:
+  virtual ~TExpSubQuery() = default;
+};
 
 // Returns a node and everything below it to the pool.
 struct TExpTokenRelease {
@@ -158,11 +168,11 @@ class TExpToken {
   std::string text;  // operator symbol, function or keyword name, constant text, column name
   TNodeKind kind = TNodeKind::None;
   TOperator op = TOperator::None;
-  std::string columnName;       // kind Column: the referenced column, or "*"
-  uint16_t columnNumber = 0;    // field number, set by the type checker
-  std::string correlationName;  // table correlation name, bare file name only
-  TSourceTable* sourceTable = nullptr;
-  TDataQuery* subQuery = nullptr;  // kind SubSelect
+  std::string columnName;                    // kind Column: the referenced column, or "*"
+  uint16_t columnNumber = 0;                 // field number, set by the type checker
+  std::string correlationName;               // table correlation name, bare file name only
+  TExpColumnSource* columnSource = nullptr;  // kind Column: set by the resolver, not owned
+  TExpSubQuery* subQuery = nullptr;          // kind SubSelect: owned by the statement
 
   TValueBuffer value;
   bool isNull = false;

@@ -40,7 +40,7 @@ bool TRecordResolver::ResolveColumn(TExpToken& node) {
   node.subtype = f.subtype;
   node.size = IsAutoIncField(f.type, f.subtype) ? 4 : f.physicalSize;
   node.scale = f.scale;
-  node.sourceTable = nullptr;
+  node.columnSource = nullptr;
   return true;
 }
 
