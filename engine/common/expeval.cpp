@@ -295,40 +295,130 @@ std::string ValueToText(const TExpToken& v) {
   }
 }
 
-bool IsValidText(std::string_view text, uint16_t type) {
-  int32_t i = 0;
-  double d = 0;
-  int64_t l = 0;
-  bool b = false;
-  TBcd bcd{};
-  switch (type) {
+// ---- Conversion
+
+namespace {
+
+// What a failed conversion leaves: 0, FALSE, or 30 December 1899 at midnight for DATE and
+// TIMESTAMP (the value bytes are zero already).
+void PutZero(TExpToken& to) {
+  switch (to.type) {
     case ftype::kDate:
-      return EqualsKeyword(text, "CURRENT_DATE") || TextToDate(text, i);
-    case ftype::kTime:
-      return EqualsKeyword(text, "CURRENT_TIME") || TextToTime(text, i);
+      Put(to, kDayOf18991230);
+      break;
     case ftype::kTimestamp:
-      return EqualsKeyword(text, "CURRENT_TIMESTAMP") || EqualsKeyword(text, "CURRENT_DATE") ||
-             EqualsKeyword(text, "CURRENT_TIME") || TextToTimestamp(text, d);
-    case ftype::kBoolean:
-      return TextToBoolean(text, b);
-    case ftype::kSmallInt:
-      return TextToInt64(text, l) && l >= -32768 && l <= 32767;
-    case ftype::kWord:
-      return TextToInt64(text, l) && l >= 0 && l <= 65535;
-    case ftype::kInteger:
-      return TextToInt32(text, i);
-    case ftype::kLargeInt:
-      return TextToInt64(text, l);
-    case ftype::kFloat:
-      return TextToFloat(text, d);
-    case ftype::kBcd:
-      return TextToBcd(text, kBcdMaxScale, bcd);
+      Put(to, static_cast<double>(kDayOf18991230) * kMsPerDay);
+      break;
+    case ftype::kBcd: {
+      TBcd zero{};
+      TextToBcd("0", to.scale, zero);
+      PutBcd(to, zero);
+      break;
+    }
     default:
-      return true;
+      break;
   }
 }
 
-// ---- Conversion
+// A value that is no text, converted to a date, time, timestamp, boolean or number; false
+// when it does not convert.
+bool ConvertScalar(const TExpToken& from, TExpToken& to) {
+  const uint16_t src = from.type;
+  switch (to.type) {
+    case ftype::kDate: {
+      int32_t day = 0, unusedTime = 0;
+      if (src == ftype::kDate || src == ftype::kBytes)
+        day = from.Int32Value();
+      else if (src != ftype::kTimestamp || !SplitTimestamp(from.DoubleValue(), day, unusedTime))
+        return false;
+      Put(to, day);
+      return true;
+    }
+    case ftype::kTime: {
+      int32_t ms = 0, unusedDay = 0;
+      if (src == ftype::kTime || src == ftype::kBytes)
+        ms = from.Int32Value();
+      else if (src != ftype::kTimestamp || !SplitTimestamp(from.DoubleValue(), unusedDay, ms))
+        return false;
+      Put(to, ms);
+      return true;
+    }
+    case ftype::kTimestamp: {
+      double ms = 0;
+      if (src == ftype::kDate)
+        ms = AsTimestamp(from);
+      else if (src == ftype::kTime)
+        ms = from.Int32Value();
+      else if (src == ftype::kTimestamp || src == ftype::kBytes)
+        ms = from.DoubleValue();
+      else
+        return false;
+      Put(to, ms);
+      return true;
+    }
+    case ftype::kBoolean: {
+      bool b = false;
+      if (src == ftype::kBoolean || src == ftype::kBytes)
+        b = from.Int16Value() != 0;
+      else if (IsNumeric(src))
+        b = AsDouble(from) != 0;
+      else
+        return false;
+      Put(to, static_cast<uint16_t>(b ? 1 : 0));
+      return true;
+    }
+    case ftype::kFloat: {
+      double d = 0;
+      if (src == ftype::kBytes)
+        d = from.DoubleValue();
+      else if (IsNumeric(src) || src == ftype::kBoolean)
+        d = AsDouble(from);
+      else
+        return false;
+      Put(to, d);
+      return true;
+    }
+    case ftype::kBcd: {
+      TBcd b{};
+      bool ok = false;
+      if (src == ftype::kBcd) {
+        ok = TextToBcd(BcdToText(GetBcd(from)), to.scale, b);
+      } else if (IsIntegral(src) || src == ftype::kBoolean) {
+        ok = TextToBcd(std::to_string(AsInt64(from)), to.scale, b);
+      } else if (src == ftype::kFloat) {
+        TBcd four{};
+        ok = DoubleToBcd(from.DoubleValue(), kBcdMaxScale, four) &&
+             TextToBcd(BcdToText(four), to.scale, b);
+      } else if (src == ftype::kBytes) {
+        b = GetBcd(from);
+        ok = IsValidBcd(b);
+      }
+      if (ok) PutBcd(to, b);
+      return ok;
+    }
+    default: {  // SMALLINT, INTEGER, WORD, LARGEINT
+      if (src == ftype::kBytes) {
+        to.value.Reserve(8);
+        std::memcpy(to.value.Data(), from.value.Data(), static_cast<std::size_t>(to.size));
+        return true;
+      }
+      int64_t v = 0;
+      if (IsIntegral(src) || src == ftype::kBoolean)
+        v = AsInt64(from);
+      else if (!IsNumeric(src) || !TruncToInt64(AsDouble(from), v))
+        return false;
+      int64_t lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max();
+      if (to.type == ftype::kSmallInt) lo = -32768, hi = 32767;
+      if (to.type == ftype::kWord) lo = 0, hi = 65535;
+      if (to.type == ftype::kInteger) lo = INT32_MIN, hi = INT32_MAX;
+      if (v < lo || v > hi) return false;
+      PutInteger(to, v);
+      return true;
+    }
+  }
+}
+
+}  // namespace
 
 bool Convert(const TExpToken& from, TExpToken& to) {
   std::memset(to.value.Data(), 0, to.value.Capacity());
@@ -338,9 +428,6 @@ bool Convert(const TExpToken& from, TExpToken& to) {
   }
   to.isNull = false;
   const uint16_t src = from.type;
-  const bool fromText = IsString(from);
-  const std::string text = fromText ? from.StringValue() : std::string();
-  bool ok = true;
   switch (to.type) {
     case ftype::kString: {
       std::string s = ValueToText(from);
@@ -363,126 +450,31 @@ bool Convert(const TExpToken& from, TExpToken& to) {
       }
       return true;
     }
-    case ftype::kDate: {
-      int32_t day = kDayOf18991230, unusedTime = 0;
-      if (fromText)
-        ok = TextToDate(text, day);
-      else if (src == ftype::kDate || src == ftype::kBytes)
-        day = from.Int32Value();
-      else if (src == ftype::kTimestamp)
-        ok = SplitTimestamp(from.DoubleValue(), day, unusedTime);
-      else
-        ok = false;
-      Put(to, ok ? day : kDayOf18991230);
-      return ok;
-    }
-    case ftype::kTime: {
-      int32_t ms = 0, unusedDay = 0;
-      if (fromText)
-        ok = TextToTime(text, ms);
-      else if (src == ftype::kTime || src == ftype::kBytes)
-        ms = from.Int32Value();
-      else if (src == ftype::kTimestamp)
-        ok = SplitTimestamp(from.DoubleValue(), unusedDay, ms);
-      else
-        ok = false;
-      Put(to, ok ? ms : 0);
-      return ok;
-    }
-    case ftype::kTimestamp: {
-      double ms = 0;
-      if (fromText)
-        ok = TextToTimestamp(text, ms);
-      else if (src == ftype::kDate)
-        ms = AsTimestamp(from);
-      else if (src == ftype::kTime)
-        ms = from.Int32Value();
-      else if (src == ftype::kTimestamp || src == ftype::kBytes)
-        ms = from.DoubleValue();
-      else
-        ok = false;
-      Put(to, ok ? ms : static_cast<double>(kDayOf18991230) * kMsPerDay);
-      return ok;
-    }
-    case ftype::kBoolean: {
-      bool b = false;
-      if (fromText)
-        ok = TextToBoolean(text, b);
-      else if (src == ftype::kBoolean || src == ftype::kBytes)
-        b = from.Int16Value() != 0;
-      else if (IsNumeric(src))
-        b = AsDouble(from) != 0;
-      else
-        ok = false;
-      Put(to, static_cast<uint16_t>(ok && b ? 1 : 0));
-      return ok;
-    }
-    case ftype::kFloat: {
-      double d = 0;
-      if (fromText)
-        ok = TextToFloat(text, d);
-      else if (src == ftype::kBytes)
-        d = from.DoubleValue();
-      else if (IsNumeric(src) || src == ftype::kBoolean)
-        d = AsDouble(from);
-      else
-        ok = false;
-      Put(to, ok ? d : 0.0);
-      return ok;
-    }
-    case ftype::kBcd: {
-      TBcd b{};
-      if (fromText) {
-        ok = TextToBcd(text, to.scale, b);
-      } else if (src == ftype::kBcd) {
-        ok = TextToBcd(BcdToText(GetBcd(from)), to.scale, b);
-      } else if (IsIntegral(src) || src == ftype::kBoolean) {
-        ok = TextToBcd(std::to_string(AsInt64(from)), to.scale, b);
-      } else if (src == ftype::kFloat) {
-        TBcd four{};
-        ok = DoubleToBcd(from.DoubleValue(), kBcdMaxScale, four) &&
-             TextToBcd(BcdToText(four), to.scale, b);
-      } else if (src == ftype::kBytes) {
-        b = GetBcd(from);
-        ok = IsValidBcd(b);
-      } else {
-        ok = false;
-      }
-      if (!ok) TextToBcd("0", to.scale, b);
-      PutBcd(to, b);
-      return ok;
-    }
+    case ftype::kDate:
+    case ftype::kTime:
+    case ftype::kTimestamp:
+    case ftype::kBoolean:
+    case ftype::kFloat:
+    case ftype::kBcd:
     case ftype::kSmallInt:
     case ftype::kInteger:
     case ftype::kWord:
-    case ftype::kLargeInt: {
-      int64_t v = 0;
-      if (fromText) {
-        ok = TextToInt64(text, v);
-      } else if (src == ftype::kBytes) {
-        to.value.Reserve(8);
-        std::memcpy(to.value.Data(), from.value.Data(), static_cast<std::size_t>(to.size));
-        return true;
-      } else if (IsNumeric(src) || src == ftype::kBoolean) {
-        if (IsIntegral(src))
-          v = AsInt64(from);
-        else
-          ok = TruncToInt64(AsDouble(from), v);
-      } else {
-        ok = false;
-      }
-      int64_t lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max();
-      if (to.type == ftype::kSmallInt) lo = -32768, hi = 32767;
-      if (to.type == ftype::kWord) lo = 0, hi = 65535;
-      if (to.type == ftype::kInteger) lo = INT32_MIN, hi = INT32_MAX;
-      if (ok && (v < lo || v > hi)) ok = false;
-      PutInteger(to, ok ? v : 0);
-      return ok;
-    }
+    case ftype::kLargeInt:
+      break;
     default:
       to.isNull = true;
       return false;
   }
+  bool ok;
+  if (IsString(from)) {
+    TLiteralValue literal;
+    ok = ReadLiteral(from.StringValue(), to.type, to.scale, literal);
+    if (ok) std::memcpy(to.value.Data(), literal.bytes.data(), literal.size);
+  } else {
+    ok = ConvertScalar(from, to);
+  }
+  if (!ok) PutZero(to);
+  return ok;
 }
 
 // ---- Type checking
@@ -530,6 +522,21 @@ std::string NodeText(const TExpToken& n) {
       return s + ")";
     }
   }
+}
+
+// A string constant read as a value of the type (literals.h) in place; false, leaving the
+// node as it was, when its text is no such value.
+bool ReadConstant(TExpToken& n, uint16_t type) {
+  TLiteralValue literal;
+  if (!ReadLiteral(n.StringValue(), type, 0, literal)) return false;
+  std::memset(n.value.Data(), 0, n.value.Capacity());
+  std::memcpy(n.value.Data(), literal.bytes.data(), literal.size);
+  n.type = type;
+  n.subtype = fsubtype::kNone;
+  n.size = static_cast<int32_t>(literal.size);
+  n.scale = 0;
+  n.isNull = false;
+  return true;
 }
 
 bool IsTextConstant(const TExpToken& n) {
@@ -681,23 +688,9 @@ class TChecker {
 
   // A string constant meeting a DATE, TIME or TIMESTAMP value becomes a value of that type.
   void ParseTemporal(TExpToken& n, uint16_t type) {
-    const std::string s = n.StringValue();
-    int32_t i = 0;
-    double d = 0;
-    bool ok = false;
-    if (type == ftype::kDate) {
-      ok = TextToDate(s, i);
-      if (ok) n.SetDate(i);
-    } else if (type == ftype::kTime) {
-      ok = TextToTime(s, i);
-      if (ok) n.SetTime(i);
-    } else {
-      ok = TextToTimestamp(s, d);
-      if (ok) n.SetTimestamp(d);
-    }
-    if (!ok)
-      Fail("Date, time, or timestamp expression expected, instead found '" + s + "' in " +
-           o_.context);
+    if (!ReadConstant(n, type))
+      Fail("Date, time, or timestamp expression expected, instead found '" + n.StringValue() +
+           "' in " + o_.context);
   }
   void MeetTemporal(TExpToken& tested, TExpToken& value) {
     if (IsTemporal(tested.type) && IsTextConstant(value)) ParseTemporal(value, tested.type);
@@ -1116,20 +1109,10 @@ void TChecker::CheckFunction(TExpToken& n) {
     case TOperator::ExtractSecond: {
       Child(n, args[0], false, true);
       TExpToken& v = *args[0];
-      if (IsTextConstant(v)) {
-        const std::string s = v.StringValue();
-        int32_t i = 0;
-        double d = 0;
-        if (TextToDate(s, i))
-          v.SetDate(i);
-        else if (TextToTime(s, i))
-          v.SetTime(i);
-        else if (TextToTimestamp(s, d))
-          v.SetTimestamp(d);
-        else
-          Fail("Date, time, or timestamp expression expected, instead found '" + s + "' in " +
-               o_.context);
-      }
+      if (IsTextConstant(v) && !ReadConstant(v, ftype::kDate) && !ReadConstant(v, ftype::kTime) &&
+          !ReadConstant(v, ftype::kTimestamp))
+        Fail("Date, time, or timestamp expression expected, instead found '" + v.StringValue() +
+             "' in " + o_.context);
       if (!IsTemporal(v.type) && v.type != exptype::kUnknown)
         FailIn("FROM argument of EXTRACT function must be a date, time, or timestamp in ");
       SetType(n, ftype::kInteger);

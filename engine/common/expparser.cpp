@@ -2,7 +2,6 @@
 #include "expparser.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -769,7 +768,7 @@ TExpTokenPtr TExpressionParser::ParseSymbolPrimary(TPermissions p) {
     n->SetNull();
     return n;
   }
-  for (std::string_view name : {"CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP"})
+  for (std::string_view name : {kCurrentDate, kCurrentTime, kCurrentTimestamp})
     if (IsKeyword(name)) return ParseCurrent(name);
 
   std::string name = TokenText();
@@ -1008,9 +1007,9 @@ TExpTokenPtr TExpressionParser::ParseCurrent(std::string_view name) {
   }
   const TLocalMoment now = CurrentLocalMoment();
   TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, name);
-  if (name == "CURRENT_DATE") {
+  if (name == kCurrentDate) {
     n->SetDate(now.day);
-  } else if (name == "CURRENT_TIME") {
+  } else if (name == kCurrentTime) {
     n->SetTime(now.timeMs);
   } else {
     n->SetTimestamp(now.Timestamp());
@@ -1039,31 +1038,23 @@ TExpTokenPtr TExpressionParser::ParseCharCode() {
 
 TExpTokenPtr TExpressionParser::ParseNumber() {
   const std::string text = TokenText();
-  const char* first = text.data();
-  const char* last = text.data() + text.size();
   TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, text);
-  if (tokenClass_ == tokclass::kInteger) {
-    uint64_t v = 0;
-    auto r = std::from_chars(first, last, v);
-    if (r.ec == std::errc() && r.ptr == last) {
-      if (v <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
-        n->SetInteger(static_cast<int32_t>(v));
-      } else if (v <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
-        n->SetLargeInt(static_cast<int64_t>(v));
-      } else {
-        n->SetFloat(static_cast<double>(v));
-      }
-      NextToken();
-      return n;
-    }
-  }
-  // Decimal numbers, and integers beyond 64 bits, are read as FLOAT with `.` as the decimal
-  // separator whatever the process locale says.
+  // Integers are INTEGER when they fit 32 bits, else LARGEINT; decimal numbers and integers
+  // beyond 64 bits are FLOAT, with `.` as the decimal separator whatever the process locale
+  // says.
+  int64_t whole = 0;
   double d = 0;
-  auto r = std::from_chars(first, last, d, std::chars_format::general);
-  if (r.ec != std::errc() || r.ptr != last)
+  if (tokenClass_ == tokclass::kInteger && TextToInt64(text, whole)) {
+    if (whole <= std::numeric_limits<int32_t>::max()) {
+      n->SetInteger(static_cast<int32_t>(whole));
+    } else {
+      n->SetLargeInt(whole);
+    }
+  } else if (TextToFloat(text, d)) {
+    n->SetFloat(d);
+  } else {
     RaiseIn("Constant '" + text + "' is not a valid number ");
-  n->SetFloat(d);
+  }
   NextToken();
   return n;
 }

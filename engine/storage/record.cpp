@@ -19,11 +19,6 @@ void PutInt(std::vector<uint8_t>& v, int64_t x, std::size_t width) {
     v[i] = static_cast<uint8_t>(static_cast<uint64_t>(x) >> (8 * i));
 }
 
-void PutDouble(std::vector<uint8_t>& v, double x) {
-  v.assign(8, 0);
-  le::PutF64(v.data(), 0, x);
-}
-
 // Signed or unsigned value of an integer-like field from its value bytes.
 int64_t IntegerOf(uint8_t type, const uint8_t* p) {
   switch (type) {
@@ -91,100 +86,18 @@ std::string_view CutGbk(std::string_view text, std::size_t maxBytes) {
 
 bool FieldValueFromText(const TFieldDescriptor& field, std::string_view text,
                         const TLocalMoment& now, std::vector<uint8_t>& value) {
-  switch (field.type) {
-    case ftype::kString:
-      value.assign(text.begin(), text.end());
-      return true;
-    case ftype::kDate: {
-      int32_t day = 0;
-      if (EqualsKeyword(text, kCurrentDate)) {
-        day = now.day;
-      } else if (!TextToDate(text, day)) {
-        return false;
-      }
-      PutInt(value, day, 4);
-      return true;
-    }
-    case ftype::kTime: {
-      int32_t ms = 0;
-      if (EqualsKeyword(text, kCurrentTime)) {
-        ms = now.timeMs;
-      } else if (!TextToTime(text, ms)) {
-        return false;
-      }
-      PutInt(value, ms, 4);
-      return true;
-    }
-    case ftype::kTimestamp: {
-      double ms = 0;
-      if (EqualsKeyword(text, kCurrentTimestamp)) {
-        ms = now.Timestamp();
-      } else if (EqualsKeyword(text, kCurrentDate)) {
-        ms = static_cast<double>(now.day) * kMsPerDay;
-      } else if (EqualsKeyword(text, kCurrentTime)) {
-        ms = now.timeMs;  // the current time on day 0
-      } else if (!TextToTimestamp(text, ms)) {
-        return false;
-      }
-      PutDouble(value, ms);
-      return true;
-    }
-    case ftype::kBoolean: {
-      bool b = false;
-      if (!TextToBoolean(text, b)) return false;
-      PutInt(value, b ? 1 : 0, 2);
-      return true;
-    }
-    case ftype::kSmallInt:
-    case ftype::kWord:
-    case ftype::kInteger: {
-      int32_t v = 0;
-      if (!TextToInt32(text, v)) return false;
-      if (field.type == ftype::kSmallInt && (v < -32768 || v > 32767)) return false;
-      if (field.type == ftype::kWord && (v < 0 || v > 65535)) return false;
-      PutInt(value, v, field.type == ftype::kInteger ? 4 : 2);
-      return true;
-    }
-    case ftype::kUInt32: {
-      uint32_t v = 0;
-      if (!TextToUInt32(text, v)) return false;
-      PutInt(value, v, 4);
-      return true;
-    }
-    case ftype::kLargeInt: {
-      int64_t v = 0;
-      if (!TextToInt64(text, v)) return false;
-      PutInt(value, v, 8);
-      return true;
-    }
-    case ftype::kFloat: {
-      double v = 0;
-      if (!TextToFloat(text, v)) return false;
-      PutDouble(value, v);
-      return true;
-    }
-    case ftype::kExtended: {
-      double v = 0;
-      if (!TextToFloat(text, v)) return false;
-      const TExtended e = DoubleToExtended(v);
-      value.assign(e.begin(), e.end());
-      return true;
-    }
-    case ftype::kBcd: {
-      TBcd b{};
-      if (!TextToBcd(text, field.scale, b)) return false;
-      value.assign(b.begin(), b.end());
-      return true;
-    }
-    default:  // bytes, varbytes, blobs and unknown types have no text form
-      return false;
+  if (field.type == ftype::kString) {
+    value.assign(text.begin(), text.end());
+    return true;
   }
+  TLiteralValue literal;
+  if (!ReadLiteral(text, field.type, field.scale, literal, &now)) return false;
+  value.assign(literal.Bytes().begin(), literal.Bytes().end());
+  return true;
 }
 
 bool IsValidFieldText(const TFieldDescriptor& field, std::string_view text) {
-  if (text.empty()) return true;
-  std::vector<uint8_t> value;
-  return FieldValueFromText(field, text, TLocalMoment{kMinDay, 0}, value);
+  return text.empty() || IsValidText(text, field.type, field.scale);
 }
 
 TRecordFormat::TRecordFormat(std::vector<TFieldDescriptor> fields, int recordSize,

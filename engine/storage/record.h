@@ -43,17 +43,14 @@ inline constexpr uint8_t kActive = 0;
 inline constexpr uint8_t kDeleted = 1;
 }  // namespace rec
 
-// The keywords a date, time or timestamp default, minimum or maximum may use.
-inline constexpr std::string_view kCurrentDate = "CURRENT_DATE";
-inline constexpr std::string_view kCurrentTime = "CURRENT_TIME";
-inline constexpr std::string_view kCurrentTimestamp = "CURRENT_TIMESTAMP";
-
-// Builds the value bytes (physical size) of a field from a default, minimum or maximum text;
-// `now` stands in for the CURRENT_ keywords. False when the text is no value of the type
-// (bytes, varbytes and blob fields have no text form).
+// Builds the value bytes (physical size) of a field from a default, minimum or maximum text:
+// a string field takes the text itself, every other type reads it with ReadLiteral
+// (literals.h), `now` standing in for the CURRENT_ keywords. False when the text is no value
+// of the type (bytes, varbytes and blob fields have no text form).
 bool FieldValueFromText(const TFieldDescriptor& field, std::string_view text,
                         const TLocalMoment& now, std::vector<uint8_t>& value);
-// True when the text is empty or a value of the field's type.
+// True when the text is empty or a value of the field's type (IsValidText, with the field's
+// scale).
 bool IsValidFieldText(const TFieldDescriptor& field, std::string_view text);
 
 // Cuts GBK text to at most maxBytes bytes without splitting a two-byte character.
