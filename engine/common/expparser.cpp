@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/common/engineerror.h"
+#include "engine/common/expfunctions.h"
 #include "engine/common/gbk.h"
 #include "engine/common/literals.h"
 
@@ -89,53 +90,6 @@ std::string CollapseQuotes(std::string_view s, bool apostrophes, bool doubleQuot
   }
   return out;
 }
-
-struct TNamedOp {
-  std::string_view name;
-  TOperator op;
-};
-
-constexpr TNamedOp kAggregates[] = {
-    {"SUM", TOperator::Sum}, {"RUNSUM", TOperator::RunSum}, {"AVG", TOperator::Avg},
-    {"MIN", TOperator::Min}, {"MAX", TOperator::Max},       {"COUNT", TOperator::Count},
-};
-
-// TRIM and EXTRACT get their final code from the keyword inside the parentheses.
-constexpr TNamedOp kFunctions[] = {
-    {"UPPER", TOperator::Upper},
-    {"LOWER", TOperator::Lower},
-    {"LENGTH", TOperator::Length},
-    {"SUBSTRING", TOperator::Substring},
-    {"REPLACE", TOperator::Replace},
-    {"POS", TOperator::Pos},
-    {"OCCURS", TOperator::Occurs},
-    {"CAST", TOperator::Cast},
-    {"TRIM", TOperator::TrimBoth},
-    {"EXTRACT", TOperator::ExtractYear},
-    {"ABS", TOperator::Abs},
-    {"ROUND", TOperator::Round},
-    {"IF", TOperator::If},
-    {"IFNULL", TOperator::IfNull},
-    {"COALESCE", TOperator::Coalesce},
-    {"TEXTSEARCH", TOperator::TextSearch},
-    {"TEXTOCCURS", TOperator::TextOccurs},
-    {"LASTAUTOINC", TOperator::LastAutoInc},
-    {"IDENT_CURRENT", TOperator::IdentCurrent},
-};
-
-constexpr TNamedOp kTrimModes[] = {
-    {"LEADING", TOperator::TrimLeading},
-    {"TRAILING", TOperator::TrimTrailing},
-    {"BOTH", TOperator::TrimBoth},
-};
-
-constexpr TNamedOp kExtractParts[] = {
-    {"YEAR", TOperator::ExtractYear},           {"MONTH", TOperator::ExtractMonth},
-    {"WEEK", TOperator::ExtractWeek},           {"DAY", TOperator::ExtractDay},
-    {"DAYOFWEEK", TOperator::ExtractDayOfWeek}, {"DAYOFYEAR", TOperator::ExtractDayOfYear},
-    {"HOUR", TOperator::ExtractHour},           {"MINUTE", TOperator::ExtractMinute},
-    {"SECOND", TOperator::ExtractSecond},
-};
 
 // How a type name takes arguments in parentheses.
 enum class TTypeArgs { None, Length, PrecisionScale, Blob };
@@ -751,10 +705,9 @@ TExpTokenPtr TExpressionParser::ParsePrimary(TPermissions p) {
 }
 
 TExpTokenPtr TExpressionParser::ParseSymbolPrimary(TPermissions p) {
-  for (const auto& a : kAggregates)
-    if (IsKeyword(a.name)) return ParseAggregate(a.op, a.name, p);
-  for (const auto& f : kFunctions)
-    if (IsKeyword(f.name)) return ParseFunction(f.op, f.name, p);
+  for (const TFunctionInfo& f : FunctionTable()) {
+    if (IsKeyword(f.name)) return f.aggregate ? ParseAggregate(f, p) : ParseFunction(f, p);
+  }
   if (IsKeyword("TRUE") || IsKeyword("FALSE")) {
     const bool value = IsKeyword("TRUE");
     NextToken();
@@ -801,17 +754,16 @@ TExpTokenPtr TExpressionParser::ParseColumn(std::string name, TPermissions p) {
   return n;
 }
 
-TExpTokenPtr TExpressionParser::ParseAggregate(TOperator op, std::string_view name,
-                                               TPermissions p) {
+TExpTokenPtr TExpressionParser::ParseAggregate(const TFunctionInfo& f, TPermissions p) {
   if (!(p & perm::kAggregates)) RaiseIn("Aggregate functions are not allowed");
   NextToken();
-  std::string named(name);
+  const std::string named(f.name);
   if (!IsClass('('))
     RaiseExpected("Left parentheses expected after aggregate function '" + named +
                   "', instead found '");
   NextToken();
-  TExpTokenPtr n = NewNode(TNodeKind::Function, op, name);
-  if (op == TOperator::Count && IsClass('*')) {
+  TExpTokenPtr n = NewNode(TNodeKind::Function, f.op, f.name);
+  if (f.op == TOperator::Count && IsClass('*')) {
     // COUNT(*) counts rows wherever aggregates are allowed, whatever the caller says of `*`.
     NextToken();
     TExpTokenPtr star = NewNode(TNodeKind::Column, TOperator::None, "*");
@@ -827,173 +779,77 @@ TExpTokenPtr TExpressionParser::ParseAggregate(TOperator op, std::string_view na
   return n;
 }
 
-void TExpressionParser::ExpectLeftParen(std::string_view name) {
+TExpTokenPtr TExpressionParser::ParseFunction(const TFunctionInfo& f, TPermissions p) {
+  const std::string name(f.name);
+  NextToken();
   if (!IsClass('('))
-    RaiseExpected("Left parentheses expected after " + std::string(name) +
-                  " keyword, instead found '");
+    RaiseExpected("Left parentheses expected after " + name + " keyword, instead found '");
   NextToken();
-}
-
-void TExpressionParser::ExpectRightParen(std::string_view message) {
-  if (!IsClass(')')) RaiseExpected(message);
-  NextToken();
-}
-
-void TExpressionParser::ExpectKeyword(std::string_view word, std::string_view message) {
-  if (!IsKeyword(word)) RaiseExpected(message);
-  NextToken();
-}
-
-bool TExpressionParser::TakeThenOrComma(std::string_view word) {
-  if (!IsKeyword(word) && !IsClass(',')) return false;
-  NextToken();
-  return true;
-}
-
-TExpTokenPtr TExpressionParser::ParseFunction(TOperator op, std::string_view name, TPermissions p) {
-  const std::string fn(name);
-  NextToken();
-  ExpectLeftParen(name);
-  TExpTokenPtr n = NewNode(TNodeKind::Function, op, name);
-  const std::string argument =
-      "Right parentheses expected after " + fn + " function argument, instead found '";
-  const std::string arguments =
-      "Right parentheses expected after " + fn + " function arguments, instead found '";
-
-  switch (op) {
-    case TOperator::Upper:
-    case TOperator::Lower:
-    case TOperator::Length:
-    case TOperator::Abs:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(argument);
-      break;
-    case TOperator::Substring:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword("FROM",
-                    "FROM keyword expected after first SUBSTRING function argument, instead "
-                    "found '");
-      AddArgument(*n, ParseAdditive(p));
-      if (IsKeyword("FOR")) {
+  TExpTokenPtr n = NewNode(TNodeKind::Function, f.op, f.name);
+  for (const TArgSyntax& a : f.syntax) {
+    if (!a.keyword.empty()) {
+      if (IsKeyword(a.keyword) || (a.commaForKeyword && IsClass(','))) {
         NextToken();
+      } else if (a.optional) {
+        continue;
+      } else {
+        RaiseExpected(a.missing);
+      }
+    }
+    switch (a.form) {
+      case TArgForm::Additive:
         AddArgument(*n, ParseAdditive(p));
-      }
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::Replace:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword("WITH",
-                    "WITH keyword expected after first REPLACE function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword("IN",
-                    "IN keyword expected after second REPLACE function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::Pos:
-    case TOperator::Occurs:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword(
-          "IN", "IN keyword expected after first " + fn + " function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::Cast:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword("AS",
-                    "AS keyword expected after first CAST function argument, instead found '");
-      ParseDataType(*n, p, false);
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::TrimBoth: {
-      bool found = false;
-      for (const auto& m : kTrimModes) {
-        if (IsKeyword(m.name)) {
-          n->op = m.op;
-          found = true;
-          break;
-        }
-      }
-      if (!found)
-        RaiseExpected(
-            "LEADING, TRAILING, or BOTH keyword expected after TRIM keyword, instead found '");
-      NextToken();
-      AddArgument(*n, ParsePrimary(p));
-      ExpectKeyword("FROM",
-                    "FROM keyword expected after second TRIM function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(arguments);
-      break;
-    }
-    case TOperator::ExtractYear: {
-      bool found = false;
-      for (const auto& part : kExtractParts) {
-        if (IsKeyword(part.name)) {
-          n->op = part.op;
-          found = true;
-          break;
-        }
-      }
-      if (!found)
-        RaiseExpected(
-            "YEAR, MONTH, WEEK, DAY, DAYOFWEEK, DAYOFYEAR, HOUR, MINUTE, or SECOND keyword "
-            "expected after EXTRACT keyword, instead found '");
-      NextToken();
-      ExpectKeyword(
-          "FROM", "FROM keyword expected after second EXTRACT function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(arguments);
-      break;
-    }
-    case TOperator::Round:
-      AddArgument(*n, ParseAdditive(p));
-      if (IsKeyword("TO")) {
-        NextToken();
+        break;
+      case TArgForm::Primary:
         AddArgument(*n, ParsePrimary(p));
-      }
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::If:
-    case TOperator::IfNull:
-      AddArgument(*n, ParseExpression(op == TOperator::If ? (p | perm::kPredicates) : p));
-      if (!TakeThenOrComma("THEN"))
-        RaiseExpected("THEN keyword or comma expected after first " + fn +
-                      " function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      if (!TakeThenOrComma("ELSE"))
-        RaiseExpected("ELSE keyword or comma expected after second " + fn +
-                      " function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::Coalesce:
-      if (IsClass(')'))
-        RaiseIn("You must provide at least one value as an argument of the COALESCE operator ");
-      while (true) {
-        AddArgument(*n, ParseAdditive(p));
-        if (!IsClass(',')) break;
-        NextToken();
-      }
-      ExpectRightParen(
-          "Expected right parentheses after COALESCE expression arguments, instead found '");
-      break;
-    case TOperator::TextSearch:
-    case TOperator::TextOccurs:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword(
-          "IN", "IN keyword expected after first " + fn + " function argument, instead found '");
-      AddArgument(*n, ParsePrimary(p));
-      ExpectRightParen(argument);
-      break;
-    case TOperator::LastAutoInc:
-    case TOperator::IdentCurrent:
-      AddArgument(*n, ParsePrimary(p));
-      ExpectRightParen(argument);
-      break;
-    default:
-      break;
+        break;
+      case TArgForm::Expression:
+        AddArgument(*n, ParseExpression(p));
+        break;
+      case TArgForm::Condition:
+        AddArgument(*n, ParseExpression(p | perm::kPredicates));
+        break;
+      case TArgForm::DataType:
+        ParseDataType(*n, p, false);
+        break;
+      case TArgForm::Mode:
+        n->op = ParseFunctionMode(f, a);
+        break;
+      case TArgForm::List:
+        if (IsClass(')')) RaiseIn(a.missing);
+        while (true) {
+          AddArgument(*n, ParseAdditive(p));
+          if (!IsClass(',')) break;
+          NextToken();
+        }
+        break;
+    }
   }
+  if (!IsClass(')')) {
+    switch (f.closing) {
+      case TClosing::Argument:
+        RaiseExpected("Right parentheses expected after " + name +
+                      " function argument, instead found '");
+      case TClosing::Arguments:
+        RaiseExpected("Right parentheses expected after " + name +
+                      " function arguments, instead found '");
+      case TClosing::ExpressionArguments:
+        RaiseExpected("Expected right parentheses after " + name +
+                      " expression arguments, instead found '");
+    }
+  }
+  NextToken();
   return n;
+}
+
+TOperator TExpressionParser::ParseFunctionMode(const TFunctionInfo& f, const TArgSyntax& a) {
+  for (const TFunctionInfo& row : FunctionTable()) {
+    if (row.name == f.name && !row.mode.empty() && IsKeyword(row.mode)) {
+      NextToken();
+      return row.op;
+    }
+  }
+  RaiseExpected(a.missing);
 }
 
 TExpTokenPtr TExpressionParser::ParseCurrent(std::string_view name) {

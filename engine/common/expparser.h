@@ -26,6 +26,8 @@
 namespace mt {
 
 class TExpressionParser;
+struct TArgSyntax;
+struct TFunctionInfo;
 
 // Token classes NextToken returns. Any other value is a punctuation character's own code
 // (`(` 40, `*` 42, `<` 60, `|` 124, ...).
@@ -180,15 +182,13 @@ class TExpressionParser {
 
   TExpTokenPtr ParseSymbolPrimary(TPermissions p);
   TExpTokenPtr ParseColumn(std::string name, TPermissions p);
-  TExpTokenPtr ParseAggregate(TOperator op, std::string_view name, TPermissions p);
-  TExpTokenPtr ParseFunction(TOperator op, std::string_view name, TPermissions p);
+  // Functions and aggregates as their row of the function table (expfunctions.h) says.
+  TExpTokenPtr ParseAggregate(const TFunctionInfo& f, TPermissions p);
+  TExpTokenPtr ParseFunction(const TFunctionInfo& f, TPermissions p);
+  TOperator ParseFunctionMode(const TFunctionInfo& f, const TArgSyntax& a);
   TExpTokenPtr ParseNumber();
   TExpTokenPtr ParseCharCode();
   TExpTokenPtr ParseCurrent(std::string_view name);
-  void ExpectLeftParen(std::string_view name);
-  void ExpectRightParen(std::string_view message);
-  void ExpectKeyword(std::string_view word, std::string_view message);
-  bool TakeThenOrComma(std::string_view word);
   TExpTokenPtr ParseTypeArgument(TPermissions p);
 
   TExpressionOwner* owner_;

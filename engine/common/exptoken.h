@@ -123,8 +123,9 @@ inline bool IsComparison(TOperator op) {
   return op >= TOperator::Equal && op <= TOperator::LessEqual;
 }
 
-// The canonical name of an operator as messages write it: "=", "<>", "NOT", "+", "SUM",
-// "NOT LIKE", "TRIM LEADING", "EXTRACT YEAR", ...; empty for None.
+// The canonical name of an operator as messages write it: "=", "<>", "NOT", "+", "NOT LIKE";
+// for functions and aggregates the printed name of their row of the function table
+// (expfunctions.h): "SUM", "TRIM LEADING", "EXTRACT YEAR", ...; empty for None.
 std::string_view OperatorName(TOperator op);
 
 // Engine field type and subtype codes as expression nodes carry them.
