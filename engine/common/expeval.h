@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "engine/common/exptoken.h"
+#include "engine/common/literals.h"  // the literal formats of ValueToText and Convert
 
 namespace mt {
 
