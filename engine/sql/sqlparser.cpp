@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "engine/common/expparser.h"
@@ -42,14 +44,15 @@ constexpr std::string_view kTableOptionWords[] = {"DESCRIPTION", "TEXT", "STOP",
                                                   "INCLUDE",     "BLOB", "LANGUAGE", "ENCRYPTED",
                                                   "USER",        "LAST", "NOBACKUP"};
 
-// Names compare without regard to letter case, two-byte characters unchanged.
+// A name as names compare: without regard to letter case, two-byte characters unchanged.
+std::string NameKey(std::string_view name) {
+  std::string key(name);
+  UpperCaseGbk(key);
+  return key;
+}
+
 bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  std::string x(a);
-  std::string y(b);
-  UpperCaseGbk(x);
-  UpperCaseGbk(y);
-  return x == y;
+  return a.size() == b.size() && NameKey(a) == NameKey(b);
 }
 
 // The parser's context name for the lifetime of the object, then the one before.
@@ -200,6 +203,8 @@ class TStatementParser {
   TQueryStatement& st_;
   TExpressionParser& p_;
   bool changeStatement_ = false;  // INSERT, UPDATE or DELETE: their options end source lists
+  // The correlation names of each query's sources so far, as names compare.
+  std::unordered_map<const TDataQuery*, std::unordered_set<std::string>> correlations_;
 };
 
 // ---- Token helpers
@@ -302,10 +307,9 @@ TSourceTable& TStatementParser::AddSource(TDataQuery& q, const TTableName& table
   auto source = std::make_unique<TSourceTable>();
   source->table = table;
   source->correlationName = correlation.empty() ? table.name : BareFileName(correlation);
-  for (const auto& other : q.sourceTables)
-    if (SameName(other->correlationName, source->correlationName))
-      Fail("Duplicate table correlation name '" + source->correlationName +
-           "' found in source tables");
+  if (!correlations_[&q].insert(NameKey(source->correlationName)).second)
+    Fail("Duplicate table correlation name '" + source->correlationName +
+         "' found in source tables");
   TSourceTable& added = *source;
   q.sourceTables.insert(atFront ? q.sourceTables.begin() : q.sourceTables.end(), std::move(source));
   for (std::size_t i = 0; i < q.sourceTables.size(); ++i)
