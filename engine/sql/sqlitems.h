@@ -65,7 +65,9 @@ class TSourceTable : public TExpColumnSource {
 enum class TJoinType : uint8_t { Inner = 1, LeftOuter = 2, RightOuter = 3 };
 
 // A JOIN ... ON written after a source table. For RIGHT OUTER the joined table is the one
-// whose rows are all kept; the parser has moved it to the front of the source list.
+// whose rows are all kept; in a SELECT the parser has moved it to the front of the source
+// list. In UPDATE and DELETE the changed table stays first and a RIGHT OUTER table stays where
+// it was written: only rows of the changed table can be changed.
 struct TTableJoin {
   TJoinType type = TJoinType::Inner;
   TSourceTable* left = nullptr;   // the table written before JOIN (the last one of its chain)

@@ -341,6 +341,8 @@ TSourceTable& TStatementParser::Source(TDataQuery& q, std::string_view prefix,
   TSourceTable* left = isUpdateTarget ? &UpdateFromTable(q, table, correlation)
                                       : &AddSource(q, table, correlation, false);
   TSourceTable& first = *left;
+  // The table UPDATE and DELETE change stays first, whatever RIGHT JOIN says.
+  const bool changes = q.kind == TStatementKind::Update || q.kind == TStatementKind::Delete;
   close();
   while (true) {
     TJoinType type;
@@ -366,7 +368,7 @@ TSourceTable& TStatementParser::Source(TDataQuery& q, std::string_view prefix,
     const std::string_view joinPrefix = "Table name expected after JOIN keyword, instead found '";
     const TTableName joined = TableName(joinPrefix, joinPrefix);
     TSourceTable& right =
-        AddSource(q, joined, CorrelationName(true, {}), type == TJoinType::RightOuter);
+        AddSource(q, joined, CorrelationName(true, {}), type == TJoinType::RightOuter && !changes);
     Require("ON", "ON keyword expected in JOIN clause, instead found '");
     TExpTokenPtr condition = Condition(kJoinPermissions);
     q.joins.push_back({.type = type, .left = left, .right = &right, .condition = condition.get()});

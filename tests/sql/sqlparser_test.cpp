@@ -233,6 +233,11 @@ TEST(SqlParserTest, DataChangingStatements) {
       {"update memory t set a = 1 from t", "UPDATE MEMORY t SET a = int:1"},
       {"update memory t set a = 1 from memory t", "UPDATE MEMORY t SET a = int:1"},
       {"delete from t", "DELETE FROM t"},
+      // The changed table stays first: RIGHT JOIN moves no table before it.
+      {"delete from t right join u on t.a=u.a",
+       "DELETE FROM t, u JOIN RIGHT t-u ON (= t.a u.a) WHERE (= t.a u.a)"},
+      {"update t set a = 1 from t right join u on t.a=u.a",
+       "UPDATE t SET a = int:1 FROM u JOIN RIGHT t-u ON (= t.a u.a) WHERE (= t.a u.a)"},
       {"delete from t x join u on x.a=u.a, v where u.b=1 commit flush nojoinoptimize",
        "DELETE FROM t x, u, v JOIN INNER x-u ON (= x.a u.a) WHERE (AND (= x.a u.a) (= u.b "
        "int:1)) COMMIT FLUSH NOJOINOPTIMIZE"},
