@@ -55,7 +55,7 @@ void CheckQuery(const TQueryStatement& s, const TDataQuery& q, const std::set<co
   for (std::size_t i = 0; i < q.sourceTables.size(); ++i) {
     const TSourceTable& t = *q.sourceTables[i];
     Require(t.position == static_cast<int>(i + 1));
-    Require(!t.correlationName.empty());
+    // A correlation name may be empty: an alias such as 'x/' keeps no file name part.
     Require(t.table.Path() == t.table.directory + t.table.fileName);
     std::string key = t.correlationName;
     UpperCaseGbk(key);

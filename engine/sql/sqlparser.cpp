@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -34,6 +34,9 @@ constexpr std::string_view kSourceStopWords[] = {
 };
 // In INSERT, UPDATE and DELETE statements the data-changing options follow the sources too.
 constexpr std::string_view kChangeStopWords[] = {"NOAUTOINC", "COMMIT"};
+// Words after the table of INSERT INTO and of UPDATE.
+constexpr std::string_view kInsertStopWords[] = {"VALUES", "SELECT"};
+constexpr std::string_view kUpdateStopWords[] = {"SET"};
 
 // Keywords after CREATE that begin CREATE INDEX.
 constexpr std::string_view kCreateIndexWords[] = {"INDEX", "UNIQUE",     "ASC",   "ASCENDING",
@@ -53,6 +56,13 @@ std::string NameKey(std::string_view name) {
 
 bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && NameKey(a) == NameKey(b);
+}
+
+// A whole text read as a number of type T; false when it is none or does not fit.
+template <typename T>
+bool ReadNumber(const std::string& text, T& value) {
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+  return r.ec == std::errc() && r.ptr == text.data() + text.size();
 }
 
 // The parser's context name for the lifetime of the object, then the one before.
@@ -124,13 +134,8 @@ class TStatementParser {
   void Require(std::string_view keyword, std::string_view prefix) {
     if (!Take(keyword)) Expected(prefix);
   }
-  bool IsAnyKeyword(std::initializer_list<std::string_view> words) const {
+  bool IsAnyKeyword(std::span<const std::string_view> words) const {
     return std::any_of(words.begin(), words.end(),
-                       [&](std::string_view w) { return p_.IsKeyword(w); });
-  }
-  template <std::size_t N>
-  bool IsAnyKeyword(const std::string_view (&words)[N]) const {
-    return std::any_of(std::begin(words), std::end(words),
                        [&](std::string_view w) { return p_.IsKeyword(w); });
   }
   // A symbol, bracketed name or quoted string with some text.
@@ -148,8 +153,8 @@ class TStatementParser {
 
   // ---- Tables.
   TTableName TableName(std::string_view prefix, std::string_view nextPrefix);
-  std::string CorrelationName(bool stopAtSourceWords,
-                              std::initializer_list<std::string_view> stops);
+  std::string CorrelationName(std::span<const std::string_view> stops,
+                              bool changeOptionsFollow = false);
   TSourceTable& AddSource(TDataQuery& q, const TTableName& table, const std::string& correlation,
                           bool atFront);
   void Sources(TDataQuery& q, std::string_view prefix, bool firstIsUpdateTarget);
@@ -210,11 +215,8 @@ class TStatementParser {
 // ---- Token helpers
 
 int32_t TStatementParser::TakeInteger(std::string_view prefix) {
-  if (!p_.IsClass(tokclass::kInteger)) Expected(prefix);
-  const std::string text = p_.TokenText();
   int32_t v = 0;
-  const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (r.ec != std::errc() || r.ptr != text.data() + text.size()) Expected(prefix);
+  if (!p_.IsClass(tokclass::kInteger) || !ReadNumber(p_.TokenText(), v)) Expected(prefix);
   p_.NextToken();
   return v;
 }
@@ -289,15 +291,14 @@ TTableName TStatementParser::TableName(std::string_view prefix, std::string_view
   return t;
 }
 
-std::string TStatementParser::CorrelationName(bool stopAtSourceWords,
-                                              std::initializer_list<std::string_view> stops) {
+// AS name, or a bare name that is none of the words that may follow.
+std::string TStatementParser::CorrelationName(std::span<const std::string_view> stops,
+                                              bool changeOptionsFollow) {
   if (Take("AS")) {
     if (!IsName()) Expected("Symbol or string expected after AS keyword, instead found '");
     return TakeName();
   }
-  if (!IsName() || IsAnyKeyword(stops)) return {};
-  if (stopAtSourceWords &&
-      (IsAnyKeyword(kSourceStopWords) || (changeStatement_ && IsAnyKeyword(kChangeStopWords))))
+  if (!IsName() || IsAnyKeyword(stops) || (changeOptionsFollow && IsAnyKeyword(kChangeStopWords)))
     return {};
   return TakeName();
 }
@@ -337,7 +338,7 @@ TSourceTable& TStatementParser::Source(TDataQuery& q, std::string_view prefix,
       --open;
   };
   const TTableName table = TableName(prefix, prefix);
-  const std::string correlation = CorrelationName(true, {});
+  const std::string correlation = CorrelationName(kSourceStopWords, changeStatement_);
   TSourceTable* left = isUpdateTarget ? &UpdateFromTable(q, table, correlation)
                                       : &AddSource(q, table, correlation, false);
   TSourceTable& first = *left;
@@ -367,8 +368,8 @@ TSourceTable& TStatementParser::Source(TDataQuery& q, std::string_view prefix,
     q.severalTables = true;
     const std::string_view joinPrefix = "Table name expected after JOIN keyword, instead found '";
     const TTableName joined = TableName(joinPrefix, joinPrefix);
-    TSourceTable& right =
-        AddSource(q, joined, CorrelationName(true, {}), type == TJoinType::RightOuter && !changes);
+    TSourceTable& right = AddSource(q, joined, CorrelationName(kSourceStopWords, changeStatement_),
+                                    type == TJoinType::RightOuter && !changes);
     Require("ON", "ON keyword expected in JOIN clause, instead found '");
     TExpTokenPtr condition = Condition(kJoinPermissions);
     q.joins.push_back({.type = type, .left = left, .right = &right, .condition = condition.get()});
@@ -565,9 +566,7 @@ void TStatementParser::Into(TDataQuery& q, TSelectRole role) {
 TGroupByField TStatementParser::GroupItem(std::string_view prefix) {
   TGroupByField f;
   if (p_.IsClass(tokclass::kInteger)) {
-    const std::string text = p_.TokenText();
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), f.columnNumber);
-    if (r.ec != std::errc() || r.ptr != text.data() + text.size()) Expected(prefix);
+    if (!ReadNumber(p_.TokenText(), f.columnNumber)) Expected(prefix);
     f.byNumber = true;
     p_.NextToken();
     return f;
@@ -659,7 +658,7 @@ void TStatementParser::Insert(TDataQuery& q) {
   Require("INTO", "INTO keyword expected, instead found '");
   const TTableName table = TableName("Table name expected after INTO keyword, instead found '",
                                      "Table name expected after INTO clause, instead found '");
-  AddSource(q, table, CorrelationName(false, {"VALUES", "SELECT"}), false);
+  AddSource(q, table, CorrelationName(kInsertStopWords), false);
   if (TakeClass('(')) {
     do {
       UpdateTarget(q);
@@ -691,7 +690,7 @@ void TStatementParser::Update(TDataQuery& q) {
   p_.NextToken();  // UPDATE
   const std::string_view prefix = "Table name expected, instead found '";
   const TTableName table = TableName(prefix, prefix);
-  AddSource(q, table, CorrelationName(false, {"SET"}), false);
+  AddSource(q, table, CorrelationName(kUpdateStopWords), false);
   Require("SET", "SET keyword expected, instead found '");
   do {
     UpdateTarget(q);
