@@ -807,6 +807,9 @@ TExpTokenPtr TExpressionParser::ParseColumn(std::string name, TPermissions p) {
     }
     NextToken();
   }
+  // A quoted "*" ([*], "*") means all columns too; where they are not allowed it must not slip
+  // through as a column of that name.
+  if (name == "*" && !(p & perm::kAllColumns)) RaiseIn("* (all columns) symbol is not allowed");
   TExpTokenPtr n = NewNode(TNodeKind::Column, TOperator::None, name);
   n->columnName = CutText(name, kMaxShortString);
   n->correlationName = CutText(correlation, kMaxShortString);

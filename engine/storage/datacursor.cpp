@@ -1184,11 +1184,8 @@ TDataCursor::TFilterHandle TDataCursor::AddFilter(TFilterCallback callback, bool
   if (static_cast<int>(filters_.size()) >= kMaxFilters) Raise(err::kTooManyFilters);
   if (!callback) RaiseNoCondition(table_->ErrorName());
   TFilter f;
-  f.handle = nextHandle_++;
   f.callback = std::move(callback);
-  filters_.push_back(std::move(f));
-  if (activate) ActivateFilter(filters_.back().handle);
-  return filters_.back().handle;
+  return AddFilterEntry(std::move(f), activate);
 }
 
 TDataCursor::TFilterHandle TDataCursor::AddFilter(std::string_view text, TFilterOptions options,
@@ -1223,11 +1220,26 @@ TDataCursor::TFilterHandle TDataCursor::AddFilter(const TExpToken& condition, bo
 
 TDataCursor::TFilterHandle TDataCursor::AddPrepared(TExpTokenPtr condition, bool activate) {
   TFilter f;
-  f.handle = nextHandle_++;
   f.condition = std::move(condition);
-  filters_.push_back(std::move(f));
-  if (activate) ActivateFilter(filters_.back().handle);
-  return filters_.back().handle;
+  return AddFilterEntry(std::move(f), activate);
+}
+
+TDataCursor::TFilterHandle TDataCursor::AddFilterEntry(TFilter filter, bool activate) {
+  filter.handle = nextHandle_++;
+  filters_.push_back(std::move(filter));
+  const TFilterHandle handle = filters_.back().handle;
+  if (activate) {
+    try {
+      ActivateFilter(handle);
+    } catch (...) {
+      // The caller gets no handle to remove it with: a filter that could not be switched on
+      // is not added at all.
+      filters_.pop_back();
+      synced_ = false;
+      throw;
+    }
+  }
+  return handle;
 }
 
 bool TDataCursor::CanAnswerFromIndexes(const TExpToken& condition) {
@@ -1256,7 +1268,15 @@ void TDataCursor::ActivateFilter(TFilterHandle handle) {
   TFilter& f = FindFilter(handle);
   if (f.active) return;
   f.active = true;
-  RefreshFilters();
+  try {
+    RefreshFilters();
+  } catch (...) {
+    // Left off when the visible records could not be built with it; they are built anew by
+    // the next operation.
+    f.active = false;
+    synced_ = false;
+    throw;
+  }
 }
 
 void TDataCursor::DeactivateFilter(TFilterHandle handle) {

@@ -221,6 +221,9 @@ class TDataCursor {
   };
 
   TFilterHandle AddPrepared(TExpTokenPtr condition, bool activate);
+  // Gives the filter its handle and adds it; activates it when asked. A filter whose
+  // activation fails is taken out again before the error goes on.
+  TFilterHandle AddFilterEntry(TFilter filter, bool activate);
   // Fills the visible-records bitmap from the filters; false when the table changed while
   // its records were read.
   bool FillVisible(int32_t count);

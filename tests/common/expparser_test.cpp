@@ -834,6 +834,8 @@ TEST(ExpParserErrorTest, PermissionsNameTheContext) {
        "* (all columns) symbol is not allowed in WHERE or JOIN clause"},
       {"t.*", kWhere, "WHERE or JOIN clause",
        "* (all columns) symbol is not allowed in WHERE or JOIN clause"},
+      {"[*]", kWhere, "WHERE or JOIN clause",
+       "* (all columns) symbol is not allowed in WHERE or JOIN clause"},
       {"a = ?", kSelectItem, "source column expression",
        "Parameters are not allowed in source column expression"},
       {"a like 'x'", perm::kAggregates, "HAVING clause",
