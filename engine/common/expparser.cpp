@@ -62,7 +62,8 @@ std::string CutText(std::string_view s, std::size_t max) {
   return std::string(s.substr(0, i));
 }
 
-// A correlation name reduced to its bare file name: no directory, no extension.
+}  // namespace
+
 std::string BareFileName(std::string_view name) {
   std::size_t start = 0;
   std::size_t dot = std::string_view::npos;
@@ -77,6 +78,8 @@ std::string BareFileName(std::string_view name) {
   std::size_t end = (dot != std::string_view::npos && dot > start) ? dot : name.size();
   return std::string(name.substr(start, end - start));
 }
+
+namespace {
 
 // Doubled quote characters of the given kinds turned into one.
 std::string CollapseQuotes(std::string_view s, bool apostrophes, bool doubleQuotes) {
@@ -691,17 +694,28 @@ TExpTokenPtr TExpressionParser::ParsePrimary(TPermissions p) {
       n->columnName = "*";
       return n;
     }
-    case '?': {
+    case '?':
+    case ':': {
+      // `?`, or a named parameter: a colon directly followed by a symbol (":name"). A colon
+      // standing anywhere else is no token of the grammar.
+      const bool named = IsClass(':');
+      if (named && !IsSymbolStart(UAt(tokenEnd_))) break;
       if (!(p & perm::kParameters)) RaiseIn("Parameters are not allowed");
+      std::string text = "?";
+      if (named) {
+        NextToken();
+        text = ":" + TokenText();
+      }
       NextToken();
-      TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, "?");
+      TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, text);
       n->isParameter = true;
       if (owner_) owner_->AddParameter(*n);
       return n;
     }
     default:
-      Raise(FoundIn("symbol", TokenText(), contextName_));
+      break;
   }
+  Raise(FoundIn("symbol", TokenText(), contextName_));
 }
 
 TExpTokenPtr TExpressionParser::ParseSymbolPrimary(TPermissions p) {

@@ -29,6 +29,11 @@ class TExpressionParser;
 struct TArgSyntax;
 struct TFunctionInfo;
 
+// A table name or correlation name reduced to its bare file name: no directory (up to the last
+// "/" or backslash), no extension (from the last "."). Correlation names written before "." in an
+// expression are reduced this way, and so are the default correlation names of tables.
+std::string BareFileName(std::string_view name);
+
 // Token classes NextToken returns. Any other value is a punctuation character's own code
 // (`(` 40, `*` 42, `<` 60, `|` 124, ...).
 namespace tokclass {
@@ -71,7 +76,8 @@ class TExpressionOwner {
  public:
   virtual ~TExpressionOwner() = default;
 
-  // Registers a `?` parameter node, in order of appearance. The node stays owned by its tree.
+  // Registers a parameter node, in order of appearance: `?`, or ":name" (the node's text is
+  // then ":name"). The node stays owned by its tree.
   virtual void AddParameter(TExpToken& /*node*/) {}
 
   // Parses the SELECT of IN (SELECT ...): on entry the current token is SELECT, on return

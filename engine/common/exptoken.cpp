@@ -286,7 +286,7 @@ void AppendNumber(std::string& out, T v) {
 
 void AppendConstant(std::string& out, const TExpToken& n) {
   if (n.isParameter) {
-    out += '?';
+    out += n.text.starts_with(':') ? std::string_view(n.text) : std::string_view("?");
     return;
   }
   if (n.isNull) {

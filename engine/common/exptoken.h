@@ -259,7 +259,7 @@ inline TExpTokenPtr NewExpToken() {
 //     canonical operator name ("NOT LIKE" written "NOT_LIKE"); CAST adds
 //     ":type/subtype/size/scale";
 //   columns: "name", "corr.name", "*"; sub-selects: "<select>";
-//   constants: "NULL", "?", "str:'text'", "int:5", "large:5", "float:0.5", "bool:1",
+//   constants: "NULL", "?", ":name", "str:'text'", "int:5", "large:5", "float:0.5", "bool:1",
 //     "date:n", "time:n", "ts:n".
 std::string ExpTreeToText(const TExpToken* node);
 
