@@ -116,9 +116,14 @@ int RunDump(const std::vector<std::string>& argList) {
   if (args.Has("--index")) cursor.ChooseIndex(ToTable(args.Value("--index"), raw));
   if (args.Has("--filter"))
     cursor.AddFilter(std::string_view(ToTable(args.Value("--filter"), raw)));
+  WriteRows(cursor, cursor.Format().FieldCount(), raw, std::cout);
+  return 0;
+}
+
+void WriteRows(TDataCursor& cursor, int columns, bool raw, std::ostream& stream) {
   const TRecordFormat& format = cursor.Format();
   std::ostringstream out;
-  for (int no = 1; no <= format.FieldCount(); ++no) {
+  for (int no = 1; no <= columns; ++no) {
     if (no > 1) out << '\t';
     out << EscapeCell(ToTerminal(format.Field(no).name, raw));
   }
@@ -126,7 +131,7 @@ int RunDump(const std::vector<std::string>& argList) {
   std::vector<uint8_t> image(static_cast<std::size_t>(cursor.RecordSize()));
   cursor.First();
   while (cursor.Next(image.data()) == TDataCursor::kRecordRead) {
-    for (int no = 1; no <= format.FieldCount(); ++no) {
+    for (int no = 1; no <= columns; ++no) {
       if (no > 1) out << '\t';
       const TFieldDescriptor& f = format.Field(no);
       if (IsBlobField(f.type)) {
@@ -146,12 +151,11 @@ int RunDump(const std::vector<std::string>& argList) {
     }
     out << '\n';
     if (out.tellp() > (1 << 20)) {
-      std::cout << out.str();
+      stream << out.str();
       out.str({});
     }
   }
-  std::cout << out.str();
-  return 0;
+  stream << out.str();
 }
 
 }  // namespace mt::mtdb
