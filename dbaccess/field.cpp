@@ -1,0 +1,620 @@
+// TField: typed reads and writes of one column in the dataset's record buffers.
+#include "field.h"
+
+#include <cmath>
+#include <limits>
+
+#include "blobstream.h"
+#include "dataset.h"
+#include "dberrors.h"
+#include "engine/common/literals.h"
+#include "engine/common/numeric.h"
+#include "engine/storage/fieldtypes.h"
+
+namespace mt {
+namespace {
+
+TFieldKind KindOf(const TFieldDescriptor& d) {
+  switch (d.type) {
+    case ftype::kString:
+      return TFieldKind::String;
+    case ftype::kDate:
+      return TFieldKind::Date;
+    case ftype::kTime:
+      return TFieldKind::Time;
+    case ftype::kTimestamp:
+      return TFieldKind::Timestamp;
+    case ftype::kBlob:
+      return d.subtype == fsubtype::kMemo || d.subtype == fsubtype::kFormattedMemo
+                 ? TFieldKind::Memo
+                 : TFieldKind::Blob;
+    case ftype::kBoolean:
+      return TFieldKind::Boolean;
+    case ftype::kInteger:
+      return IsAutoIncField(d.type, d.subtype) ? TFieldKind::AutoInc : TFieldKind::Integer;
+    case ftype::kSmallInt:
+    case ftype::kWord:
+    case ftype::kUInt32:
+    case ftype::kLargeInt:
+      return TFieldKind::Integer;
+    case ftype::kFloat:
+    case ftype::kExtended:
+      return TFieldKind::Float;
+    case ftype::kBcd:
+      return TFieldKind::Bcd;
+    default:
+      return TFieldKind::Bytes;
+  }
+}
+
+struct TIntRange {
+  int64_t lo;
+  int64_t hi;
+};
+
+TIntRange RangeOf(uint8_t type) {
+  switch (type) {
+    case ftype::kSmallInt:
+      return {std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()};
+    case ftype::kWord:
+      return {0, std::numeric_limits<uint16_t>::max()};
+    case ftype::kUInt32:
+      return {0, std::numeric_limits<uint32_t>::max()};
+    case ftype::kLargeInt:
+      return {std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()};
+    default:
+      return {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()};
+  }
+}
+
+// The date and time text of a TDateTime: the date alone at midnight.
+std::string DateTimeText(int32_t day, int32_t ms) {
+  return ms == 0 ? DateToText(day) : TimestampToText(static_cast<double>(day) * kMsPerDay + ms);
+}
+
+}  // namespace
+
+// ---- TDateTime -------------------------------------------------------------------------------
+
+TDateTime DateTimeFromParts(int32_t dayNumber, int32_t milliseconds) {
+  const double whole = static_cast<double>(dayNumber) - kDayOf18991230;
+  const double fraction = static_cast<double>(milliseconds) / kMsPerDay;
+  return whole >= 0 ? whole + fraction : whole - fraction;
+}
+
+bool DateTimeToParts(TDateTime value, int32_t& dayNumber, int32_t& milliseconds) {
+  if (!std::isfinite(value) || std::fabs(value) > 4.0e6) return false;
+  const double whole = std::trunc(value);
+  int64_t ms = std::llround(std::fabs(value - whole) * kMsPerDay);
+  int64_t day = static_cast<int64_t>(whole) + kDayOf18991230;
+  if (ms >= kMsPerDay) {
+    ms -= kMsPerDay;
+    ++day;
+  }
+  if (day < kMinDay || day > kMaxDay) return false;
+  dayNumber = static_cast<int32_t>(day);
+  milliseconds = static_cast<int32_t>(ms);
+  return true;
+}
+
+// ---- TField ------------------------------------------------------------------------------
+
+TField::TField(TEngineDataSet& dataSet, int fieldNo, const TFieldDescriptor& descriptor)
+    : dataSet_(dataSet), fieldNo_(fieldNo), descriptor_(descriptor), kind_(KindOf(descriptor)) {}
+
+const TRecordFormat& TField::Format() const {
+  return dataSet_.Cursor().Format();
+}
+
+const uint8_t* TField::Buffer() const {
+  return dataSet_.ActiveBuffer();
+}
+
+bool TField::CanModify() const {
+  return !readOnly_ && kind_ != TFieldKind::AutoInc && !descriptor_.isVirtual &&
+         dataSet_.CanModify();
+}
+
+uint8_t* TField::WriteBuffer() {
+  if (!CanModify()) RaiseDatabaseError(dbmsg::kFieldReadOnly, {FieldName()});
+  if (!dataSet_.Editing()) RaiseDatabaseError(dbmsg::kNotEditing);
+  return dataSet_.edit_.data();
+}
+
+void TField::Written() {
+  dataSet_.modified_ = true;
+}
+
+void TField::AccessError(std::string_view typeName) const {
+  RaiseDatabaseError(dbmsg::kFieldAccess, {FieldName(), typeName});
+}
+
+// ---- reads -------------------------------------------------------------------------------
+
+bool TField::IsNull() const {
+  const uint8_t* b = Buffer();
+  if (IsBlob()) {
+    const auto ref = Format().GetBlobRef(fieldNo_, b);
+    if (!ref) return true;
+    // A value written in this edit is held open until the post: null when it is empty.
+    if (ref->first < 0) return dataSet_.OpenBlobLength(-ref->first) == 0;
+    return false;
+  }
+  return Format().GetField(fieldNo_, b, nullptr);
+}
+
+std::string TField::AsString() const {
+  if (IsBlob()) return BlobText();
+  const TRecordFormat& f = Format();
+  const uint8_t* b = Buffer();
+  if (f.GetField(fieldNo_, b, nullptr)) return {};
+  switch (kind_) {
+    case TFieldKind::String:
+      return *f.GetString(fieldNo_, b);
+    case TFieldKind::Integer:
+    case TFieldKind::AutoInc:
+      return std::to_string(*f.GetInteger(fieldNo_, b));
+    case TFieldKind::Float:
+      return FloatToText(*f.GetFloat(fieldNo_, b));
+    case TFieldKind::Bcd:
+      return BcdToText(*f.GetBcd(fieldNo_, b));
+    case TFieldKind::Boolean:
+      return BooleanToText(*f.GetBoolean(fieldNo_, b));
+    case TFieldKind::Date:
+      return DateToText(static_cast<int32_t>(*f.GetInteger(fieldNo_, b)));
+    case TFieldKind::Time:
+      return TimeToText(static_cast<int32_t>(*f.GetInteger(fieldNo_, b)));
+    case TFieldKind::Timestamp:
+      return TimestampToText(*f.GetFloat(fieldNo_, b));
+    case TFieldKind::Bytes: {
+      const std::vector<uint8_t> bytes = *f.GetBytes(fieldNo_, b);
+      return std::string(bytes.begin(), bytes.end());
+    }
+    case TFieldKind::Memo:
+    case TFieldKind::Blob:
+      break;
+  }
+  return {};
+}
+
+int64_t TField::AsInteger() const {
+  const TRecordFormat& f = Format();
+  const uint8_t* b = Buffer();
+  switch (kind_) {
+    case TFieldKind::Integer:
+    case TFieldKind::AutoInc:
+      return f.GetInteger(fieldNo_, b).value_or(0);
+    case TFieldKind::Boolean:
+      return f.GetBoolean(fieldNo_, b).value_or(false) ? 1 : 0;
+    case TFieldKind::Float:
+    case TFieldKind::Bcd: {
+      const double v = AsFloat();
+      int64_t out = 0;
+      if (!TruncToInt64(std::round(v), out)) {
+        RaiseDatabaseError(dbmsg::kInvalidInteger, {FloatToText(v)});
+      }
+      return out;
+    }
+    case TFieldKind::String:
+    case TFieldKind::Memo: {
+      const std::string text = AsString();
+      int64_t out = 0;
+      if (!text.empty() && !TextToInt64(text, out)) {
+        RaiseDatabaseError(dbmsg::kInvalidInteger, {text});
+      }
+      return out;
+    }
+    default:
+      AccessError("Integer");
+  }
+}
+
+double TField::AsFloat() const {
+  const TRecordFormat& f = Format();
+  const uint8_t* b = Buffer();
+  switch (kind_) {
+    case TFieldKind::Float:
+      return f.GetFloat(fieldNo_, b).value_or(0.0);
+    case TFieldKind::Integer:
+    case TFieldKind::AutoInc:
+      return static_cast<double>(f.GetInteger(fieldNo_, b).value_or(0));
+    case TFieldKind::Bcd: {
+      const auto v = f.GetBcd(fieldNo_, b);
+      return v ? BcdToDouble(*v) : 0.0;
+    }
+    case TFieldKind::Date:
+    case TFieldKind::Time:
+    case TFieldKind::Timestamp:
+      return AsDateTime();
+    case TFieldKind::String:
+    case TFieldKind::Memo: {
+      const std::string text = AsString();
+      double out = 0;
+      if (!text.empty() && !TextToFloat(text, out)) {
+        RaiseDatabaseError(dbmsg::kInvalidFloat, {text});
+      }
+      return out;
+    }
+    default:
+      AccessError("Float");
+  }
+}
+
+TDateTime TField::AsDateTime() const {
+  const TRecordFormat& f = Format();
+  const uint8_t* b = Buffer();
+  switch (kind_) {
+    case TFieldKind::Date: {
+      const auto day = f.GetInteger(fieldNo_, b);
+      return day ? DateTimeFromParts(static_cast<int32_t>(*day), 0) : 0.0;
+    }
+    case TFieldKind::Time: {
+      const auto ms = f.GetInteger(fieldNo_, b);
+      return ms ? DateTimeFromParts(kDayOf18991230, static_cast<int32_t>(*ms)) : 0.0;
+    }
+    case TFieldKind::Timestamp: {
+      const auto ms = f.GetFloat(fieldNo_, b);
+      int32_t day = 0, time = 0;
+      if (!ms || !SplitTimestamp(*ms, day, time)) return 0.0;
+      return DateTimeFromParts(day, time);
+    }
+    case TFieldKind::Float:
+      return f.GetFloat(fieldNo_, b).value_or(0.0);
+    case TFieldKind::String:
+    case TFieldKind::Memo: {
+      const std::string text = AsString();
+      if (text.empty()) return 0.0;
+      double ms = 0;
+      int32_t day = 0, time = 0;
+      if (!TextToTimestamp(text, ms) || !SplitTimestamp(ms, day, time)) {
+        RaiseDatabaseError(dbmsg::kInvalidTimestamp, {text});
+      }
+      return DateTimeFromParts(day, time);
+    }
+    default:
+      AccessError("DateTime");
+  }
+}
+
+bool TField::AsBoolean() const {
+  const TRecordFormat& f = Format();
+  const uint8_t* b = Buffer();
+  switch (kind_) {
+    case TFieldKind::Boolean:
+      return f.GetBoolean(fieldNo_, b).value_or(false);
+    case TFieldKind::Integer:
+    case TFieldKind::AutoInc:
+      return f.GetInteger(fieldNo_, b).value_or(0) != 0;
+    case TFieldKind::String:
+    case TFieldKind::Memo: {
+      const std::string text = AsString();
+      bool out = false;
+      if (!text.empty() && !TextToBoolean(text, out)) {
+        RaiseDatabaseError(dbmsg::kInvalidBoolean, {text});
+      }
+      return out;
+    }
+    default:
+      AccessError("Boolean");
+  }
+}
+
+TVariant TField::Value() const {
+  if (IsNull()) return {};
+  switch (kind_) {
+    case TFieldKind::Integer:
+    case TFieldKind::AutoInc:
+      return TVariant(static_cast<long long>(AsInteger()));
+    case TFieldKind::Float:
+    case TFieldKind::Bcd:
+      return TVariant(AsFloat());
+    case TFieldKind::Boolean:
+      return TVariant(AsBoolean());
+    case TFieldKind::Date:
+    case TFieldKind::Time:
+    case TFieldKind::Timestamp:
+      return TVariant(AsDateTime());
+    default:
+      return TVariant(AsString());
+  }
+}
+
+// ---- stores --------------------------------------------------------------------------------
+
+void TField::StoreRangeChecked(uint8_t* image, int64_t value) const {
+  const TIntRange r = RangeOf(descriptor_.type);
+  if (value < r.lo || value > r.hi) {
+    RaiseDatabaseError(dbmsg::kFieldRange, {std::to_string(value), FieldName(),
+                                            std::to_string(r.lo), std::to_string(r.hi)});
+  }
+  Format().SetInteger(fieldNo_, image, value);
+}
+
+void TField::StoreText(uint8_t* image, std::string_view text) const {
+  const TRecordFormat& f = Format();
+  if (text.empty()) {
+    f.SetNull(fieldNo_, image);
+    return;
+  }
+  const std::string owned(text);
+  switch (kind_) {
+    case TFieldKind::String:
+      f.SetString(fieldNo_, image, text);
+      return;
+    case TFieldKind::Integer:
+    case TFieldKind::AutoInc: {
+      int64_t v = 0;
+      if (!TextToInt64(text, v)) RaiseDatabaseError(dbmsg::kInvalidInteger, {owned});
+      StoreRangeChecked(image, v);
+      return;
+    }
+    case TFieldKind::Float: {
+      double v = 0;
+      if (!TextToFloat(text, v)) RaiseDatabaseError(dbmsg::kInvalidFloat, {owned});
+      StoreFloat(image, v);
+      return;
+    }
+    case TFieldKind::Bcd: {
+      TBcd v{};
+      if (!TextToBcd(text, descriptor_.scale, v)) {
+        RaiseDatabaseError(dbmsg::kInvalidFloat, {owned});
+      }
+      f.SetBcd(fieldNo_, image, v);
+      return;
+    }
+    case TFieldKind::Boolean: {
+      bool v = false;
+      if (!TextToBoolean(text, v)) RaiseDatabaseError(dbmsg::kInvalidBoolean, {owned});
+      f.SetBoolean(fieldNo_, image, v);
+      return;
+    }
+    case TFieldKind::Date: {
+      int32_t day = 0;
+      if (!TextToDate(text, day)) RaiseDatabaseError(dbmsg::kInvalidDate, {owned});
+      f.SetInteger(fieldNo_, image, day);
+      return;
+    }
+    case TFieldKind::Time: {
+      int32_t ms = 0;
+      if (!TextToTime(text, ms)) RaiseDatabaseError(dbmsg::kInvalidTime, {owned});
+      f.SetInteger(fieldNo_, image, ms);
+      return;
+    }
+    case TFieldKind::Timestamp: {
+      double ms = 0;
+      int32_t day = 0, time = 0;
+      if (!TextToTimestamp(text, ms) || !SplitTimestamp(ms, day, time) || day < kMinDay ||
+          day > kMaxDay) {
+        RaiseDatabaseError(dbmsg::kInvalidTimestamp, {owned});
+      }
+      f.SetFloat(fieldNo_, image, ms);
+      return;
+    }
+    case TFieldKind::Bytes:
+      f.SetBytes(
+          fieldNo_, image,
+          std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+      return;
+    case TFieldKind::Memo:
+    case TFieldKind::Blob:
+      AccessError("String");
+  }
+}
+
+void TField::StoreInteger(uint8_t* image, int64_t value) const {
+  switch (kind_) {
+    case TFieldKind::Integer:
+    case TFieldKind::AutoInc:
+      StoreRangeChecked(image, value);
+      return;
+    case TFieldKind::Float:
+      StoreFloat(image, static_cast<double>(value));
+      return;
+    case TFieldKind::Boolean:
+      StoreBoolean(image, value != 0);
+      return;
+    case TFieldKind::String:
+    case TFieldKind::Bcd:
+      StoreText(image, std::to_string(value));
+      return;
+    default:
+      AccessError("Integer");
+  }
+}
+
+void TField::StoreFloat(uint8_t* image, double value) const {
+  if (!std::isfinite(value)) RaiseDatabaseError(dbmsg::kInvalidFloat, {std::to_string(value)});
+  if (value == 0) value = 0.0;  // no negative zero: it would not find 0 in an index
+  const TRecordFormat& f = Format();
+  switch (kind_) {
+    case TFieldKind::Float:
+      f.SetFloat(fieldNo_, image, value);
+      return;
+    case TFieldKind::Integer:
+    case TFieldKind::AutoInc: {
+      int64_t v = 0;
+      if (!TruncToInt64(std::round(value), v)) {
+        RaiseDatabaseError(dbmsg::kInvalidInteger, {FloatToText(value)});
+      }
+      StoreRangeChecked(image, v);
+      return;
+    }
+    case TFieldKind::Bcd: {
+      TBcd v{};
+      if (!DoubleToBcd(value, descriptor_.scale, v)) {
+        RaiseDatabaseError(dbmsg::kInvalidFloat, {FloatToText(value)});
+      }
+      f.SetBcd(fieldNo_, image, v);
+      return;
+    }
+    case TFieldKind::String:
+      StoreText(image, FloatToText(value));
+      return;
+    case TFieldKind::Date:
+    case TFieldKind::Time:
+    case TFieldKind::Timestamp:
+      StoreDateTime(image, value);
+      return;
+    default:
+      AccessError("Float");
+  }
+}
+
+void TField::StoreDateTime(uint8_t* image, TDateTime value) const {
+  const TRecordFormat& f = Format();
+  if (kind_ == TFieldKind::Float) {
+    StoreFloat(image, value);
+    return;
+  }
+  int32_t day = 0, ms = 0;
+  const bool valid = DateTimeToParts(value, day, ms);
+  switch (kind_) {
+    case TFieldKind::Date:
+      if (!valid) RaiseDatabaseError(dbmsg::kInvalidDate, {FloatToText(value)});
+      f.SetInteger(fieldNo_, image, day);
+      return;
+    case TFieldKind::Time:
+      if (!valid) RaiseDatabaseError(dbmsg::kInvalidTime, {FloatToText(value)});
+      f.SetInteger(fieldNo_, image, ms);
+      return;
+    case TFieldKind::Timestamp:
+      if (!valid) RaiseDatabaseError(dbmsg::kInvalidTimestamp, {FloatToText(value)});
+      f.SetFloat(fieldNo_, image, static_cast<double>(day) * kMsPerDay + ms);
+      return;
+    case TFieldKind::String:
+      if (!valid) RaiseDatabaseError(dbmsg::kInvalidTimestamp, {FloatToText(value)});
+      StoreText(image, DateTimeText(day, ms));
+      return;
+    default:
+      AccessError("DateTime");
+  }
+}
+
+void TField::StoreBoolean(uint8_t* image, bool value) const {
+  switch (kind_) {
+    case TFieldKind::Boolean:
+      Format().SetBoolean(fieldNo_, image, value);
+      return;
+    case TFieldKind::Integer:
+      StoreRangeChecked(image, value ? 1 : 0);
+      return;
+    case TFieldKind::String:
+      StoreText(image, BooleanToText(value));
+      return;
+    default:
+      AccessError("Boolean");
+  }
+}
+
+void TField::StoreValue(uint8_t* image, const TVariant& value) const {
+  switch (value.Kind()) {
+    case TVariant::TKind::Null:
+      if (IsBlob()) AccessError("Variant");
+      Format().SetNull(fieldNo_, image);
+      return;
+    case TVariant::TKind::Boolean:
+      StoreBoolean(image, value.Boolean());
+      return;
+    case TVariant::TKind::Integer:
+      StoreInteger(image, value.Integer());
+      return;
+    case TVariant::TKind::Float:
+      StoreFloat(image, value.Float());
+      return;
+    case TVariant::TKind::Text:
+      StoreText(image, value.Text());
+      return;
+  }
+}
+
+// ---- writes --------------------------------------------------------------------------------
+
+void TField::SetAsString(std::string_view text) {
+  uint8_t* image = WriteBuffer();
+  if (IsBlob()) {
+    WriteBlobText(text);
+  } else {
+    StoreText(image, text);
+  }
+  Written();
+}
+
+void TField::SetAsInteger(int64_t value) {
+  uint8_t* image = WriteBuffer();
+  if (kind_ == TFieldKind::Memo) {
+    WriteBlobText(std::to_string(value));
+  } else {
+    StoreInteger(image, value);
+  }
+  Written();
+}
+
+void TField::SetAsFloat(double value) {
+  uint8_t* image = WriteBuffer();
+  if (kind_ == TFieldKind::Memo) {
+    if (!std::isfinite(value)) RaiseDatabaseError(dbmsg::kInvalidFloat, {std::to_string(value)});
+    WriteBlobText(FloatToText(value));
+  } else {
+    StoreFloat(image, value);
+  }
+  Written();
+}
+
+void TField::SetAsDateTime(TDateTime value) {
+  StoreDateTime(WriteBuffer(), value);
+  Written();
+}
+
+void TField::SetAsBoolean(bool value) {
+  uint8_t* image = WriteBuffer();
+  if (kind_ == TFieldKind::Memo) {
+    WriteBlobText(BooleanToText(value));
+  } else {
+    StoreBoolean(image, value);
+  }
+  Written();
+}
+
+void TField::SetValue(const TVariant& value) {
+  switch (value.Kind()) {
+    case TVariant::TKind::Null:
+      Clear();
+      return;
+    case TVariant::TKind::Boolean:
+      SetAsBoolean(value.Boolean());
+      return;
+    case TVariant::TKind::Integer:
+      SetAsInteger(value.Integer());
+      return;
+    case TVariant::TKind::Float:
+      SetAsFloat(value.Float());
+      return;
+    case TVariant::TKind::Text:
+      SetAsString(value.Text());
+      return;
+  }
+}
+
+void TField::Clear() {
+  uint8_t* image = WriteBuffer();
+  if (IsBlob()) {
+    WriteBlobText({});
+  } else {
+    Format().SetNull(fieldNo_, image);
+  }
+  Written();
+}
+
+// ---- blob values -------------------------------------------------------------------------
+
+std::string TField::BlobText() const {
+  TEngineBlobStream stream(const_cast<TField&>(*this), TBlobStreamMode::Read);
+  return stream.ReadAll();
+}
+
+void TField::WriteBlobText(std::string_view text) {
+  TEngineBlobStream stream(*this, TBlobStreamMode::Write);
+  stream.Write(text.data(), text.size());
+}
+
+}  // namespace mt
