@@ -47,26 +47,6 @@ TFieldKind KindOf(const TFieldDescriptor& d) {
   }
 }
 
-struct TIntRange {
-  int64_t lo;
-  int64_t hi;
-};
-
-TIntRange RangeOf(uint8_t type) {
-  switch (type) {
-    case ftype::kSmallInt:
-      return {std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()};
-    case ftype::kWord:
-      return {0, std::numeric_limits<uint16_t>::max()};
-    case ftype::kUInt32:
-      return {0, std::numeric_limits<uint32_t>::max()};
-    case ftype::kLargeInt:
-      return {std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()};
-    default:
-      return {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()};
-  }
-}
-
 // The date and time text of a TDateTime: the date alone at midnight.
 std::string DateTimeText(int32_t day, int32_t ms) {
   return ms == 0 ? DateToText(day) : TimestampToText(static_cast<double>(day) * kMsPerDay + ms);
@@ -145,36 +125,7 @@ bool TField::IsNull() const {
 
 std::string TField::AsString() const {
   if (IsBlob()) return BlobText();
-  const TRecordFormat& f = Format();
-  const uint8_t* b = Buffer();
-  if (f.GetField(fieldNo_, b, nullptr)) return {};
-  switch (kind_) {
-    case TFieldKind::String:
-      return *f.GetString(fieldNo_, b);
-    case TFieldKind::Integer:
-    case TFieldKind::AutoInc:
-      return std::to_string(*f.GetInteger(fieldNo_, b));
-    case TFieldKind::Float:
-      return FloatToText(*f.GetFloat(fieldNo_, b));
-    case TFieldKind::Bcd:
-      return BcdToText(*f.GetBcd(fieldNo_, b));
-    case TFieldKind::Boolean:
-      return BooleanToText(*f.GetBoolean(fieldNo_, b));
-    case TFieldKind::Date:
-      return DateToText(static_cast<int32_t>(*f.GetInteger(fieldNo_, b)));
-    case TFieldKind::Time:
-      return TimeToText(static_cast<int32_t>(*f.GetInteger(fieldNo_, b)));
-    case TFieldKind::Timestamp:
-      return TimestampToText(*f.GetFloat(fieldNo_, b));
-    case TFieldKind::Bytes: {
-      const std::vector<uint8_t> bytes = *f.GetBytes(fieldNo_, b);
-      return std::string(bytes.begin(), bytes.end());
-    }
-    case TFieldKind::Memo:
-    case TFieldKind::Blob:
-      break;
-  }
-  return {};
+  return Format().GetText(fieldNo_, Buffer()).value_or(std::string());
 }
 
 int64_t TField::AsInteger() const {
@@ -322,10 +273,11 @@ TVariant TField::Value() const {
 // ---- stores --------------------------------------------------------------------------------
 
 void TField::StoreRangeChecked(uint8_t* image, int64_t value) const {
-  const TIntRange r = RangeOf(descriptor_.type);
-  if (value < r.lo || value > r.hi) {
-    RaiseDatabaseError(dbmsg::kFieldRange, {std::to_string(value), FieldName(),
-                                            std::to_string(r.lo), std::to_string(r.hi)});
+  int64_t lo = 0, hi = 0;
+  IntegerFieldRange(descriptor_.type, lo, hi);
+  if (value < lo || value > hi) {
+    RaiseDatabaseError(dbmsg::kFieldRange,
+                       {std::to_string(value), FieldName(), std::to_string(lo), std::to_string(hi)});
   }
   Format().SetInteger(fieldNo_, image, value);
 }
@@ -337,68 +289,54 @@ void TField::StoreText(uint8_t* image, std::string_view text) const {
     return;
   }
   const std::string owned(text);
+  std::string_view invalid;
   switch (kind_) {
     case TFieldKind::String:
       f.SetString(fieldNo_, image, text);
       return;
-    case TFieldKind::Integer:
-    case TFieldKind::AutoInc: {
-      int64_t v = 0;
-      if (!TextToInt64(text, v)) RaiseDatabaseError(dbmsg::kInvalidInteger, {owned});
-      StoreRangeChecked(image, v);
+    case TFieldKind::Bytes:
+      f.SetBytes(fieldNo_, image,
+                 std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()),
+                                          text.size()));
       return;
-    }
     case TFieldKind::Float: {
       double v = 0;
       if (!TextToFloat(text, v)) RaiseDatabaseError(dbmsg::kInvalidFloat, {owned});
       StoreFloat(image, v);
       return;
     }
-    case TFieldKind::Bcd: {
-      TBcd v{};
-      if (!TextToBcd(text, descriptor_.scale, v)) {
-        RaiseDatabaseError(dbmsg::kInvalidFloat, {owned});
-      }
-      f.SetBcd(fieldNo_, image, v);
-      return;
-    }
-    case TFieldKind::Boolean: {
-      bool v = false;
-      if (!TextToBoolean(text, v)) RaiseDatabaseError(dbmsg::kInvalidBoolean, {owned});
-      f.SetBoolean(fieldNo_, image, v);
-      return;
-    }
-    case TFieldKind::Date: {
-      int32_t day = 0;
-      if (!TextToDate(text, day)) RaiseDatabaseError(dbmsg::kInvalidDate, {owned});
-      f.SetInteger(fieldNo_, image, day);
-      return;
-    }
-    case TFieldKind::Time: {
-      int32_t ms = 0;
-      if (!TextToTime(text, ms)) RaiseDatabaseError(dbmsg::kInvalidTime, {owned});
-      f.SetInteger(fieldNo_, image, ms);
-      return;
-    }
-    case TFieldKind::Timestamp: {
-      double ms = 0;
-      int32_t day = 0, time = 0;
-      if (!TextToTimestamp(text, ms) || !SplitTimestamp(ms, day, time) || day < kMinDay ||
-          day > kMaxDay) {
-        RaiseDatabaseError(dbmsg::kInvalidTimestamp, {owned});
-      }
-      f.SetFloat(fieldNo_, image, ms);
-      return;
-    }
-    case TFieldKind::Bytes:
-      f.SetBytes(
-          fieldNo_, image,
-          std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-      return;
     case TFieldKind::Memo:
     case TFieldKind::Blob:
       AccessError("String");
+    case TFieldKind::Integer:
+    case TFieldKind::AutoInc:
+      invalid = dbmsg::kInvalidInteger;
+      break;
+    case TFieldKind::Bcd:
+      invalid = dbmsg::kInvalidFloat;
+      break;
+    case TFieldKind::Boolean:
+      invalid = dbmsg::kInvalidBoolean;
+      break;
+    case TFieldKind::Date:
+      invalid = dbmsg::kInvalidDate;
+      break;
+    case TFieldKind::Time:
+      invalid = dbmsg::kInvalidTime;
+      break;
+    case TFieldKind::Timestamp:
+      invalid = dbmsg::kInvalidTimestamp;
+      break;
   }
+  std::vector<uint8_t> value;
+  if (!FieldValueFromText(descriptor_, text, CurrentLocalMoment(), value)) {
+    int64_t number = 0;
+    if (invalid == dbmsg::kInvalidInteger && TextToInt64(text, number)) {
+      StoreRangeChecked(image, number);  // out of the type's range: says so
+    }
+    RaiseDatabaseError(invalid, {owned});
+  }
+  f.SetField(fieldNo_, image, std::span<const uint8_t>(value));
 }
 
 void TField::StoreInteger(uint8_t* image, int64_t value) const {

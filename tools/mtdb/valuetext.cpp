@@ -44,26 +44,11 @@ std::optional<std::string> FieldText(const TRecordFormat& format, int fieldNo, c
   switch (f.type) {
     case ftype::kString:
       return ToTerminal(*format.GetString(fieldNo, image), raw);
-    case ftype::kDate:
-      return DateToText(static_cast<int32_t>(*format.GetInteger(fieldNo, image)));
-    case ftype::kTime:
-      return TimeToText(static_cast<int32_t>(*format.GetInteger(fieldNo, image)));
-    case ftype::kTimestamp:
-      return TimestampToText(*format.GetFloat(fieldNo, image));
-    case ftype::kBoolean:
-      return BooleanToText(*format.GetBoolean(fieldNo, image));
-    case ftype::kFloat:
-    case ftype::kExtended:
-      return FloatToText(*format.GetFloat(fieldNo, image));
-    case ftype::kBcd:
-      return BcdToText(*format.GetBcd(fieldNo, image));
     case ftype::kBytes:
     case ftype::kVarBytes:
       return ToHex(*format.GetBytes(fieldNo, image));
-    case ftype::kBlob:
-      return std::nullopt;
     default:
-      return std::to_string(*format.GetInteger(fieldNo, image));
+      return format.GetText(fieldNo, image);
   }
 }
 
@@ -133,23 +118,7 @@ bool SetFieldText(const TRecordFormat& format, int fieldNo, uint8_t* image, cons
       if (!TextToInt64(text, v)) return false;
       int64_t lo = 0;
       int64_t hi = 0;
-      switch (f.type) {
-        case ftype::kSmallInt:
-          lo = -32768, hi = 32767;
-          break;
-        case ftype::kWord:
-          lo = 0, hi = 65535;
-          break;
-        case ftype::kInteger:
-          lo = -2147483647LL - 1, hi = 2147483647;
-          break;
-        case ftype::kUInt32:
-          lo = 0, hi = 4294967295LL;
-          break;
-        default:
-          lo = INT64_MIN, hi = INT64_MAX;
-      }
-      if (v < lo || v > hi) return false;
+      if (!IntegerFieldRange(f.type, lo, hi) || v < lo || v > hi) return false;
       format.SetInteger(fieldNo, image, v);
       return true;
     }
