@@ -28,16 +28,19 @@ decltype(auto) TEngineBlobStream::WithFieldName(F call) const {
   } catch (const EEngineError& e) {
     if (!e.FieldName().empty()) throw;
     TErrorNames names = e.Context().names;
-    names.field = field_.FieldName();
+    names.field = fieldName_;
     RaiseEngineErrorOs(e.ErrorCode(), e.OsError(), names);
   }
 }
 
 TEngineBlobStream::TEngineBlobStream(TField& field, TBlobStreamMode mode)
-    : dataSet_(field.DataSet()), field_(field), mode_(mode) {
+    : dataSet_(field.DataSet()),
+      fieldNo_(field.FieldNo()),
+      fieldName_(field.FieldName()),
+      mode_(mode) {
   dataSet_.CheckActive();
   if (mode_ != TBlobStreamMode::Read) {
-    if (!field_.CanModify()) RaiseDatabaseError(dbmsg::kFieldReadOnly, {field_.FieldName()});
+    if (!field.CanModify()) RaiseDatabaseError(dbmsg::kFieldReadOnly, {fieldName_});
     if (!dataSet_.Editing()) RaiseDatabaseError(dbmsg::kNotEditing);
   }
   try {
@@ -64,7 +67,7 @@ TEngineBlobStream::~TEngineBlobStream() {
 void TEngineBlobStream::Open() {
   TDataCursor& cursor = dataSet_.Cursor();
   const TRecordFormat& format = cursor.Format();
-  const int no = field_.FieldNo();
+  const int no = fieldNo_;
   uint8_t* image = nullptr;
   if (mode_ == TBlobStreamMode::Read) {
     const uint8_t* active = dataSet_.ActiveBuffer();
@@ -99,7 +102,7 @@ void TEngineBlobStream::RequireUsable() const {
   if (gone) {
     RaiseEngineError(err::kInvalidBlobHandle,
                      {.table = dataSet_.cursor_ ? dataSet_.cursor_->Table().ErrorName() : "",
-                      .field = field_.FieldName()});
+                      .field = fieldName_});
   }
 }
 
@@ -117,7 +120,7 @@ std::size_t TEngineBlobStream::Write(const void* buffer, std::size_t count) {
   RequireUsable();
   if (mode_ == TBlobStreamMode::Read) {
     RaiseEngineError(err::kInvalidBlobHandle,
-                     {.table = dataSet_.Cursor().Table().ErrorName(), .field = field_.FieldName()});
+                     {.table = dataSet_.Cursor().Table().ErrorName(), .field = fieldName_});
   }
   WithFieldName([&] {
     dataSet_.Cursor().Blob(handle_).Write(
@@ -147,7 +150,7 @@ void TEngineBlobStream::Truncate() {
   RequireUsable();
   if (mode_ == TBlobStreamMode::Read) {
     RaiseEngineError(err::kInvalidBlobHandle,
-                     {.table = dataSet_.Cursor().Table().ErrorName(), .field = field_.FieldName()});
+                     {.table = dataSet_.Cursor().Table().ErrorName(), .field = fieldName_});
   }
   WithFieldName([&] {
     TBlobBuffer& blob = dataSet_.Cursor().Blob(handle_);

@@ -58,7 +58,10 @@ class TEngineBlobStream {
   decltype(auto) WithFieldName(F call) const;
 
   TEngineDataSet& dataSet_;
-  TField& field_;
+  // The field's number and name, not the field: the field object goes when the dataset
+  // closes, the stream may still be asked (and then fails).
+  int fieldNo_;
+  std::string fieldName_;
   TBlobStreamMode mode_;
   int handle_ = 0;
   bool ownsHandle_ = false;     // opened here, not a written value the edit already holds

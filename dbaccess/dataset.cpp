@@ -278,37 +278,32 @@ void TEngineDataSet::Last() {
 }
 
 void TEngineDataSet::Next() {
-  CheckActive();
-  CheckBrowseMode();
-  if (eof_) return;
-  Scroll([&] {
-    const int code = cursor_->Next(scratch_.data());
-    if (code == TDataCursor::kRecordRead) {
-      Accept();
-      bof_ = false;
-      return;
-    }
-    if (code != err::kEndOfTable) RaiseCursorCode(code);
-    eof_ = true;
-    // The cursor steps back onto the last row, which stays the current row.
-    cursor_->Prior(nullptr);
-  });
+  Step(true);
 }
 
 void TEngineDataSet::Prior() {
+  Step(false);
+}
+
+void TEngineDataSet::Step(bool forward) {
   CheckActive();
   CheckBrowseMode();
-  if (bof_) return;
+  if (forward ? eof_ : bof_) return;
   Scroll([&] {
-    const int code = cursor_->Prior(scratch_.data());
+    const int code = forward ? cursor_->Next(scratch_.data()) : cursor_->Prior(scratch_.data());
     if (code == TDataCursor::kRecordRead) {
       Accept();
-      eof_ = false;
+      (forward ? bof_ : eof_) = false;
       return;
     }
-    if (code != err::kBeginningOfTable) RaiseCursorCode(code);
-    bof_ = true;
-    cursor_->Next(nullptr);
+    if (code != (forward ? err::kEndOfTable : err::kBeginningOfTable)) RaiseCursorCode(code);
+    (forward ? eof_ : bof_) = true;
+    // The cursor steps back onto the row at that end, which stays the current row.
+    if (forward) {
+      cursor_->Prior(nullptr);
+    } else {
+      cursor_->Next(nullptr);
+    }
   });
 }
 

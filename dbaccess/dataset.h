@@ -209,6 +209,8 @@ class TEngineDataSet : public TComponent {
   void Accept();
   void SetEmpty();
   void StandAtEnd(bool start);
+  // Next (forward) or Prior.
+  void Step(bool forward);
   // Reads the cursor's current record as the current row, or the record that took its place.
   void Settle();
   [[noreturn]] void RaiseCursorCode(int code) const;
