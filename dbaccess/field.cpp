@@ -47,6 +47,23 @@ TFieldKind KindOf(const TFieldDescriptor& d) {
   }
 }
 
+// A value read from a field's text by a literal reader: the type's zero for empty text, the
+// message for text the reader refuses.
+template <class T, class Reader>
+T FromText(const std::string& text, Reader read, std::string_view message) {
+  T out{};
+  if (!text.empty() && !read(text, out)) RaiseDatabaseError(message, {text});
+  return out;
+}
+
+bool TextToDateTime(std::string_view text, TDateTime& value) {
+  double ms = 0;
+  int32_t day = 0, time = 0;
+  if (!TextToTimestamp(text, ms) || !SplitTimestamp(ms, day, time)) return false;
+  value = DateTimeFromParts(day, time);
+  return true;
+}
+
 // The date and time text of a TDateTime: the date alone at midnight.
 std::string DateTimeText(int32_t day, int32_t ms) {
   return ms == 0 ? DateToText(day) : TimestampToText(static_cast<double>(day) * kMsPerDay + ms);
@@ -147,14 +164,8 @@ int64_t TField::AsInteger() const {
       return out;
     }
     case TFieldKind::String:
-    case TFieldKind::Memo: {
-      const std::string text = AsString();
-      int64_t out = 0;
-      if (!text.empty() && !TextToInt64(text, out)) {
-        RaiseDatabaseError(dbmsg::kInvalidInteger, {text});
-      }
-      return out;
-    }
+    case TFieldKind::Memo:
+      return FromText<int64_t>(AsString(), TextToInt64, dbmsg::kInvalidInteger);
     default:
       AccessError("Integer");
   }
@@ -178,14 +189,8 @@ double TField::AsFloat() const {
     case TFieldKind::Timestamp:
       return AsDateTime();
     case TFieldKind::String:
-    case TFieldKind::Memo: {
-      const std::string text = AsString();
-      double out = 0;
-      if (!text.empty() && !TextToFloat(text, out)) {
-        RaiseDatabaseError(dbmsg::kInvalidFloat, {text});
-      }
-      return out;
-    }
+    case TFieldKind::Memo:
+      return FromText<double>(AsString(), TextToFloat, dbmsg::kInvalidFloat);
     default:
       AccessError("Float");
   }
@@ -212,16 +217,8 @@ TDateTime TField::AsDateTime() const {
     case TFieldKind::Float:
       return f.GetFloat(fieldNo_, b).value_or(0.0);
     case TFieldKind::String:
-    case TFieldKind::Memo: {
-      const std::string text = AsString();
-      if (text.empty()) return 0.0;
-      double ms = 0;
-      int32_t day = 0, time = 0;
-      if (!TextToTimestamp(text, ms) || !SplitTimestamp(ms, day, time)) {
-        RaiseDatabaseError(dbmsg::kInvalidTimestamp, {text});
-      }
-      return DateTimeFromParts(day, time);
-    }
+    case TFieldKind::Memo:
+      return FromText<TDateTime>(AsString(), TextToDateTime, dbmsg::kInvalidTimestamp);
     default:
       AccessError("DateTime");
   }
@@ -237,14 +234,8 @@ bool TField::AsBoolean() const {
     case TFieldKind::AutoInc:
       return f.GetInteger(fieldNo_, b).value_or(0) != 0;
     case TFieldKind::String:
-    case TFieldKind::Memo: {
-      const std::string text = AsString();
-      bool out = false;
-      if (!text.empty() && !TextToBoolean(text, out)) {
-        RaiseDatabaseError(dbmsg::kInvalidBoolean, {text});
-      }
-      return out;
-    }
+    case TFieldKind::Memo:
+      return FromText<bool>(AsString(), TextToBoolean, dbmsg::kInvalidBoolean);
     default:
       AccessError("Boolean");
   }
@@ -276,8 +267,8 @@ void TField::StoreRangeChecked(uint8_t* image, int64_t value) const {
   int64_t lo = 0, hi = 0;
   IntegerFieldRange(descriptor_.type, lo, hi);
   if (value < lo || value > hi) {
-    RaiseDatabaseError(dbmsg::kFieldRange,
-                       {std::to_string(value), FieldName(), std::to_string(lo), std::to_string(hi)});
+    RaiseDatabaseError(dbmsg::kFieldRange, {std::to_string(value), FieldName(), std::to_string(lo),
+                                            std::to_string(hi)});
   }
   Format().SetInteger(fieldNo_, image, value);
 }
@@ -295,9 +286,9 @@ void TField::StoreText(uint8_t* image, std::string_view text) const {
       f.SetString(fieldNo_, image, text);
       return;
     case TFieldKind::Bytes:
-      f.SetBytes(fieldNo_, image,
-                 std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()),
-                                          text.size()));
+      f.SetBytes(
+          fieldNo_, image,
+          std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
       return;
     case TFieldKind::Float: {
       double v = 0;
