@@ -21,12 +21,6 @@ bool IsBlank(std::string_view text) {
   return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
-std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 TFilterOptions CursorOptions(TFilterOptionSet options) {
   TFilterOptions o;
   o.caseInsensitive = options.caseInsensitive;
@@ -607,16 +601,26 @@ void TEngineDataSet::SetFiltered(bool filtered) {
 
 // ---- Locate --------------------------------------------------------------------------------
 
-std::vector<TField*> TEngineDataSet::LocateFields(std::string_view keyFields) const {
-  std::vector<TField*> fields;
+std::vector<std::string> SplitFieldNames(std::string_view names) {
+  std::vector<std::string> out;
   std::size_t from = 0;
   for (;;) {
-    const std::size_t at = keyFields.find(';', from);
-    const std::string_view name = Trimmed(keyFields.substr(from, at - from));
-    if (!name.empty()) fields.push_back(&FieldByName(name));
-    if (at == std::string_view::npos) break;
+    const std::size_t at = names.find(';', from);
+    std::string_view name = names.substr(from, at == std::string_view::npos ? at : at - from);
+    const std::size_t first = name.find_first_not_of(" \t\r\n");
+    if (first != std::string_view::npos) {
+      name = name.substr(first, name.find_last_not_of(" \t\r\n") - first + 1);
+      out.emplace_back(name);
+    }
+    if (at == std::string_view::npos) return out;
     from = at + 1;
   }
+}
+
+std::vector<TField*> TEngineDataSet::LocateFields(std::string_view keyFields) const {
+  std::vector<TField*> fields;
+  for (const std::string& name : SplitFieldNames(keyFields))
+    fields.push_back(&FieldByName(name));
   return fields;
 }
 

@@ -57,6 +57,9 @@ class TEngineSession;
 
 enum class TDataSetState { Inactive, Browse, Edit, Insert };
 
+// Field names separated by ";" (Locate, IndexFieldNames): each trimmed, empty ones left out.
+std::vector<std::string> SplitFieldNames(std::string_view names);
+
 struct TFilterOptionSet {
   bool caseInsensitive = false;
   // A constant ending in "*" is compared whole instead of as a prefix.

@@ -9,27 +9,13 @@
 namespace mt {
 namespace {
 
-std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 // The slot of the first index whose leading fields are the named fields in that order.
 int IndexSlotForFields(TDataCursor& cursor, const std::string& names) {
   std::vector<uint16_t> wanted;
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t at = names.find(';', from);
-    const std::string_view name =
-        Trimmed(std::string_view(names).substr(from, at == std::string::npos ? at : at - from));
-    if (!name.empty()) {
-      const int no = cursor.Format().FindField(name);
-      if (no == 0) RaiseDatabaseError(dbmsg::kFieldNotFound, {name});
-      wanted.push_back(static_cast<uint16_t>(no));
-    }
-    if (at == std::string::npos) break;
-    from = at + 1;
+  for (const std::string& name : SplitFieldNames(names)) {
+    const int no = cursor.Format().FindField(name);
+    if (no == 0) RaiseDatabaseError(dbmsg::kFieldNotFound, {name});
+    wanted.push_back(static_cast<uint16_t>(no));
   }
   const TIndexFile& index = cursor.Table().Index();
   for (int slot = 0; slot <= kMaxSecondaryIndexes && !wanted.empty(); ++slot) {
@@ -87,7 +73,9 @@ std::unique_ptr<TDataCursor> TEngineTable::MakeCursor(bool readOnly) {
 }
 
 std::unique_ptr<TDataCursor> TEngineTable::OpenCursor() {
-  if (Trimmed(tableName_).empty()) RaiseDatabaseError(dbmsg::kTableNameMissing);
+  if (tableName_.find_first_not_of(" \t\r\n") == std::string::npos) {
+    RaiseDatabaseError(dbmsg::kTableNameMissing);
+  }
   BindDatabase();
   std::unique_ptr<TDataCursor> cursor = MakeCursor(readOnly_);
   cursor->Open();
@@ -107,7 +95,7 @@ void TEngineTable::ApplyOrder(TDataCursor& cursor, const std::string& indexName,
                               const std::string& fieldNames) const {
   if (!indexName.empty()) {
     cursor.ChooseIndex(indexName);
-  } else if (!Trimmed(fieldNames).empty()) {
+  } else if (!SplitFieldNames(fieldNames).empty()) {
     cursor.ChooseIndexSlot(IndexSlotForFields(cursor, fieldNames));
   } else if (cursor.Table().HasPrimaryIndex()) {
     cursor.ChooseIndexSlot(kPrimarySlot);
