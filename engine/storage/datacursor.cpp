@@ -600,6 +600,28 @@ bool TDataCursor::GoToOrdinal(uint32_t n) {
   }
 }
 
+bool TDataCursor::GoToRecord(int32_t n) {
+  RequireOpen();
+  TReadLockScope op(table_->Locks());
+  Sync(op.Changed());
+  if (n <= 0 || n >= table_->Data().NextRecordNumber()) return false;
+  if (UseBitmap() && !visible_.Test(static_cast<uint32_t>(n))) return false;
+  if (currentIndex_ != kNoIndex && rangeActive_) {
+    TPinnedRecord r(table_->Data().GetRecord(n));
+    if (!r || r->Image()[rec::kState] != rec::kActive) return false;
+    std::vector<uint8_t> key(curKey_.size());
+    if (currentIndex_ == kRecordIdSlot) {
+      BuildRecordIdKey(rec::kActive, le::GetI32(r->Image(), rec::kAutoInc), key.data());
+    } else {
+      Tree()->KeyDef().Build(r->Image(), key.data());
+    }
+    if (PastRange(key.data(), true) || PastRange(key.data(), false)) return false;
+  }
+  if (!ReadRecord(n, nullptr, TReadAhead::None)) return false;
+  StandOnRecord(n);
+  return OnRecord() && current_ == n;
+}
+
 uint32_t TDataCursor::CurrentOrdinal() {
   RequireOpen();
   TReadLockScope op(table_->Locks());

@@ -145,6 +145,9 @@ class TDataCursor {
   // Stands on the n-th visible record (from 1) and returns true; false (position unchanged)
   // when there is no such record.
   bool GoToOrdinal(uint32_t n);
+  // Stands on record number n in the current order and returns true when it is an active,
+  // visible record; false (position unchanged) otherwise.
+  bool GoToRecord(int32_t n);
   // The ordinal of the current record among the visible ones; 0 without a current record.
   uint32_t CurrentOrdinal();
   uint32_t RecordCount();
