@@ -7,6 +7,7 @@
 
 #include "blobfile.h"
 #include "byteio.h"
+#include "engine/common/debugcheck.h"
 #include "engine/common/engineerror.h"
 #include "engine/common/expeval.h"
 #include "engine/common/expparser.h"
@@ -147,8 +148,7 @@ void TDataCursor::Close() {
   rangeActive_ = false;
   currentIndex_ = kNoIndex;
   charOrder_ = nullptr;
-  current_ = 0;
-  beforeFirst_ = afterLast_ = true;
+  StandNowhere();
   tableReadOnly_ = false;
   directory_.CloseTable(*t);
 }
@@ -187,9 +187,8 @@ void TDataCursor::ChooseIndexSlot(int slot) {
   curKey_.assign(static_cast<std::size_t>(Tree()->KeyLength()), 0);
   if (current != 0) {
     StandOnRecord(current);
-  } else if (!(beforeFirst_ && afterLast_)) {
-    beforeFirst_ = true;
-    afterLast_ = false;
+  } else if (position_ != TPosition::Empty) {
+    StandAt(TPosition::BeforeFirst);
   }
 }
 
@@ -225,9 +224,7 @@ void TDataCursor::StandOnRecord(int32_t n) {
     pos_ = found.pos;
     StandOn(n);
   } else if (RangeStart().Valid()) {
-    current_ = 0;
-    beforeFirst_ = true;
-    afterLast_ = false;
+    StandAt(TPosition::BeforeFirst);
   } else {
     StandNowhere();
   }
@@ -244,6 +241,7 @@ void TDataCursor::Sync(bool changed) {
   if (changed || !synced_ || !(savedCounters_ == table_->Locks().Counters())) {
     Resync();
   }
+  CheckPosition();
 }
 
 void TDataCursor::Resync() {
@@ -262,11 +260,9 @@ void TDataCursor::Resync() {
     StandNowhere();
     return;
   }
-  if (beforeFirst_ && afterLast_) {
+  if (position_ == TPosition::Empty) {
     // There were no records; there are now: stand before the first.
-    beforeFirst_ = true;
-    afterLast_ = false;
-    current_ = 0;
+    StandAt(TPosition::BeforeFirst);
     return;
   }
   if (!OnRecord()) return;
@@ -276,7 +272,7 @@ void TDataCursor::Resync() {
   if (next != 0) {
     current_ = static_cast<int32_t>(next);
   } else {
-    afterLast_ = true;
+    StandAt(TPosition::AfterLast);
   }
 }
 
@@ -286,9 +282,8 @@ void TDataCursor::RefindPosition() {
     StandNowhere();
     return;
   }
-  if (beforeFirst_ && afterLast_) {
-    beforeFirst_ = true;
-    afterLast_ = false;
+  if (position_ == TPosition::Empty) {
+    StandAt(TPosition::BeforeFirst);
     return;
   }
   if (!OnRecord()) return;
@@ -311,8 +306,7 @@ void TDataCursor::RefindPosition() {
     }
     p = Tree()->Next(p);
   }
-  afterLast_ = true;
-  beforeFirst_ = false;
+  StandAt(TPosition::AfterLast);
 }
 
 bool TDataCursor::PassesFilters(const uint8_t* image, bool expressions) {
@@ -381,13 +375,28 @@ void TDataCursor::BuildVisible() {
 // ---- positions ---------------------------------------------------------------------------
 
 void TDataCursor::StandOn(int32_t n) {
+  MT_ASSERT(n > 0);
+  // In index order the current entry is known whenever the cursor stands on a record.
+  MT_ASSERT(currentIndex_ == kNoIndex || pos_.Valid());
   current_ = n;
-  beforeFirst_ = afterLast_ = false;
+  position_ = TPosition::OnRecord;
+}
+
+void TDataCursor::StandAt(TPosition position) {
+  MT_ASSERT(position != TPosition::OnRecord);
+  current_ = 0;
+  position_ = position;
 }
 
 void TDataCursor::StandNowhere() {
-  current_ = 0;
-  beforeFirst_ = afterLast_ = true;
+  StandAt(TPosition::Empty);
+}
+
+void TDataCursor::CheckPosition() const {
+  MT_ASSERT((position_ == TPosition::OnRecord) == (current_ > 0));
+  MT_ASSERT(position_ != TPosition::OnRecord || currentIndex_ == kNoIndex || pos_.Valid());
+  MT_ASSERT(position_ != TPosition::OnRecord || !UseBitmap() ||
+            current_ <= static_cast<int32_t>(visible_.Size()));
 }
 
 void TDataCursor::First() {
@@ -408,9 +417,7 @@ void TDataCursor::StandAtEnd(bool start) {
     StandNowhere();
     return;
   }
-  if (!indexOrder) current_ = start ? 0 : static_cast<int32_t>(visible_.Size()) + 1;
-  beforeFirst_ = start;
-  afterLast_ = !start;
+  StandAt(start ? TPosition::BeforeFirst : TPosition::AfterLast);
 }
 
 bool TDataCursor::ReadRecord(int32_t n, uint8_t* buffer, TReadAhead ahead) {
@@ -437,27 +444,22 @@ bool TDataCursor::ReadRecord(int32_t n, uint8_t* buffer, TReadAhead ahead) {
 
 int TDataCursor::Step(bool forward, uint8_t* buffer) {
   Sync();
-  if (beforeFirst_ && afterLast_) return forward ? err::kEndOfTable : err::kBeginningOfTable;
+  if (position_ == TPosition::Empty) return forward ? err::kEndOfTable : err::kBeginningOfTable;
   if (currentIndex_ != kNoIndex) return IndexStep(forward, buffer);
   for (;;) {
     uint32_t n;
     if (forward) {
-      if (afterLast_) return err::kEndOfTable;
-      n = visible_.FindNext(beforeFirst_ ? 0 : static_cast<uint32_t>(current_));
+      if (position_ == TPosition::AfterLast) return err::kEndOfTable;
+      n = visible_.FindNext(position_ == TPosition::BeforeFirst ? 0
+                                                                : static_cast<uint32_t>(current_));
     } else {
-      if (beforeFirst_) return err::kBeginningOfTable;
-      n = visible_.FindPrior(afterLast_ ? visible_.Size() + 1 : static_cast<uint32_t>(current_));
+      if (position_ == TPosition::BeforeFirst) return err::kBeginningOfTable;
+      n = visible_.FindPrior(position_ == TPosition::AfterLast ? visible_.Size() + 1
+                                                               : static_cast<uint32_t>(current_));
     }
     if (n == 0) {
-      // The position stays on the last visible record passed.
-      if (forward) {
-        afterLast_ = true;
-        beforeFirst_ = false;
-        return err::kEndOfTable;
-      }
-      beforeFirst_ = true;
-      afterLast_ = false;
-      return err::kBeginningOfTable;
+      StandAt(forward ? TPosition::AfterLast : TPosition::BeforeFirst);
+      return forward ? err::kEndOfTable : err::kBeginningOfTable;
     }
     const int32_t number = static_cast<int32_t>(n);
     if (!ReadRecord(number, buffer, forward ? TReadAhead::Forward : TReadAhead::Backward)) {
@@ -503,9 +505,16 @@ int TDataCursor::GetCurrentRecord(uint8_t* buffer, bool lockForChange) {
   RequireOpen();
   TReadLockScope op(table_->Locks());
   Sync(op.Changed());
-  if (beforeFirst_ && afterLast_) return err::kNoCurrentRecord;
-  if (beforeFirst_) return err::kBeginningOfTable;
-  if (afterLast_) return err::kEndOfTable;
+  switch (position_) {
+    case TPosition::Empty:
+      return err::kNoCurrentRecord;
+    case TPosition::BeforeFirst:
+      return err::kBeginningOfTable;
+    case TPosition::AfterLast:
+      return err::kEndOfTable;
+    case TPosition::OnRecord:
+      break;
+  }
   TDataFile& data = table_->Data();
   const std::size_t size = static_cast<std::size_t>(data.RecordSize());
   if (lockForChange) {
@@ -711,11 +720,11 @@ int64_t TDataCursor::RangeLastOrdinal() {
 int TDataCursor::IndexStep(bool forward, uint8_t* buffer) {
   TLeafPos p;
   if (forward) {
-    if (afterLast_) return err::kEndOfTable;
-    p = beforeFirst_ ? RangeStart() : Tree()->Next(pos_);
+    if (position_ == TPosition::AfterLast) return err::kEndOfTable;
+    p = position_ == TPosition::BeforeFirst ? RangeStart() : Tree()->Next(pos_);
   } else {
-    if (beforeFirst_) return err::kBeginningOfTable;
-    p = afterLast_ ? RangeEnd() : Tree()->Prior(pos_);
+    if (position_ == TPosition::BeforeFirst) return err::kBeginningOfTable;
+    p = position_ == TPosition::AfterLast ? RangeEnd() : Tree()->Prior(pos_);
   }
   std::vector<uint8_t> key(curKey_.size());
   while (p.Valid()) {
@@ -731,20 +740,15 @@ int TDataCursor::IndexStep(bool forward, uint8_t* buffer) {
       return kRecordRead;
     }
     if (resynced_) {
-      if (beforeFirst_ && afterLast_) return forward ? err::kEndOfTable : err::kBeginningOfTable;
+      if (position_ == TPosition::Empty) {
+        return forward ? err::kEndOfTable : err::kBeginningOfTable;
+      }
       return IndexStep(forward, buffer);
     }
     p = forward ? Tree()->Next(p) : Tree()->Prior(p);
   }
-  // The position stays on the last visible entry passed.
-  if (forward) {
-    afterLast_ = true;
-    beforeFirst_ = false;
-    return err::kEndOfTable;
-  }
-  beforeFirst_ = true;
-  afterLast_ = false;
-  return err::kBeginningOfTable;
+  StandAt(forward ? TPosition::AfterLast : TPosition::BeforeFirst);
+  return forward ? err::kEndOfTable : err::kBeginningOfTable;
 }
 
 void TDataCursor::FillHighStrings(const TKeyDef& def, int givenFields, uint8_t* key) const {
@@ -792,8 +796,7 @@ bool TDataCursor::FindKey(const uint8_t* image, int fieldCount, bool exact) {
   if (!RangeStart().Valid()) {
     StandNowhere();
   } else {
-    afterLast_ = true;
-    beforeFirst_ = false;
+    StandAt(TPosition::AfterLast);
   }
   return false;
 }
@@ -814,9 +817,7 @@ void TDataCursor::SetRange(const uint8_t* lowImage, int lowFields, const uint8_t
   FillHighStrings(def, rangeHighFields_, rangeHigh_.data());
   rangeActive_ = true;
   if (RangeStart().Valid()) {
-    current_ = 0;
-    beforeFirst_ = true;
-    afterLast_ = false;
+    StandAt(TPosition::BeforeFirst);
   } else {
     StandNowhere();
   }
@@ -827,7 +828,7 @@ void TDataCursor::CancelRange() {
   rangeActive_ = false;
   Sync();
   if (RangeStart().Valid()) {
-    if (beforeFirst_ && afterLast_) afterLast_ = false;
+    if (position_ == TPosition::Empty) StandAt(TPosition::BeforeFirst);
   } else {
     StandNowhere();
   }
@@ -1157,7 +1158,7 @@ void TDataCursor::RefreshPosition() {
     } else if (visible_.Count() == 0) {
       StandNowhere();
     } else {
-      afterLast_ = true;
+      StandAt(TPosition::AfterLast);
     }
   }
 }
