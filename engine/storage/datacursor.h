@@ -38,6 +38,7 @@
 #include "engine/common/charmaps.h"
 #include "engine/common/exptoken.h"
 #include "engine/common/recordsbitmap.h"
+#include "recordwriter.h"
 #include "sessionsettings.h"
 #include "tablelocks.h"
 
@@ -288,10 +289,10 @@ class TDataCursor {
   int64_t RangeLastOrdinal();
   void RequireIndexOrder() const;
   void RequireWritable() const;
-  // The indexes kept for every record: primary (when in use) and secondaries.
-  std::vector<int> MaintainedSlots() const;
-  // Writes the change's records, pages and headers with raised change counters.
-  void FinishChange();
+  // The cursor's part of a change: its record locks, open blob values and mode.
+  TRecordWriteOptions WriteOptions();
+  // After a change of record n: the edit is over and its record lock given back.
+  void FinishEdit(int32_t n);
 
   TDataDirectory& directory_;
   std::string tableName_;

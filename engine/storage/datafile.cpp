@@ -433,8 +433,12 @@ void TDataFile::DeleteRecord(TRecord* record) {
   headerDirty_ = true;
 }
 
+int32_t TDataFile::FollowingAutoInc() const {
+  return NextWrapping(header_.lastAutoInc);
+}
+
 int32_t TDataFile::NextAutoInc() {
-  header_.lastAutoInc = NextWrapping(header_.lastAutoInc);
+  header_.lastAutoInc = FollowingAutoInc();
   headerDirty_ = true;
   return header_.lastAutoInc;
 }

@@ -174,6 +174,8 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   // ---- counters ----
   // Next auto-increment value (last + 1; after 2147483647 comes 1); raises the header's.
   int32_t NextAutoInc();
+  // The value NextAutoInc would give, without raising the header's.
+  int32_t FollowingAutoInc() const;
   // Keep-supplied-values mode: the header's last value becomes the larger of the two.
   void KeepAutoInc(int32_t value);
   // Next blob stamp (last + 1; after 2147483647 comes 1).

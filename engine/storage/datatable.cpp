@@ -265,11 +265,18 @@ void TDataTable::CloseDeferred() {
 }
 
 void TDataTable::CloseFiles() {
+  // Every file closes even when writing one of them fails; the first failure is reported.
+  std::exception_ptr failure;
+  // The rest of a change whose writing failed is written while the table still holds its
+  // write lock.
+  try {
+    locks_->WritePending();
+  } catch (...) {
+    failure = std::current_exception();
+  }
   locks_->ReleaseAll();
   data_->SetChangeCheck(nullptr);
   blob_->SetChangeCheck(nullptr);
-  // Every file closes even when writing one of them fails; the first failure is reported.
-  std::exception_ptr failure;
   for (TFileHandler* file :
        {static_cast<TFileHandler*>(data_.get()), static_cast<TFileHandler*>(index_.get()),
         static_cast<TFileHandler*>(blob_.get())}) {

@@ -3,7 +3,8 @@
 // with blob fields, blob file, counts its openers, and carries the table-level operations:
 // create, open (validate, password check), close, delete, rename, empty, flush. Its locks,
 // change detection, end-of-change writes and transaction part are TTableLocks' (Locks(),
-// tablelocks.h).
+// tablelocks.h); inserting, changing and deleting records is TRecordWriter's (Writer(),
+// recordwriter.h).
 //
 // Files: <directory>/<name>.DAT, .IDX and, with blob fields, .BLB (tablenames.h). The name
 // used in error messages is the table's path without extension.
@@ -24,6 +25,7 @@
 #include "blobfile.h"
 #include "datafile.h"
 #include "indexfile.h"
+#include "recordwriter.h"
 #include "sessionsettings.h"
 #include "tabledef.h"
 #include "tablelocks.h"
@@ -112,6 +114,7 @@ class TDataTable {
 
   TTableLocks& Locks() { return *locks_; }
   const TTableLocks& Locks() const { return *locks_; }
+  TRecordWriter& Writer() { return writer_; }
 
   TDataFile& Data() { return *data_; }
   const TDataFile& Data() const { return *data_; }
@@ -144,6 +147,7 @@ class TDataTable {
   std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;
   std::unique_ptr<TTableLocks> locks_;
+  TRecordWriter writer_{*this};
   TSessionSettings settings_;
   bool forceFlushOption_ = false;  // the open options' forceFlush
   bool closePending_ = false;

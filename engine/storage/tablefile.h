@@ -38,15 +38,16 @@ class TTableFile : public TFileHandler {
   }
 
   // When the header has changes or force: writes it with the next change counter, then
-  // flushes the OS buffers when forced flushes are on. Returns whether it wrote.
+  // flushes the OS buffers when forced flushes are on. Returns whether it wrote. The header
+  // stays marked until both succeeded, so a failed write or flush is done again.
   bool FlushHeader(bool force = false) {
     if (!headerDirty_ && !force) return false;
     THeader h = header_;
     h.changeCounter = NextChangeCounter(h.changeCounter);
     WriteCountedHeader(h);
     header_.changeCounter = h.changeCounter;
-    headerDirty_ = false;
     if (forceFlush_) Flush();
+    headerDirty_ = false;
     return true;
   }
 
