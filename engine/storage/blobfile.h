@@ -190,6 +190,8 @@ class TBlobFile : public TTableFile<TBlobFileHeader> {
   // Writes the header (a value was written or freed: the header is marked dirty and written
   // with a raised counter at the end of the change).
   void WriteCountedHeader(TBlobFileHeader& h) override;
+  bool HeaderScrambled() const override { return encrypted_; }
+  [[noreturn]] void RaiseHeaderCorrupt() const override;
 
  private:
   [[noreturn]] void Raise(int32_t code) const;

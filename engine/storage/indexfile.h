@@ -86,6 +86,8 @@ class TIndexFile : public TTableFile<TIndexFileHeader>, public TIndexPageStore {
  protected:
   // Writes the header page.
   void WriteCountedHeader(TIndexFileHeader& h) override;
+  bool HeaderScrambled() const override { return encrypted_; }
+  [[noreturn]] void RaiseHeaderCorrupt() const override;
 
  private:
   void WriteHeaderPage(const TIndexFileHeader& h);

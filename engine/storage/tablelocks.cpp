@@ -10,29 +10,15 @@
 #include <vector>
 
 #include "blobfile.h"
-#include "byteio.h"
 #include "datatable.h"
 #include "engine/common/debugcheck.h"
 #include "engine/common/engineerror.h"
-#include "scrambler.h"
 
 namespace mt {
 namespace {
 
 void SleepMs(int ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-// The change counter at the start of a header on disk.
-int32_t ReadCounter(TFileHandler& file, bool scrambled, const std::string& table) {
-  uint8_t bytes[4];
-  if (file.ReadAt(0, bytes, sizeof bytes, true) != sizeof bytes) {
-    RaiseEngineError(err::kHeaderCorrupt, {.table = table});
-  }
-  // The scrambler's state at the first bytes depends only on its start values, so the
-  // counter descrambles on its own.
-  if (scrambled) ScrambleBlock(bytes, sizeof bytes);
-  return le::GetI32(bytes, 0);
 }
 
 // Runs every step, reports the first failure at the end.
@@ -447,20 +433,18 @@ bool TTableLocks::CheckForChanges() {
   if (table_.Exclusive() || inTransaction_ || writesPending_) return false;
   TDataFile& data = table_.Data();
   TIndexFile& index = table_.Index();
-  const bool scrambled = data.Encrypted();
-  const std::string& name = table_.ErrorName();
   bool changed = false;
-  if (ReadCounter(index, scrambled, name) != index.ChangeCounter()) {
+  if (index.StoredChangeCounter() != index.ChangeCounter()) {
     index.ClearCache();
-    index.Load(scrambled);
+    index.Load(data.Encrypted());
     data.ReloadHeader();
     changed = true;
-  } else if (ReadCounter(data, false, name) != data.ChangeCounter()) {
+  } else if (data.StoredChangeCounter() != data.ChangeCounter()) {
     data.ReloadHeader();
     changed = true;
   }
   if (TBlobFile* blob = table_.BlobFile()) {
-    if (ReadCounter(*blob, scrambled, name) != blob->ChangeCounter()) {
+    if (blob->StoredChangeCounter() != blob->ChangeCounter()) {
       blob->ReloadHeader();
       changed = true;
     }
