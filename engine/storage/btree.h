@@ -34,8 +34,8 @@
 // order; they come from the internal counts, or from a walk of the leaves when the index has no
 // counts.
 //
-// Thread-safety: a tree belongs to its table's index file; the cursors of the process
-// serialise their operations on it (table locks and the session's serialisation).
+// Thread-safety: a tree belongs to its table's index file and is used on the thread that owns
+// the table (datatable.h).
 #pragma once
 
 #include <cstdint>

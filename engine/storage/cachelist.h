@@ -8,7 +8,7 @@
 // recency links newer_ and older_ (T*), and befriends TCacheList<T>. Policies (when to make
 // room, how to write back, pooling) stay with the owner.
 //
-// Thread-safety: none of its own; each owner guards its cache.
+// Thread-safety: none of its own; used on the thread of its owner's table (datatable.h).
 #pragma once
 
 #include <algorithm>

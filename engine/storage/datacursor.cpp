@@ -38,6 +38,7 @@ void TDataCursor::RequireClosed() const {
 
 void TDataCursor::RequireOpen() const {
   if (table_ == nullptr) RaiseEngineError(err::kTableNotFound, {.table = tableName_});
+  table_->CheckThread();
 }
 
 void TDataCursor::SetTableName(std::string name) {

@@ -23,7 +23,8 @@
 // Return codes of the moving and reading operations: 0 (a record was read), err::kBeginningOf
 // Table (8705), err::kEndOfTable (8706), err::kNoCurrentRecord (8709).
 //
-// Thread-safety: a cursor is used by one thread at a time.
+// Thread-safety: a cursor is used on the thread that owns its table (datatable.h), like
+// every other cursor on that table; debug builds check it at every operation.
 #pragma once
 
 #include <cstdint>

@@ -14,9 +14,8 @@
 // Encrypted tables: record images, field descriptors and the header's password and
 // description are scrambled on disk and clear in memory (Header() holds them clear).
 //
-// Thread-safety: a TDataFile is shared by every cursor of the process on the table; the callers
-// serialise their operations on it (the table's locks and the session's serialisation). Each
-// seek-and-transfer is atomic in the file layer.
+// Thread-safety: a TDataFile is shared by every cursor of the process on the table, all on the
+// thread that owns the table (datatable.h). Each seek-and-transfer is atomic in the file layer.
 #pragma once
 
 #include <cstdint>

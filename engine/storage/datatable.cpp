@@ -89,6 +89,7 @@ void TDataTable::Create(TTableCreateParams params) {
 // ---- open and close ----------------------------------------------------------------------
 
 void TDataTable::Open(const TTableOpenOptions& options) {
+  CheckThread();
   if (openers_ > 0 || closePending_) {
     // A table whose close waits for the end of a transaction still has its files open.
     if (openers_ > 0 ? options.exclusive || exclusive_ : options.exclusive != exclusive_) {
@@ -247,6 +248,7 @@ void TDataTable::CheckPassword(const TPasswordSource& passwords) const {
 }
 
 void TDataTable::Close() {
+  CheckThread();
   if (openers_ == 0) return;
   if (--openers_ > 0) return;
   if (locks_->InTransaction()) {

@@ -13,17 +13,26 @@
 // cache misses run the change check (TTableLocks::CheckBeforeDiskRead). A table whose last
 // opener closes during a transaction stays open until the transaction ends.
 //
-// Thread-safety: one table object is used by the cursors of several threads only under the
-// table's locks; it does no locking of its own beyond the file layer's.
+// Thread-safety: one thread per table. A table object belongs to the thread that made it (for a
+// shared table, the thread of its first opener) and is used only there: its files, caches,
+// locks, writer and every cursor on it share state without locking of their own, and the
+// byte-range locks between processes do not tell this process's threads apart. Debug builds
+// check the owner at every open, lock and cursor operation (CheckThread). Another thread may
+// use the table once the owner closed it (a new table object is then made). The process-wide
+// parts are guarded by mutexes: the file list and each open file (filelayer.h), the table
+// registry (datadirectory.h), the error context, the character orders and the node and bitmap
+// pools. (The program itself runs the engine on its one GUI thread.)
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "blobfile.h"
 #include "datafile.h"
+#include "engine/common/debugcheck.h"
 #include "indexfile.h"
 #include "recordwriter.h"
 #include "sessionsettings.h"
@@ -52,6 +61,9 @@ class TDataTable {
   ~TDataTable();
   TDataTable(const TDataTable&) = delete;
   TDataTable& operator=(const TDataTable&) = delete;
+
+  // Debug builds: the calling thread owns the table (see above).
+  void CheckThread() const { MT_ASSERT(std::this_thread::get_id() == owner_); }
 
   const std::string& Directory() const { return directory_; }
   const std::string& TableName() const { return tableName_; }
@@ -139,6 +151,7 @@ class TDataTable {
                    const std::vector<std::pair<std::string_view, std::string_view>>& extensions);
   void SetNames(std::string tableName);
 
+  const std::thread::id owner_ = std::this_thread::get_id();
   std::string directory_;
   std::string tableName_;
   std::string errorName_;

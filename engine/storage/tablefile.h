@@ -8,7 +8,7 @@
 // only and the header is written at the commit. Closing writes back what the file holds and then
 // closes; a failed write still drops the cache and closes the file before the failure goes on.
 //
-// Thread-safety: as the file that derives from it (its table's locks serialise the use).
+// Thread-safety: as the file that derives from it (its table's thread, datatable.h).
 #pragma once
 
 #include <cstdint>

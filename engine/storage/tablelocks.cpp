@@ -206,6 +206,7 @@ bool TTableLocks::CheckAfterLock(const std::function<void()>& undo) {
 // ---- table locks -----------------------------------------------------------------------
 
 bool TTableLocks::ReadLock(bool checkChanges) {
+  table_.CheckThread();
   Settle();
   const bool outermost = !HoldsAnyLock();
   ++readDepth_;
@@ -231,6 +232,7 @@ void TTableLocks::ReadUnlock() {
 }
 
 bool TTableLocks::SecondReadLock() {
+  table_.CheckThread();
   Settle();
   const bool outermost = !HoldsAnyLock();
   ++secondReadDepth_;
@@ -255,6 +257,7 @@ void TTableLocks::SecondReadUnlock() {
 }
 
 bool TTableLocks::WriteLock() {
+  table_.CheckThread();
   Settle();
   if (++writeDepth_ > 1) return false;
   try {
@@ -277,6 +280,7 @@ void TTableLocks::WriteUnlock() {
 }
 
 bool TTableLocks::LockTable() {
+  table_.CheckThread();
   Settle();
   if (++tableLockDepth_ > 1) return false;
   try {
@@ -336,6 +340,7 @@ const void* TTableLocks::RecordLockOwner(int32_t n) const {
 }
 
 bool TTableLocks::LockRecord(int32_t n, const void* owner) {
+  table_.CheckThread();
   if (n < 1 || n > kMaxRecordNumber) Raise(err::kRecordBuffersCorrupt);
   if (NoLocking()) return false;
   const auto it = lockedBy_.find(n);
@@ -374,6 +379,7 @@ bool TTableLocks::LockRecord(int32_t n, const void* owner) {
 }
 
 void TTableLocks::UnlockRecord(int32_t n, const void* owner) {
+  table_.CheckThread();
   if (NoLocking()) return;
   const auto it = lockedBy_.find(n);
   if (it == lockedBy_.end() || it->second != owner) Raise(err::kCannotUnlock);
@@ -582,6 +588,7 @@ void TTableLocks::SetDeferWrites(bool defer) {
 }
 
 void TTableLocks::StartTransaction() {
+  table_.CheckThread();
   if (table_.ReadOnly() || inTransaction_) return;
   // What was changed before the transaction is not part of it.
   FlushBuffers();
@@ -595,6 +602,7 @@ void TTableLocks::RequireIntactTransaction() const {
 }
 
 void TTableLocks::CommitTransaction() {
+  table_.CheckThread();
   if (!inTransaction_) return;
   RequireIntactTransaction();
   WriteLock();  // the change check is skipped: nobody else could write meanwhile
@@ -627,6 +635,7 @@ void TTableLocks::CommitTransaction() {
 }
 
 void TTableLocks::RollbackTransaction() {
+  table_.CheckThread();
   if (!inTransaction_) return;
   TFailures failures;
   // Nothing of the transaction was written: drop it all and take the files' state again.

@@ -81,8 +81,7 @@
 // reloads the three headers, carries out the deferred unlocks and unlocks the table. A table
 // whose last opener closed during the transaction is closed at its end.
 //
-// Thread-safety: one table object's locks are used by one thread at a time (the session
-// serialises calls into the engine).
+// Thread-safety: as its table: used only by the thread that owns the table (datatable.h).
 #pragma once
 
 #include <cstdint>

@@ -10,7 +10,7 @@
 // The table objects must outlive the transaction: a table whose last opener closes meanwhile
 // stays open until the transaction ends (TDataTable::Close defers it).
 //
-// Thread-safety: used by one thread at a time (the session serialises calls into the engine).
+// Thread-safety: used by the thread that owns its tables (datatable.h).
 #pragma once
 
 #include <vector>
