@@ -472,15 +472,18 @@ bool TTableLocks::CheckBeforeDiskRead() {
 void TTableLocks::WriteChanges() {
   TDataFile& data = table_.Data();
   TIndexFile& index = table_.Index();
+  // Blob values before the records that refer to them, records before the indexes that lead
+  // to them: whatever part of a change reaches the disk, no record refers to a value that is
+  // not there, and the indexes can be rebuilt from the records.
+  if (TBlobFile* blob = table_.BlobFile()) {
+    blob->WriteBack();
+    blob->FlushHeader();
+  }
   data.WriteBack(true);
   data.FlushHeader();
   data.FlushDescriptors();
   index.WriteBackPages();
   index.FlushHeader();
-  if (TBlobFile* blob = table_.BlobFile()) {
-    blob->WriteBack();
-    blob->FlushHeader();
-  }
 }
 
 void TTableLocks::BeginChange() {

@@ -56,9 +56,10 @@
 // exclusive or in a transaction (nobody else can write then, and the in-memory counters run
 // ahead of the files).
 //
-// Finish change: data file (dirty records, header with a raised counter, changed descriptors),
-// index file (dirty pages, header with a raised counter), blob file (dirty blocks, header with
-// a raised counter when a value changed); each flushed to disk when ForceBufferFlush is on.
+// Finish change: blob file (dirty blocks, header with a raised counter when a value changed),
+// data file (dirty records, header with a raised counter, changed descriptors), index file
+// (dirty pages, header with a raised counter); each flushed to disk when ForceBufferFlush is
+// on. Values go before the records that refer to them, records before the index entries.
 // Inside a transaction nothing is written: the in-memory counters are raised (so other cursors
 // of the process see the change) and the caches keep everything, growing when full.
 //
