@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "cachelist.h"
+#include "engine/common/debugcheck.h"
 #include "indexkey.h"
 #include "indexlayout.h"
 #include "indexpage.h"
@@ -101,7 +102,10 @@ class TPageRef {
   TPage* Get() const { return page_; }
   explicit operator bool() const { return page_ != nullptr; }
   void Reset() {
-    if (page_ != nullptr) --page_->pins_;
+    if (page_ != nullptr) {
+      MT_ASSERT(page_->pins_ > 0);
+      --page_->pins_;
+    }
     page_ = nullptr;
   }
 

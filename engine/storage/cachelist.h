@@ -17,6 +17,8 @@
 #include <memory>
 #include <vector>
 
+#include "engine/common/debugcheck.h"
+
 namespace mt {
 
 template <class T>
@@ -63,6 +65,7 @@ class TCacheList {
   T* Insert(TPtr object) {
     T* p = object.get();
     const std::size_t at = LowerBound(p->number_);
+    MT_ASSERT(at == sorted_.size() || sorted_[at]->number_ != p->number_);
     sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(at), std::move(object));
     LinkNewest(p);
     return p;
@@ -72,6 +75,7 @@ class TCacheList {
   TPtr Remove(T* object) {
     Unlink(object);
     const std::size_t at = LowerBound(object->number_);
+    MT_ASSERT(at < sorted_.size() && sorted_[at].get() == object);
     TPtr owned = std::move(sorted_[at]);
     sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(at));
     return owned;

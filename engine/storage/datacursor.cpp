@@ -13,7 +13,6 @@
 #include "engine/common/expparser.h"
 #include "engine/common/literals.h"
 #include "filterplan.h"
-#include "indexbuild.h"
 #include "recordresolver.h"
 
 namespace mt {

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "byteio.h"
+#include "engine/common/debugcheck.h"
 #include "engine/common/engineerror.h"
 #include "engine/common/localetext.h"
 #include "fieldtypes.h"
@@ -369,7 +370,9 @@ TRecord* TDataFile::GetRecord(int32_t n, TReadAhead ahead, bool newSlot) {
 }
 
 void TDataFile::ReleaseRecord(TRecord* record) {
-  if (record == nullptr || record->pins_ == 0) return;
+  if (record == nullptr) return;
+  MT_ASSERT(record->pins_ > 0);  // every release has its pin
+  if (record->pins_ == 0) return;
   --record->pins_;
   if (record->pins_ == 0 && record->detached_) {
     // Detached by ClearCache while pinned: its last holder has let go.
@@ -447,6 +450,7 @@ int32_t TDataFile::AllocateSlot(bool hasPrimaryIndex) {
 }
 
 void TDataFile::DeleteRecord(TRecord* record) {
+  MT_ASSERT(record->pins_ > 0 && record->number_ < header_.nextRecord);
   uint8_t* image = record->Image();
   image[rec::kState] = rec::kDeleted;
   le::PutI32(image, rec::kNumber, header_.deletedHead);
