@@ -120,6 +120,16 @@ class WriteFailureTest : public ::testing::TestWithParam<TFailingDisk::TKind> {
     c.InsertRecord(image.data(), false);
   }
 
+  // Inserts ids 1 to 21 and returns how many writes (or syncs) the last insert made.
+  int FillAndCount(TDataCursor& c, std::vector<int32_t>& returned) {
+    for (int32_t id = 1; id <= 21; ++id) {
+      if (id == 21) disk_->Arm(Kind(), 0);
+      Insert(c, id);
+      returned.push_back(id);
+    }
+    return disk_->Count(Kind());
+  }
+
   // Whether the table opens and checks out (through the real disk).
   bool Sound() {
     TFileList::Process()->SetDisk(nullptr);
@@ -187,14 +197,7 @@ class WriteFailureTest : public ::testing::TestWithParam<TFailingDisk::TKind> {
 TEST_P(WriteFailureTest, AFailedInsertLeavesTheTableSound) {
   std::vector<int32_t> returned;
   std::unique_ptr<TDataCursor> c = Open();
-  for (int32_t id = 1; id <= 20; ++id) {
-    Insert(*c, id);
-    returned.push_back(id);
-  }
-  disk_->Arm(Kind(), 0);
-  Insert(*c, 21);
-  returned.push_back(21);
-  const int count = disk_->Count(Kind());
+  const int count = FillAndCount(*c, returned);
   ASSERT_GT(count, 0);
   for (int n = 1; n <= count; ++n) {
     SCOPED_TRACE(std::string(KindName(Kind())) + " " + std::to_string(n) + " of " +
@@ -269,14 +272,7 @@ TEST_P(WriteFailureTest, AFailedCommitLeavesTheTableSound) {
 TEST_P(WriteFailureTest, ADiskThatKeepsFailingLeavesWhatRepairMends) {
   std::vector<int32_t> returned;
   std::unique_ptr<TDataCursor> c = Open();
-  for (int32_t id = 1; id <= 20; ++id) {
-    Insert(*c, id);
-    returned.push_back(id);
-  }
-  disk_->Arm(Kind(), 0);
-  Insert(*c, 21);
-  returned.push_back(21);
-  const int count = disk_->Count(Kind());
+  const int count = FillAndCount(*c, returned);
   for (int n = 1; n <= count; ++n) {
     SCOPED_TRACE(std::string(KindName(Kind())) + " " + std::to_string(n) + " of " +
                  std::to_string(count) + " and on");
