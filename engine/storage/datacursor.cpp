@@ -880,8 +880,9 @@ void TDataCursor::ModifyRecord(const uint8_t* image, bool standOn) {
   TWriteLockScope writeLock(table_->Locks());
   Sync(writeLock.Changed());
   try {
-    table_->Writer().Modify(n, image, editRecord_ == n ? editImage_.data() : nullptr,
-                            WriteOptions());
+    // An edit that began on this record must find it as it was then.
+    const uint8_t* expected = n != 0 && editRecord_ == n ? editImage_.data() : nullptr;
+    table_->Writer().Modify(n, image, expected, WriteOptions());
   } catch (...) {
     synced_ = false;
     throw;

@@ -68,12 +68,12 @@
 // touched only memory, and outside a transaction it is dropped: the caches are emptied and
 // the headers read again, as if it had never begun. Inside a transaction the transaction's
 // own changes share those caches, so it is marked instead, and its commit fails with the same
-// error (TTransaction then rolls it back). A failure while the end of a change writes (or a
-// commit, or a flush) leaves part of it on disk, which cannot be taken back without a journal:
-// the change is complete in memory, so the table keeps the rest and the write lock, which
-// keeps other processes from reading or writing the half-written files, and writes the rest
-// at the start of its next operation (whose failure is that operation's) or at its close. A
-// failure that persists until the close leaves the files for `mtdb repair`.
+// error (TTransaction then rolls it back). A failure while the end of a change (or a commit)
+// writes leaves part of it on disk, which cannot be taken back without a journal: the change
+// is complete in memory, so the table keeps the rest and the write lock, which keeps other
+// processes from reading or writing the half-written files, and writes the rest at the start
+// of its next operation (whose failure is that operation's), flush or close. A failure that
+// persists until the close leaves the files for `mtdb repair` (tablecheck.h).
 //
 // Transactions (TTransaction drives them over tables of one database directory):
 // StartTransaction writes pending changes, locks the table as a whole and defers writes and
