@@ -69,7 +69,12 @@ TOutcome Apply(TDataCursor& c, std::string_view text, TFilterOptions options) {
   TOutcome out;
   try {
     const auto handle = c.AddFilter(text, options);
-    out.ids = filterfixture::VisibleIds(c);
+    try {
+      out.ids = filterfixture::VisibleIds(c);
+    } catch (...) {
+      c.RemoveFilter(handle);  // the next input must find the cursor without filters
+      throw;
+    }
     c.RemoveFilter(handle);
   } catch (const EEngineError& e) {
     out.error = e.ErrorCode();

@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "engine/common/exptoken.h"
+#include "engine/common/literals.h"  // the literal formats of ValueToText and Convert
 
 namespace mt {
 
@@ -85,13 +86,11 @@ TExpTokenPtr PrepareFilter(const TExpToken& tree, TExpressionResolver& owner, bo
                            bool caseInsensitive, uint32_t locale);
 
 // Converts a value to the type, size and scale given in `to` (its value bytes and null mark
-// are overwritten). A value that does not convert leaves the target type's zero value (0,
-// FALSE, 30 December 1899 for DATE and TIMESTAMP) and gives false; NULL stays NULL.
+// are overwritten). Strings become dates, times, timestamps, booleans and numbers through
+// ReadLiteral (literals.h), without the CURRENT_ keywords. A value that does not convert
+// leaves the target type's zero value (0, FALSE, 30 December 1899 for DATE and TIMESTAMP)
+// and gives false; NULL stays NULL.
 bool Convert(const TExpToken& from, TExpToken& to);
-
-// Whether the text is a value of the type in the literal formats; DATE also accepts
-// CURRENT_DATE, TIME CURRENT_TIME and TIMESTAMP any of the three (letter case ignored).
-bool IsValidText(std::string_view text, uint16_t type);
 
 // LIKE matching: `%` any run of characters, `_` one character, no escape. Characters are GBK
 // characters; under locale 0 letters compare upper-cased, other locales by their collation.

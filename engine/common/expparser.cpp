@@ -2,13 +2,13 @@
 #include "expparser.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <ctime>
 #include <limits>
 #include <utility>
 
 #include "engine/common/engineerror.h"
+#include "engine/common/expfunctions.h"
 #include "engine/common/gbk.h"
 #include "engine/common/literals.h"
 
@@ -62,7 +62,8 @@ std::string CutText(std::string_view s, std::size_t max) {
   return std::string(s.substr(0, i));
 }
 
-// A correlation name reduced to its bare file name: no directory, no extension.
+}  // namespace
+
 std::string BareFileName(std::string_view name) {
   std::size_t start = 0;
   std::size_t dot = std::string_view::npos;
@@ -78,6 +79,8 @@ std::string BareFileName(std::string_view name) {
   return std::string(name.substr(start, end - start));
 }
 
+namespace {
+
 // Doubled quote characters of the given kinds turned into one.
 std::string CollapseQuotes(std::string_view s, bool apostrophes, bool doubleQuotes) {
   std::string out;
@@ -90,53 +93,6 @@ std::string CollapseQuotes(std::string_view s, bool apostrophes, bool doubleQuot
   }
   return out;
 }
-
-struct TNamedOp {
-  std::string_view name;
-  TOperator op;
-};
-
-constexpr TNamedOp kAggregates[] = {
-    {"SUM", TOperator::Sum}, {"RUNSUM", TOperator::RunSum}, {"AVG", TOperator::Avg},
-    {"MIN", TOperator::Min}, {"MAX", TOperator::Max},       {"COUNT", TOperator::Count},
-};
-
-// TRIM and EXTRACT get their final code from the keyword inside the parentheses.
-constexpr TNamedOp kFunctions[] = {
-    {"UPPER", TOperator::Upper},
-    {"LOWER", TOperator::Lower},
-    {"LENGTH", TOperator::Length},
-    {"SUBSTRING", TOperator::Substring},
-    {"REPLACE", TOperator::Replace},
-    {"POS", TOperator::Pos},
-    {"OCCURS", TOperator::Occurs},
-    {"CAST", TOperator::Cast},
-    {"TRIM", TOperator::TrimBoth},
-    {"EXTRACT", TOperator::ExtractYear},
-    {"ABS", TOperator::Abs},
-    {"ROUND", TOperator::Round},
-    {"IF", TOperator::If},
-    {"IFNULL", TOperator::IfNull},
-    {"COALESCE", TOperator::Coalesce},
-    {"TEXTSEARCH", TOperator::TextSearch},
-    {"TEXTOCCURS", TOperator::TextOccurs},
-    {"LASTAUTOINC", TOperator::LastAutoInc},
-    {"IDENT_CURRENT", TOperator::IdentCurrent},
-};
-
-constexpr TNamedOp kTrimModes[] = {
-    {"LEADING", TOperator::TrimLeading},
-    {"TRAILING", TOperator::TrimTrailing},
-    {"BOTH", TOperator::TrimBoth},
-};
-
-constexpr TNamedOp kExtractParts[] = {
-    {"YEAR", TOperator::ExtractYear},           {"MONTH", TOperator::ExtractMonth},
-    {"WEEK", TOperator::ExtractWeek},           {"DAY", TOperator::ExtractDay},
-    {"DAYOFWEEK", TOperator::ExtractDayOfWeek}, {"DAYOFYEAR", TOperator::ExtractDayOfYear},
-    {"HOUR", TOperator::ExtractHour},           {"MINUTE", TOperator::ExtractMinute},
-    {"SECOND", TOperator::ExtractSecond},
-};
 
 // How a type name takes arguments in parentheses.
 enum class TTypeArgs { None, Length, PrecisionScale, Blob };
@@ -738,24 +694,34 @@ TExpTokenPtr TExpressionParser::ParsePrimary(TPermissions p) {
       n->columnName = "*";
       return n;
     }
-    case '?': {
+    case '?':
+    case ':': {
+      // `?`, or a named parameter: a colon directly followed by a symbol (":name"). A colon
+      // standing anywhere else is no token of the grammar.
+      const bool named = IsClass(':');
+      if (named && !IsSymbolStart(UAt(tokenEnd_))) break;
       if (!(p & perm::kParameters)) RaiseIn("Parameters are not allowed");
+      std::string text = "?";
+      if (named) {
+        NextToken();
+        text = ":" + TokenText();
+      }
       NextToken();
-      TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, "?");
+      TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, text);
       n->isParameter = true;
       if (owner_) owner_->AddParameter(*n);
       return n;
     }
     default:
-      Raise(FoundIn("symbol", TokenText(), contextName_));
+      break;
   }
+  Raise(FoundIn("symbol", TokenText(), contextName_));
 }
 
 TExpTokenPtr TExpressionParser::ParseSymbolPrimary(TPermissions p) {
-  for (const auto& a : kAggregates)
-    if (IsKeyword(a.name)) return ParseAggregate(a.op, a.name, p);
-  for (const auto& f : kFunctions)
-    if (IsKeyword(f.name)) return ParseFunction(f.op, f.name, p);
+  for (const TFunctionInfo& f : FunctionTable()) {
+    if (IsKeyword(f.name)) return f.aggregate ? ParseAggregate(f, p) : ParseFunction(f, p);
+  }
   if (IsKeyword("TRUE") || IsKeyword("FALSE")) {
     const bool value = IsKeyword("TRUE");
     NextToken();
@@ -769,7 +735,7 @@ TExpTokenPtr TExpressionParser::ParseSymbolPrimary(TPermissions p) {
     n->SetNull();
     return n;
   }
-  for (std::string_view name : {"CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP"})
+  for (std::string_view name : {kCurrentDate, kCurrentTime, kCurrentTimestamp})
     if (IsKeyword(name)) return ParseCurrent(name);
 
   std::string name = TokenText();
@@ -793,23 +759,25 @@ TExpTokenPtr TExpressionParser::ParseColumn(std::string name, TPermissions p) {
     }
     NextToken();
   }
+  // A quoted "*" ([*], "*") means all columns too; where they are not allowed it must not slip
+  // through as a column of that name.
+  if (name == "*" && !(p & perm::kAllColumns)) RaiseIn("* (all columns) symbol is not allowed");
   TExpTokenPtr n = NewNode(TNodeKind::Column, TOperator::None, name);
   n->columnName = CutText(name, kMaxShortString);
   n->correlationName = CutText(correlation, kMaxShortString);
   return n;
 }
 
-TExpTokenPtr TExpressionParser::ParseAggregate(TOperator op, std::string_view name,
-                                               TPermissions p) {
+TExpTokenPtr TExpressionParser::ParseAggregate(const TFunctionInfo& f, TPermissions p) {
   if (!(p & perm::kAggregates)) RaiseIn("Aggregate functions are not allowed");
   NextToken();
-  std::string named(name);
+  const std::string named(f.name);
   if (!IsClass('('))
     RaiseExpected("Left parentheses expected after aggregate function '" + named +
                   "', instead found '");
   NextToken();
-  TExpTokenPtr n = NewNode(TNodeKind::Function, op, name);
-  if (op == TOperator::Count && IsClass('*')) {
+  TExpTokenPtr n = NewNode(TNodeKind::Function, f.op, f.name);
+  if (f.op == TOperator::Count && IsClass('*')) {
     // COUNT(*) counts rows wherever aggregates are allowed, whatever the caller says of `*`.
     NextToken();
     TExpTokenPtr star = NewNode(TNodeKind::Column, TOperator::None, "*");
@@ -825,173 +793,77 @@ TExpTokenPtr TExpressionParser::ParseAggregate(TOperator op, std::string_view na
   return n;
 }
 
-void TExpressionParser::ExpectLeftParen(std::string_view name) {
+TExpTokenPtr TExpressionParser::ParseFunction(const TFunctionInfo& f, TPermissions p) {
+  const std::string name(f.name);
+  NextToken();
   if (!IsClass('('))
-    RaiseExpected("Left parentheses expected after " + std::string(name) +
-                  " keyword, instead found '");
+    RaiseExpected("Left parentheses expected after " + name + " keyword, instead found '");
   NextToken();
-}
-
-void TExpressionParser::ExpectRightParen(std::string_view message) {
-  if (!IsClass(')')) RaiseExpected(message);
-  NextToken();
-}
-
-void TExpressionParser::ExpectKeyword(std::string_view word, std::string_view message) {
-  if (!IsKeyword(word)) RaiseExpected(message);
-  NextToken();
-}
-
-bool TExpressionParser::TakeThenOrComma(std::string_view word) {
-  if (!IsKeyword(word) && !IsClass(',')) return false;
-  NextToken();
-  return true;
-}
-
-TExpTokenPtr TExpressionParser::ParseFunction(TOperator op, std::string_view name, TPermissions p) {
-  const std::string fn(name);
-  NextToken();
-  ExpectLeftParen(name);
-  TExpTokenPtr n = NewNode(TNodeKind::Function, op, name);
-  const std::string argument =
-      "Right parentheses expected after " + fn + " function argument, instead found '";
-  const std::string arguments =
-      "Right parentheses expected after " + fn + " function arguments, instead found '";
-
-  switch (op) {
-    case TOperator::Upper:
-    case TOperator::Lower:
-    case TOperator::Length:
-    case TOperator::Abs:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(argument);
-      break;
-    case TOperator::Substring:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword("FROM",
-                    "FROM keyword expected after first SUBSTRING function argument, instead "
-                    "found '");
-      AddArgument(*n, ParseAdditive(p));
-      if (IsKeyword("FOR")) {
+  TExpTokenPtr n = NewNode(TNodeKind::Function, f.op, f.name);
+  for (const TArgSyntax& a : f.syntax) {
+    if (!a.keyword.empty()) {
+      if (IsKeyword(a.keyword) || (a.commaForKeyword && IsClass(','))) {
         NextToken();
+      } else if (a.optional) {
+        continue;
+      } else {
+        RaiseExpected(a.missing);
+      }
+    }
+    switch (a.form) {
+      case TArgForm::Additive:
         AddArgument(*n, ParseAdditive(p));
-      }
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::Replace:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword("WITH",
-                    "WITH keyword expected after first REPLACE function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword("IN",
-                    "IN keyword expected after second REPLACE function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::Pos:
-    case TOperator::Occurs:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword(
-          "IN", "IN keyword expected after first " + fn + " function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::Cast:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword("AS",
-                    "AS keyword expected after first CAST function argument, instead found '");
-      ParseDataType(*n, p, false);
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::TrimBoth: {
-      bool found = false;
-      for (const auto& m : kTrimModes) {
-        if (IsKeyword(m.name)) {
-          n->op = m.op;
-          found = true;
-          break;
-        }
-      }
-      if (!found)
-        RaiseExpected(
-            "LEADING, TRAILING, or BOTH keyword expected after TRIM keyword, instead found '");
-      NextToken();
-      AddArgument(*n, ParsePrimary(p));
-      ExpectKeyword("FROM",
-                    "FROM keyword expected after second TRIM function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(arguments);
-      break;
-    }
-    case TOperator::ExtractYear: {
-      bool found = false;
-      for (const auto& part : kExtractParts) {
-        if (IsKeyword(part.name)) {
-          n->op = part.op;
-          found = true;
-          break;
-        }
-      }
-      if (!found)
-        RaiseExpected(
-            "YEAR, MONTH, WEEK, DAY, DAYOFWEEK, DAYOFYEAR, HOUR, MINUTE, or SECOND keyword "
-            "expected after EXTRACT keyword, instead found '");
-      NextToken();
-      ExpectKeyword(
-          "FROM", "FROM keyword expected after second EXTRACT function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(arguments);
-      break;
-    }
-    case TOperator::Round:
-      AddArgument(*n, ParseAdditive(p));
-      if (IsKeyword("TO")) {
-        NextToken();
+        break;
+      case TArgForm::Primary:
         AddArgument(*n, ParsePrimary(p));
-      }
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::If:
-    case TOperator::IfNull:
-      AddArgument(*n, ParseExpression(op == TOperator::If ? (p | perm::kPredicates) : p));
-      if (!TakeThenOrComma("THEN"))
-        RaiseExpected("THEN keyword or comma expected after first " + fn +
-                      " function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      if (!TakeThenOrComma("ELSE"))
-        RaiseExpected("ELSE keyword or comma expected after second " + fn +
-                      " function argument, instead found '");
-      AddArgument(*n, ParseAdditive(p));
-      ExpectRightParen(arguments);
-      break;
-    case TOperator::Coalesce:
-      if (IsClass(')'))
-        RaiseIn("You must provide at least one value as an argument of the COALESCE operator ");
-      while (true) {
-        AddArgument(*n, ParseAdditive(p));
-        if (!IsClass(',')) break;
-        NextToken();
-      }
-      ExpectRightParen(
-          "Expected right parentheses after COALESCE expression arguments, instead found '");
-      break;
-    case TOperator::TextSearch:
-    case TOperator::TextOccurs:
-      AddArgument(*n, ParseAdditive(p));
-      ExpectKeyword(
-          "IN", "IN keyword expected after first " + fn + " function argument, instead found '");
-      AddArgument(*n, ParsePrimary(p));
-      ExpectRightParen(argument);
-      break;
-    case TOperator::LastAutoInc:
-    case TOperator::IdentCurrent:
-      AddArgument(*n, ParsePrimary(p));
-      ExpectRightParen(argument);
-      break;
-    default:
-      break;
+        break;
+      case TArgForm::Expression:
+        AddArgument(*n, ParseExpression(p));
+        break;
+      case TArgForm::Condition:
+        AddArgument(*n, ParseExpression(p | perm::kPredicates));
+        break;
+      case TArgForm::DataType:
+        ParseDataType(*n, p, false);
+        break;
+      case TArgForm::Mode:
+        n->op = ParseFunctionMode(f, a);
+        break;
+      case TArgForm::List:
+        if (IsClass(')')) RaiseIn(a.missing);
+        while (true) {
+          AddArgument(*n, ParseAdditive(p));
+          if (!IsClass(',')) break;
+          NextToken();
+        }
+        break;
+    }
   }
+  if (!IsClass(')')) {
+    switch (f.closing) {
+      case TClosing::Argument:
+        RaiseExpected("Right parentheses expected after " + name +
+                      " function argument, instead found '");
+      case TClosing::Arguments:
+        RaiseExpected("Right parentheses expected after " + name +
+                      " function arguments, instead found '");
+      case TClosing::ExpressionArguments:
+        RaiseExpected("Expected right parentheses after " + name +
+                      " expression arguments, instead found '");
+    }
+  }
+  NextToken();
   return n;
+}
+
+TOperator TExpressionParser::ParseFunctionMode(const TFunctionInfo& f, const TArgSyntax& a) {
+  for (const TFunctionInfo& row : FunctionTable()) {
+    if (row.name == f.name && !row.mode.empty() && IsKeyword(row.mode)) {
+      NextToken();
+      return row.op;
+    }
+  }
+  RaiseExpected(a.missing);
 }
 
 TExpTokenPtr TExpressionParser::ParseCurrent(std::string_view name) {
@@ -1005,9 +877,9 @@ TExpTokenPtr TExpressionParser::ParseCurrent(std::string_view name) {
   }
   const TLocalMoment now = CurrentLocalMoment();
   TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, name);
-  if (name == "CURRENT_DATE") {
+  if (name == kCurrentDate) {
     n->SetDate(now.day);
-  } else if (name == "CURRENT_TIME") {
+  } else if (name == kCurrentTime) {
     n->SetTime(now.timeMs);
   } else {
     n->SetTimestamp(now.Timestamp());
@@ -1036,31 +908,23 @@ TExpTokenPtr TExpressionParser::ParseCharCode() {
 
 TExpTokenPtr TExpressionParser::ParseNumber() {
   const std::string text = TokenText();
-  const char* first = text.data();
-  const char* last = text.data() + text.size();
   TExpTokenPtr n = NewNode(TNodeKind::Constant, TOperator::None, text);
-  if (tokenClass_ == tokclass::kInteger) {
-    uint64_t v = 0;
-    auto r = std::from_chars(first, last, v);
-    if (r.ec == std::errc() && r.ptr == last) {
-      if (v <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
-        n->SetInteger(static_cast<int32_t>(v));
-      } else if (v <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
-        n->SetLargeInt(static_cast<int64_t>(v));
-      } else {
-        n->SetFloat(static_cast<double>(v));
-      }
-      NextToken();
-      return n;
-    }
-  }
-  // Decimal numbers, and integers beyond 64 bits, are read as FLOAT with `.` as the decimal
-  // separator whatever the process locale says.
+  // Integers are INTEGER when they fit 32 bits, else LARGEINT; decimal numbers and integers
+  // beyond 64 bits are FLOAT, with `.` as the decimal separator whatever the process locale
+  // says.
+  int64_t whole = 0;
   double d = 0;
-  auto r = std::from_chars(first, last, d, std::chars_format::general);
-  if (r.ec != std::errc() || r.ptr != last)
+  if (tokenClass_ == tokclass::kInteger && TextToInt64(text, whole)) {
+    if (whole <= std::numeric_limits<int32_t>::max()) {
+      n->SetInteger(static_cast<int32_t>(whole));
+    } else {
+      n->SetLargeInt(whole);
+    }
+  } else if (TextToFloat(text, d)) {
+    n->SetFloat(d);
+  } else {
     RaiseIn("Constant '" + text + "' is not a valid number ");
-  n->SetFloat(d);
+  }
   NextToken();
   return n;
 }

@@ -26,6 +26,13 @@
 namespace mt {
 
 class TExpressionParser;
+struct TArgSyntax;
+struct TFunctionInfo;
+
+// A table name or correlation name reduced to its bare file name: no directory (up to the last
+// "/" or backslash), no extension (from the last "."). Correlation names written before "." in an
+// expression are reduced this way, and so are the default correlation names of tables.
+std::string BareFileName(std::string_view name);
 
 // Token classes NextToken returns. Any other value is a punctuation character's own code
 // (`(` 40, `*` 42, `<` 60, `|` 124, ...).
@@ -69,7 +76,8 @@ class TExpressionOwner {
  public:
   virtual ~TExpressionOwner() = default;
 
-  // Registers a `?` parameter node, in order of appearance. The node stays owned by its tree.
+  // Registers a parameter node, in order of appearance: `?`, or ":name" (the node's text is
+  // then ":name"). The node stays owned by its tree.
   virtual void AddParameter(TExpToken& /*node*/) {}
 
   // Parses the SELECT of IN (SELECT ...): on entry the current token is SELECT, on return
@@ -180,15 +188,13 @@ class TExpressionParser {
 
   TExpTokenPtr ParseSymbolPrimary(TPermissions p);
   TExpTokenPtr ParseColumn(std::string name, TPermissions p);
-  TExpTokenPtr ParseAggregate(TOperator op, std::string_view name, TPermissions p);
-  TExpTokenPtr ParseFunction(TOperator op, std::string_view name, TPermissions p);
+  // Functions and aggregates as their row of the function table (expfunctions.h) says.
+  TExpTokenPtr ParseAggregate(const TFunctionInfo& f, TPermissions p);
+  TExpTokenPtr ParseFunction(const TFunctionInfo& f, TPermissions p);
+  TOperator ParseFunctionMode(const TFunctionInfo& f, const TArgSyntax& a);
   TExpTokenPtr ParseNumber();
   TExpTokenPtr ParseCharCode();
   TExpTokenPtr ParseCurrent(std::string_view name);
-  void ExpectLeftParen(std::string_view name);
-  void ExpectRightParen(std::string_view message);
-  void ExpectKeyword(std::string_view word, std::string_view message);
-  bool TakeThenOrComma(std::string_view word);
   TExpTokenPtr ParseTypeArgument(TPermissions p);
 
   TExpressionOwner* owner_;

@@ -1,4 +1,5 @@
 // Expression tree nodes, their value buffer, the node pool and the compact tree text.
+// Functions and aggregates are named by their row of the function table (expfunctions.h).
 #include "exptoken.h"
 
 #include <bit>
@@ -6,15 +7,16 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/common/expfunctions.h"
+
 namespace mt {
 
 static_assert(std::endian::native == std::endian::little,
               "node values are stored in the engine's little-endian field encoding");
 
 std::string_view OperatorName(TOperator op) {
+  if (const TFunctionInfo* f = FunctionOf(op)) return f->printedName;
   switch (op) {
-    case TOperator::None:
-      return {};
     case TOperator::Equal:
       return "=";
     case TOperator::NotEqual:
@@ -34,105 +36,32 @@ std::string_view OperatorName(TOperator op) {
     case TOperator::Or:
       return "OR";
     case TOperator::Negate:
-      return "-";
-    case TOperator::Plus:
-      return "+";
-    case TOperator::Add:
-      return "+";
     case TOperator::Subtract:
       return "-";
+    case TOperator::Plus:
+    case TOperator::Add:
+      return "+";
     case TOperator::Multiply:
       return "*";
     case TOperator::Divide:
       return "/";
-    case TOperator::Sum:
-      return "SUM";
-    case TOperator::RunSum:
-      return "RUNSUM";
-    case TOperator::Count:
-      return "COUNT";
-    case TOperator::Min:
-      return "MIN";
-    case TOperator::Max:
-      return "MAX";
-    case TOperator::Avg:
-      return "AVG";
     case TOperator::Like:
       return "LIKE";
+    case TOperator::NotLike:
+      return "NOT LIKE";
     case TOperator::InList:
-      return "IN";
     case TOperator::InSelect:
       return "IN";
-    case TOperator::Upper:
-      return "UPPER";
-    case TOperator::Lower:
-      return "LOWER";
+    case TOperator::NotInList:
+    case TOperator::NotInSelect:
+      return "NOT IN";
     case TOperator::Between:
       return "BETWEEN";
     case TOperator::NotBetween:
       return "NOT BETWEEN";
-    case TOperator::NotLike:
-      return "NOT LIKE";
-    case TOperator::NotInList:
-      return "NOT IN";
-    case TOperator::NotInSelect:
-      return "NOT IN";
-    case TOperator::Substring:
-      return "SUBSTRING";
-    case TOperator::Replace:
-      return "REPLACE";
-    case TOperator::Pos:
-      return "POS";
-    case TOperator::Occurs:
-      return "OCCURS";
-    case TOperator::TrimLeading:
-      return "TRIM LEADING";
-    case TOperator::TrimTrailing:
-      return "TRIM TRAILING";
-    case TOperator::TrimBoth:
-      return "TRIM BOTH";
-    case TOperator::Length:
-      return "LENGTH";
-    case TOperator::Cast:
-      return "CAST";
-    case TOperator::ExtractYear:
-      return "EXTRACT YEAR";
-    case TOperator::ExtractMonth:
-      return "EXTRACT MONTH";
-    case TOperator::ExtractWeek:
-      return "EXTRACT WEEK";
-    case TOperator::ExtractDay:
-      return "EXTRACT DAY";
-    case TOperator::ExtractDayOfWeek:
-      return "EXTRACT DAYOFWEEK";
-    case TOperator::ExtractDayOfYear:
-      return "EXTRACT DAYOFYEAR";
-    case TOperator::ExtractHour:
-      return "EXTRACT HOUR";
-    case TOperator::ExtractMinute:
-      return "EXTRACT MINUTE";
-    case TOperator::ExtractSecond:
-      return "EXTRACT SECOND";
-    case TOperator::If:
-      return "IF";
-    case TOperator::Coalesce:
-      return "COALESCE";
-    case TOperator::IfNull:
-      return "IFNULL";
-    case TOperator::Abs:
-      return "ABS";
-    case TOperator::Round:
-      return "ROUND";
-    case TOperator::TextSearch:
-      return "TEXTSEARCH";
-    case TOperator::TextOccurs:
-      return "TEXTOCCURS";
-    case TOperator::LastAutoInc:
-      return "LASTAUTOINC";
-    case TOperator::IdentCurrent:
-      return "IDENT_CURRENT";
+    default:  // None
+      return {};
   }
-  return {};
 }
 
 // ---- TValueBuffer
@@ -357,7 +286,7 @@ void AppendNumber(std::string& out, T v) {
 
 void AppendConstant(std::string& out, const TExpToken& n) {
   if (n.isParameter) {
-    out += '?';
+    out += n.text.starts_with(':') ? std::string_view(n.text) : std::string_view("?");
     return;
   }
   if (n.isNull) {

@@ -123,8 +123,9 @@ inline bool IsComparison(TOperator op) {
   return op >= TOperator::Equal && op <= TOperator::LessEqual;
 }
 
-// The canonical name of an operator as messages write it: "=", "<>", "NOT", "+", "SUM",
-// "NOT LIKE", "TRIM LEADING", "EXTRACT YEAR", ...; empty for None.
+// The canonical name of an operator as messages write it: "=", "<>", "NOT", "+", "NOT LIKE";
+// for functions and aggregates the printed name of their row of the function table
+// (expfunctions.h): "SUM", "TRIM LEADING", "EXTRACT YEAR", ...; empty for None.
 std::string_view OperatorName(TOperator op);
 
 // Engine field type and subtype codes as expression nodes carry them.
@@ -258,7 +259,7 @@ inline TExpTokenPtr NewExpToken() {
 //     canonical operator name ("NOT LIKE" written "NOT_LIKE"); CAST adds
 //     ":type/subtype/size/scale";
 //   columns: "name", "corr.name", "*"; sub-selects: "<select>";
-//   constants: "NULL", "?", "str:'text'", "int:5", "large:5", "float:0.5", "bool:1",
+//   constants: "NULL", "?", ":name", "str:'text'", "int:5", "large:5", "float:0.5", "bool:1",
 //     "date:n", "time:n", "ts:n".
 std::string ExpTreeToText(const TExpToken* node);
 

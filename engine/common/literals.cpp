@@ -2,10 +2,13 @@
 #include "literals.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <ctime>
 #include <limits>
+
+#include "engine/common/fieldtypecodes.h"
 
 namespace mt {
 namespace {
@@ -49,6 +52,26 @@ bool ReadPart(std::string_view& s, int64_t& value) {
 bool Expect(std::string_view& s, char c) {
   if (s.empty() || s.front() != c) return false;
   s.remove_prefix(1);
+  return true;
+}
+
+// Stores an integer as `width` little-endian bytes.
+void StoreInteger(TLiteralValue& out, int64_t v, std::size_t width) {
+  for (std::size_t i = 0; i < width; ++i)
+    out.bytes[i] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i));
+  out.size = width;
+}
+
+void StoreDouble(TLiteralValue& out, double v) {
+  StoreInteger(out, std::bit_cast<int64_t>(v), 8);
+}
+
+// A decimal integer within [low, high] as `width` bytes.
+bool ReadInteger(std::string_view text, int64_t low, int64_t high, std::size_t width,
+                 TLiteralValue& out) {
+  int64_t v = 0;
+  if (!TextToInt64(text, v) || v < low || v > high) return false;
+  StoreInteger(out, v, width);
   return true;
 }
 
@@ -248,6 +271,100 @@ bool TextToFloat(std::string_view text, double& value) {
   if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return false;
   value = negative ? -v : v;
   return true;
+}
+
+bool ReadLiteral(std::string_view text, uint16_t type, int scale, TLiteralValue& value,
+                 const TLocalMoment* now) {
+  value = TLiteralValue{};
+  // Which CURRENT_ keyword the text is, when keywords count at all.
+  const std::string_view word = TrimBlanks(text);
+  auto keyword = [&](std::string_view k) { return now != nullptr && EqualsKeyword(word, k); };
+  switch (type) {
+    case ftype::kDate: {
+      int32_t day = 0;
+      if (keyword(kCurrentDate)) {
+        day = now->day;
+      } else if (!TextToDate(text, day)) {
+        return false;
+      }
+      StoreInteger(value, day, 4);
+      return true;
+    }
+    case ftype::kTime: {
+      int32_t ms = 0;
+      if (keyword(kCurrentTime)) {
+        ms = now->timeMs;
+      } else if (!TextToTime(text, ms)) {
+        return false;
+      }
+      StoreInteger(value, ms, 4);
+      return true;
+    }
+    case ftype::kTimestamp: {
+      double ms = 0;
+      if (keyword(kCurrentTimestamp)) {
+        ms = now->Timestamp();
+      } else if (keyword(kCurrentDate)) {
+        ms = static_cast<double>(now->day) * kMsPerDay;
+      } else if (keyword(kCurrentTime)) {
+        ms = now->timeMs;  // the current time on day 0
+      } else if (!TextToTimestamp(text, ms)) {
+        return false;
+      }
+      StoreDouble(value, ms);
+      return true;
+    }
+    case ftype::kBoolean: {
+      bool b = false;
+      if (!TextToBoolean(text, b)) return false;
+      StoreInteger(value, b ? 1 : 0, 2);
+      return true;
+    }
+    case ftype::kSmallInt:
+      return ReadInteger(text, std::numeric_limits<int16_t>::min(),
+                         std::numeric_limits<int16_t>::max(), 2, value);
+    case ftype::kWord:
+      return ReadInteger(text, 0, std::numeric_limits<uint16_t>::max(), 2, value);
+    case ftype::kInteger:
+      return ReadInteger(text, std::numeric_limits<int32_t>::min(),
+                         std::numeric_limits<int32_t>::max(), 4, value);
+    case ftype::kUInt32:
+      return ReadInteger(text, 0, std::numeric_limits<uint32_t>::max(), 4, value);
+    case ftype::kLargeInt:
+      return ReadInteger(text, std::numeric_limits<int64_t>::min(),
+                         std::numeric_limits<int64_t>::max(), 8, value);
+    case ftype::kFloat: {
+      double v = 0;
+      if (!TextToFloat(text, v)) return false;
+      StoreDouble(value, v);
+      return true;
+    }
+    case ftype::kExtended: {
+      double v = 0;
+      if (!TextToFloat(text, v)) return false;
+      const TExtended e = DoubleToExtended(v);
+      std::copy(e.begin(), e.end(), value.bytes.begin());
+      value.size = e.size();
+      return true;
+    }
+    case ftype::kBcd: {
+      TBcd b{};
+      if (!TextToBcd(text, scale, b)) return false;
+      std::copy(b.begin(), b.end(), value.bytes.begin());
+      value.size = b.size();
+      return true;
+    }
+    default:  // strings, bytes, blobs: no literal form
+      return false;
+  }
+}
+
+bool IsValidText(std::string_view text, uint16_t type, int scale) {
+  if (type == ftype::kString) return true;
+  // Any moment will do: only whether the keyword is taken matters.
+  static constexpr TLocalMoment kAnyMoment{kMinDay, 0};
+  TLiteralValue value;
+  return ReadLiteral(text, type, scale, value, &kAnyMoment);
 }
 
 std::string DateToText(int32_t dayNumber) {

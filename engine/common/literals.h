@@ -1,7 +1,7 @@
 // Text forms of the engine's scalar values and the calendar arithmetic behind them.
 //
 // One place for the literal formats that table definitions (default, minimum and maximum
-// texts), the SQL constant readers and the command-line tools share:
+// texts), the SQL constant readers, conversions and the command-line tools share:
 //   dates       year-month-day, each part an integer of any number of digits ("2004-1-5")
 //   times       hours:minutes[:seconds[.milliseconds]], an AM or PM anywhere turns the hours
 //               into 12-hour clock values; surrounding blanks are ignored
@@ -15,13 +15,23 @@
 // calendar), so 30 December 1899 is day 693594. Times are milliseconds since midnight.
 // Timestamps are milliseconds since the start of day 0: day number x 86400000 + time.
 //
+// ReadLiteral is the one reader of such a text as a value of a field type: records read
+// their default, minimum and maximum texts with it, the expression evaluator its string
+// constants and conversions, mtdb the cells it inserts. IsValidText asks it whether a text
+// is a value of a type.
+//
 // All functions are pure (except the clock readers) and thread-safe. The readers never
 // throw: they report failure by returning false.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "engine/common/numeric.h"
 
 namespace mt {
 
@@ -84,5 +94,34 @@ std::string BooleanToText(bool value);  // "True" / "False"
 
 // True when the text, ignoring ASCII letter case, equals the keyword (or the other name).
 bool EqualsKeyword(std::string_view text, std::string_view keyword);
+
+// The keywords that stand for the current moment in date, time and timestamp texts.
+inline constexpr std::string_view kCurrentDate = "CURRENT_DATE";
+inline constexpr std::string_view kCurrentTime = "CURRENT_TIME";
+inline constexpr std::string_view kCurrentTimestamp = "CURRENT_TIMESTAMP";
+
+// A value read from text, in the engine's field encoding (little-endian, the bytes a record
+// and an expression node hold): DATE and TIME int32, TIMESTAMP, FLOAT and money double,
+// BOOLEAN uint16 0 or 1, SMALLINT int16, WORD uint16, INTEGER int32, unsigned integer uint32,
+// LARGEINT int64, extended the 80-bit form, BCD the 34-byte form (numeric.h).
+struct TLiteralValue {
+  std::array<uint8_t, kBcdSize> bytes{};
+  std::size_t size = 0;
+  std::span<const uint8_t> Bytes() const { return {bytes.data(), size}; }
+};
+
+// Reads a text as a value of a field type (ftype codes of fieldtypecodes.h); scale is the
+// number of places a BCD value is rounded to (half away from zero). Integers must fit their
+// type, dates lie within the years 1 to 9999. With `now`, the keywords stand for that moment
+// where the type takes them: CURRENT_DATE for DATE and TIMESTAMP (midnight), CURRENT_TIME for
+// TIME and TIMESTAMP (on day 0), CURRENT_TIMESTAMP for TIMESTAMP; letter case and surrounding
+// blanks are ignored as in every other form. Strings, bytes and blobs have no literal form:
+// false, like any text that is no value of the type.
+bool ReadLiteral(std::string_view text, uint16_t type, int scale, TLiteralValue& value,
+                 const TLocalMoment* now = nullptr);
+
+// Whether the text is a value of the type in the literal formats, the CURRENT_ keywords
+// included: any text for strings, none for bytes and blobs.
+bool IsValidText(std::string_view text, uint16_t type, int scale = kBcdMaxScale);
 
 }  // namespace mt

@@ -609,6 +609,28 @@ bool TDataCursor::GoToOrdinal(uint32_t n) {
   }
 }
 
+bool TDataCursor::GoToRecord(int32_t n) {
+  RequireOpen();
+  TReadLockScope op(table_->Locks());
+  Sync(op.Changed());
+  if (n <= 0 || n >= table_->Data().NextRecordNumber()) return false;
+  if (UseBitmap() && !visible_.Test(static_cast<uint32_t>(n))) return false;
+  if (currentIndex_ != kNoIndex && rangeActive_) {
+    TPinnedRecord r(table_->Data().GetRecord(n));
+    if (!r || r->Image()[rec::kState] != rec::kActive) return false;
+    std::vector<uint8_t> key(curKey_.size());
+    if (currentIndex_ == kRecordIdSlot) {
+      BuildRecordIdKey(rec::kActive, le::GetI32(r->Image(), rec::kAutoInc), key.data());
+    } else {
+      Tree()->KeyDef().Build(r->Image(), key.data());
+    }
+    if (PastRange(key.data(), true) || PastRange(key.data(), false)) return false;
+  }
+  if (!ReadRecord(n, nullptr, TReadAhead::None)) return false;
+  StandOnRecord(n);
+  return OnRecord() && current_ == n;
+}
+
 uint32_t TDataCursor::CurrentOrdinal() {
   RequireOpen();
   TReadLockScope op(table_->Locks());
@@ -994,11 +1016,8 @@ TDataCursor::TFilterHandle TDataCursor::AddFilter(TFilterCallback callback, bool
   if (static_cast<int>(filters_.size()) >= kMaxFilters) Raise(err::kTooManyFilters);
   if (!callback) RaiseNoCondition(table_->ErrorName());
   TFilter f;
-  f.handle = nextHandle_++;
   f.callback = std::move(callback);
-  filters_.push_back(std::move(f));
-  if (activate) ActivateFilter(filters_.back().handle);
-  return filters_.back().handle;
+  return AddFilterEntry(std::move(f), activate);
 }
 
 TDataCursor::TFilterHandle TDataCursor::AddFilter(std::string_view text, TFilterOptions options,
@@ -1033,11 +1052,26 @@ TDataCursor::TFilterHandle TDataCursor::AddFilter(const TExpToken& condition, bo
 
 TDataCursor::TFilterHandle TDataCursor::AddPrepared(TExpTokenPtr condition, bool activate) {
   TFilter f;
-  f.handle = nextHandle_++;
   f.condition = std::move(condition);
-  filters_.push_back(std::move(f));
-  if (activate) ActivateFilter(filters_.back().handle);
-  return filters_.back().handle;
+  return AddFilterEntry(std::move(f), activate);
+}
+
+TDataCursor::TFilterHandle TDataCursor::AddFilterEntry(TFilter filter, bool activate) {
+  filter.handle = nextHandle_++;
+  filters_.push_back(std::move(filter));
+  const TFilterHandle handle = filters_.back().handle;
+  if (activate) {
+    try {
+      ActivateFilter(handle);
+    } catch (...) {
+      // The caller gets no handle to remove it with: a filter that could not be switched on
+      // is not added at all.
+      filters_.pop_back();
+      synced_ = false;
+      throw;
+    }
+  }
+  return handle;
 }
 
 bool TDataCursor::CanAnswerFromIndexes(const TExpToken& condition) {
@@ -1066,7 +1100,15 @@ void TDataCursor::ActivateFilter(TFilterHandle handle) {
   TFilter& f = FindFilter(handle);
   if (f.active) return;
   f.active = true;
-  RefreshFilters();
+  try {
+    RefreshFilters();
+  } catch (...) {
+    // Left off when the visible records could not be built with it; they are built anew by
+    // the next operation.
+    f.active = false;
+    synced_ = false;
+    throw;
+  }
 }
 
 void TDataCursor::DeactivateFilter(TFilterHandle handle) {

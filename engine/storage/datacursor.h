@@ -149,6 +149,9 @@ class TDataCursor {
   // Stands on the n-th visible record (from 1) and returns true; false (position unchanged)
   // when there is no such record.
   bool GoToOrdinal(uint32_t n);
+  // Stands on record number n in the current order and returns true when it is an active,
+  // visible record; false (position unchanged) otherwise.
+  bool GoToRecord(int32_t n);
   // The ordinal of the current record among the visible ones; 0 without a current record.
   uint32_t CurrentOrdinal();
   uint32_t RecordCount();
@@ -233,6 +236,9 @@ class TDataCursor {
   };
 
   TFilterHandle AddPrepared(TExpTokenPtr condition, bool activate);
+  // Gives the filter its handle and adds it; activates it when asked. A filter whose
+  // activation fails is taken out again before the error goes on.
+  TFilterHandle AddFilterEntry(TFilter filter, bool activate);
   // Fills the visible-records bitmap from the filters; false when the table changed while
   // its records were read.
   bool FillVisible(int32_t count);

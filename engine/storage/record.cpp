@@ -19,11 +19,6 @@ void PutInt(std::vector<uint8_t>& v, int64_t x, std::size_t width) {
     v[i] = static_cast<uint8_t>(static_cast<uint64_t>(x) >> (8 * i));
 }
 
-void PutDouble(std::vector<uint8_t>& v, double x) {
-  v.assign(8, 0);
-  le::PutF64(v.data(), 0, x);
-}
-
 // Signed or unsigned value of an integer-like field from its value bytes.
 int64_t IntegerOf(uint8_t type, const uint8_t* p) {
   switch (type) {
@@ -91,100 +86,18 @@ std::string_view CutGbk(std::string_view text, std::size_t maxBytes) {
 
 bool FieldValueFromText(const TFieldDescriptor& field, std::string_view text,
                         const TLocalMoment& now, std::vector<uint8_t>& value) {
-  switch (field.type) {
-    case ftype::kString:
-      value.assign(text.begin(), text.end());
-      return true;
-    case ftype::kDate: {
-      int32_t day = 0;
-      if (EqualsKeyword(text, kCurrentDate)) {
-        day = now.day;
-      } else if (!TextToDate(text, day)) {
-        return false;
-      }
-      PutInt(value, day, 4);
-      return true;
-    }
-    case ftype::kTime: {
-      int32_t ms = 0;
-      if (EqualsKeyword(text, kCurrentTime)) {
-        ms = now.timeMs;
-      } else if (!TextToTime(text, ms)) {
-        return false;
-      }
-      PutInt(value, ms, 4);
-      return true;
-    }
-    case ftype::kTimestamp: {
-      double ms = 0;
-      if (EqualsKeyword(text, kCurrentTimestamp)) {
-        ms = now.Timestamp();
-      } else if (EqualsKeyword(text, kCurrentDate)) {
-        ms = static_cast<double>(now.day) * kMsPerDay;
-      } else if (EqualsKeyword(text, kCurrentTime)) {
-        ms = now.timeMs;  // the current time on day 0
-      } else if (!TextToTimestamp(text, ms)) {
-        return false;
-      }
-      PutDouble(value, ms);
-      return true;
-    }
-    case ftype::kBoolean: {
-      bool b = false;
-      if (!TextToBoolean(text, b)) return false;
-      PutInt(value, b ? 1 : 0, 2);
-      return true;
-    }
-    case ftype::kSmallInt:
-    case ftype::kWord:
-    case ftype::kInteger: {
-      int32_t v = 0;
-      if (!TextToInt32(text, v)) return false;
-      if (field.type == ftype::kSmallInt && (v < -32768 || v > 32767)) return false;
-      if (field.type == ftype::kWord && (v < 0 || v > 65535)) return false;
-      PutInt(value, v, field.type == ftype::kInteger ? 4 : 2);
-      return true;
-    }
-    case ftype::kUInt32: {
-      uint32_t v = 0;
-      if (!TextToUInt32(text, v)) return false;
-      PutInt(value, v, 4);
-      return true;
-    }
-    case ftype::kLargeInt: {
-      int64_t v = 0;
-      if (!TextToInt64(text, v)) return false;
-      PutInt(value, v, 8);
-      return true;
-    }
-    case ftype::kFloat: {
-      double v = 0;
-      if (!TextToFloat(text, v)) return false;
-      PutDouble(value, v);
-      return true;
-    }
-    case ftype::kExtended: {
-      double v = 0;
-      if (!TextToFloat(text, v)) return false;
-      const TExtended e = DoubleToExtended(v);
-      value.assign(e.begin(), e.end());
-      return true;
-    }
-    case ftype::kBcd: {
-      TBcd b{};
-      if (!TextToBcd(text, field.scale, b)) return false;
-      value.assign(b.begin(), b.end());
-      return true;
-    }
-    default:  // bytes, varbytes, blobs and unknown types have no text form
-      return false;
+  if (field.type == ftype::kString) {
+    value.assign(text.begin(), text.end());
+    return true;
   }
+  TLiteralValue literal;
+  if (!ReadLiteral(text, field.type, field.scale, literal, &now)) return false;
+  value.assign(literal.Bytes().begin(), literal.Bytes().end());
+  return true;
 }
 
 bool IsValidFieldText(const TFieldDescriptor& field, std::string_view text) {
-  if (text.empty()) return true;
-  std::vector<uint8_t> value;
-  return FieldValueFromText(field, text, TLocalMoment{kMinDay, 0}, value);
+  return text.empty() || IsValidText(text, field.type, field.scale);
 }
 
 TRecordFormat::TRecordFormat(std::vector<TFieldDescriptor> fields, int recordSize,
@@ -346,36 +259,40 @@ void TRecordFormat::SetString(int fieldNo, uint8_t* image, std::string_view text
            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
+bool IntegerFieldRange(uint8_t type, int64_t& lo, int64_t& hi) {
+  switch (type) {
+    case ftype::kSmallInt:
+      lo = std::numeric_limits<int16_t>::min(), hi = std::numeric_limits<int16_t>::max();
+      return true;
+    case ftype::kWord:
+      lo = 0, hi = std::numeric_limits<uint16_t>::max();
+      return true;
+    case ftype::kInteger:
+      lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
+      return true;
+    case ftype::kUInt32:
+      lo = 0, hi = std::numeric_limits<uint32_t>::max();
+      return true;
+    case ftype::kLargeInt:
+      lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max();
+      return true;
+    case ftype::kDate:
+      lo = kMinDay, hi = kMaxDay;
+      return true;
+    case ftype::kTime:
+      lo = 0, hi = kMsPerDay - 1;
+      return true;
+    default:
+      return false;
+  }
+}
+
 void TRecordFormat::SetInteger(int fieldNo, uint8_t* image, int64_t value) const {
   const TFieldDescriptor& f = Field(fieldNo);
   int64_t lo = 0, hi = 0;
-  std::size_t width = 4;
-  switch (f.type) {
-    case ftype::kSmallInt:
-      lo = std::numeric_limits<int16_t>::min(), hi = std::numeric_limits<int16_t>::max(), width = 2;
-      break;
-    case ftype::kWord:
-      lo = 0, hi = std::numeric_limits<uint16_t>::max(), width = 2;
-      break;
-    case ftype::kInteger:
-      lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
-      break;
-    case ftype::kUInt32:
-      lo = 0, hi = std::numeric_limits<uint32_t>::max();
-      break;
-    case ftype::kLargeInt:
-      lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max(), width = 8;
-      break;
-    case ftype::kDate:
-      lo = kMinDay, hi = kMaxDay;
-      break;
-    case ftype::kTime:
-      lo = 0, hi = kMsPerDay - 1;
-      break;
-    default:
-      RaiseInvalidField(&f);
-  }
-  if (value < lo || value > hi) RaiseInvalidField(&f);
+  if (!IntegerFieldRange(f.type, lo, hi) || value < lo || value > hi) RaiseInvalidField(&f);
+  // Auto-increment fields have no bytes of their own but take a 4-byte value.
+  const std::size_t width = IsAutoIncField(f.type, f.subtype) ? 4 : f.physicalSize;
   std::vector<uint8_t> bytes;
   PutInt(bytes, value, width);
   SetField(fieldNo, image, std::span<const uint8_t>(bytes));
@@ -476,6 +393,35 @@ std::optional<std::pair<int32_t, int32_t>> TRecordFormat::GetBlobRef(int fieldNo
   if (!IsBlobField(f.type)) RaiseInvalidField(&f);
   if (image[f.offset] == 0) return std::nullopt;
   return std::make_pair(le::GetI32(image, f.offset + 1), le::GetI32(image, f.offset + 5));
+}
+
+std::optional<std::string> TRecordFormat::GetText(int fieldNo, const uint8_t* image) const {
+  const TFieldDescriptor& f = Field(fieldNo);
+  if (IsBlobField(f.type) || GetField(fieldNo, image, nullptr)) return std::nullopt;
+  switch (f.type) {
+    case ftype::kString:
+      return GetString(fieldNo, image);
+    case ftype::kDate:
+      return DateToText(static_cast<int32_t>(*GetInteger(fieldNo, image)));
+    case ftype::kTime:
+      return TimeToText(static_cast<int32_t>(*GetInteger(fieldNo, image)));
+    case ftype::kTimestamp:
+      return TimestampToText(*GetFloat(fieldNo, image));
+    case ftype::kBoolean:
+      return BooleanToText(*GetBoolean(fieldNo, image));
+    case ftype::kFloat:
+    case ftype::kExtended:
+      return FloatToText(*GetFloat(fieldNo, image));
+    case ftype::kBcd:
+      return BcdToText(*GetBcd(fieldNo, image));
+    case ftype::kBytes:
+    case ftype::kVarBytes: {
+      const std::vector<uint8_t> bytes = *GetBytes(fieldNo, image);
+      return std::string(bytes.begin(), bytes.end());
+    }
+    default:
+      return std::to_string(*GetInteger(fieldNo, image));
+  }
 }
 
 }  // namespace mt

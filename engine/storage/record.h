@@ -43,21 +43,22 @@ inline constexpr uint8_t kActive = 0;
 inline constexpr uint8_t kDeleted = 1;
 }  // namespace rec
 
-// The keywords a date, time or timestamp default, minimum or maximum may use.
-inline constexpr std::string_view kCurrentDate = "CURRENT_DATE";
-inline constexpr std::string_view kCurrentTime = "CURRENT_TIME";
-inline constexpr std::string_view kCurrentTimestamp = "CURRENT_TIMESTAMP";
-
-// Builds the value bytes (physical size) of a field from a default, minimum or maximum text;
-// `now` stands in for the CURRENT_ keywords. False when the text is no value of the type
-// (bytes, varbytes and blob fields have no text form).
+// Builds the value bytes (physical size) of a field from a default, minimum or maximum text:
+// a string field takes the text itself, every other type reads it with ReadLiteral
+// (literals.h), `now` standing in for the CURRENT_ keywords. False when the text is no value
+// of the type (bytes, varbytes and blob fields have no text form).
 bool FieldValueFromText(const TFieldDescriptor& field, std::string_view text,
                         const TLocalMoment& now, std::vector<uint8_t>& value);
-// True when the text is empty or a value of the field's type.
+// True when the text is empty or a value of the field's type (IsValidText, with the field's
+// scale).
 bool IsValidFieldText(const TFieldDescriptor& field, std::string_view text);
 
 // Cuts GBK text to at most maxBytes bytes without splitting a two-byte character.
 std::string_view CutGbk(std::string_view text, std::size_t maxBytes);
+
+// The values a field of an integer-like type (smallint, word, integer, unsigned integer,
+// largeint, date as a day number, time in ms) may hold; false for the other types.
+bool IntegerFieldRange(uint8_t type, int64_t& lo, int64_t& hi);
 
 class TRecordFormat {
  public:
@@ -127,6 +128,10 @@ class TRecordFormat {
   std::optional<std::vector<uint8_t>> GetBytes(int fieldNo, const uint8_t* image) const;
   // Both halves of a blob reference: first block and stamp (null: nullopt).
   std::optional<std::pair<int32_t, int32_t>> GetBlobRef(int fieldNo, const uint8_t* image) const;
+  // The value in its text form (literals.h: dates, times, timestamps, floats, BCD values,
+  // booleans and integers); strings and bytes as stored. nullopt for null and for blob and
+  // virtual fields.
+  std::optional<std::string> GetText(int fieldNo, const uint8_t* image) const;
 
  private:
   [[noreturn]] void RaiseInvalidField(const TFieldDescriptor* field) const;

@@ -714,5 +714,50 @@ TEST(ExpEvalTest, FilterPreparation) {
   EXPECT_EQ(Prepared("name LIKE 'Sm%'", false, false, 1033), "(= name str:'Sm') prefix -> T");
 }
 
+TEST(ExpEvalTest, FunctionNodesWithTheWrongNumberOfArgumentsAreRefused) {
+  // Trees that did not come from the parser: the checker refuses a function node whose
+  // arguments do not fit the function instead of reading past them.
+  struct TWrong {
+    const char* text;
+    int change;  // arguments taken away (negative) or added
+    const char* name;
+  };
+  const TWrong cases[] = {
+      {"UPPER(name)", -1, "UPPER"},
+      {"SUBSTRING(name FROM 2)", -1, "SUBSTRING"},
+      {"IF(flag, 1, 2)", -1, "IF"},
+      {"COALESCE(qty)", -1, "COALESCE"},
+      {"SUM(qty)", -1, "SUM"},
+      {"ABS(qty)", 1, "ABS"},
+      {"TRIM(LEADING 'x' FROM name)", 1, "TRIM LEADING"},
+  };
+  for (const TWrong& c : cases) {
+    TExpressionParser parser;
+    parser.SetText(c.text);
+    parser.NextToken();
+    TExpTokenPtr tree = parser.ParseWholeExpression(perm::kAggregates);
+    if (c.change < 0) {
+      tree->arguments.pop_back();
+    } else {
+      TExpTokenPtr extra = NewExpToken();
+      extra->kind = TNodeKind::Constant;
+      extra->SetInteger(1);
+      tree->arguments.push_back(std::move(extra));
+    }
+    TFixtureRow row;
+    TTypeCheckOptions options;
+    options.errorCode = err::kSqlError;
+    options.context = "source columns";
+    try {
+      TypeCheck(tree, options, row);
+      ADD_FAILURE() << c.text << " was accepted";
+    } catch (const EEngineError& e) {
+      EXPECT_EQ(e.ExtraText(), "Internal error: wrong number of arguments for " +
+                                   std::string(c.name) + " function")
+          << c.text;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace mt

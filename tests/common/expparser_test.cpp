@@ -448,16 +448,21 @@ TEST(ExpParserTest, CurrentDateTimeAndTimestampAreTakenAtParseTime) {
 TEST(ExpParserTest, ParametersAreRegisteredInOrder) {
   TTestOwner owner;
   TExpressionParser parser(&owner);
-  parser.SetText("a = ? AND b IN (?, 1) OR UPPER(?) = c");
+  parser.SetText("a = ? AND b IN (:first, 1) OR UPPER(?) = :Last_2");
   parser.NextToken();
   TExpTokenPtr tree = parser.ParseWholeExpression(kWhere);
-  ASSERT_EQ(owner.parameters.size(), 3u);
+  EXPECT_EQ(ExpTreeToText(tree.get()),
+            "(OR (AND (= a ?) (IN b :first int:1)) (= (UPPER ?) :Last_2))");
+  ASSERT_EQ(owner.parameters.size(), 4u);
   EXPECT_EQ(owner.parameters[0], tree->left->left->right.get());
   EXPECT_EQ(owner.parameters[1], tree->left->right->arguments[1].get());
   EXPECT_EQ(owner.parameters[2], tree->right->left->arguments[0].get());
-  for (TExpToken* p : owner.parameters) {
-    EXPECT_TRUE(p->isParameter);
-    EXPECT_EQ(p->type, exptype::kUnknown);
+  EXPECT_EQ(owner.parameters[3], tree->right->right.get());
+  const std::vector<std::string> texts = {"?", ":first", "?", ":Last_2"};
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_TRUE(owner.parameters[i]->isParameter);
+    EXPECT_EQ(owner.parameters[i]->type, exptype::kUnknown);
+    EXPECT_EQ(owner.parameters[i]->text, texts[i]);
   }
 }
 
@@ -797,6 +802,22 @@ TEST(ExpParserErrorTest, DataTypeFaults) {
   });
 }
 
+TEST(ExpParserErrorTest, AColonIsANamedParameterOnlyDirectlyBeforeASymbol) {
+  const std::vector<TErrorCase> cases = {
+      {"a = : b", "Unknown or unexpected symbol ':' found in SQL statement"},
+      {"a = :1", "Unknown or unexpected symbol ':' found in SQL statement"},
+      {"a = :'b'", "Unknown or unexpected symbol ':' found in SQL statement"},
+      {"a = :", "Unknown or unexpected symbol ':' found in SQL statement"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Parse(c.text), Sql(c.message)) << c.text;
+  EXPECT_EQ(Parse("a = :b", kSelectItem, parsecontext::kSourceColumn),
+            Sql("Parameters are not allowed in source column expression"));
+  EXPECT_EQ(ParseFilter("a = :b"),
+            "Engine Error # 10051 Filter error for the table 'diary' - "
+            "Parameters are not allowed in filter expression");
+}
+
 TEST(ExpParserErrorTest, PermissionsNameTheContext) {
   struct Case {
     std::string text;
@@ -812,6 +833,8 @@ TEST(ExpParserErrorTest, PermissionsNameTheContext) {
       {"*", kWhere, "WHERE or JOIN clause",
        "* (all columns) symbol is not allowed in WHERE or JOIN clause"},
       {"t.*", kWhere, "WHERE or JOIN clause",
+       "* (all columns) symbol is not allowed in WHERE or JOIN clause"},
+      {"[*]", kWhere, "WHERE or JOIN clause",
        "* (all columns) symbol is not allowed in WHERE or JOIN clause"},
       {"a = ?", kSelectItem, "source column expression",
        "Parameters are not allowed in source column expression"},

@@ -4,6 +4,8 @@
 // pages and repair rebuilds them from the records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "mtdbtest.h"
 
 namespace mt {
@@ -114,6 +116,50 @@ TEST(MtdbDataTest, InsertStopsAtTheFirstBadRow) {
   EXPECT_EQ(Mtdb(s, "insert " + dir + " t", "nosuch\n1\n").status, 1);
   EXPECT_EQ(Mtdb(s, "dump " + dir + " t --index nosuch").status, 1);
   EXPECT_EQ(Mtdb(s, "verify " + dir).status, 0);
+}
+
+TEST(MtdbDataTest, CellsAreReadAsLiteralsOfTheColumnType) {
+  TScratch s;
+  const std::string dir = Quote(s.Path());
+  ASSERT_EQ(Mtdb(s, "create " + dir + kCreate).status, 0);
+  struct TCase {
+    std::string column;
+    std::string cell;
+    std::string dumped;  // empty: the cell is refused
+  };
+  const TCase cases[] = {
+      {"day", " 2004-4-5 ", "2004-04-05"},
+      {"day", "CURRENT_DATE", ""},  // the CURRENT_ keywords belong to field definitions
+      {"stamp", "2004-4-5", "2004-04-05 00:00"},
+      {"stamp", "current_timestamp", ""},
+      {"at", "1:15 PM", "13:15"},
+      {"ok", "false", "False"},
+      {"d", "1.235", "1.24"},  // rounded to the column's two places
+      {"small", "32768", ""},
+      {"big", "-9223372036854775808", "-9223372036854775808"},
+      {"f", "1,5", ""},
+  };
+  int id = 0;
+  for (const TCase& c : cases) {
+    ++id;
+    const std::string row = "id\t" + c.column + "\n" + std::to_string(id) + "\t" + c.cell + "\n";
+    TRun r = Mtdb(s, "insert " + dir + " t", row);
+    if (c.dumped.empty()) {
+      EXPECT_EQ(r.status, 1) << c.cell;
+      EXPECT_NE(r.err.find("is no value for the column '" + c.column + "'"), std::string::npos)
+          << c.cell << r.err;
+      continue;
+    }
+    ASSERT_EQ(r.status, 0) << c.cell << r.err;
+    r = Mtdb(s, "dump " + dir + " t --filter " + Quote("id = " + std::to_string(id)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::size_t column = kHeader.find("\t" + c.column + "\t") + 1;
+    const auto tabs = std::count(kHeader.begin(), kHeader.begin() + column, '\t');
+    std::string line = r.out.substr(kHeader.size());
+    for (auto i = tabs; i > 0; --i)
+      line.erase(0, line.find('\t') + 1);
+    EXPECT_EQ(line.substr(0, line.find('\t')), c.dumped) << c.cell;
+  }
 }
 
 TEST(MtdbDataTest, RepairRebuildsDamagedIndexPages) {

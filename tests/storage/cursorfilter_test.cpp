@@ -244,6 +244,7 @@ TEST_F(CursorFilterTest, FiltersFollowTheTablesChanges) {
 
 TEST_F(CursorFilterTest, FilterTextsFailWithTheFilterError) {
   CreateTable("t", true);
+  Fill("t", 10);
   auto c = OpenCursor("t");
   const std::string table = c->Table().ErrorName();
   struct Case {
@@ -277,6 +278,16 @@ TEST_F(CursorFilterTest, FilterTextsFailWithTheFilterError) {
       }
     }
   }
+  // A filter that fails while the visible records are built with it is not kept either.
+  EXPECT_EQ(ErrorCodeOf([&] {
+              c->AddFilter([](const uint8_t*) -> bool { RaiseEngineError(err::kFilterError); });
+            }),
+            err::kFilterError);
+  const auto handle =
+      c->AddFilter([](const uint8_t*) -> bool { RaiseEngineError(err::kFilterError); }, false);
+  EXPECT_EQ(ErrorCodeOf([&] { c->ActivateFilter(handle); }), err::kFilterError);
+  EXPECT_FALSE(c->FiltersActive());
+  c->RemoveFilter(handle);
   // Nothing failed half-way: no filter is left behind.
   EXPECT_FALSE(c->FiltersActive());
   for (int i = 0; i < TDataCursor::kMaxFilters; ++i)

@@ -24,10 +24,9 @@ constexpr const char* kUsage =
               [--blob-block-size N] [--password P] [--locale NAME]
   mtdb insert DIR TABLE [--password P]          rows as TSV on stdin, first line the columns
   mtdb dump DIR TABLE [--index NAME] [--filter EXPR] [--password P]
-  mtdb info DIR TABLE [--json]
-  mtdb verify DIR [TABLE...]
-  mtdb repair DIR TABLE
-  mtdb sql DIR [-c TEXT | FILE]
+  mtdb info DIR TABLE [--json] [--password P]
+  mtdb verify DIR [TABLE...] [--password P]...
+  mtdb repair DIR TABLE [--password P]
   mtdb backup DIR ARCHIVE
   mtdb restore ARCHIVE DIR
   mtdb init-mintora DIR --user NAME --password PW
@@ -73,5 +72,5 @@ int main(int argc, char** argv) {
   for (const auto& [name, run] : kCommands) {
     if (command == name) return mt::mtdb::RunCommand([&] { return run(args); }, kUsage);
   }
-  return Usage("unknown or not yet available command '" + std::string(command) + "'");
+  return Usage("unknown command '" + std::string(command) + "'");
 }

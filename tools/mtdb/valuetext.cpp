@@ -44,26 +44,11 @@ std::optional<std::string> FieldText(const TRecordFormat& format, int fieldNo, c
   switch (f.type) {
     case ftype::kString:
       return ToTerminal(*format.GetString(fieldNo, image), raw);
-    case ftype::kDate:
-      return DateToText(static_cast<int32_t>(*format.GetInteger(fieldNo, image)));
-    case ftype::kTime:
-      return TimeToText(static_cast<int32_t>(*format.GetInteger(fieldNo, image)));
-    case ftype::kTimestamp:
-      return TimestampToText(*format.GetFloat(fieldNo, image));
-    case ftype::kBoolean:
-      return BooleanToText(*format.GetBoolean(fieldNo, image));
-    case ftype::kFloat:
-    case ftype::kExtended:
-      return FloatToText(*format.GetFloat(fieldNo, image));
-    case ftype::kBcd:
-      return BcdToText(*format.GetBcd(fieldNo, image));
     case ftype::kBytes:
     case ftype::kVarBytes:
       return ToHex(*format.GetBytes(fieldNo, image));
-    case ftype::kBlob:
-      return std::nullopt;
     default:
-      return std::to_string(*format.GetInteger(fieldNo, image));
+      return format.GetText(fieldNo, image);
   }
 }
 
@@ -82,43 +67,6 @@ bool SetFieldText(const TRecordFormat& format, int fieldNo, uint8_t* image, cons
       format.SetString(fieldNo, image, value);
       return true;
     }
-    case ftype::kDate: {
-      int32_t day = 0;
-      if (!TextToDate(text, day) || day < kMinDay || day > kMaxDay) return false;
-      format.SetInteger(fieldNo, image, day);
-      return true;
-    }
-    case ftype::kTime: {
-      int32_t ms = 0;
-      if (!TextToTime(text, ms)) return false;
-      format.SetInteger(fieldNo, image, ms);
-      return true;
-    }
-    case ftype::kTimestamp: {
-      double ms = 0;
-      if (!TextToTimestamp(text, ms)) return false;
-      format.SetFloat(fieldNo, image, ms);
-      return true;
-    }
-    case ftype::kBoolean: {
-      bool b = false;
-      if (!TextToBoolean(text, b)) return false;
-      format.SetBoolean(fieldNo, image, b);
-      return true;
-    }
-    case ftype::kFloat:
-    case ftype::kExtended: {
-      double d = 0;
-      if (!TextToFloat(text, d)) return false;
-      format.SetFloat(fieldNo, image, d);
-      return true;
-    }
-    case ftype::kBcd: {
-      TBcd bcd{};
-      if (!TextToBcd(text, f.scale, bcd)) return false;
-      format.SetBcd(fieldNo, image, bcd);
-      return true;
-    }
     case ftype::kBytes:
     case ftype::kVarBytes: {
       std::vector<uint8_t> bytes;
@@ -129,28 +77,11 @@ bool SetFieldText(const TRecordFormat& format, int fieldNo, uint8_t* image, cons
     case ftype::kBlob:
       return false;
     default: {
-      int64_t v = 0;
-      if (!TextToInt64(text, v)) return false;
-      int64_t lo = 0;
-      int64_t hi = 0;
-      switch (f.type) {
-        case ftype::kSmallInt:
-          lo = -32768, hi = 32767;
-          break;
-        case ftype::kWord:
-          lo = 0, hi = 65535;
-          break;
-        case ftype::kInteger:
-          lo = -2147483647LL - 1, hi = 2147483647;
-          break;
-        case ftype::kUInt32:
-          lo = 0, hi = 4294967295LL;
-          break;
-        default:
-          lo = INT64_MIN, hi = INT64_MAX;
-      }
-      if (v < lo || v > hi) return false;
-      format.SetInteger(fieldNo, image, v);
+      // Dates, times, timestamps, booleans and numbers in the literal formats; the CURRENT_
+      // keywords belong to field definitions, not to values.
+      TLiteralValue value;
+      if (!ReadLiteral(text, f.type, f.scale, value)) return false;
+      format.SetField(fieldNo, image, value.Bytes());
       return true;
     }
   }
