@@ -147,6 +147,9 @@ void TSelectQuery::ResetResultTable() {
 
 void TSelectQuery::ExecuteCanned() {
   ResetResultTable();
+  // While rows are appended the cursor walks the record-identifier index: in record-number
+  // order it would rebuild its visible records after every append.
+  if (result_->CurrentIndex() != kRecordIdSlot) result_->ChooseIndexSlot(kRecordIdSlot);
   appended_ = 0;
   rowLimit_ = -1;
   if (!query_.isSubQuery && statement_.MaxRowCount() >= 0) rowLimit_ = statement_.MaxRowCount();
@@ -168,6 +171,8 @@ void TSelectQuery::ExecuteCanned() {
     DistinctResult(topAfterGrouping ? query_.top : -1);
   if (query_.nextUnion != nullptr && !query_.inUnion) AppendUnionMembers();
   if (query_.hasOrderBy && !orderSatisfied_ && !query_.inUnion) OrderResult();
+  // The result reads in record-number order, which is its order.
+  result_->ChooseBitmapOrder();
 }
 
 bool TSelectQuery::RowLimitReached() const {
