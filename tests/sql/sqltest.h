@@ -14,13 +14,13 @@
 
 #include "engine/common/engineerror.h"
 #include "engine/common/expeval.h"
-#include "engine/common/expparser.h"
 #include "engine/sql/querystatement.h"
 #include "engine/storage/datacursor.h"
 #include "engine/storage/datadirectory.h"
 #include "engine/storage/fieldtypes.h"
 #include "engine/storage/record.h"
 #include "engine/storage/recordresolver.h"
+#include "engine/storage/tabledef.h"
 
 namespace mt::sqltest {
 
@@ -52,15 +52,7 @@ inline TFieldDescriptor Column(const std::string& definition) {
   const std::size_t blank = definition.find(' ');
   TFieldDescriptor f;
   f.name = definition.substr(0, blank);
-  TExpressionParser parser;
-  parser.SetText(definition.substr(blank + 1));
-  parser.NextToken();
-  TExpTokenPtr node = NewExpToken();
-  parser.ParseDataType(*node, perm::kNone, false);
-  f.type = static_cast<uint8_t>(node->type);
-  f.subtype = static_cast<uint8_t>(node->subtype);
-  f.size = IsSizedFieldType(f.type) ? static_cast<uint8_t>(node->size) : 0;
-  f.scale = f.type == ftype::kBcd ? static_cast<uint8_t>(node->scale) : 0;
+  ApplyTypeName(f, definition.substr(blank + 1));
   return f;
 }
 
