@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -140,6 +141,11 @@ uint64_t KeyPrefix(const uint8_t* key, uint32_t length) {
   return v;
 }
 
+// Records moved between the data files in one transfer: about a megabyte.
+int32_t ChunkRows(std::size_t imageSize) {
+  return static_cast<int32_t>(std::max<std::size_t>(1, (std::size_t{1} << 20) / imageSize));
+}
+
 // ---- temporary run files ------------------------------------------------------------------
 
 std::string UniqueSuffix() {
@@ -247,6 +253,7 @@ class TSorter {
     if (!key.empty()) std::memcpy(item + kItemHeader, key.data(), key.size());
     std::memcpy(item + kItemHeader + key.size(), image, imageSize_);
     entries_.push_back({KeyPrefix(key.data(), keyLength), item});
+    longKeys_ = longKeys_ || keyLength > sizeof(uint64_t);
   }
 
   int Runs() const { return runsWritten_; }
@@ -255,8 +262,9 @@ class TSorter {
   void Drain(const TVisit& visit) {
     if (runs_.empty()) {
       SortEntries();
-      for (const TEntry& e : entries_) {
-        if (!visit(e.item)) return;
+      for (std::size_t i = 0; i < entries_.size(); ++i) {
+        Prefetch(i + kPrefetchDistance);
+        if (!visit(entries_[i].item)) return;
       }
       return;
     }
@@ -288,8 +296,10 @@ class TSorter {
     uint64_t prefix;
     const uint8_t* item;
   };
-  // The entry and its share of the sort's temporary buffer.
+  // The entry and its twin in the radix sort's second array.
   static constexpr std::size_t kEntryCost = 2 * sizeof(TEntry);
+  static constexpr std::size_t kRadixThreshold = 64;
+  static constexpr std::size_t kPrefetchDistance = 8;
   static constexpr std::size_t kMinBlock = 512;
   static constexpr std::size_t kMaxBlock = std::size_t{1} << 20;
   static constexpr std::size_t kMergeWidth = 64;
@@ -320,11 +330,55 @@ class TSorter {
     return p;
   }
 
+  // The items lie all over memory: asking for them a few entries ahead hides the misses.
+  void Prefetch(std::size_t i) const {
+    if (i >= entries_.size()) return;
+    __builtin_prefetch(entries_[i].item);
+    __builtin_prefetch(entries_[i].item + 64);
+  }
+
+  // A stable sort of the batch: least-significant-digit radix passes over the key prefixes
+  // (passes over a byte every prefix shares are skipped), then, for keys longer than their
+  // prefix, a stable comparison sort of each run of equal prefixes.
   void SortEntries() {
-    std::stable_sort(entries_.begin(), entries_.end(), [](const TEntry& a, const TEntry& b) {
-      if (a.prefix != b.prefix) return a.prefix < b.prefix;
-      return CompareItems(a.item, b.item) < 0;
-    });
+    const std::size_t n = entries_.size();
+    auto byItem = [](const TEntry& a, const TEntry& b) { return CompareItems(a.item, b.item) < 0; };
+    if (n < kRadixThreshold) {
+      std::stable_sort(entries_.begin(), entries_.end(), [&](const TEntry& a, const TEntry& b) {
+        return a.prefix != b.prefix ? a.prefix < b.prefix : byItem(a, b);
+      });
+      return;
+    }
+    std::vector<std::array<std::size_t, 256>> counts(sizeof(uint64_t));
+    for (const TEntry& e : entries_) {
+      for (std::size_t b = 0; b < sizeof(uint64_t); ++b)
+        ++counts[b][(e.prefix >> (8 * b)) & 0xFF];
+    }
+    scratch_.resize(n);
+    for (std::size_t b = 0; b < sizeof(uint64_t); ++b) {
+      std::array<std::size_t, 256>& c = counts[b];
+      if (std::any_of(c.begin(), c.end(), [n](std::size_t k) { return k == n; })) continue;
+      std::size_t at = 0;
+      for (std::size_t& k : c) {
+        const std::size_t here = k;
+        k = at;
+        at += here;
+      }
+      for (const TEntry& e : entries_)
+        scratch_[c[(e.prefix >> (8 * b)) & 0xFF]++] = e;
+      entries_.swap(scratch_);
+    }
+    if (!longKeys_) return;
+    for (std::size_t first = 0; first < n;) {
+      std::size_t last = first + 1;
+      while (last < n && entries_[last].prefix == entries_[first].prefix)
+        ++last;
+      if (last - first > 1) {
+        std::stable_sort(entries_.begin() + static_cast<std::ptrdiff_t>(first),
+                         entries_.begin() + static_cast<std::ptrdiff_t>(last), byItem);
+      }
+      first = last;
+    }
   }
 
   std::unique_ptr<TRunFile> NewRun() {
@@ -336,11 +390,14 @@ class TSorter {
     SortEntries();
     runs_.push_back(NewRun());
     TRunFile& run = *runs_.back();
-    for (const TEntry& e : entries_)
-      run.Append(e.item, ItemSize(e.item));
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      Prefetch(i + kPrefetchDistance);
+      run.Append(entries_[i].item, ItemSize(entries_[i].item));
+    }
     run.FinishWriting();
     // The blocks are kept for the next batch.
     entries_.clear();
+    longKeys_ = false;
     current_ = kNone;
     used_ = 0;
     blockBytes_ = 0;
@@ -348,6 +405,7 @@ class TSorter {
 
   void ReleaseMemory() {
     std::vector<TEntry>().swap(entries_);
+    std::vector<TEntry>().swap(scratch_);
     blocks_.clear();
     blockSizes_.clear();
     current_ = kNone;
@@ -391,6 +449,8 @@ class TSorter {
   std::string runPrefix_;
   std::size_t imageSize_;
   std::vector<TEntry> entries_;
+  std::vector<TEntry> scratch_;
+  bool longKeys_ = false;  // some key of the batch is longer than its prefix
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   std::vector<std::size_t> blockSizes_;
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
@@ -424,7 +484,9 @@ class TRowSink {
         format_(format),
         identifiers_(identifiers),
         keepIdentifiers_(keepIdentifiers),
-        imageSize_(static_cast<std::size_t>(format.RecordSize())) {
+        imageSize_(static_cast<std::size_t>(format.RecordSize())),
+        chunkRows_(ChunkRows(imageSize_)),
+        pending_(static_cast<std::size_t>(chunkRows_) * imageSize_) {
     for (const TFieldDescriptor& f : format.Fields()) {
       if (IsBlobField(f.type)) blobFields_.push_back(f.position);
     }
@@ -467,6 +529,7 @@ class TRowSink {
   void Finish() {
     if (options_.grouping != nullptr && haveLast_ && !Full()) CloseGroup();
     haveLast_ = false;
+    WritePending();
   }
 
   int64_t Rows() const { return rows_; }
@@ -492,20 +555,24 @@ class TRowSink {
   }
 
   void Keep(const uint8_t* image) {
-    const int32_t n = out_.NextRecordNumber();
-    TPinnedRecord r(out_.GetRecord(n, TReadAhead::None, true));
-    uint8_t* target = r->Image();
+    if (pendingRows_ == chunkRows_) WritePending();
+    uint8_t* target = pending_.data() + static_cast<std::size_t>(pendingRows_) * imageSize_;
     std::memcpy(target, image, imageSize_);
     target[rec::kState] = rec::kActive;
-    le::PutI32(target, rec::kNumber, n);
+    le::PutI32(target, rec::kNumber, out_.NextRecordNumber() + pendingRows_);
     if (!keepIdentifiers_) le::PutI32(target, rec::kAutoInc, identifiers_[rows_]);
-    r->MarkDirty();
+    ++pendingRows_;
     ++rows_;
     for (int fieldNo : blobFields_) {
       if (auto ref = format_.GetBlobRef(fieldNo, image)) {
         kept_.insert(TBlobRef{ref->first, ref->second}.Packed());
       }
     }
+  }
+
+  void WritePending() {
+    out_.AppendSlots(pending_.data(), pendingRows_);
+    pendingRows_ = 0;
   }
 
   void NoteDropped(const uint8_t* image) {
@@ -522,6 +589,9 @@ class TRowSink {
   const std::vector<int32_t>& identifiers_;
   bool keepIdentifiers_;
   std::size_t imageSize_;
+  const int32_t chunkRows_;
+  std::vector<uint8_t> pending_;  // kept rows not yet written
+  int32_t pendingRows_ = 0;
   std::vector<int> blobFields_;
   int64_t rows_ = 0;
   bool haveLast_ = false;
@@ -653,18 +723,23 @@ TSortResult SortTable(TDataCursor& cursor, const TSortOptions& options) {
     TSorter sorter(limit, RunPrefix(table), imageSize);
     std::vector<int32_t> identifiers;  // of the active records in slot order
     std::vector<uint8_t> key;
+    data.WriteBack(true);
     const int32_t count = data.RecordCount();
-    for (int32_t n = 1; n <= count; ++n) {
-      TPinnedRecord r(data.GetRecord(n, TReadAhead::Forward));
-      if (!r) RaiseEngineError(err::kRecordBuffersCorrupt, {.table = table.ErrorName()});
-      const uint8_t* image = r->Image();
-      if (image[rec::kState] != rec::kActive) {
-        deletedSlots = true;
-        continue;
+    const int32_t chunk = ChunkRows(imageSize);
+    std::vector<uint8_t> images(static_cast<std::size_t>(chunk) * imageSize);
+    for (int32_t first = 1; first <= count; first += chunk) {
+      const int32_t n = std::min(chunk, count - first + 1);
+      data.ReadSlots(first, n, images.data());
+      for (int32_t i = 0; i < n; ++i) {
+        const uint8_t* image = images.data() + static_cast<std::size_t>(i) * imageSize;
+        if (image[rec::kState] != rec::kActive) {
+          deletedSlots = true;
+          continue;
+        }
+        identifiers.push_back(le::GetI32(image, rec::kAutoInc));
+        keys.Build(image, key);
+        sorter.Add(key, image);
       }
-      identifiers.push_back(le::GetI32(image, rec::kAutoInc));
-      keys.Build(image, key);
-      sorter.Add(key, image);
     }
     result.inputRows = static_cast<int64_t>(identifiers.size());
     if (result.inputRows > 0) {
@@ -682,10 +757,7 @@ TSortResult SortTable(TDataCursor& cursor, const TSortOptions& options) {
       unreferenced = sink.UnreferencedBlobs();
     }
   }
-  if (result.inputRows == 0) {
-    cursor.First();
-    return result;
-  }
+  if (result.inputRows == 0) return result;
 
   SwapDataFile(table, replacement);
   removeReplacement.Release();
@@ -702,7 +774,6 @@ TSortResult SortTable(TDataCursor& cursor, const TSortOptions& options) {
     }
     locks.FinishChange();
   }
-  cursor.First();
   return result;
 }
 

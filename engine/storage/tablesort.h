@@ -30,7 +30,8 @@
 // in a transaction, locked as a whole, locked for writing or reading by this process, or hold
 // record locks (10031), and its files must be open nowhere else in other processes (11013
 // from the swap). Filters and ranges of the cursor do not limit the rows: every active record
-// of the table is sorted. Afterwards the cursor stands before its first record; reading in
+// of the table is sorted. Afterwards every cursor on the table sees a changed table and
+// re-synchronises at its next operation (First to read from the start); reading in
 // record-number order (a table without a primary index) gives the sorted order.
 //
 // Thread-safety: as the cursor's table (used by one thread at a time); the callbacks run on

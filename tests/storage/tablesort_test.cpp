@@ -28,6 +28,7 @@
 #include "engine/storage/byteio.h"
 #include "engine/storage/datacursor.h"
 #include "engine/storage/tablecheck.h"
+#include "probe.h"
 #include "storagetest.h"
 
 namespace mt {
@@ -635,6 +636,26 @@ TEST_F(TableSortTest, AFailurePartWayLeavesEveryRow) {
     SortTable(*cursor_, options);
     EXPECT_EQ(Ids(Rows()), Ids(Expected(before, options.keys)));
   }
+}
+
+// Another process holding the table open keeps its data file from being replaced: the sort
+// fails with 11013 and the table is as it was; once the other process is gone it sorts.
+TEST_F(TableSortTest, ATableOpenInAnotherProcessKeepsItsFile) {
+  MakeTable({}, 100);
+  const auto before = Rows();
+  TSortOptions options;
+  options.keys = {{kAmount, true}};
+  {
+    test::TProbe other;
+    ASSERT_EQ(other.Ask("open " + dir_ + " t"), "ok");
+    EXPECT_EQ(ErrorCodeOf([&] { SortTable(*cursor_, options); }), err::kAccessDenied);
+    EXPECT_EQ(Rows(), before);
+    ExpectSound();
+    EXPECT_EQ(StrayFiles(), std::vector<std::string>{});
+    EXPECT_EQ(other.Ask("count"), "ok 100");
+  }
+  SortTable(*cursor_, options);
+  EXPECT_EQ(Ids(Rows()), Ids(Expected(before, options.keys)));
 }
 
 TEST_F(TableSortTest, RefusesKeysItCannotSortByAndReadOnlyCursors) {
