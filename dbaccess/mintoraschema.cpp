@@ -5,6 +5,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <stdexcept>
+
+#include "engine/common/filehandler.h"
+#include "engine/storage/datacursor.h"
+#include "engine/storage/tablenames.h"
 
 namespace mt {
 namespace {
@@ -67,6 +72,56 @@ const TTableDef* FindMintoraTable(std::string_view name) {
   for (const auto& t : MintoraTables())
     if (t.name == name) return &t;
   return nullptr;
+}
+
+TTableCreateParams MintoraTableParams(const TTableDef& def) {
+  TTableCreateParams p;
+  for (const TColumnDef& c : def.columns) {
+    TFieldDescriptor f;
+    f.name = c.name;
+    ApplyTypeName(f, c.sqlType);
+    f.required = !c.nullable;
+    p.fields.push_back(std::move(f));
+  }
+  for (const TIndexDef& i : def.indexes) {
+    TIndexDescriptor d;
+    for (const std::string& name : i.fields)
+      d.fields.push_back(static_cast<uint16_t>(FieldPosition(p.fields, name)));
+    d.unique = i.unique || i.primary;
+    d.caseInsensitive = i.caseInsensitive;
+    d.descending = i.descending;
+    if (i.primary) {
+      p.indexes.primary = d;
+    } else {
+      d.name = i.name;
+      p.indexes.secondaries.push_back(d);
+    }
+  }
+  return p;
+}
+
+void CreateMintoraTables(const std::string& directory, std::string_view user,
+                         std::string_view password) {
+  for (const TTableDef& def : MintoraTables()) {
+    if (TFileHandler(TableFileName(NormalizeDirectory(directory), def.name, kDataExt)).Exists()) {
+      throw std::runtime_error("the table " + def.name + " already exists in " + directory);
+    }
+  }
+  for (const TTableDef& def : MintoraTables())
+    TDataTable(directory, def.name).Create(MintoraTableParams(def));
+
+  TDataDirectory dir(directory);
+  TDataCursor users(dir);
+  users.SetTableName("User");
+  users.Open();
+  const TRecordFormat& format = users.Format();
+  std::vector<uint8_t> image(static_cast<std::size_t>(users.RecordSize()));
+  users.InitRecord(image.data());
+  format.SetString(format.FindField("name"), image.data(), user);
+  format.SetString(format.FindField("fullname"), image.data(), user);
+  format.SetString(format.FindField("password"), image.data(), password);
+  users.InsertRecord(image.data());
+  users.Close();
 }
 
 }  // namespace mt

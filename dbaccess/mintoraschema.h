@@ -1,11 +1,14 @@
 // The schema of the program's five tables (User, system, Items, szzb, diary): columns with
 // their engine SQL types and nullability, and the indexes that serve the program's queries.
-// This is the one place that states it; `mtdb init-mintora` creates the tables from it.
+// This is the one place that states it; CreateMintoraTables (used by `mtdb init-mintora` and
+// by tests that need the program's tables) creates the tables from it.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/storage/tabledef.h"
 
 namespace mt {
 
@@ -37,5 +40,15 @@ const std::vector<TTableDef>& MintoraTables();
 
 // A table by name (exact spelling), or nullptr.
 const TTableDef* FindMintoraTable(std::string_view name);
+
+// The engine's creation parameters of a table of the schema.
+TTableCreateParams MintoraTableParams(const TTableDef& def);
+
+// Creates the five tables in an existing directory and adds the first account to User (name
+// and full name `user`, the password). Refuses, before creating anything, when one of the
+// tables exists there ("the table NAME already exists in DIR"): existing data is never
+// replaced. Engine failures arrive as EEngineError.
+void CreateMintoraTables(const std::string& directory, std::string_view user,
+                         std::string_view password);
 
 }  // namespace mt

@@ -259,36 +259,40 @@ void TRecordFormat::SetString(int fieldNo, uint8_t* image, std::string_view text
            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
+bool IntegerFieldRange(uint8_t type, int64_t& lo, int64_t& hi) {
+  switch (type) {
+    case ftype::kSmallInt:
+      lo = std::numeric_limits<int16_t>::min(), hi = std::numeric_limits<int16_t>::max();
+      return true;
+    case ftype::kWord:
+      lo = 0, hi = std::numeric_limits<uint16_t>::max();
+      return true;
+    case ftype::kInteger:
+      lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
+      return true;
+    case ftype::kUInt32:
+      lo = 0, hi = std::numeric_limits<uint32_t>::max();
+      return true;
+    case ftype::kLargeInt:
+      lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max();
+      return true;
+    case ftype::kDate:
+      lo = kMinDay, hi = kMaxDay;
+      return true;
+    case ftype::kTime:
+      lo = 0, hi = kMsPerDay - 1;
+      return true;
+    default:
+      return false;
+  }
+}
+
 void TRecordFormat::SetInteger(int fieldNo, uint8_t* image, int64_t value) const {
   const TFieldDescriptor& f = Field(fieldNo);
   int64_t lo = 0, hi = 0;
-  std::size_t width = 4;
-  switch (f.type) {
-    case ftype::kSmallInt:
-      lo = std::numeric_limits<int16_t>::min(), hi = std::numeric_limits<int16_t>::max(), width = 2;
-      break;
-    case ftype::kWord:
-      lo = 0, hi = std::numeric_limits<uint16_t>::max(), width = 2;
-      break;
-    case ftype::kInteger:
-      lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
-      break;
-    case ftype::kUInt32:
-      lo = 0, hi = std::numeric_limits<uint32_t>::max();
-      break;
-    case ftype::kLargeInt:
-      lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max(), width = 8;
-      break;
-    case ftype::kDate:
-      lo = kMinDay, hi = kMaxDay;
-      break;
-    case ftype::kTime:
-      lo = 0, hi = kMsPerDay - 1;
-      break;
-    default:
-      RaiseInvalidField(&f);
-  }
-  if (value < lo || value > hi) RaiseInvalidField(&f);
+  if (!IntegerFieldRange(f.type, lo, hi) || value < lo || value > hi) RaiseInvalidField(&f);
+  // Auto-increment fields have no bytes of their own but take a 4-byte value.
+  const std::size_t width = IsAutoIncField(f.type, f.subtype) ? 4 : f.physicalSize;
   std::vector<uint8_t> bytes;
   PutInt(bytes, value, width);
   SetField(fieldNo, image, std::span<const uint8_t>(bytes));
@@ -389,6 +393,35 @@ std::optional<std::pair<int32_t, int32_t>> TRecordFormat::GetBlobRef(int fieldNo
   if (!IsBlobField(f.type)) RaiseInvalidField(&f);
   if (image[f.offset] == 0) return std::nullopt;
   return std::make_pair(le::GetI32(image, f.offset + 1), le::GetI32(image, f.offset + 5));
+}
+
+std::optional<std::string> TRecordFormat::GetText(int fieldNo, const uint8_t* image) const {
+  const TFieldDescriptor& f = Field(fieldNo);
+  if (IsBlobField(f.type) || GetField(fieldNo, image, nullptr)) return std::nullopt;
+  switch (f.type) {
+    case ftype::kString:
+      return GetString(fieldNo, image);
+    case ftype::kDate:
+      return DateToText(static_cast<int32_t>(*GetInteger(fieldNo, image)));
+    case ftype::kTime:
+      return TimeToText(static_cast<int32_t>(*GetInteger(fieldNo, image)));
+    case ftype::kTimestamp:
+      return TimestampToText(*GetFloat(fieldNo, image));
+    case ftype::kBoolean:
+      return BooleanToText(*GetBoolean(fieldNo, image));
+    case ftype::kFloat:
+    case ftype::kExtended:
+      return FloatToText(*GetFloat(fieldNo, image));
+    case ftype::kBcd:
+      return BcdToText(*GetBcd(fieldNo, image));
+    case ftype::kBytes:
+    case ftype::kVarBytes: {
+      const std::vector<uint8_t> bytes = *GetBytes(fieldNo, image);
+      return std::string(bytes.begin(), bytes.end());
+    }
+    default:
+      return std::to_string(*GetInteger(fieldNo, image));
+  }
 }
 
 }  // namespace mt

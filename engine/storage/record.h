@@ -56,6 +56,10 @@ bool IsValidFieldText(const TFieldDescriptor& field, std::string_view text);
 // Cuts GBK text to at most maxBytes bytes without splitting a two-byte character.
 std::string_view CutGbk(std::string_view text, std::size_t maxBytes);
 
+// The values a field of an integer-like type (smallint, word, integer, unsigned integer,
+// largeint, date as a day number, time in ms) may hold; false for the other types.
+bool IntegerFieldRange(uint8_t type, int64_t& lo, int64_t& hi);
+
 class TRecordFormat {
  public:
   // Recomputes the virtual fields of an image after a non-virtual field changed. Supplied by
@@ -124,6 +128,10 @@ class TRecordFormat {
   std::optional<std::vector<uint8_t>> GetBytes(int fieldNo, const uint8_t* image) const;
   // Both halves of a blob reference: first block and stamp (null: nullopt).
   std::optional<std::pair<int32_t, int32_t>> GetBlobRef(int fieldNo, const uint8_t* image) const;
+  // The value in its text form (literals.h: dates, times, timestamps, floats, BCD values,
+  // booleans and integers); strings and bytes as stored. nullopt for null and for blob and
+  // virtual fields.
+  std::optional<std::string> GetText(int fieldNo, const uint8_t* image) const;
 
  private:
   [[noreturn]] void RaiseInvalidField(const TFieldDescriptor* field) const;

@@ -1,11 +1,14 @@
 // Table definitions: creation checks and data file validation.
 #include "tabledef.h"
 
+#include <algorithm>
+
 #include "engine/common/engineerror.h"
+#include "engine/common/expparser.h"
+#include "engine/common/literals.h"
 #include "engine/common/localetext.h"
 #include "fieldtypes.h"
 #include "record.h"
-#include "scrambler.h"
 
 namespace mt {
 namespace {
@@ -125,13 +128,8 @@ TDataFileHeader BuildDataFileHeader(const TTableCreateParams& params, int record
   h.userMinor = params.userMinor;
   h.encrypted = params.encrypted ? 1 : 0;
   h.blobBlockSize = params.blobBlockSize;
-  const std::string description(CutGbk(params.description, kMaxDescriptionLength));
-  if (params.encrypted) {
-    h.password = ScrambleText(params.password.substr(0, kMaxPasswordLength));
-    h.description = ScrambleText(description);
-  } else {
-    h.description = description;
-  }
+  h.description = std::string(CutGbk(params.description, kMaxDescriptionLength));
+  if (params.encrypted) h.password = params.password.substr(0, kMaxPasswordLength);
   for (const TFieldDescriptor& f : params.fields) {
     if (IsBlobField(f.type)) ++h.blobFieldCount;
   }
@@ -204,6 +202,30 @@ void ValidateDataFile(const TDataFileHeader& h, std::vector<TFieldDescriptor>& f
   const int64_t records = recordBytes / h.recordSize;
   if (records + 1 != h.nextRecord) corrupt();
   if (h.deletedHead < 0 || h.deletedHead > records) corrupt();
+}
+
+void ApplyTypeName(TFieldDescriptor& field, std::string_view typeName) {
+  TExpressionParser parser;
+  parser.SetText(typeName);
+  parser.NextToken();
+  TExpTokenPtr node = NewExpToken();
+  parser.ParseDataType(*node, perm::kNone, false);
+  if (!parser.AtEnd()) {
+    parser.Raise("Unknown or unexpected symbol '" + parser.TokenText() + "' after the type name");
+  }
+  field.type = static_cast<uint8_t>(node->type);
+  field.subtype = static_cast<uint8_t>(node->subtype);
+  field.size =
+      IsSizedFieldType(field.type) ? static_cast<uint8_t>(std::clamp(node->size, 0, 255)) : 0;
+  field.scale =
+      field.type == ftype::kBcd ? static_cast<uint8_t>(std::clamp(node->scale, 0, 255)) : 0;
+}
+
+int FieldPosition(const std::vector<TFieldDescriptor>& fields, std::string_view name) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (EqualsKeyword(fields[i].name, name)) return static_cast<int>(i + 1);
+  }
+  return 0;
 }
 
 }  // namespace mt

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "indexlayout.h"
@@ -58,5 +59,13 @@ void ValidateDataFile(const TDataFileHeader& h, std::vector<TFieldDescriptor>& f
 
 // The trimmed password, empty when it is not 1 to 15 characters.
 std::string TrimPassword(std::string_view password);
+
+// Turns an SQL type name of the dialect ("CHAR(20)", "FLOAT", "AUTOINC", ...) into a field
+// definition's type, subtype, size and scale; raises the SQL engine's error (11949) for a
+// malformed or unknown name.
+void ApplyTypeName(TFieldDescriptor& field, std::string_view typeName);
+
+// The position (from 1) of the field of that name, letter case ignored; 0 when there is none.
+int FieldPosition(const std::vector<TFieldDescriptor>& fields, std::string_view name);
 
 }  // namespace mt

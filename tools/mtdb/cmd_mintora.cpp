@@ -8,42 +8,10 @@
 #include <iostream>
 #include <system_error>
 
-#include "cmd_table.h"
 #include "cmdline.h"
 #include "dbaccess/mintoraschema.h"
-#include "engine/common/filehandler.h"
-#include "engine/storage/datacursor.h"
-#include "engine/storage/tablenames.h"
 
 namespace mt::mtdb {
-namespace {
-
-TTableCreateParams ParamsOf(const TTableDef& def) {
-  TTableCreateParams p;
-  std::vector<std::string> names;
-  for (const TColumnDef& c : def.columns) {
-    TFieldDescriptor f;
-    f.name = c.name;
-    ApplyTypeName(f, c.sqlType);
-    f.required = !c.nullable;
-    p.fields.push_back(std::move(f));
-  }
-  for (const TIndexDef& i : def.indexes) {
-    TIndexDescriptor d = IndexOver(p.fields, i.fields);
-    d.unique = i.unique || i.primary;
-    d.caseInsensitive = i.caseInsensitive;
-    d.descending = i.descending;
-    if (i.primary) {
-      p.indexes.primary = d;
-    } else {
-      d.name = i.name;
-      p.indexes.secondaries.push_back(d);
-    }
-  }
-  return p;
-}
-
-}  // namespace
 
 int RunInitMintora(const std::vector<std::string>& argList) {
   TArgs args(argList, {"--user", "--password"}, {});
@@ -60,27 +28,7 @@ int RunInitMintora(const std::vector<std::string>& argList) {
     throw std::runtime_error("cannot make the directory " + dir + ": " +
                              std::system_category().message(errno));
   }
-  // Existing tables are never replaced.
-  for (const TTableDef& def : MintoraTables()) {
-    if (TFileHandler(TableFileName(NormalizeDirectory(dir), def.name, kDataExt)).Exists()) {
-      throw std::runtime_error("the table " + def.name + " already exists in " + dir);
-    }
-  }
-  for (const TTableDef& def : MintoraTables())
-    TDataTable(dir, def.name).Create(ParamsOf(def));
-
-  TDataDirectory directory(dir);
-  TDataCursor users(directory);
-  users.SetTableName("User");
-  users.Open();
-  const TRecordFormat& format = users.Format();
-  std::vector<uint8_t> image(static_cast<std::size_t>(users.RecordSize()));
-  users.InitRecord(image.data());
-  format.SetString(format.FindField("name"), image.data(), user);
-  format.SetString(format.FindField("fullname"), image.data(), user);
-  format.SetString(format.FindField("password"), image.data(), password);
-  users.InsertRecord(image.data());
-  users.Close();
+  CreateMintoraTables(dir, user, password);
   std::cout << "created User, system, Items, szzb and diary in " << dir << " with the user "
             << ToTerminal(user, raw) << "\n";
   return 0;

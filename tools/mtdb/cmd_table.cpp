@@ -7,7 +7,6 @@
 
 #include "cmdline.h"
 #include "engine/common/engineerror.h"
-#include "engine/common/expparser.h"
 #include "engine/common/literals.h"
 #include "engine/storage/datacursor.h"
 #include "engine/storage/fieldtypes.h"
@@ -74,36 +73,13 @@ const char* Bool(bool b) {
 
 }  // namespace
 
-void ApplyTypeName(TFieldDescriptor& field, const std::string& typeName) {
-  TExpressionParser parser;
-  parser.SetText(typeName);
-  parser.NextToken();
-  TExpTokenPtr node = NewExpToken();
-  parser.ParseDataType(*node, perm::kNone, false);
-  if (!parser.AtEnd()) {
-    parser.Raise("Unknown or unexpected symbol '" + parser.TokenText() + "' after the type name");
-  }
-  field.type = static_cast<uint8_t>(node->type);
-  field.subtype = static_cast<uint8_t>(node->subtype);
-  field.size =
-      IsSizedFieldType(field.type) ? static_cast<uint8_t>(std::clamp(node->size, 0, 255)) : 0;
-  field.scale =
-      field.type == ftype::kBcd ? static_cast<uint8_t>(std::clamp(node->scale, 0, 255)) : 0;
-}
-
 TIndexDescriptor IndexOver(const std::vector<TFieldDescriptor>& fields,
                            const std::vector<std::string>& names) {
   TIndexDescriptor index;
   for (const std::string& name : names) {
-    bool found = false;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      if (EqualsKeyword(fields[i].name, name)) {
-        index.fields.push_back(static_cast<uint16_t>(i + 1));
-        found = true;
-        break;
-      }
-    }
-    if (!found) throw EUsage("index field '" + name + "' is no field of the table");
+    const int position = FieldPosition(fields, name);
+    if (position == 0) throw EUsage("index field '" + name + "' is no field of the table");
+    index.fields.push_back(static_cast<uint16_t>(position));
   }
   return index;
 }

@@ -44,26 +44,11 @@ std::optional<std::string> FieldText(const TRecordFormat& format, int fieldNo, c
   switch (f.type) {
     case ftype::kString:
       return ToTerminal(*format.GetString(fieldNo, image), raw);
-    case ftype::kDate:
-      return DateToText(static_cast<int32_t>(*format.GetInteger(fieldNo, image)));
-    case ftype::kTime:
-      return TimeToText(static_cast<int32_t>(*format.GetInteger(fieldNo, image)));
-    case ftype::kTimestamp:
-      return TimestampToText(*format.GetFloat(fieldNo, image));
-    case ftype::kBoolean:
-      return BooleanToText(*format.GetBoolean(fieldNo, image));
-    case ftype::kFloat:
-    case ftype::kExtended:
-      return FloatToText(*format.GetFloat(fieldNo, image));
-    case ftype::kBcd:
-      return BcdToText(*format.GetBcd(fieldNo, image));
     case ftype::kBytes:
     case ftype::kVarBytes:
       return ToHex(*format.GetBytes(fieldNo, image));
-    case ftype::kBlob:
-      return std::nullopt;
     default:
-      return std::to_string(*format.GetInteger(fieldNo, image));
+      return format.GetText(fieldNo, image);
   }
 }
 
