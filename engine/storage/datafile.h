@@ -167,6 +167,15 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   void WriteBack(bool pinnedToo = false);
   // Writes back, then evicts clean unpinned records down to the target size.
   void TrimCache();
+  // Bulk transfers past the cache, for whole-table work under the table's write lock (the
+  // table sort). Images are clear in memory (descrambled / scrambled here).
+  // Reads `count` record slots from slot `first` on into images (RecordSize() bytes each), as
+  // the file holds them: the caller writes back dirty records first.
+  void ReadSlots(int32_t first, int32_t count, uint8_t* images);
+  // Writes `count` images as new records after the last one and raises the next record number
+  // (9479 past 200,000,000 records or 4,000,000,000 bytes); the caller fills their state,
+  // number and auto-increment bytes.
+  void AppendSlots(const uint8_t* images, int32_t count);
   // Drops every cached record without writing (after another process changed the table, or a
   // rolled-back transaction). Pinned records stay but are refreshed on their next read.
   void ClearCache();
