@@ -42,6 +42,7 @@ int RunProgram(int& argc, char** argv, const TStartupHooks& hooks) {
   QGuiApplication::setApplicationDisplayName(QStringLiteral("Mintora"));
   Tfrmmain mainWindow(serverName);
   TfrmUser userWindow(&mainWindow);
+  mainWindow.SetUserWindow(&userWindow);
   if (hooks.mainWindowCreated) hooks.mainWindowCreated(mainWindow);
   mainWindow.show();
   return application.exec();
