@@ -254,12 +254,24 @@ std::unique_ptr<Tfrmmain> ShowMainWindow() {
   return window;
 }
 
+void RunDeferredDeletes() {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 TAppFixture::TAppFixture(const QString& user) : previousUser_(GlobalVars.UserName) {
   GlobalVars.UserName = user;
 }
 
 TAppFixture::~TAppFixture() {
   GlobalVars.UserName = previousUser_;
+}
+
+TMainWindowFixture::TMainWindowFixture(const QString& user)
+    : TAppFixture(user), window_(ShowMainWindow()) {}
+
+TMainWindowFixture::~TMainWindowFixture() {
+  window_.reset();
+  RunDeferredDeletes();
 }
 
 }  // namespace mt::apptest

@@ -7,7 +7,8 @@
 //  - TRecordingPrompt and TRecordingDesktop: message boxes, file dialogs and desktop services
 //    answered and recorded instead of shown or started;
 //  - TModalAnswerer: answers the modal dialogs windows open, recording which ones appeared;
-//  - TAppFixture: all of the above with a signed-in user, the usual start of a window test.
+//  - TAppFixture: all of the above with a signed-in user, the usual start of a window test;
+//    TMainWindowFixture adds the main window on its home page.
 // All texts are QString here; the sample data crosses to the tables' GBK through gbktext.h.
 #pragma once
 
@@ -153,6 +154,9 @@ class TModalAnswerer : public QObject {
 // answers it), shown (so it opened its home page), with its date panel on TSampleData::Today().
 std::unique_ptr<Tfrmmain> ShowMainWindow();
 
+// Deletes the windows that closed themselves (a closed view deletes itself later).
+void RunDeferredDeletes();
+
 // Sample data, recorded prompts and desktop, and a signed-in user (restored afterwards).
 class TAppFixture {
  public:
@@ -167,6 +171,19 @@ class TAppFixture {
   TPromptScope promptScope_{prompt};
   TDesktopScope desktopScope_{desktop};
   QString previousUser_;
+};
+
+// A signed-in user's main window on the sample data, on its home page: where window tests of
+// the main window's views and dialogs start. The window and the views it closed are gone
+// before the sample data.
+class TMainWindowFixture : public TAppFixture {
+ public:
+  explicit TMainWindowFixture(const QString& user = QStringLiteral("admin"));
+  ~TMainWindowFixture();
+  Tfrmmain& Window() { return *window_; }
+
+ private:
+  std::unique_ptr<Tfrmmain> window_;
 };
 
 }  // namespace mt::apptest

@@ -24,7 +24,8 @@
 #include "singleinstance.h"
 #include "umain.h"
 
-using mt::apptest::TAppFixture;
+using mt::apptest::RunDeferredDeletes;
+using mt::apptest::TMainWindowFixture;
 using mt::apptest::TModalAnswerer;
 
 namespace {
@@ -35,10 +36,6 @@ QStringList Captions(const QMenu& menu) {
   for (const QAction* a : menu.actions())
     captions << (a->isSeparator() ? QString("-") : a->text());
   return captions;
-}
-
-void RunDeferredDeletes() {
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // PATH pointed at a folder for a while.
@@ -66,10 +63,9 @@ void MakeProgram(const QString& path) {
 class TMainWindowTest : public QObject {
   Q_OBJECT
  private:
-  std::unique_ptr<TAppFixture> fixture_;
-  std::unique_ptr<Tfrmmain> window_;
+  std::unique_ptr<TMainWindowFixture> fixture_;
 
-  Tfrmmain& Window() { return *window_; }
+  Tfrmmain& Window() { return fixture_->Window(); }
   QString ViewName() {
     QWidget* view = Window().CurrentView();
     return view ? view->objectName() : QString();
@@ -80,15 +76,8 @@ class TMainWindowTest : public QObject {
   }
 
  private Q_SLOTS:
-  void init() {
-    fixture_ = std::make_unique<TAppFixture>();
-    window_ = mt::apptest::ShowMainWindow();
-  }
-  void cleanup() {
-    window_.reset();
-    RunDeferredDeletes();
-    fixture_.reset();
-  }
+  void init() { fixture_ = std::make_unique<TMainWindowFixture>(); }
+  void cleanup() { fixture_.reset(); }
 
   void firstShowOpensTheHomePageAndFillsThePanels() {
     QCOMPARE(ViewName(), QString("frmMainpage"));

@@ -16,7 +16,8 @@
 #include "umain.h"
 #include "umainpage.h"
 
-using mt::apptest::TAppFixture;
+using mt::apptest::RunDeferredDeletes;
+using mt::apptest::TMainWindowFixture;
 using mt::apptest::TModalAnswerer;
 
 namespace {
@@ -46,25 +47,18 @@ class TFakeSums : public TSumQuery {
 class TMainPageTest : public QObject {
   Q_OBJECT
  private:
-  std::unique_ptr<TAppFixture> fixture_;
-  std::unique_ptr<Tfrmmain> window_;
+  std::unique_ptr<TMainWindowFixture> fixture_;
 
+  Tfrmmain& Window() { return fixture_->Window(); }
   TfrmMainpage& Page() {
-    auto* page = qobject_cast<TfrmMainpage*>(window_->CurrentView());
+    auto* page = qobject_cast<TfrmMainpage*>(Window().CurrentView());
     Q_ASSERT(page);
     return *page;
   }
 
  private Q_SLOTS:
-  void init() {
-    fixture_ = std::make_unique<TAppFixture>();
-    window_ = mt::apptest::ShowMainWindow();
-  }
-  void cleanup() {
-    window_.reset();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    fixture_.reset();
-  }
+  void init() { fixture_ = std::make_unique<TMainWindowFixture>(); }
+  void cleanup() { fixture_.reset(); }
 
   void balanceText_data() {
     QTest::addColumn<double>("income");
@@ -206,28 +200,28 @@ class TMainPageTest : public QObject {
     QFETCH(QString, button);
     QFETCH(QString, dialog);
     QFETCH(QString, desktop);
-    QDialog users(window_.get());
+    QDialog users(&Window());
     users.setObjectName("frmUser");
-    window_->SetUserWindow(&users);
+    Window().SetUserWindow(&users);
     // Calculators are looked for on PATH; one that is there is enough to see the call.
     const bool haveCalculator = !FindCalculator().isEmpty();
-    QPointer<QWidget> home = window_->CurrentView();
+    QPointer<QWidget> home = Window().CurrentView();
     TModalAnswerer answerer;
     TantLabel* label = Page().Link(link);
     label->show();
     QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(2, 2));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    RunDeferredDeletes();
 
     QCOMPARE(answerer.seen, dialog.isEmpty() ? QStringList() : QStringList{dialog});
-    QCOMPARE(window_->PressedButton()->objectName(), button);
+    QCOMPARE(Window().PressedButton()->objectName(), button);
     if (view.isEmpty()) {
       QVERIFY(!home.isNull());
-      QCOMPARE(window_->CurrentView(), home.data());
+      QCOMPARE(Window().CurrentView(), home.data());
     } else {
       // The switch closed the page whose link started it.
       QVERIFY(home.isNull());
-      QCOMPARE(window_->CurrentView()->objectName(), view);
-      QCOMPARE(window_->MdiArea()->subWindowList().size(), 1);
+      QCOMPARE(Window().CurrentView()->objectName(), view);
+      QCOMPARE(Window().MdiArea()->subWindowList().size(), 1);
     }
     QCOMPARE(fixture_->desktop.urls,
              desktop == "url" ? QList<QUrl>{QUrl(ForumAddress())} : QList<QUrl>());
