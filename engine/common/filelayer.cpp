@@ -29,33 +29,26 @@ namespace {
 constexpr uint64_t kMaxOffset = static_cast<uint64_t>(INT64_MAX);
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
-// An owned file descriptor.
+// An owned file descriptor of a disk.
 class TUniqueFd {
  public:
-  explicit TUniqueFd(int fd = -1) : fd_(fd) {}
+  TUniqueFd(TDisk& disk, int fd) : disk_(disk), fd_(fd) {}
   ~TUniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) disk_.Close(fd_);
   }
   TUniqueFd(const TUniqueFd&) = delete;
   TUniqueFd& operator=(const TUniqueFd&) = delete;
   int get() const { return fd_; }
   int release() { return std::exchange(fd_, -1); }
   void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) disk_.Close(fd_);
     fd_ = fd;
   }
 
  private:
+  TDisk& disk_;
   int fd_;
 };
-
-int OpenFd(const std::string& path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
 
 struct flock RegionLock(short type, uint64_t start, uint64_t length) {
   struct flock fl {};
@@ -67,15 +60,15 @@ struct flock RegionLock(short type, uint64_t start, uint64_t length) {
   return fl;
 }
 
-bool SetOfdLock(int fd, short type, uint64_t start, uint64_t length) {
+bool SetOfdLock(TDisk& disk, int fd, short type, uint64_t start, uint64_t length) {
   struct flock fl = RegionLock(type, start, length);
-  return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+  return disk.Lock(fd, F_OFD_SETLK, &fl) == 0;
 }
 
 // True when no other handle holds a lock on the share byte that a lock of `type` would meet.
-bool ShareByteFree(int fd, short type) {
+bool ShareByteFree(TDisk& disk, int fd, short type) {
   struct flock fl = RegionLock(type, kShareLockOffset, 1);
-  if (::fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  if (disk.Lock(fd, F_OFD_GETLK, &fl) != 0) return false;
   return fl.l_type == F_UNLCK;
 }
 
@@ -83,10 +76,10 @@ bool ShareByteFree(int fd, short type) {
 // reading cannot hold a write lock; an exclusive opener of such a file checks that nobody has
 // the file open and then holds the read lock (nobody can change the file through this layer
 // while its write permission is missing).
-bool TakeShareLock(int fd, bool exclusive, bool readOnly) {
-  if (!exclusive) return SetOfdLock(fd, F_RDLCK, kShareLockOffset, 1);
-  if (!readOnly) return SetOfdLock(fd, F_WRLCK, kShareLockOffset, 1);
-  return ShareByteFree(fd, F_WRLCK) && SetOfdLock(fd, F_RDLCK, kShareLockOffset, 1);
+bool TakeShareLock(TDisk& disk, int fd, bool exclusive, bool readOnly) {
+  if (!exclusive) return SetOfdLock(disk, fd, F_RDLCK, kShareLockOffset, 1);
+  if (!readOnly) return SetOfdLock(disk, fd, F_WRLCK, kShareLockOffset, 1);
+  return ShareByteFree(disk, fd, F_WRLCK) && SetOfdLock(disk, fd, F_RDLCK, kShareLockOffset, 1);
 }
 
 [[noreturn]] void RaiseCode(int32_t code, int osError, const std::string& fileName) {
@@ -106,6 +99,78 @@ bool SameInode(const struct stat& a, const struct stat& b) {
 }
 
 }  // namespace
+
+// ---- the disk ---------------------------------------------------------------------------
+
+const std::shared_ptr<TDisk>& TDisk::Real() {
+  static const std::shared_ptr<TDisk> disk = std::make_shared<TDisk>();
+  return disk;
+}
+
+int TDisk::Open(const std::string& path, int flags, mode_t mode) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  return fd;
+}
+
+int TDisk::Close(int fd) {
+  return ::close(fd);
+}
+
+int TDisk::Stat(const std::string& path, struct stat* st) {
+  return ::stat(path.c_str(), st);
+}
+
+int TDisk::FStat(int fd, struct stat* st) {
+  return ::fstat(fd, st);
+}
+
+ssize_t TDisk::ReadAt(int fd, void* buffer, std::size_t count, off_t offset) {
+  return ::pread(fd, buffer, count, offset);
+}
+
+ssize_t TDisk::WriteAt(int fd, const void* buffer, std::size_t count, off_t offset) {
+  return ::pwrite(fd, buffer, count, offset);
+}
+
+int TDisk::Truncate(int fd, off_t size) {
+  return ::ftruncate(fd, size);
+}
+
+int TDisk::Sync(int fd) {
+  return ::fsync(fd);
+}
+
+int TDisk::Lock(int fd, int command, struct flock* region) {
+  return ::fcntl(fd, command, region);
+}
+
+int TDisk::Unlink(const std::string& path) {
+  return ::unlink(path.c_str());
+}
+
+int TDisk::Rename(const std::string& from, const std::string& to, bool noReplace) {
+  if (noReplace) return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+  return ::rename(from.c_str(), to.c_str());
+}
+
+int TDisk::Exists(const std::string& path) {
+  return ::access(path.c_str(), F_OK);
+}
+
+bool TDisk::List(const std::string& directory, std::vector<std::string>& names) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(directory, ec);
+  if (ec) return false;
+  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    if (ec) return false;
+    names.push_back(it->path().filename().string());
+  }
+  return !ec;
+}
 
 // ---- names and errors -------------------------------------------------------------------
 
@@ -144,26 +209,24 @@ bool SameListedName(std::string_view a, std::string_view b, bool inMemory) {
   return a.substr(0, dirA) == b.substr(0, dirB) && SameFileName(a.substr(dirA), b.substr(dirB));
 }
 
-TResolvedFileName ResolveFileName(const std::string& path, const std::string& errorName) {
+TResolvedFileName ResolveFileName(const std::string& path, const std::string& errorName,
+                                  TDisk& disk) {
   const std::size_t slash = path.rfind('/');
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::string prefix = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : prefix);
 
   struct stat st {};
-  const bool exactExists = ::stat(path.c_str(), &st) == 0;
+  const bool exactExists = disk.Stat(path, &st) == 0;
   if (base.empty() || base == "." || base == "..") return {path, exactExists};
 
-  std::error_code ec;
-  std::filesystem::directory_iterator it(dir, ec);
-  if (ec) return {path, exactExists};  // unreadable directory: only the exact name can match
+  std::vector<std::string> entries;
+  // An unreadable directory: only the exact name can match.
+  if (!disk.List(dir, entries)) return {path, exactExists};
   std::vector<std::string> matches;
-  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    std::string entry = it->path().filename().string();
+  for (std::string& entry : entries) {
     if (SameFileName(entry, base)) matches.push_back(std::move(entry));
   }
-  if (ec) return {path, exactExists};
   if (matches.size() > 1) RaiseCode(err::kAccessDenied, 0, errorName);
   if (matches.empty()) return {path, exactExists};
   return {prefix + matches.front(), true};
@@ -369,7 +432,8 @@ bool TAbstractFile::UnlockRegion(uint64_t start, uint64_t length) {
 
 // ---- TPhysicalFile ----------------------------------------------------------------------
 
-TPhysicalFile::TPhysicalFile(std::string path, int fd) : TAbstractFile(std::move(path)), fd_(fd) {}
+TPhysicalFile::TPhysicalFile(std::shared_ptr<TDisk> disk, std::string path, int fd)
+    : TAbstractFile(std::move(path)), disk_(std::move(disk)), fd_(fd) {}
 
 TPhysicalFile::~TPhysicalFile() {
   CloseHandle();
@@ -384,99 +448,102 @@ void TPhysicalFile::CloseHandle() {
   if (fd_ < 0) return;
   // Unlink before closing: once the handle (and its share lock) is gone, another process may
   // create a file of this name, which the unlink must not remove.
-  if (temporary_) ::unlink(LockedName().c_str());
-  ::close(fd_);
+  if (temporary_) disk_->Unlink(LockedName());
+  disk_->Close(fd_);
   fd_ = -1;
 }
 
-std::shared_ptr<TPhysicalFile> TPhysicalFile::OpenOs(const std::string& path, bool exclusive,
+std::shared_ptr<TPhysicalFile> TPhysicalFile::OpenOs(const std::shared_ptr<TDisk>& disk,
+                                                     const std::string& path, bool exclusive,
                                                      const std::string& errorName) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) RaiseFileError(errno, errorName);
+  if (disk->Stat(path, &st) != 0) RaiseFileError(errno, errorName);
   if (S_ISDIR(st.st_mode)) RaiseFileError(EISDIR, errorName);
   const bool readOnlyAttribute = (st.st_mode & kWriteBits) == 0;
   bool readOnly = readOnlyAttribute;
-  TUniqueFd fd(OpenFd(path, readOnlyAttribute ? O_RDONLY : O_RDWR));
+  TUniqueFd fd(*disk, disk->Open(path, readOnlyAttribute ? O_RDONLY : O_RDWR));
   if (fd.get() < 0 && !readOnlyAttribute) {
     // Writing is refused although the file does not say it is read-only (another owner, a
     // read-only file system): settle for reading.
     const int firstError = errno;
-    TUniqueFd retry(OpenFd(path, O_RDONLY));
+    TUniqueFd retry(*disk, disk->Open(path, O_RDONLY));
     if (retry.get() < 0) RaiseFileError(firstError, errorName);
     fd.reset(retry.release());
     readOnly = true;
   }
   if (fd.get() < 0) RaiseFileError(errno, errorName);
-  if (!TakeShareLock(fd.get(), exclusive, readOnly)) RaiseFileError(EAGAIN, errorName);
-  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_RANDOM);
-  std::shared_ptr<TPhysicalFile> file(new TPhysicalFile(path, fd.release()));
+  if (!TakeShareLock(*disk, fd.get(), exclusive, readOnly)) RaiseFileError(EAGAIN, errorName);
+  std::shared_ptr<TPhysicalFile> file(new TPhysicalFile(disk, path, fd.release()));
   file->readOnly_ = readOnly;
   file->readOnlyAttribute_ = readOnlyAttribute;
   return file;
 }
 
-std::shared_ptr<TPhysicalFile> TPhysicalFile::CreateOs(const std::string& path, bool exclusive,
+std::shared_ptr<TPhysicalFile> TPhysicalFile::CreateOs(const std::shared_ptr<TDisk>& disk,
+                                                       const std::string& path, bool exclusive,
                                                        bool temporary,
                                                        const std::string& errorName) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
+  if (disk->Stat(path, &st) == 0) {
     if (S_ISDIR(st.st_mode)) RaiseFileError(EISDIR, errorName);
     if ((st.st_mode & kWriteBits) == 0) RaiseFileError(EACCES, errorName);
   }
-  TUniqueFd fd(OpenFd(path, O_RDWR | O_CREAT, 0666));
+  TUniqueFd fd(*disk, disk->Open(path, O_RDWR | O_CREAT, 0666));
   if (fd.get() < 0) RaiseFileError(errno, errorName);
   // Truncate only once no other handle has the file open; then keep the share mode asked for.
-  if (!SetOfdLock(fd.get(), F_WRLCK, kShareLockOffset, 1)) RaiseFileError(EAGAIN, errorName);
-  if (::ftruncate(fd.get(), 0) != 0) RaiseFileError(errno, errorName);
-  if (!exclusive && !SetOfdLock(fd.get(), F_RDLCK, kShareLockOffset, 1))
+  if (!SetOfdLock(*disk, fd.get(), F_WRLCK, kShareLockOffset, 1)) {
+    RaiseFileError(EAGAIN, errorName);
+  }
+  if (disk->Truncate(fd.get(), 0) != 0) RaiseFileError(errno, errorName);
+  if (!exclusive && !SetOfdLock(*disk, fd.get(), F_RDLCK, kShareLockOffset, 1))
     RaiseFileError(errno, errorName);
-  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_RANDOM);
-  std::shared_ptr<TPhysicalFile> file(new TPhysicalFile(path, fd.release()));
+  std::shared_ptr<TPhysicalFile> file(new TPhysicalFile(disk, path, fd.release()));
   file->temporary_ = temporary;
   return file;
 }
 
-void TPhysicalFile::DeleteOs(const std::string& path, const std::string& errorName) {
+void TPhysicalFile::DeleteOs(TDisk& disk, const std::string& path, const std::string& errorName) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) RaiseFileError(errno, errorName);
+  if (disk.Stat(path, &st) != 0) RaiseFileError(errno, errorName);
   if (S_ISDIR(st.st_mode)) RaiseFileError(EISDIR, errorName);
   if ((st.st_mode & kWriteBits) == 0) RaiseFileError(EACCES, errorName);
-  TUniqueFd fd(OpenFd(path, O_RDWR));
+  TUniqueFd fd(disk, disk.Open(path, O_RDWR));
   if (fd.get() < 0) RaiseFileError(errno, errorName);
   // Held across the unlink: anyone opening the file meanwhile is refused.
-  if (!SetOfdLock(fd.get(), F_WRLCK, kShareLockOffset, 1)) RaiseFileError(EAGAIN, errorName);
-  if (::unlink(path.c_str()) != 0) RaiseFileError(errno, errorName);
+  if (!SetOfdLock(disk, fd.get(), F_WRLCK, kShareLockOffset, 1)) {
+    RaiseFileError(EAGAIN, errorName);
+  }
+  if (disk.Unlink(path) != 0) RaiseFileError(errno, errorName);
 }
 
-void TPhysicalFile::RenameOs(const std::string& oldPath, const std::string& newPath,
+void TPhysicalFile::RenameOs(TDisk& disk, const std::string& oldPath, const std::string& newPath,
                              const std::string& errorName) {
   struct stat st {};
-  if (::stat(oldPath.c_str(), &st) != 0) RaiseFileError(errno, errorName);
+  if (disk.Stat(oldPath, &st) != 0) RaiseFileError(errno, errorName);
   if (S_ISDIR(st.st_mode)) RaiseFileError(EISDIR, errorName);
   bool readOnly = false;
-  TUniqueFd fd(OpenFd(oldPath, O_RDWR));
+  TUniqueFd fd(disk, disk.Open(oldPath, O_RDWR));
   if (fd.get() < 0) {
-    fd.reset(OpenFd(oldPath, O_RDONLY));
+    fd.reset(disk.Open(oldPath, O_RDONLY));
     readOnly = true;
   }
   if (fd.get() < 0) RaiseFileError(errno, errorName);
-  if (!TakeShareLock(fd.get(), true, readOnly)) RaiseFileError(EAGAIN, errorName);
+  if (!TakeShareLock(disk, fd.get(), true, readOnly)) RaiseFileError(EAGAIN, errorName);
 
   struct stat target {};
-  const TResolvedFileName resolved = ResolveFileName(newPath, errorName);
-  if (resolved.exists && ::stat(resolved.path.c_str(), &target) == 0 && !SameInode(st, target))
+  const TResolvedFileName resolved = ResolveFileName(newPath, errorName, disk);
+  if (resolved.exists && disk.Stat(resolved.path, &target) == 0 && !SameInode(st, target))
     RaiseFileError(EEXIST, errorName);
-  if (::renameat2(AT_FDCWD, oldPath.c_str(), AT_FDCWD, newPath.c_str(), RENAME_NOREPLACE) == 0)
-    return;
+  if (disk.Rename(oldPath, newPath, true) == 0) return;
   if (errno != EINVAL && errno != ENOSYS) RaiseFileError(errno, errorName);
   // The file system cannot refuse replacing by itself.
-  if (::access(newPath.c_str(), F_OK) == 0 && newPath != oldPath) RaiseFileError(EEXIST, errorName);
-  if (::rename(oldPath.c_str(), newPath.c_str()) != 0) RaiseFileError(errno, errorName);
+  if (disk.Exists(newPath) == 0 && newPath != oldPath) RaiseFileError(EEXIST, errorName);
+  if (disk.Rename(oldPath, newPath, false) != 0) RaiseFileError(errno, errorName);
 }
 
 TIoResult TPhysicalFile::DoSize() {
   struct stat st {};
-  if (::fstat(fd_, &st) != 0) return {0, errno};
+  if (disk_->FStat(fd_, &st) != 0) return {0, errno};
   return {static_cast<uint64_t>(st.st_size), 0};
 }
 
@@ -485,7 +552,8 @@ TIoResult TPhysicalFile::DoRead(uint64_t position, void* buffer, std::size_t cou
   std::size_t done = 0;
   while (done < count) {
     if (position + done > kMaxOffset) return {done, EINVAL};
-    const ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(position + done));
+    const ssize_t n =
+        disk_->ReadAt(fd_, out + done, count - done, static_cast<off_t>(position + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return {done, errno};
@@ -499,13 +567,14 @@ TIoResult TPhysicalFile::DoRead(uint64_t position, void* buffer, std::size_t cou
 TIoResult TPhysicalFile::DoWrite(uint64_t position, const void* buffer, std::size_t count) {
   if (position > kMaxOffset || count > kMaxOffset - position) return {0, EFBIG};
   if (count == 0) {
-    if (::ftruncate(fd_, static_cast<off_t>(position)) != 0) return {0, errno};
+    if (disk_->Truncate(fd_, static_cast<off_t>(position)) != 0) return {0, errno};
     return {0, 0};
   }
   const auto* in = static_cast<const unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(position + done));
+    const ssize_t n =
+        disk_->WriteAt(fd_, in + done, count - done, static_cast<off_t>(position + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return {done, errno};
@@ -517,16 +586,16 @@ TIoResult TPhysicalFile::DoWrite(uint64_t position, const void* buffer, std::siz
 }
 
 TIoResult TPhysicalFile::DoFlush() {
-  if (::fsync(fd_) != 0) return {0, errno};
+  if (disk_->Sync(fd_) != 0) return {0, errno};
   return {0, 0};
 }
 
 bool TPhysicalFile::DoLock(uint64_t start, uint64_t length) {
-  return SetOfdLock(fd_, F_WRLCK, start, length);
+  return SetOfdLock(*disk_, fd_, F_WRLCK, start, length);
 }
 
 bool TPhysicalFile::DoUnlock(uint64_t start, uint64_t length) {
-  return SetOfdLock(fd_, F_UNLCK, start, length);
+  return SetOfdLock(*disk_, fd_, F_UNLCK, start, length);
 }
 
 void TPhysicalFile::DoLastOpenerClosed() {
@@ -613,6 +682,16 @@ const std::shared_ptr<TFileList>& TFileList::Process() {
   return list;
 }
 
+void TFileList::SetDisk(std::shared_ptr<TDisk> disk) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  disk_ = disk ? std::move(disk) : TDisk::Real();
+}
+
+std::shared_ptr<TDisk> TFileList::Disk() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return disk_;
+}
+
 std::shared_ptr<TAbstractFile> TFileList::FindLocked(std::string_view key, bool inMemory) const {
   for (const auto& f : files_)
     if (f->InMemory() == inMemory && SameListedName(f->name_, key, inMemory)) return f;
@@ -640,7 +719,7 @@ bool TFileList::Exists(const std::string& name, bool inMemory) {
   const std::string key = TrimFileName(name);
   if (FindLocked(key, inMemory)) return true;
   if (inMemory) return false;
-  return ResolveFileName(key, name).exists;
+  return ResolveFileName(key, name, *disk_).exists;
 }
 
 TFileList::TOpened TFileList::Open(const std::string& name, bool inMemory, bool exclusive) {
@@ -653,9 +732,9 @@ TFileList::TOpened TFileList::Open(const std::string& name, bool inMemory, bool 
     return {file, id};
   }
   if (inMemory) RaiseCode(err::kTableNotFound, ENOENT, name);
-  const TResolvedFileName resolved = ResolveFileName(key, name);
+  const TResolvedFileName resolved = ResolveFileName(key, name, *disk_);
   if (!resolved.exists) RaiseCode(err::kTableNotFound, ENOENT, name);
-  file = TPhysicalFile::OpenOs(resolved.path, exclusive, name);
+  file = TPhysicalFile::OpenOs(disk_, resolved.path, exclusive, name);
   const uint32_t id = file->AddOpener(exclusive);
   files_.push_back(file);
   return {file, id};
@@ -678,8 +757,8 @@ TFileList::TOpened TFileList::Create(const std::string& name, bool inMemory, boo
     if (id == 0) RaiseCode(err::kAccessDenied, EAGAIN, name);
     return {file, id};
   }
-  const TResolvedFileName resolved = ResolveFileName(key, name);
-  file = TPhysicalFile::CreateOs(resolved.path, exclusive, temporary, name);
+  const TResolvedFileName resolved = ResolveFileName(key, name, *disk_);
+  file = TPhysicalFile::CreateOs(disk_, resolved.path, exclusive, temporary, name);
   const uint32_t id = file->AddOpener(exclusive);
   files_.push_back(file);
   return {file, id};
@@ -702,9 +781,9 @@ void TFileList::Delete(const std::string& name, bool inMemory) {
     Remove(file.get());
     return;
   }
-  const TResolvedFileName resolved = ResolveFileName(key, name);
+  const TResolvedFileName resolved = ResolveFileName(key, name, *disk_);
   if (!resolved.exists) RaiseCode(err::kTableNotFound, ENOENT, name);
-  TPhysicalFile::DeleteOs(resolved.path, name);
+  TPhysicalFile::DeleteOs(*disk_, resolved.path, name);
 }
 
 void TFileList::Rename(const std::string& oldName, const std::string& newName, bool inMemory) {
@@ -724,9 +803,9 @@ void TFileList::Rename(const std::string& oldName, const std::string& newName, b
     file->name_ = newKey;
     return;
   }
-  const TResolvedFileName resolved = ResolveFileName(oldKey, oldName);
+  const TResolvedFileName resolved = ResolveFileName(oldKey, oldName, *disk_);
   if (!resolved.exists) RaiseCode(err::kTableNotFound, ENOENT, oldName);
-  TPhysicalFile::RenameOs(resolved.path, newKey, oldName);
+  TPhysicalFile::RenameOs(*disk_, resolved.path, newKey, oldName);
 }
 
 }  // namespace mt

@@ -31,11 +31,20 @@
 // On disk, ResolveFileName finds the file whose name matches letter case aside, and refuses a
 // name that matches two.
 //
+// The disk. Files on disk reach the operating system only through the TDisk of their file
+// list: opening, reading, writing, truncating, flushing, locking, deleting, renaming and
+// listing directories. It is the engine's one contact with the disk, so a test can put a disk
+// in its place that fails chosen calls (TFileList::SetDisk).
+//
 // Thread-safety: TFileList and TAbstractFile are safe to use from any thread. The list's mutex
 // (recursive) guards the list and is held during open, create, close, delete, rename and copy
 // operations; each file's own mutex guards its openers, positions, regions and every transfer.
 // Lock order is always list before file; nothing holding a file mutex takes the list mutex.
 #pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -69,6 +78,43 @@ struct TLockedRegion {
 struct TIoResult {
   uint64_t value = 0;
   int osError = 0;
+};
+
+// The operating system's file interface as the file layer uses it. Each operation stands for
+// the POSIX call it names and answers as that does: a result below 0 with errno set on
+// failure. The base class is the real disk; a replacement overrides what it wants to change
+// and calls the base for the rest.
+//
+// Thread-safety: the real disk may be used from any thread; a replacement must allow what its
+// users do.
+class TDisk {
+ public:
+  TDisk() = default;
+  virtual ~TDisk() = default;
+  TDisk(const TDisk&) = delete;
+  TDisk& operator=(const TDisk&) = delete;
+
+  // The real disk, which every file list starts with.
+  static const std::shared_ptr<TDisk>& Real();
+
+  // open (close-on-exec, retried when interrupted), advised for random access.
+  virtual int Open(const std::string& path, int flags, mode_t mode = 0);
+  virtual int Close(int fd);
+  virtual int Stat(const std::string& path, struct stat* st);
+  virtual int FStat(int fd, struct stat* st);
+  virtual ssize_t ReadAt(int fd, void* buffer, std::size_t count, off_t offset);         // pread
+  virtual ssize_t WriteAt(int fd, const void* buffer, std::size_t count, off_t offset);  // pwrite
+  virtual int Truncate(int fd, off_t size);  // ftruncate
+  virtual int Sync(int fd);                  // fsync
+  // fcntl with F_OFD_SETLK or F_OFD_GETLK.
+  virtual int Lock(int fd, int command, struct flock* region);
+  virtual int Unlink(const std::string& path);
+  // renameat2 with RENAME_NOREPLACE when noReplace, else rename.
+  virtual int Rename(const std::string& from, const std::string& to, bool noReplace);
+  // access(path, F_OK).
+  virtual int Exists(const std::string& path);
+  // The names in a directory; false when it cannot be read.
+  virtual bool List(const std::string& directory, std::vector<std::string>& names);
 };
 
 // One open file, shared by all its openers in the process.
@@ -153,7 +199,7 @@ class TAbstractFile {
   std::map<uint64_t, TLockedRegion> regions_;  // by start
 };
 
-// A file on disk with its one OS handle.
+// A file on disk with its one OS handle, reached through the disk that opened it.
 class TPhysicalFile final : public TAbstractFile {
  public:
   ~TPhysicalFile() override;
@@ -163,17 +209,19 @@ class TPhysicalFile final : public TAbstractFile {
 
   // The operating-system side of open, create, delete and rename. `path` is the name on disk;
   // failures raise EEngineError with `errorName` in place of the table name.
-  static std::shared_ptr<TPhysicalFile> OpenOs(const std::string& path, bool exclusive,
+  static std::shared_ptr<TPhysicalFile> OpenOs(const std::shared_ptr<TDisk>& disk,
+                                               const std::string& path, bool exclusive,
                                                const std::string& errorName);
   // Creates or truncates the file. Refused (11013) while another handle anywhere has it open,
   // so a file in use is never truncated.
-  static std::shared_ptr<TPhysicalFile> CreateOs(const std::string& path, bool exclusive,
+  static std::shared_ptr<TPhysicalFile> CreateOs(const std::shared_ptr<TDisk>& disk,
+                                                 const std::string& path, bool exclusive,
                                                  bool temporary, const std::string& errorName);
   // Refused (11013) while another handle anywhere has the file open or when it is read-only.
-  static void DeleteOs(const std::string& path, const std::string& errorName);
+  static void DeleteOs(TDisk& disk, const std::string& path, const std::string& errorName);
   // Refused (11013) while another handle anywhere has the file open; never replaces an
   // existing file (EEXIST, 11047).
-  static void RenameOs(const std::string& oldPath, const std::string& newPath,
+  static void RenameOs(TDisk& disk, const std::string& oldPath, const std::string& newPath,
                        const std::string& errorName);
 
  protected:
@@ -186,9 +234,10 @@ class TPhysicalFile final : public TAbstractFile {
   void DoLastOpenerClosed() override;
 
  private:
-  TPhysicalFile(std::string path, int fd);
+  TPhysicalFile(std::shared_ptr<TDisk> disk, std::string path, int fd);
   void CloseHandle();
 
+  std::shared_ptr<TDisk> disk_;
   int fd_ = -1;
 };
 
@@ -241,6 +290,11 @@ class TFileList {
 
   static const std::shared_ptr<TFileList>& Process();
 
+  // The disk that files opened or created from now on go through (the real one unless set);
+  // files already open keep theirs.
+  void SetDisk(std::shared_ptr<TDisk> disk);
+  std::shared_ptr<TDisk> Disk();
+
   // Adds an opener to the file of that name and kind, opening it when not yet in the list.
   // 11010 when no such file exists; 11013 when it is open exclusively, or when an exclusive
   // open meets existing openers (in this process or, for files on disk, any other).
@@ -270,6 +324,7 @@ class TFileList {
 
   std::recursive_mutex mutex_;
   std::vector<std::shared_ptr<TAbstractFile>> files_;
+  std::shared_ptr<TDisk> disk_ = TDisk::Real();
 };
 
 // ---- file names and OS errors ----------------------------------------------------------
@@ -294,7 +349,8 @@ struct TResolvedFileName {
 // Looks for the file that `path` names in its directory, letter case aside: table files are
 // written as "name.DAT" and still found as "NAME.dat". Only the last path component is
 // matched this way. Raises 11013 (with `errorName`) when two files on disk match.
-TResolvedFileName ResolveFileName(const std::string& path, const std::string& errorName);
+TResolvedFileName ResolveFileName(const std::string& path, const std::string& errorName,
+                                  TDisk& disk = *TDisk::Real());
 
 // The engine error code for an OS error number (errno).
 int32_t EngineCodeForOsError(int osError);

@@ -19,7 +19,7 @@
 // image that still holds the handle of a dropped value is refused by Store (10030) rather than
 // written with a reference to nothing.
 //
-// Thread-safety: a cursor's buffers are used by one thread at a time.
+// Thread-safety: a cursor's buffers are used on the thread that owns its table (datatable.h).
 #pragma once
 
 #include <cstdint>

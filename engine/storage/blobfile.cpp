@@ -92,6 +92,10 @@ void TBlobFile::Raise(int32_t code) const {
   RaiseEngineError(code, {.table = tableName_});
 }
 
+void TBlobFile::RaiseHeaderCorrupt() const {
+  Raise(err::kHeaderCorrupt);
+}
+
 uint64_t TBlobFile::BlockOffset(int32_t n) const {
   return bfh::kSize + static_cast<uint64_t>(n - 1) * static_cast<uint64_t>(blockSize_);
 }

@@ -29,8 +29,8 @@
 // Blocks are only touched inside one call: no block pointer is handed out, so dropping the
 // cache (after another process changed the file) can happen at any cache miss.
 //
-// Thread-safety: shared by the cursors of the process on the table, which serialise their
-// operations on it (the table's locks); each seek-and-transfer is atomic in the file layer.
+// Thread-safety: shared by the cursors of the process on the table, all on the thread that
+// owns the table (datatable.h); each seek-and-transfer is atomic in the file layer.
 #pragma once
 
 #include <cstdint>
@@ -190,6 +190,8 @@ class TBlobFile : public TTableFile<TBlobFileHeader> {
   // Writes the header (a value was written or freed: the header is marked dirty and written
   // with a raised counter at the end of the change).
   void WriteCountedHeader(TBlobFileHeader& h) override;
+  bool HeaderScrambled() const override { return encrypted_; }
+  [[noreturn]] void RaiseHeaderCorrupt() const override;
 
  private:
   [[noreturn]] void Raise(int32_t code) const;

@@ -34,8 +34,8 @@
 // order; they come from the internal counts, or from a walk of the leaves when the index has no
 // counts.
 //
-// Thread-safety: a tree belongs to its table's index file; the cursors of the process
-// serialise their operations on it (table locks and the session's serialisation).
+// Thread-safety: a tree belongs to its table's index file and is used on the thread that owns
+// the table (datatable.h).
 #pragma once
 
 #include <cstdint>
@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "cachelist.h"
+#include "engine/common/debugcheck.h"
 #include "indexkey.h"
 #include "indexlayout.h"
 #include "indexpage.h"
@@ -101,7 +102,10 @@ class TPageRef {
   TPage* Get() const { return page_; }
   explicit operator bool() const { return page_ != nullptr; }
   void Reset() {
-    if (page_ != nullptr) --page_->pins_;
+    if (page_ != nullptr) {
+      MT_ASSERT(page_->pins_ > 0);
+      --page_->pins_;
+    }
     page_ = nullptr;
   }
 

@@ -8,7 +8,7 @@
 // recency links newer_ and older_ (T*), and befriends TCacheList<T>. Policies (when to make
 // room, how to write back, pooling) stay with the owner.
 //
-// Thread-safety: none of its own; each owner guards its cache.
+// Thread-safety: none of its own; used on the thread of its owner's table (datatable.h).
 #pragma once
 
 #include <algorithm>
@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+#include "engine/common/debugcheck.h"
 
 namespace mt {
 
@@ -63,6 +65,7 @@ class TCacheList {
   T* Insert(TPtr object) {
     T* p = object.get();
     const std::size_t at = LowerBound(p->number_);
+    MT_ASSERT(at == sorted_.size() || sorted_[at]->number_ != p->number_);
     sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(at), std::move(object));
     LinkNewest(p);
     return p;
@@ -72,6 +75,7 @@ class TCacheList {
   TPtr Remove(T* object) {
     Unlink(object);
     const std::size_t at = LowerBound(object->number_);
+    MT_ASSERT(at < sorted_.size() && sorted_[at].get() == object);
     TPtr owned = std::move(sorted_[at]);
     sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(at));
     return owned;

@@ -7,12 +7,12 @@
 
 #include "blobfile.h"
 #include "byteio.h"
+#include "engine/common/debugcheck.h"
 #include "engine/common/engineerror.h"
 #include "engine/common/expeval.h"
 #include "engine/common/expparser.h"
 #include "engine/common/literals.h"
 #include "filterplan.h"
-#include "indexbuild.h"
 #include "recordresolver.h"
 
 namespace mt {
@@ -37,6 +37,7 @@ void TDataCursor::RequireClosed() const {
 
 void TDataCursor::RequireOpen() const {
   if (table_ == nullptr) RaiseEngineError(err::kTableNotFound, {.table = tableName_});
+  table_->CheckThread();
 }
 
 void TDataCursor::SetTableName(std::string name) {
@@ -147,8 +148,7 @@ void TDataCursor::Close() {
   rangeActive_ = false;
   currentIndex_ = kNoIndex;
   charOrder_ = nullptr;
-  current_ = 0;
-  beforeFirst_ = afterLast_ = true;
+  StandNowhere();
   tableReadOnly_ = false;
   directory_.CloseTable(*t);
 }
@@ -187,9 +187,8 @@ void TDataCursor::ChooseIndexSlot(int slot) {
   curKey_.assign(static_cast<std::size_t>(Tree()->KeyLength()), 0);
   if (current != 0) {
     StandOnRecord(current);
-  } else if (!(beforeFirst_ && afterLast_)) {
-    beforeFirst_ = true;
-    afterLast_ = false;
+  } else if (position_ != TPosition::Empty) {
+    StandAt(TPosition::BeforeFirst);
   }
 }
 
@@ -225,9 +224,7 @@ void TDataCursor::StandOnRecord(int32_t n) {
     pos_ = found.pos;
     StandOn(n);
   } else if (RangeStart().Valid()) {
-    current_ = 0;
-    beforeFirst_ = true;
-    afterLast_ = false;
+    StandAt(TPosition::BeforeFirst);
   } else {
     StandNowhere();
   }
@@ -244,6 +241,7 @@ void TDataCursor::Sync(bool changed) {
   if (changed || !synced_ || !(savedCounters_ == table_->Locks().Counters())) {
     Resync();
   }
+  CheckPosition();
 }
 
 void TDataCursor::Resync() {
@@ -262,11 +260,9 @@ void TDataCursor::Resync() {
     StandNowhere();
     return;
   }
-  if (beforeFirst_ && afterLast_) {
+  if (position_ == TPosition::Empty) {
     // There were no records; there are now: stand before the first.
-    beforeFirst_ = true;
-    afterLast_ = false;
-    current_ = 0;
+    StandAt(TPosition::BeforeFirst);
     return;
   }
   if (!OnRecord()) return;
@@ -276,7 +272,7 @@ void TDataCursor::Resync() {
   if (next != 0) {
     current_ = static_cast<int32_t>(next);
   } else {
-    afterLast_ = true;
+    StandAt(TPosition::AfterLast);
   }
 }
 
@@ -286,9 +282,8 @@ void TDataCursor::RefindPosition() {
     StandNowhere();
     return;
   }
-  if (beforeFirst_ && afterLast_) {
-    beforeFirst_ = true;
-    afterLast_ = false;
+  if (position_ == TPosition::Empty) {
+    StandAt(TPosition::BeforeFirst);
     return;
   }
   if (!OnRecord()) return;
@@ -311,8 +306,7 @@ void TDataCursor::RefindPosition() {
     }
     p = Tree()->Next(p);
   }
-  afterLast_ = true;
-  beforeFirst_ = false;
+  StandAt(TPosition::AfterLast);
 }
 
 bool TDataCursor::PassesFilters(const uint8_t* image, bool expressions) {
@@ -381,13 +375,28 @@ void TDataCursor::BuildVisible() {
 // ---- positions ---------------------------------------------------------------------------
 
 void TDataCursor::StandOn(int32_t n) {
+  MT_ASSERT(n > 0);
+  // In index order the current entry is known whenever the cursor stands on a record.
+  MT_ASSERT(currentIndex_ == kNoIndex || pos_.Valid());
   current_ = n;
-  beforeFirst_ = afterLast_ = false;
+  position_ = TPosition::OnRecord;
+}
+
+void TDataCursor::StandAt(TPosition position) {
+  MT_ASSERT(position != TPosition::OnRecord);
+  current_ = 0;
+  position_ = position;
 }
 
 void TDataCursor::StandNowhere() {
-  current_ = 0;
-  beforeFirst_ = afterLast_ = true;
+  StandAt(TPosition::Empty);
+}
+
+void TDataCursor::CheckPosition() const {
+  MT_ASSERT((position_ == TPosition::OnRecord) == (current_ > 0));
+  MT_ASSERT(position_ != TPosition::OnRecord || currentIndex_ == kNoIndex || pos_.Valid());
+  MT_ASSERT(position_ != TPosition::OnRecord || !UseBitmap() ||
+            current_ <= static_cast<int32_t>(visible_.Size()));
 }
 
 void TDataCursor::First() {
@@ -408,9 +417,7 @@ void TDataCursor::StandAtEnd(bool start) {
     StandNowhere();
     return;
   }
-  if (!indexOrder) current_ = start ? 0 : static_cast<int32_t>(visible_.Size()) + 1;
-  beforeFirst_ = start;
-  afterLast_ = !start;
+  StandAt(start ? TPosition::BeforeFirst : TPosition::AfterLast);
 }
 
 bool TDataCursor::ReadRecord(int32_t n, uint8_t* buffer, TReadAhead ahead) {
@@ -437,27 +444,22 @@ bool TDataCursor::ReadRecord(int32_t n, uint8_t* buffer, TReadAhead ahead) {
 
 int TDataCursor::Step(bool forward, uint8_t* buffer) {
   Sync();
-  if (beforeFirst_ && afterLast_) return forward ? err::kEndOfTable : err::kBeginningOfTable;
+  if (position_ == TPosition::Empty) return forward ? err::kEndOfTable : err::kBeginningOfTable;
   if (currentIndex_ != kNoIndex) return IndexStep(forward, buffer);
   for (;;) {
     uint32_t n;
     if (forward) {
-      if (afterLast_) return err::kEndOfTable;
-      n = visible_.FindNext(beforeFirst_ ? 0 : static_cast<uint32_t>(current_));
+      if (position_ == TPosition::AfterLast) return err::kEndOfTable;
+      n = visible_.FindNext(position_ == TPosition::BeforeFirst ? 0
+                                                                : static_cast<uint32_t>(current_));
     } else {
-      if (beforeFirst_) return err::kBeginningOfTable;
-      n = visible_.FindPrior(afterLast_ ? visible_.Size() + 1 : static_cast<uint32_t>(current_));
+      if (position_ == TPosition::BeforeFirst) return err::kBeginningOfTable;
+      n = visible_.FindPrior(position_ == TPosition::AfterLast ? visible_.Size() + 1
+                                                               : static_cast<uint32_t>(current_));
     }
     if (n == 0) {
-      // The position stays on the last visible record passed.
-      if (forward) {
-        afterLast_ = true;
-        beforeFirst_ = false;
-        return err::kEndOfTable;
-      }
-      beforeFirst_ = true;
-      afterLast_ = false;
-      return err::kBeginningOfTable;
+      StandAt(forward ? TPosition::AfterLast : TPosition::BeforeFirst);
+      return forward ? err::kEndOfTable : err::kBeginningOfTable;
     }
     const int32_t number = static_cast<int32_t>(n);
     if (!ReadRecord(number, buffer, forward ? TReadAhead::Forward : TReadAhead::Backward)) {
@@ -503,9 +505,16 @@ int TDataCursor::GetCurrentRecord(uint8_t* buffer, bool lockForChange) {
   RequireOpen();
   TReadLockScope op(table_->Locks());
   Sync(op.Changed());
-  if (beforeFirst_ && afterLast_) return err::kNoCurrentRecord;
-  if (beforeFirst_) return err::kBeginningOfTable;
-  if (afterLast_) return err::kEndOfTable;
+  switch (position_) {
+    case TPosition::Empty:
+      return err::kNoCurrentRecord;
+    case TPosition::BeforeFirst:
+      return err::kBeginningOfTable;
+    case TPosition::AfterLast:
+      return err::kEndOfTable;
+    case TPosition::OnRecord:
+      break;
+  }
   TDataFile& data = table_->Data();
   const std::size_t size = static_cast<std::size_t>(data.RecordSize());
   if (lockForChange) {
@@ -733,11 +742,11 @@ int64_t TDataCursor::RangeLastOrdinal() {
 int TDataCursor::IndexStep(bool forward, uint8_t* buffer) {
   TLeafPos p;
   if (forward) {
-    if (afterLast_) return err::kEndOfTable;
-    p = beforeFirst_ ? RangeStart() : Tree()->Next(pos_);
+    if (position_ == TPosition::AfterLast) return err::kEndOfTable;
+    p = position_ == TPosition::BeforeFirst ? RangeStart() : Tree()->Next(pos_);
   } else {
-    if (beforeFirst_) return err::kBeginningOfTable;
-    p = afterLast_ ? RangeEnd() : Tree()->Prior(pos_);
+    if (position_ == TPosition::BeforeFirst) return err::kBeginningOfTable;
+    p = position_ == TPosition::AfterLast ? RangeEnd() : Tree()->Prior(pos_);
   }
   std::vector<uint8_t> key(curKey_.size());
   while (p.Valid()) {
@@ -753,20 +762,15 @@ int TDataCursor::IndexStep(bool forward, uint8_t* buffer) {
       return kRecordRead;
     }
     if (resynced_) {
-      if (beforeFirst_ && afterLast_) return forward ? err::kEndOfTable : err::kBeginningOfTable;
+      if (position_ == TPosition::Empty) {
+        return forward ? err::kEndOfTable : err::kBeginningOfTable;
+      }
       return IndexStep(forward, buffer);
     }
     p = forward ? Tree()->Next(p) : Tree()->Prior(p);
   }
-  // The position stays on the last visible entry passed.
-  if (forward) {
-    afterLast_ = true;
-    beforeFirst_ = false;
-    return err::kEndOfTable;
-  }
-  beforeFirst_ = true;
-  afterLast_ = false;
-  return err::kBeginningOfTable;
+  StandAt(forward ? TPosition::AfterLast : TPosition::BeforeFirst);
+  return forward ? err::kEndOfTable : err::kBeginningOfTable;
 }
 
 void TDataCursor::FillHighStrings(const TKeyDef& def, int givenFields, uint8_t* key) const {
@@ -814,8 +818,7 @@ bool TDataCursor::FindKey(const uint8_t* image, int fieldCount, bool exact) {
   if (!RangeStart().Valid()) {
     StandNowhere();
   } else {
-    afterLast_ = true;
-    beforeFirst_ = false;
+    StandAt(TPosition::AfterLast);
   }
   return false;
 }
@@ -836,9 +839,7 @@ void TDataCursor::SetRange(const uint8_t* lowImage, int lowFields, const uint8_t
   FillHighStrings(def, rangeHighFields_, rangeHigh_.data());
   rangeActive_ = true;
   if (RangeStart().Valid()) {
-    current_ = 0;
-    beforeFirst_ = true;
-    afterLast_ = false;
+    StandAt(TPosition::BeforeFirst);
   } else {
     StandNowhere();
   }
@@ -849,7 +850,7 @@ void TDataCursor::CancelRange() {
   rangeActive_ = false;
   Sync();
   if (RangeStart().Valid()) {
-    if (beforeFirst_ && afterLast_) afterLast_ = false;
+    if (position_ == TPosition::Empty) StandAt(TPosition::BeforeFirst);
   } else {
     StandNowhere();
   }
@@ -862,125 +863,24 @@ void TDataCursor::RequireWritable() const {
   if (ReadOnly()) Raise(err::kAccessDenied);
 }
 
-std::vector<int> TDataCursor::MaintainedSlots() const {
-  std::vector<int> slots;
-  const TIndexFile& index = table_->Index();
-  for (int slot = 0; slot <= kMaxSecondaryIndexes; ++slot) {
-    if (index.SlotInUse(slot)) slots.push_back(slot);
-  }
-  return slots;
+TRecordWriteOptions TDataCursor::WriteOptions() {
+  return {.owner = this, .blobs = blobs_.get(), .keepSuppliedValues = keepSuppliedValues_};
 }
-
-void TDataCursor::FinishChange() {
-  table_->Data().MarkHeaderDirty();
-  table_->Index().MarkHeaderDirty();
-  table_->Locks().FinishChange();
-}
-
-namespace {
-
-// Holds a record lock a change took for itself until the change ends, also when it fails.
-class TRecordLockGuard {
- public:
-  TRecordLockGuard(TTableLocks& locks, const void* owner) : locks_(locks), owner_(owner) {}
-  ~TRecordLockGuard() {
-    if (n_ == 0) return;
-    try {
-      locks_.UnlockRecord(n_, owner_);
-    } catch (const std::exception&) {
-      // The cursor's close gives back every lock it holds.
-    }
-  }
-  TRecordLockGuard(const TRecordLockGuard&) = delete;
-  TRecordLockGuard& operator=(const TRecordLockGuard&) = delete;
-  // Returns whether the table changed.
-  bool Lock(int32_t n) {
-    const bool changed = locks_.LockRecord(n, owner_);
-    n_ = n;
-    return changed;
-  }
-
- private:
-  TTableLocks& locks_;
-  const void* owner_;
-  int32_t n_ = 0;
-};
-
-}  // namespace
 
 int32_t TDataCursor::InsertRecord(const uint8_t* image, bool standOn) {
   RequireWritable();
-  TDataFile& data = table_->Data();
-  TIndexFile& index = table_->Index();
-  const TRecordFormat& format = data.Format();
-  format.CheckRecord(image);
+  // The write lock first, so that the cursor's view is in step with the table before the
+  // change and can follow it afterwards without reading everything again.
   TWriteLockScope writeLock(table_->Locks());
   Sync(writeLock.Changed());
-  const std::size_t size = static_cast<std::size_t>(data.RecordSize());
-  std::vector<uint8_t> work(image, image + size);
-  int32_t identifier;
-  if (keepSuppliedValues_) {
-    identifier = le::GetI32(work.data(), rec::kAutoInc);
-  } else {
-    const int32_t last = data.LastAutoInc();
-    identifier = last >= 2147483647 || last < 0 ? 1 : last + 1;
-    le::PutI32(work.data(), rec::kAutoInc, identifier);
+  int32_t n;
+  try {
+    n = table_->Writer().Insert(image, WriteOptions());
+  } catch (...) {
+    synced_ = false;
+    throw;
   }
-
-  // Every key is built and checked before any index changes.
-  const std::vector<int> slots = MaintainedSlots();
-  std::vector<std::vector<uint8_t>> keys;
-  for (int slot : slots) {
-    TBTree& tree = index.Tree(slot);
-    keys.emplace_back(static_cast<std::size_t>(tree.KeyLength()));
-    tree.KeyDef().Build(work.data(), keys.back().data());
-    if (tree.KeyDef().Unique() && tree.KeyExists(keys.back().data())) {
-      RaiseEngineError(err::kDuplicateKey,
-                       {.table = table_->ErrorName(), .index = tree.IndexName()});
-    }
-  }
-  TBTree& recordIds = index.Tree(kRecordIdSlot);
-  std::vector<uint8_t> idKey(kRecordIdKeyLength);
-  BuildRecordIdKey(rec::kActive, identifier, idKey.data());
-  if (keepSuppliedValues_ && recordIds.KeyExists(idKey.data())) {
-    RaiseEngineError(err::kDuplicateKey,
-                     {.table = table_->ErrorName(), .index = std::string(kRecordIdIndexName)});
-  }
-  // Blob values the cursor holds open for this image are written now.
-  if (TBlobFile* blobFile = table_->BlobFile()) blobs_->Store(*blobFile, data, format, work.data());
-
-  const int32_t n = data.AllocateSlot(table_->HasPrimaryIndex());
-  TRecordLockGuard recordLock(table_->Locks(), this);
-  recordLock.Lock(n);
-  const bool atEnd = n == data.NextRecordNumber();
-  TPinnedRecord r(data.GetRecord(n, TReadAhead::None, atEnd));
-  if (!r) Raise(err::kRecordChanged);
-  const int32_t oldIdentifier = le::GetI32(r->Image(), rec::kAutoInc);
-  for (std::size_t i = 0; i < slots.size(); ++i)
-    index.Tree(slots[i]).Insert(keys[i].data(), n);
-  if (atEnd) {
-    recordIds.Insert(idKey.data(), n);
-  } else {
-    std::vector<uint8_t> oldKey(kRecordIdKeyLength);
-    BuildRecordIdKey(rec::kDeleted, oldIdentifier, oldKey.data());
-    recordIds.Replace(oldKey.data(), idKey.data(), n);
-  }
-  uint8_t* target = r->Image();
-  std::memset(target, 0, size);
-  if (keepSuppliedValues_) {
-    data.KeepAutoInc(identifier);
-  } else {
-    identifier = data.NextAutoInc();
-  }
-  std::memcpy(target + rec::kFirstField, work.data() + rec::kFirstField, size - rec::kFirstField);
-  target[rec::kState] = rec::kActive;
-  le::PutI32(target, rec::kNumber, n);
-  le::PutI32(target, rec::kAutoInc, identifier);
-  if (!index.Header().slots[kTextSlot].fields.empty()) AddRecordText(index, format, target, n);
-  r->MarkDirty();
-  r.Reset();
-  ++index.MutableHeader().activeRecords;
-  FinishChange();
+  TDataFile& data = table_->Data();
   if (UseBitmap()) {
     visible_.SetSize(static_cast<uint32_t>(data.RecordCount()));
     TPinnedRecord added(data.GetRecord(n));
@@ -998,88 +898,20 @@ int32_t TDataCursor::InsertRecord(const uint8_t* image, bool standOn) {
 
 void TDataCursor::ModifyRecord(const uint8_t* image, bool standOn) {
   RequireWritable();
-  TDataFile& data = table_->Data();
-  TIndexFile& index = table_->Index();
-  const TRecordFormat& format = data.Format();
-  format.CheckRecord(image);
-  if (!OnRecord()) Raise(err::kNoCurrentRecord);
   const int32_t n = current_;
   TWriteLockScope writeLock(table_->Locks());
   Sync(writeLock.Changed());
-  const std::size_t size = static_cast<std::size_t>(data.RecordSize());
-  TPinnedRecord r(data.GetRecord(n));
-  if (!r || r->Image()[rec::kState] != rec::kActive) Raise(err::kRecordChanged);
-  // The record must still be what the edit started from.
-  if (editRecord_ == n && std::memcmp(r->Image(), editImage_.data(), size) != 0) {
-    Raise(err::kRecordChanged);
+  try {
+    // An edit that began on this record must find it as it was then.
+    const uint8_t* expected = n != 0 && editRecord_ == n ? editImage_.data() : nullptr;
+    table_->Writer().Modify(n, image, expected, WriteOptions());
+  } catch (...) {
+    synced_ = false;
+    throw;
   }
-  TRecordLockGuard recordLock(table_->Locks(), this);
-  if (lockedRecord_ != n) recordLock.Lock(n);
-  const std::vector<uint8_t> old(r->Image(), r->Image() + size);
-  std::vector<uint8_t> work(image, image + size);
-  work[rec::kState] = rec::kActive;
-  le::PutI32(work.data(), rec::kNumber, n);
-  const int32_t oldIdentifier = le::GetI32(old.data(), rec::kAutoInc);
-  int32_t identifier = oldIdentifier;
-  if (keepSuppliedValues_) {
-    identifier = le::GetI32(work.data(), rec::kAutoInc);
-  } else {
-    le::PutI32(work.data(), rec::kAutoInc, oldIdentifier);
-  }
-
-  // Keys that change, all checked before any index is touched.
-  const std::vector<int> slots = MaintainedSlots();
-  struct TChange {
-    int slot;
-    std::vector<uint8_t> oldKey;
-    std::vector<uint8_t> newKey;
-  };
-  std::vector<TChange> changes;
-  for (int slot : slots) {
-    TBTree& tree = index.Tree(slot);
-    TChange c{slot, std::vector<uint8_t>(static_cast<std::size_t>(tree.KeyLength())),
-              std::vector<uint8_t>(static_cast<std::size_t>(tree.KeyLength()))};
-    tree.KeyDef().Build(old.data(), c.oldKey.data());
-    tree.KeyDef().Build(work.data(), c.newKey.data());
-    if (tree.KeyDef().Compare(c.oldKey.data(), c.newKey.data()) == 0) continue;
-    if (tree.KeyDef().Unique() && tree.KeyExists(c.newKey.data())) {
-      RaiseEngineError(err::kDuplicateKey,
-                       {.table = table_->ErrorName(), .index = tree.IndexName()});
-    }
-    changes.push_back(std::move(c));
-  }
-  TBTree& recordIds = index.Tree(kRecordIdSlot);
-  std::vector<uint8_t> oldIdKey(kRecordIdKeyLength);
-  std::vector<uint8_t> newIdKey(kRecordIdKeyLength);
-  BuildRecordIdKey(rec::kActive, oldIdentifier, oldIdKey.data());
-  BuildRecordIdKey(rec::kActive, identifier, newIdKey.data());
-  const bool idChanges = identifier != oldIdentifier;
-  if (idChanges && recordIds.KeyExists(newIdKey.data())) {
-    RaiseEngineError(err::kDuplicateKey,
-                     {.table = table_->ErrorName(), .index = std::string(kRecordIdIndexName)});
-  }
-  if (TBlobFile* blobFile = table_->BlobFile()) blobs_->Store(*blobFile, data, format, work.data());
-
-  for (const TChange& c : changes)
-    index.Tree(c.slot).Replace(c.oldKey.data(), c.newKey.data(), n);
-  if (idChanges) {
-    recordIds.Replace(oldIdKey.data(), newIdKey.data(), n);
-    data.KeepAutoInc(identifier);
-  }
-  const bool text = !index.Header().slots[kTextSlot].fields.empty();
-  if (text) RemoveRecordText(index, format, old.data(), n);
-  std::memcpy(r->Image(), work.data(), size);
-  if (text) AddRecordText(index, format, r->Image(), n);
-  r->MarkDirty();
-  r.Reset();
-  FinishChange();
-  editRecord_ = 0;
-  if (lockedRecord_ == n) {
-    lockedRecord_ = 0;
-    table_->Locks().UnlockRecord(n, this);
-  }
+  FinishEdit(n);
   if (UseBitmap()) {
-    TPinnedRecord changed(data.GetRecord(n));
+    TPinnedRecord changed(table_->Data().GetRecord(n));
     if (changed && PassesFilters(changed->Image())) {
       visible_.Set(static_cast<uint32_t>(n));
     } else {
@@ -1096,49 +928,27 @@ void TDataCursor::ModifyRecord(const uint8_t* image, bool standOn) {
 
 void TDataCursor::DeleteRecord(const uint8_t* lastRead) {
   RequireWritable();
-  TDataFile& data = table_->Data();
-  TIndexFile& index = table_->Index();
-  const TRecordFormat& format = data.Format();
-  if (!OnRecord()) Raise(err::kNoCurrentRecord);
   const int32_t n = current_;
   TWriteLockScope writeLock(table_->Locks());
   Sync(writeLock.Changed());
-  const void* owner = table_->Locks().RecordLockOwner(n);
-  if (owner != nullptr && owner != this) Raise(err::kRecordInUse);
-  const std::size_t size = static_cast<std::size_t>(data.RecordSize());
-  TPinnedRecord r(data.GetRecord(n));
-  if (!r || std::memcmp(r->Image(), lastRead, size) != 0) Raise(err::kRecordChanged);
-  TRecordLockGuard recordLock(table_->Locks(), this);
-  if (lockedRecord_ != n) recordLock.Lock(n);
-  const std::vector<uint8_t> old(r->Image(), r->Image() + size);
-  std::vector<uint8_t> key(kMaxKeyLength);
-  for (int slot : MaintainedSlots()) {
-    TBTree& tree = index.Tree(slot);
-    tree.KeyDef().Build(old.data(), key.data());
-    tree.Delete(key.data(), n);
+  try {
+    table_->Writer().Delete(n, lastRead, this);
+  } catch (...) {
+    synced_ = false;
+    throw;
   }
-  const int32_t identifier = le::GetI32(old.data(), rec::kAutoInc);
-  std::vector<uint8_t> oldIdKey(kRecordIdKeyLength);
-  std::vector<uint8_t> newIdKey(kRecordIdKeyLength);
-  BuildRecordIdKey(rec::kActive, identifier, oldIdKey.data());
-  BuildRecordIdKey(rec::kDeleted, identifier, newIdKey.data());
-  index.Tree(kRecordIdSlot).Replace(oldIdKey.data(), newIdKey.data(), n);
-  if (!index.Header().slots[kTextSlot].fields.empty()) {
-    RemoveRecordText(index, format, old.data(), n);
-  }
-  if (TBlobFile* blobFile = table_->BlobFile()) FreeBlobValues(*blobFile, format, old.data());
-  data.DeleteRecord(r.Get());
-  r.Reset();
-  --index.MutableHeader().activeRecords;
-  FinishChange();
+  FinishEdit(n);
+  if (UseBitmap()) visible_.Clear(static_cast<uint32_t>(n));
+  SaveCounters();
+  RefreshPosition();
+}
+
+void TDataCursor::FinishEdit(int32_t n) {
   editRecord_ = 0;
   if (lockedRecord_ == n) {
     lockedRecord_ = 0;
     table_->Locks().UnlockRecord(n, this);
   }
-  if (UseBitmap()) visible_.Clear(static_cast<uint32_t>(n));
-  SaveCounters();
-  RefreshPosition();
 }
 
 // ---- blob values ---------------------------------------------------------------------------
@@ -1179,7 +989,7 @@ void TDataCursor::RefreshPosition() {
     } else if (visible_.Count() == 0) {
       StandNowhere();
     } else {
-      afterLast_ = true;
+      StandAt(TPosition::AfterLast);
     }
   }
 }

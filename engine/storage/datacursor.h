@@ -8,9 +8,11 @@
 // then finds the next or previous set bit of the visible-records bitmap, which holds every
 // active record that passes the active filters.
 //
-// Position. Before-first and after-last flags; both set means there is no current record
-// (a table, or a filtered view, without records). Reaching an end sets the flag of that end
-// and keeps the last visible position, so a step back from after-last gives the last record.
+// Position. One state (TPosition): before the first visible record, on a record, after the
+// last, or empty (a table, or a filtered view, without records). Moving past an end stands
+// after the last (before the first), from where a step back (forward) gives the last (first)
+// visible record. The record number and, in index order, the index entry are kept only while
+// the cursor stands on a record.
 //
 // Change detection. The cursor keeps the data and index change counters it last saw; when the
 // table object's counters differ (another cursor of the process, or another process seen
@@ -21,7 +23,8 @@
 // Return codes of the moving and reading operations: 0 (a record was read), err::kBeginningOf
 // Table (8705), err::kEndOfTable (8706), err::kNoCurrentRecord (8709).
 //
-// Thread-safety: a cursor is used by one thread at a time.
+// Thread-safety: a cursor is used on the thread that owns its table (datatable.h), like
+// every other cursor on that table; debug builds check it at every operation.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +39,7 @@
 #include "engine/common/charmaps.h"
 #include "engine/common/exptoken.h"
 #include "engine/common/recordsbitmap.h"
+#include "recordwriter.h"
 #include "sessionsettings.h"
 #include "tablelocks.h"
 
@@ -152,15 +156,23 @@ class TDataCursor {
   uint32_t CurrentOrdinal();
   uint32_t RecordCount();
 
-  bool BeforeFirst() const { return beforeFirst_; }
-  bool AfterLast() const { return afterLast_; }
+  enum class TPosition : uint8_t { BeforeFirst, OnRecord, AfterLast, Empty };
+  TPosition Position() const { return position_; }
+  // Before the first visible record, or no visible records at all.
+  bool BeforeFirst() const {
+    return position_ == TPosition::BeforeFirst || position_ == TPosition::Empty;
+  }
+  // After the last visible record, or no visible records at all.
+  bool AfterLast() const {
+    return position_ == TPosition::AfterLast || position_ == TPosition::Empty;
+  }
   // The current record's number; 0 when the position is on no record.
-  int32_t CurrentRecordNumber() const { return OnRecord() ? current_ : 0; }
+  int32_t CurrentRecordNumber() const { return current_; }
 
   // ---- record buffers ----
   void InitRecord(uint8_t* buffer) const;
 
-  // ---- changes ----
+  // ---- changes (the table's TRecordWriter does them, recordwriter.h) ----
   // Adds a record from an image (its first 9 bytes are ignored). Unless keeping supplied
   // values, the record gets the next auto-increment value. Every unique key is checked before
   // any index changes (9729). Returns the new record's number; with standOn the cursor stands
@@ -234,7 +246,7 @@ class TDataCursor {
   void RequireClosed() const;
   void RequireOpen() const;
   [[noreturn]] void Raise(int32_t code) const;
-  bool OnRecord() const { return !beforeFirst_ && !afterLast_; }
+  bool OnRecord() const { return position_ == TPosition::OnRecord; }
   TFilter& FindFilter(TFilterHandle handle);
 
   // Re-synchronises when the table changed since the cursor last looked (or the operation's
@@ -253,7 +265,11 @@ class TDataCursor {
   // Stands on the visible record found from `from` in a direction; the return code.
   int Step(bool forward, uint8_t* buffer);
   void StandOn(int32_t n);
+  // Before the first, after the last or empty: on no record.
+  void StandAt(TPosition position);
   void StandNowhere();
+  // Debug builds: the position's invariants hold.
+  void CheckPosition() const;
   // Before the first (start) or after the last visible record; nowhere when there is none.
   void StandAtEnd(bool start);
 
@@ -280,10 +296,10 @@ class TDataCursor {
   int64_t RangeLastOrdinal();
   void RequireIndexOrder() const;
   void RequireWritable() const;
-  // The indexes kept for every record: primary (when in use) and secondaries.
-  std::vector<int> MaintainedSlots() const;
-  // Writes the change's records, pages and headers with raised change counters.
-  void FinishChange();
+  // The cursor's part of a change: its record locks, open blob values and mode.
+  TRecordWriteOptions WriteOptions();
+  // After a change of record n: the edit is over and its record lock given back.
+  void FinishEdit(int32_t n);
 
   TDataDirectory& directory_;
   std::string tableName_;
@@ -299,7 +315,7 @@ class TDataCursor {
   const TCharOrder* charOrder_ = nullptr;
   int currentIndex_ = kNoIndex;
   std::string currentIndexName_;
-  TLeafPos pos_;
+  TLeafPos pos_;                 // the current entry in the current index (while OnRecord)
   std::vector<uint8_t> curKey_;  // key of the current entry in the current index
 
   bool rangeActive_ = false;
@@ -308,9 +324,8 @@ class TDataCursor {
   int rangeLowFields_ = 0;
   int rangeHighFields_ = 0;
 
-  int32_t current_ = 0;
-  bool beforeFirst_ = true;
-  bool afterLast_ = true;
+  TPosition position_ = TPosition::Empty;
+  int32_t current_ = 0;  // while OnRecord, else 0
 
   std::vector<TFilter> filters_;
   TFilterHandle nextHandle_ = 1;

@@ -11,8 +11,9 @@
 // A directory object also remembers the tables opened through it, so that operations that
 // cover a whole database (transactions) can reach them.
 //
-// Thread-safety: the registry and each directory's list are guarded by mutexes; the table
-// objects themselves are used under the table's locks.
+// Thread-safety: the registry and each directory's list are guarded by mutexes. A table object
+// is used only on the thread that owns it (datatable.h): a thread may open a table that
+// another thread of the process has open only after that thread closed it.
 #pragma once
 
 #include <cstdint>

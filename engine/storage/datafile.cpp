@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "byteio.h"
+#include "engine/common/debugcheck.h"
 #include "engine/common/engineerror.h"
 #include "engine/common/localetext.h"
 #include "fieldtypes.h"
@@ -69,6 +70,36 @@ void TDataFile::Raise(int32_t code) const {
   RaiseEngineError(code, {.table = tableName_});
 }
 
+void TDataFile::RaiseHeaderCorrupt() const {
+  Raise(err::kHeaderCorrupt);
+}
+
+void TDataFile::EncodeHeader(const TDataFileHeader& h, uint8_t* out) {
+  if (h.encrypted == 0) {
+    EncodeDataFileHeader(h, out);
+    return;
+  }
+  TDataFileHeader stored = h;
+  stored.password = ScrambleText(h.password);
+  stored.description = ScrambleText(h.description);
+  EncodeDataFileHeader(stored, out);
+}
+
+TDataFileHeader TDataFile::DecodeHeader(const uint8_t* in) {
+  TDataFileHeader h = DecodeDataFileHeader(in);
+  if (h.encrypted != 0) {
+    h.password = ScrambleText(h.password);
+    h.description = ScrambleText(h.description);
+  }
+  return h;
+}
+
+TDataFileHeader TDataFile::ReadHeader() {
+  uint8_t head[dfh::kSize];
+  if (ReadAt(0, head, sizeof head, true) != sizeof head) Raise(err::kHeaderCorrupt);
+  return DecodeHeader(head);
+}
+
 int64_t TDataFile::RecordOffset(int32_t n) const {
   return RecordsOffset(header_.fieldCount) + static_cast<int64_t>(n - 1) * header_.recordSize;
 }
@@ -85,7 +116,7 @@ void TDataFile::CreateTable(const TDataFileHeader& header,
     fields_[i].position = static_cast<int>(i + 1);
 
   std::vector<uint8_t> bytes(RecordsOffset(header_.fieldCount));
-  EncodeDataFileHeader(header_, bytes.data());
+  EncodeHeader(header_, bytes.data());
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     uint8_t* d = bytes.data() + dfh::kSize + i * fdl::kSize;
     EncodeFieldDescriptor(fields_[i], d);
@@ -102,9 +133,7 @@ void TDataFile::CreateTable(const TDataFileHeader& header,
 void TDataFile::Load() {
   ClearCache();
   const uint64_t length = Size();
-  uint8_t head[dfh::kSize];
-  if (ReadAt(0, head, sizeof head, true) != sizeof head) Raise(err::kHeaderCorrupt);
-  TDataFileHeader h = DecodeDataFileHeader(head);
+  TDataFileHeader h = ReadHeader();
   ValidateDataFileHeaderStart(h, tableName_);
 
   std::vector<uint8_t> bytes(static_cast<std::size_t>(h.fieldCount) * fdl::kSize);
@@ -127,9 +156,7 @@ void TDataFile::Load() {
 }
 
 void TDataFile::ReloadHeader() {
-  uint8_t head[dfh::kSize];
-  if (ReadAt(0, head, sizeof head, true) != sizeof head) Raise(err::kHeaderCorrupt);
-  TDataFileHeader h = DecodeDataFileHeader(head);
+  TDataFileHeader h = ReadHeader();
   if (h.version != kFormatVersion) Raise(err::kWrongVersion);
   // Another process may change counters and chains, never the record layout.
   if (h.fieldCount != header_.fieldCount || h.recordSize != header_.recordSize) {
@@ -158,12 +185,8 @@ void TDataFile::ApplyCacheSizing() {
 
 // ---- header information -------------------------------------------------------------
 
-std::string TDataFile::Description() const {
-  return Encrypted() ? ScrambleText(header_.description) : header_.description;
-}
-
 std::string TDataFile::Password() const {
-  return Encrypted() ? ScrambleText(header_.password) : std::string();
+  return Encrypted() ? header_.password : std::string();
 }
 
 uint32_t TDataFile::LocaleId() const {
@@ -172,14 +195,14 @@ uint32_t TDataFile::LocaleId() const {
 
 void TDataFile::SetDescription(std::string_view description) {
   const std::string text(CutGbk(description, kMaxDescriptionLength));
-  header_.description = Encrypted() ? ScrambleText(text) : text;
+  header_.description = text;
   headerDirty_ = true;
 }
 
 void TDataFile::SetPassword(std::string_view password) {
   const std::string trimmed = TrimPassword(password);
   if (trimmed.empty() || !Encrypted()) Raise(err::kInvalidPassword);
-  header_.password = ScrambleText(trimmed);
+  header_.password = trimmed;
   headerDirty_ = true;
 }
 
@@ -347,7 +370,9 @@ TRecord* TDataFile::GetRecord(int32_t n, TReadAhead ahead, bool newSlot) {
 }
 
 void TDataFile::ReleaseRecord(TRecord* record) {
-  if (record == nullptr || record->pins_ == 0) return;
+  if (record == nullptr) return;
+  MT_ASSERT(record->pins_ > 0);  // every release has its pin
+  if (record->pins_ == 0) return;
   --record->pins_;
   if (record->pins_ == 0 && record->detached_) {
     // Detached by ClearCache while pinned: its last holder has let go.
@@ -425,6 +450,7 @@ int32_t TDataFile::AllocateSlot(bool hasPrimaryIndex) {
 }
 
 void TDataFile::DeleteRecord(TRecord* record) {
+  MT_ASSERT(record->pins_ > 0 && record->number_ < header_.nextRecord);
   uint8_t* image = record->Image();
   image[rec::kState] = rec::kDeleted;
   le::PutI32(image, rec::kNumber, header_.deletedHead);
@@ -433,8 +459,12 @@ void TDataFile::DeleteRecord(TRecord* record) {
   headerDirty_ = true;
 }
 
+int32_t TDataFile::FollowingAutoInc() const {
+  return NextWrapping(header_.lastAutoInc);
+}
+
 int32_t TDataFile::NextAutoInc() {
-  header_.lastAutoInc = NextWrapping(header_.lastAutoInc);
+  header_.lastAutoInc = FollowingAutoInc();
   headerDirty_ = true;
   return header_.lastAutoInc;
 }
@@ -459,7 +489,7 @@ void TDataFile::WriteCountedHeader(TDataFileHeader& h) {
   h.lastWrite = HeaderMoment();
   h.pending = 0;
   uint8_t bytes[dfh::kSize];
-  EncodeDataFileHeader(h, bytes);
+  EncodeHeader(h, bytes);
   WriteAt(0, bytes, sizeof bytes);
   header_ = h;
 }
@@ -492,6 +522,36 @@ void TDataFile::EmptyRecords() {
   header_.deletedHead = 0;
   header_.lastAutoInc = 0;
   header_.nextRecord = 1;
+  headerDirty_ = true;
+}
+
+// ---- repair ---------------------------------------------------------------------------
+
+void TDataFile::LoadHeaderForRepair() {
+  ClearCache();
+  const TDataFileHeader h = ReadHeader();
+  ValidateDataFileHeaderStart(h, tableName_);
+  header_ = h;
+  headerDirty_ = descriptorsDirty_ = false;
+}
+
+void TDataFile::ReadSlot(int32_t n, uint8_t* image) {
+  const std::size_t size = header_.recordSize;
+  ReadAt(static_cast<uint64_t>(RecordOffset(n)), image, size);
+  if (Encrypted()) ScrambleBlock(image, size);
+}
+
+void TDataFile::WriteSlot(int32_t n, const uint8_t* image) {
+  const std::size_t size = header_.recordSize;
+  writeBuffer_.assign(image, image + size);
+  if (Encrypted()) ScrambleBlock(writeBuffer_.data(), size);
+  WriteAt(static_cast<uint64_t>(RecordOffset(n)), writeBuffer_.data(), size);
+}
+
+void TDataFile::SetRepairedCounts(int32_t nextRecord, int32_t deletedHead, int32_t lastAutoInc) {
+  header_.nextRecord = nextRecord;
+  header_.deletedHead = deletedHead;
+  header_.lastAutoInc = lastAutoInc;
   headerDirty_ = true;
 }
 

@@ -11,12 +11,11 @@
 // aims at min(16384 div record size, 8192) records (at least 1); when it is full and nothing
 // can be evicted even after writing back, it grows by 64.
 //
-// Encrypted tables: record images and field descriptors are scrambled on disk and clear in
-// memory.
+// Encrypted tables: record images, field descriptors and the header's password and
+// description are scrambled on disk and clear in memory (Header() holds them clear).
 //
-// Thread-safety: a TDataFile is shared by every cursor of the process on the table; the callers
-// serialise their operations on it (the table's locks and the session's serialisation). Each
-// seek-and-transfer is atomic in the file layer.
+// Thread-safety: a TDataFile is shared by every cursor of the process on the table, all on the
+// thread that owns the table (datatable.h). Each seek-and-transfer is atomic in the file layer.
 #pragma once
 
 #include <cstdint>
@@ -121,8 +120,9 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   int32_t RecordCount() const { return header_.nextRecord - 1; }
 
   // ---- header information ----
-  std::string Description() const;  // descrambled
-  std::string Password() const;     // descrambled; empty when not encrypted
+  const std::string& Description() const { return header_.description; }
+  // Empty when not encrypted.
+  std::string Password() const;
   uint16_t LanguageId() const { return header_.languageId; }
   uint16_t SortOrderId() const { return header_.sortOrderId; }
   uint32_t LocaleId() const;
@@ -174,6 +174,8 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   // ---- counters ----
   // Next auto-increment value (last + 1; after 2147483647 comes 1); raises the header's.
   int32_t NextAutoInc();
+  // The value NextAutoInc would give, without raising the header's.
+  int32_t FollowingAutoInc() const;
   // Keep-supplied-values mode: the header's last value becomes the larger of the two.
   void KeepAutoInc(int32_t value);
   // Next blob stamp (last + 1; after 2147483647 comes 1).
@@ -186,6 +188,16 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   void FlushAll(bool trimCache = false);
   // Cuts the records and resets the counters (the caller checked exclusive access).
   void EmptyRecords();
+
+  // ---- repair (tablecheck.h): the open file taken as it is ----
+  // Reads the header, checking only its start (12035, 8961): its counts may disagree with
+  // the file's length, which the repair puts right. Nothing is cached.
+  void LoadHeaderForRepair();
+  // Record slot n straight from or to the file, past the cache; images are clear in memory.
+  void ReadSlot(int32_t n, uint8_t* image);
+  void WriteSlot(int32_t n, const uint8_t* image);
+  // The repaired counts; the header is written with them by the next FlushHeader.
+  void SetRepairedCounts(int32_t nextRecord, int32_t deletedHead, int32_t lastAutoInc);
 
   // ---- settings and hooks ----
   // While set (inside a transaction), a full cache grows instead of writing back.
@@ -200,10 +212,18 @@ class TDataFile : public TTableFile<TDataFileHeader> {
  protected:
   // Stores the engine version and the moment in the copy and the header, writes the 127 bytes.
   void WriteCountedHeader(TDataFileHeader& h) override;
+  // The data file header is stored clear apart from its password and description.
+  bool HeaderScrambled() const override { return false; }
+  [[noreturn]] void RaiseHeaderCorrupt() const override;
 
  private:
   [[noreturn]] void Raise(int32_t code) const;
   int64_t RecordOffset(int32_t n) const;
+  // The header's bytes on disk and back, with the texts scrambled there for encrypted tables.
+  static void EncodeHeader(const TDataFileHeader& h, uint8_t* out /* dfh::kSize */);
+  static TDataFileHeader DecodeHeader(const uint8_t* in /* dfh::kSize */);
+  // Reads the header at offset 0 (8961 when the file is shorter).
+  TDataFileHeader ReadHeader();
   // Cache plumbing.
   // A fresh record object for slot n, inserted into the sorted list (room made first).
   TRecord* AddRecord(int32_t n);

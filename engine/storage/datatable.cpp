@@ -89,6 +89,7 @@ void TDataTable::Create(TTableCreateParams params) {
 // ---- open and close ----------------------------------------------------------------------
 
 void TDataTable::Open(const TTableOpenOptions& options) {
+  CheckThread();
   if (openers_ > 0 || closePending_) {
     // A table whose close waits for the end of a transaction still has its files open.
     if (openers_ > 0 ? options.exclusive || exclusive_ : options.exclusive != exclusive_) {
@@ -247,6 +248,7 @@ void TDataTable::CheckPassword(const TPasswordSource& passwords) const {
 }
 
 void TDataTable::Close() {
+  CheckThread();
   if (openers_ == 0) return;
   if (--openers_ > 0) return;
   if (locks_->InTransaction()) {
@@ -265,11 +267,18 @@ void TDataTable::CloseDeferred() {
 }
 
 void TDataTable::CloseFiles() {
+  // Every file closes even when writing one of them fails; the first failure is reported.
+  std::exception_ptr failure;
+  // The rest of a change whose writing failed is written while the table still holds its
+  // write lock.
+  try {
+    locks_->WritePending();
+  } catch (...) {
+    failure = std::current_exception();
+  }
   locks_->ReleaseAll();
   data_->SetChangeCheck(nullptr);
   blob_->SetChangeCheck(nullptr);
-  // Every file closes even when writing one of them fails; the first failure is reported.
-  std::exception_ptr failure;
   for (TFileHandler* file :
        {static_cast<TFileHandler*>(data_.get()), static_cast<TFileHandler*>(index_.get()),
         static_cast<TFileHandler*>(blob_.get())}) {

@@ -3,7 +3,8 @@
 // with blob fields, blob file, counts its openers, and carries the table-level operations:
 // create, open (validate, password check), close, delete, rename, empty, flush. Its locks,
 // change detection, end-of-change writes and transaction part are TTableLocks' (Locks(),
-// tablelocks.h).
+// tablelocks.h); inserting, changing and deleting records is TRecordWriter's (Writer(),
+// recordwriter.h).
 //
 // Files: <directory>/<name>.DAT, .IDX and, with blob fields, .BLB (tablenames.h). The name
 // used in error messages is the table's path without extension.
@@ -12,18 +13,28 @@
 // cache misses run the change check (TTableLocks::CheckBeforeDiskRead). A table whose last
 // opener closes during a transaction stays open until the transaction ends.
 //
-// Thread-safety: one table object is used by the cursors of several threads only under the
-// table's locks; it does no locking of its own beyond the file layer's.
+// Thread-safety: one thread per table. A table object belongs to the thread that made it (for a
+// shared table, the thread of its first opener) and is used only there: its files, caches,
+// locks, writer and every cursor on it share state without locking of their own, and the
+// byte-range locks between processes do not tell this process's threads apart. Debug builds
+// check the owner at every open, lock and cursor operation (CheckThread). Another thread may
+// use the table once the owner closed it (a new table object is then made). The process-wide
+// parts are guarded by mutexes: the file list and each open file (filelayer.h), the table
+// registry (datadirectory.h), the error context, the character orders and the node and bitmap
+// pools. (The program itself runs the engine on its one GUI thread.)
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "blobfile.h"
 #include "datafile.h"
+#include "engine/common/debugcheck.h"
 #include "indexfile.h"
+#include "recordwriter.h"
 #include "sessionsettings.h"
 #include "tabledef.h"
 #include "tablelocks.h"
@@ -50,6 +61,9 @@ class TDataTable {
   ~TDataTable();
   TDataTable(const TDataTable&) = delete;
   TDataTable& operator=(const TDataTable&) = delete;
+
+  // Debug builds: the calling thread owns the table (see above).
+  void CheckThread() const { MT_ASSERT(std::this_thread::get_id() == owner_); }
 
   const std::string& Directory() const { return directory_; }
   const std::string& TableName() const { return tableName_; }
@@ -112,6 +126,7 @@ class TDataTable {
 
   TTableLocks& Locks() { return *locks_; }
   const TTableLocks& Locks() const { return *locks_; }
+  TRecordWriter& Writer() { return writer_; }
 
   TDataFile& Data() { return *data_; }
   const TDataFile& Data() const { return *data_; }
@@ -136,6 +151,7 @@ class TDataTable {
                    const std::vector<std::pair<std::string_view, std::string_view>>& extensions);
   void SetNames(std::string tableName);
 
+  const std::thread::id owner_ = std::this_thread::get_id();
   std::string directory_;
   std::string tableName_;
   std::string errorName_;
@@ -144,6 +160,7 @@ class TDataTable {
   std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;
   std::unique_ptr<TTableLocks> locks_;
+  TRecordWriter writer_{*this};
   TSessionSettings settings_;
   bool forceFlushOption_ = false;  // the open options' forceFlush
   bool closePending_ = false;

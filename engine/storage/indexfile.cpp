@@ -21,6 +21,10 @@ TIndexFile::~TIndexFile() {
   }
 }
 
+void TIndexFile::RaiseHeaderCorrupt() const {
+  RaiseEngineError(err::kHeaderCorrupt, {.table = tableName_});
+}
+
 void TIndexFile::WriteHeaderPage(const TIndexFileHeader& h) {
   std::vector<uint8_t> page(kIndexPageSize);
   EncodeIndexFileHeader(h, page.data());
@@ -39,9 +43,7 @@ void TIndexFile::CreateIndexFile(const TIndexFileHeader& header, bool encrypted)
 void TIndexFile::Load(bool encrypted) {
   encrypted_ = encrypted;
   std::vector<uint8_t> page(kIndexPageSize);
-  if (ReadAt(0, page.data(), page.size(), true) != page.size()) {
-    RaiseEngineError(err::kHeaderCorrupt, {.table = tableName_});
-  }
+  if (ReadAt(0, page.data(), page.size(), true) != page.size()) RaiseHeaderCorrupt();
   if (encrypted_) ScrambleBlock(page.data(), page.size());
   TIndexFileHeader h = DecodeIndexFileHeader(page.data());
   if (h.version != kFormatVersion) RaiseEngineError(err::kWrongVersion, {.table = tableName_});

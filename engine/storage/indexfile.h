@@ -10,8 +10,8 @@
 // Encrypted tables: the header page and every B-tree page are scrambled on disk as whole
 // 4096-byte blocks.
 //
-// Thread-safety: shared by the cursors of the process on the table, which serialise their
-// operations on it.
+// Thread-safety: shared by the cursors of the process on the table, all on the thread that
+// owns the table (datatable.h).
 #pragma once
 
 #include <array>
@@ -86,6 +86,8 @@ class TIndexFile : public TTableFile<TIndexFileHeader>, public TIndexPageStore {
  protected:
   // Writes the header page.
   void WriteCountedHeader(TIndexFileHeader& h) override;
+  bool HeaderScrambled() const override { return encrypted_; }
+  [[noreturn]] void RaiseHeaderCorrupt() const override;
 
  private:
   void WriteHeaderPage(const TIndexFileHeader& h);

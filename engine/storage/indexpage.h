@@ -25,7 +25,7 @@
 // In memory every entry takes key length + 8 bytes: the key, the int32 child page or record
 // number, and the int32 count (0 in leaves).
 //
-// Thread-safety: pages belong to one index's cache; callers serialise access.
+// Thread-safety: pages belong to one index's cache, used on its table's thread (datatable.h).
 #pragma once
 
 #include <cstdint>

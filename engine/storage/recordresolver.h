@@ -7,7 +7,7 @@
 // values are read from the table's blob file; TEXTSEARCH and TEXTOCCURS split the row's
 // text and the search text by the table's text-index word rules.
 //
-// Thread-safety: one resolver per tree owner; used by one thread at a time.
+// Thread-safety: one resolver per tree owner, used on its table's thread (datatable.h).
 #pragma once
 
 #include <cstdint>

@@ -6,9 +6,7 @@
 #include "btree.h"
 #include "byteio.h"
 #include "engine/common/engineerror.h"
-#include "engine/common/filehandler.h"
 #include "fieldtypes.h"
-#include "scrambler.h"
 #include "tabledef.h"
 #include "tablenames.h"
 
@@ -168,14 +166,12 @@ std::vector<std::string> CheckIndexes(TDataTable& table) {
 TDataRepairReport RepairDataFile(const std::string& directory, const std::string& tableName) {
   const std::string errorName = TableFileName(NormalizeDirectory(directory), tableName, "");
   auto corrupt = [&]() { RaiseEngineError(err::kHeaderCorrupt, {.table = errorName}); };
-  TFileHandler file(TableFileName(NormalizeDirectory(directory), tableName, kDataExt));
+  TDataFile file(TableFileName(NormalizeDirectory(directory), tableName, kDataExt), false,
+                 errorName);
   file.Open(true);
   TDataRepairReport report;
-  uint8_t head[dfh::kSize];
-  if (file.Size() < dfh::kSize) corrupt();
-  file.ReadAt(0, head, dfh::kSize);
-  TDataFileHeader h = DecodeDataFileHeader(head);
-  ValidateDataFileHeaderStart(h, errorName);
+  file.LoadHeaderForRepair();
+  const TDataFileHeader& h = file.Header();
   if (h.recordSize <= kRecordOverhead || h.fieldCount == 0) corrupt();
   const int64_t first = RecordsOffset(h.fieldCount);
   const int64_t length = static_cast<int64_t>(file.Size());
@@ -199,27 +195,19 @@ TDataRepairReport RepairDataFile(const std::string& directory, const std::string
 
   // Rebuild the deleted chain from the state bytes, lowest record first, and find the largest
   // auto-increment value.
-  const bool encrypted = h.encrypted != 0;
   std::vector<uint8_t> image(static_cast<std::size_t>(size));
   int32_t maxAutoInc = 0;
-  int32_t chainHead = 0;
   std::vector<int32_t> deletedRecords;
   for (int32_t n = 1; n <= report.records; ++n) {
-    file.ReadAt(static_cast<uint64_t>(first + (n - 1) * size), image.data(), image.size());
-    if (encrypted) ScrambleBlock(image.data(), image.size());
+    file.ReadSlot(n, image.data());
     const uint8_t state = image[rec::kState];
     if (state == rec::kActive) {
-      bool changed = false;
       if (le::GetI32(image.data(), rec::kNumber) != n) {
         le::PutI32(image.data(), rec::kNumber, n);
-        changed = true;
+        file.WriteSlot(n, image.data());
         report.notes.push_back("record " + std::to_string(n) + " given its own number");
       }
       maxAutoInc = std::max(maxAutoInc, le::GetI32(image.data(), rec::kAutoInc));
-      if (changed) {
-        if (encrypted) ScrambleBlock(image.data(), image.size());
-        file.WriteAt(static_cast<uint64_t>(first + (n - 1) * size), image.data(), image.size());
-      }
     } else {
       if (state != rec::kDeleted) {
         report.notes.push_back("record " + std::to_string(n) + " with the bad state " +
@@ -232,33 +220,30 @@ TDataRepairReport RepairDataFile(const std::string& directory, const std::string
   for (std::size_t i = 0; i < deletedRecords.size(); ++i) {
     const int32_t n = deletedRecords[i];
     const int32_t next = i + 1 < deletedRecords.size() ? deletedRecords[i + 1] : 0;
-    file.ReadAt(static_cast<uint64_t>(first + (n - 1) * size), image.data(), image.size());
-    if (encrypted) ScrambleBlock(image.data(), image.size());
+    file.ReadSlot(n, image.data());
     if (image[rec::kState] == rec::kDeleted && le::GetI32(image.data(), rec::kNumber) == next) {
       continue;
     }
     image[rec::kState] = rec::kDeleted;
     le::PutI32(image.data(), rec::kNumber, next);
-    if (encrypted) ScrambleBlock(image.data(), image.size());
-    file.WriteAt(static_cast<uint64_t>(first + (n - 1) * size), image.data(), image.size());
+    file.WriteSlot(n, image.data());
   }
-  chainHead = deletedRecords.empty() ? 0 : deletedRecords.front();
+  const int32_t chainHead = deletedRecords.empty() ? 0 : deletedRecords.front();
   report.deleted = static_cast<int32_t>(deletedRecords.size());
   if (h.deletedHead != chainHead) {
     report.notes.push_back("deleted chain rebuilt with " + std::to_string(report.deleted) +
                            " records");
   }
-  h.deletedHead = chainHead;
-  h.nextRecord = report.records + 1;
-  if (maxAutoInc > h.lastAutoInc) {
-    report.notes.push_back("last auto-increment value " + std::to_string(h.lastAutoInc) +
+  int32_t lastAutoInc = h.lastAutoInc;
+  if (maxAutoInc > lastAutoInc) {
+    report.notes.push_back("last auto-increment value " + std::to_string(lastAutoInc) +
                            " raised to " + std::to_string(maxAutoInc));
-    h.lastAutoInc = maxAutoInc;
+    lastAutoInc = maxAutoInc;
   }
-  report.lastAutoInc = h.lastAutoInc;
-  ++h.changeCounter;
-  EncodeDataFileHeader(h, head);
-  file.WriteAt(0, head, dfh::kSize);
+  report.lastAutoInc = lastAutoInc;
+  file.SetRepairedCounts(report.records + 1, chainHead, lastAutoInc);
+  // Written with a raised change counter, so that nobody keeps the old state cached.
+  file.FlushHeader();
   file.Flush();
   file.Close();
   return report;
@@ -297,30 +282,32 @@ std::vector<std::string> RepairIndexFile(const std::string& directory, const std
   data.TFileHandler::Close();
   TIndexFileHeader header = EmptyIndexFileHeader();
   {
-    TFileHandler file(probe.FileName(kIndexExt));
-    file.Open(true);
-    std::vector<uint8_t> page(kIndexPageSize);
-    if (file.Size() >= kIndexPageSize) {
-      file.ReadAt(0, page.data(), page.size());
-      if (encrypted) ScrambleBlock(page.data(), page.size());
-      TIndexFileHeader old = DecodeIndexFileHeader(page.data());
+    TIndexFile old(probe.FileName(kIndexExt), false, probe.ErrorName());
+    old.Open(true);
+    bool kept = false;
+    if (old.Size() >= kIndexPageSize) {
       try {
-        ValidateIndexFileHeader(old, fields, probe.ErrorName());
-        for (TIndexDescriptor& d : old.slots) {
+        old.Load(encrypted);
+        old.Validate(fields);
+        header = old.Header();
+        for (TIndexDescriptor& d : header.slots) {
           d.rootPage = 0;
           d.freeChain = 0;
           d.parameterPage = 0;
         }
-        old.nextPage = 1;
-        old.activeRecords = 0;
-        header = old;
-      } catch (const EEngineError&) {
-        notes.push_back("the index definitions could not be read; only the hidden indexes remain");
+        header.nextPage = 1;
+        header.activeRecords = 0;
+        kept = true;
+      } catch (const EEngineError& e) {
+        // A page that cannot be read at all is not a damaged definition.
+        if (e.ErrorCode() == err::kReadError) throw;
       }
-    } else {
+    }
+    if (!kept) {
       notes.push_back("the index definitions could not be read; only the hidden indexes remain");
     }
-    file.Close();
+    // Nothing of the old file is written back.
+    old.TFileHandler::Close();
   }
   TIndexFile fresh(probe.FileName(kIndexExt), false, probe.ErrorName());
   fresh.CreateIndexFile(header, encrypted);

@@ -1,9 +1,11 @@
 // Consistency checks and repair of a table's files, for `mtdb verify` and `mtdb repair` and for
-// recovering a table after a process died in the middle of a change.
+// recovering a table after a process died in the middle of a change (or its disk kept failing
+// until the table was closed, tablelocks.h).
 //
-// What a dying writer can leave behind: every change writes its records first, then the data
-// file header, then the index pages and the index header (each one a single positioned write,
-// which a killed process never leaves half done). So a table whose writer was killed can have
+// What a dying writer can leave behind: every change writes its blob blocks and blob header
+// first, then its records, then the data file header, then the index pages and the index
+// header (each one a single positioned write, which a killed process never leaves half done).
+// So a table whose writer was killed can have
 // records beyond the header's next record number (the header was not written yet: the file is
 // longer than the header says and the table does not open), a deleted-chain head that no
 // longer names a deleted record, an auto-increment value below one a record already carries,

@@ -9,7 +9,6 @@
 #include "engine/common/localetext.h"
 #include "fieldtypes.h"
 #include "record.h"
-#include "scrambler.h"
 
 namespace mt {
 namespace {
@@ -129,13 +128,8 @@ TDataFileHeader BuildDataFileHeader(const TTableCreateParams& params, int record
   h.userMinor = params.userMinor;
   h.encrypted = params.encrypted ? 1 : 0;
   h.blobBlockSize = params.blobBlockSize;
-  const std::string description(CutGbk(params.description, kMaxDescriptionLength));
-  if (params.encrypted) {
-    h.password = ScrambleText(params.password.substr(0, kMaxPasswordLength));
-    h.description = ScrambleText(description);
-  } else {
-    h.description = description;
-  }
+  h.description = std::string(CutGbk(params.description, kMaxDescriptionLength));
+  if (params.encrypted) h.password = params.password.substr(0, kMaxPasswordLength);
   for (const TFieldDescriptor& f : params.fields) {
     if (IsBlobField(f.type)) ++h.blobFieldCount;
   }

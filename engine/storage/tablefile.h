@@ -2,18 +2,20 @@
 //
 // Each of them has a header whose first field, changeCounter, counts the header's writes
 // (other processes compare it to see that their caches are stale), a mark that the header has
-// changes to write, and the force-flush setting. Writing the header gives it the next counter
-// (NextChangeCounter); inside a transaction the counter is raised in memory only and the header
-// is written at the commit. Closing writes back what the file holds and then closes; a failed
-// write still drops the cache and closes the file before the failure goes on.
+// changes to write, and the force-flush setting. Scrambling of encrypted tables happens inside
+// the file objects only: what they hand out and take in is always clear. Writing the header gives
+// it the next counter (NextChangeCounter); inside a transaction the counter is raised in memory
+// only and the header is written at the commit. Closing writes back what the file holds and then
+// closes; a failed write still drops the cache and closes the file before the failure goes on.
 //
-// Thread-safety: as the file that derives from it (its table's locks serialise the use).
+// Thread-safety: as the file that derives from it (its table's thread, datatable.h).
 #pragma once
 
 #include <cstdint>
 
 #include "byteio.h"
 #include "engine/common/filehandler.h"
+#include "scrambler.h"
 
 namespace mt {
 
@@ -38,22 +40,36 @@ class TTableFile : public TFileHandler {
   }
 
   // When the header has changes or force: writes it with the next change counter, then
-  // flushes the OS buffers when forced flushes are on. Returns whether it wrote.
+  // flushes the OS buffers when forced flushes are on. Returns whether it wrote. The header
+  // stays marked until both succeeded, so a failed write or flush is done again.
   bool FlushHeader(bool force = false) {
     if (!headerDirty_ && !force) return false;
     THeader h = header_;
     h.changeCounter = NextChangeCounter(h.changeCounter);
     WriteCountedHeader(h);
     header_.changeCounter = h.changeCounter;
-    headerDirty_ = false;
     if (forceFlush_) Flush();
+    headerDirty_ = false;
     return true;
+  }
+
+  // The change counter the header on disk carries now (other processes may have raised it).
+  int32_t StoredChangeCounter() {
+    uint8_t bytes[4];
+    if (ReadAt(0, bytes, sizeof bytes, true) != sizeof bytes) RaiseHeaderCorrupt();
+    // The scrambler's state at the first bytes depends only on its start values, so the
+    // counter descrambles on its own.
+    if (HeaderScrambled()) ScrambleBlock(bytes, sizeof bytes);
+    return le::GetI32(bytes, 0);
   }
 
  protected:
   // Writes a copy of the header that carries the next change counter; the file may fill
   // further fields of the copy (and keep them) first.
   virtual void WriteCountedHeader(THeader& h) = 0;
+  // Whether the header is scrambled on disk (an encrypted table's index and blob headers).
+  virtual bool HeaderScrambled() const = 0;
+  [[noreturn]] virtual void RaiseHeaderCorrupt() const = 0;
 
   // Closes after write() has written back what the file holds (when the file is open and
   // writable); drop() empties the cache, whether the writes succeeded or not.

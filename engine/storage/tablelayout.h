@@ -5,8 +5,9 @@
 // 1) at 127 + 768 x field count + (n - 1) x record size. The file always ends right after the
 // last physical record.
 //
-// The structs hold the values as stored: the description and password are the raw bytes on
-// disk (scrambled in an encrypted table); TDataFile descrambles them for callers.
+// Encoding copies the description and password bytes as they are. On disk an encrypted table
+// keeps them scrambled; TDataFile scrambles them on the way out and back, so every header it
+// hands out holds them clear.
 #pragma once
 
 #include <array>
@@ -87,9 +88,9 @@ struct TDataFileHeader {
   uint16_t fieldCount = 0;
   uint16_t blobFieldCount = 0;
   double lastWrite = 0;
-  std::string description;  // as stored (scrambled when encrypted)
+  std::string description;  // clear (scrambled on disk when encrypted)
   uint8_t encrypted = 0;
-  std::string password;  // as stored (scrambled); empty when not encrypted
+  std::string password;  // clear (scrambled on disk); empty when not encrypted
   uint16_t languageId = 0;
   uint16_t sortOrderId = 0;
   uint16_t userMajor = 0;

@@ -10,28 +10,15 @@
 #include <vector>
 
 #include "blobfile.h"
-#include "byteio.h"
 #include "datatable.h"
+#include "engine/common/debugcheck.h"
 #include "engine/common/engineerror.h"
-#include "scrambler.h"
 
 namespace mt {
 namespace {
 
 void SleepMs(int ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-// The change counter at the start of a header on disk.
-int32_t ReadCounter(TFileHandler& file, bool scrambled, const std::string& table) {
-  uint8_t bytes[4];
-  if (file.ReadAt(0, bytes, sizeof bytes, true) != sizeof bytes) {
-    RaiseEngineError(err::kHeaderCorrupt, {.table = table});
-  }
-  // The scrambler's state at the first bytes depends only on its start values, so the
-  // counter descrambles on its own.
-  if (scrambled) ScrambleBlock(bytes, sizeof bytes);
-  return le::GetI32(bytes, 0);
 }
 
 // Runs every step, reports the first failure at the end.
@@ -84,17 +71,19 @@ void TTableLocks::SetTableLockRetry(int tries, int waitMs) {
 
 // ---- the file locks --------------------------------------------------------------------
 
+// Unwritten rest of a change keeps the write lock: other processes must not see half-written
+// files.
 bool TTableLocks::NeedSemaphore() const {
-  return !NoLocking() && (writeDepth_ > 0 || tableLockDepth_ > 0);
+  return !NoLocking() && (writeDepth_ > 0 || tableLockDepth_ > 0 || writesPending_);
 }
 
 bool TTableLocks::NeedWriteRanges() const {
-  return !NoLocking() && writeDepth_ > 0;
+  return !NoLocking() && (writeDepth_ > 0 || writesPending_);
 }
 
 bool TTableLocks::NeedReadBytes() const {
   return !NoLocking() && (readDepth_ > 0 || secondReadDepth_ > 0) && writeDepth_ == 0 &&
-         tableLockDepth_ == 0;
+         tableLockDepth_ == 0 && !writesPending_;
 }
 
 bool TTableLocks::Retry(TLockWait what, const std::function<bool()>& attempt) {
@@ -189,6 +178,9 @@ void TTableLocks::Sync() {
   if (!semaphoreHeld_ && NeedSemaphore()) AcquireSemaphore();
   if (!writeRangesHeld_ && NeedWriteRanges()) AcquireWriteRanges();
   if (!readBytesHeld_ && NeedReadBytes()) AcquireReadBytes();
+  MT_ASSERT(semaphoreHeld_ == NeedSemaphore() && writeRangesHeld_ == NeedWriteRanges() &&
+            readBytesHeld_ == NeedReadBytes());
+  MT_ASSERT(!(readBytesHeld_ && writeRangesHeld_));
 }
 
 void TTableLocks::SyncNoThrow() noexcept {
@@ -214,6 +206,8 @@ bool TTableLocks::CheckAfterLock(const std::function<void()>& undo) {
 // ---- table locks -----------------------------------------------------------------------
 
 bool TTableLocks::ReadLock(bool checkChanges) {
+  table_.CheckThread();
+  Settle();
   const bool outermost = !HoldsAnyLock();
   ++readDepth_;
   if (!outermost) return false;
@@ -238,6 +232,8 @@ void TTableLocks::ReadUnlock() {
 }
 
 bool TTableLocks::SecondReadLock() {
+  table_.CheckThread();
+  Settle();
   const bool outermost = !HoldsAnyLock();
   ++secondReadDepth_;
   if (!outermost) return false;
@@ -261,6 +257,8 @@ void TTableLocks::SecondReadUnlock() {
 }
 
 bool TTableLocks::WriteLock() {
+  table_.CheckThread();
+  Settle();
   if (++writeDepth_ > 1) return false;
   try {
     Sync();
@@ -282,6 +280,8 @@ void TTableLocks::WriteUnlock() {
 }
 
 bool TTableLocks::LockTable() {
+  table_.CheckThread();
+  Settle();
   if (++tableLockDepth_ > 1) return false;
   try {
     Sync();
@@ -340,6 +340,7 @@ const void* TTableLocks::RecordLockOwner(int32_t n) const {
 }
 
 bool TTableLocks::LockRecord(int32_t n, const void* owner) {
+  table_.CheckThread();
   if (n < 1 || n > kMaxRecordNumber) Raise(err::kRecordBuffersCorrupt);
   if (NoLocking()) return false;
   const auto it = lockedBy_.find(n);
@@ -378,6 +379,7 @@ bool TTableLocks::LockRecord(int32_t n, const void* owner) {
 }
 
 void TTableLocks::UnlockRecord(int32_t n, const void* owner) {
+  table_.CheckThread();
   if (NoLocking()) return;
   const auto it = lockedBy_.find(n);
   if (it == lockedBy_.end() || it->second != owner) Raise(err::kCannotUnlock);
@@ -432,23 +434,23 @@ TChangeCounters TTableLocks::Counters() const {
 }
 
 bool TTableLocks::CheckForChanges() {
-  if (table_.Exclusive() || inTransaction_) return false;
+  // While a failed change's rest is unwritten, this process holds the write lock and its
+  // caches are the table.
+  if (table_.Exclusive() || inTransaction_ || writesPending_) return false;
   TDataFile& data = table_.Data();
   TIndexFile& index = table_.Index();
-  const bool scrambled = data.Encrypted();
-  const std::string& name = table_.ErrorName();
   bool changed = false;
-  if (ReadCounter(index, scrambled, name) != index.ChangeCounter()) {
+  if (index.StoredChangeCounter() != index.ChangeCounter()) {
     index.ClearCache();
-    index.Load(scrambled);
+    index.Load(data.Encrypted());
     data.ReloadHeader();
     changed = true;
-  } else if (ReadCounter(data, false, name) != data.ChangeCounter()) {
+  } else if (data.StoredChangeCounter() != data.ChangeCounter()) {
     data.ReloadHeader();
     changed = true;
   }
   if (TBlobFile* blob = table_.BlobFile()) {
-    if (ReadCounter(*blob, scrambled, name) != blob->ChangeCounter()) {
+    if (blob->StoredChangeCounter() != blob->ChangeCounter()) {
       blob->ReloadHeader();
       changed = true;
     }
@@ -457,7 +459,7 @@ bool TTableLocks::CheckForChanges() {
 }
 
 bool TTableLocks::CheckBeforeDiskRead() {
-  if (table_.Exclusive() || inTransaction_) return false;
+  if (table_.Exclusive() || inTransaction_ || writesPending_) return false;
   // Read-only files take no locks, so nothing keeps writers out: always look.
   if (table_.ReadOnly()) return CheckForChanges();
   if (HoldsAnyLock()) return false;
@@ -465,9 +467,40 @@ bool TTableLocks::CheckBeforeDiskRead() {
   return read.Changed();
 }
 
-// ---- writing ---------------------------------------------------------------------------
+// ---- changes and writing ---------------------------------------------------------------
+
+void TTableLocks::WriteChanges() {
+  TDataFile& data = table_.Data();
+  TIndexFile& index = table_.Index();
+  // Blob values before the records that refer to them, records before the indexes that lead
+  // to them: whatever part of a change reaches the disk, no record refers to a value that is
+  // not there, and the indexes can be rebuilt from the records.
+  if (TBlobFile* blob = table_.BlobFile()) {
+    blob->WriteBack();
+    blob->FlushHeader();
+  }
+  data.WriteBack(true);
+  data.FlushHeader();
+  data.FlushDescriptors();
+  index.WriteBackPages();
+  index.FlushHeader();
+}
+
+void TTableLocks::BeginChange() {
+  MT_ASSERT(WriteLocked());
+  MT_ASSERT(!changeOpen_);
+  // The rest of an earlier change whose writing failed goes first.
+  WritePending();
+  changeOpen_ = true;
+  if (!inTransaction_) SetDeferWrites(true);
+}
 
 void TTableLocks::FinishChange() {
+  MT_ASSERT(WriteLocked());
+  if (changeOpen_) {
+    changeOpen_ = false;
+    if (!inTransaction_) SetDeferWrites(false);
+  }
   if (table_.ReadOnly()) return;
   TDataFile& data = table_.Data();
   TIndexFile& index = table_.Index();
@@ -478,30 +511,74 @@ void TTableLocks::FinishChange() {
     if (blob != nullptr && blob->HeaderDirty()) blob->RaiseChangeCounterInMemory();
     return;
   }
-  data.WriteBack(true);
-  data.FlushHeader(true);
-  data.FlushDescriptors();
-  index.WriteBackPages();
-  index.FlushHeader(true);
-  if (blob != nullptr) {
-    blob->WriteBack();
-    blob->FlushHeader();
+  // Both headers are written with raised counters after every change.
+  data.MarkHeaderDirty();
+  index.MarkHeaderDirty();
+  try {
+    WriteChanges();
+  } catch (...) {
+    writesPending_ = true;
+    throw;
+  }
+  // A large blob value may have grown the block cache while writes waited.
+  if (blob != nullptr) blob->TrimCache();
+}
+
+void TTableLocks::AbandonChange(std::exception_ptr failure) noexcept {
+  changeOpen_ = false;
+  if (inTransaction_) {
+    if (!broken_) broken_ = std::move(failure);
+    return;
+  }
+  SetDeferWrites(false);
+  try {
+    DropCachedChanges();
+  } catch (...) {
+    reloadPending_ = true;
+  }
+}
+
+void TTableLocks::DropCachedChanges() {
+  TDataFile& data = table_.Data();
+  TIndexFile& index = table_.Index();
+  TBlobFile* blob = table_.BlobFile();
+  TFailures failures;
+  data.ClearCache();
+  index.ClearCache();
+  if (blob != nullptr) blob->ClearCache();
+  failures.Run([&] { data.ReloadHeader(); });
+  failures.Run([&] { index.Load(data.Encrypted()); });
+  if (blob != nullptr) failures.Run([&] { blob->ReloadHeader(); });
+  failures.Rethrow();
+}
+
+void TTableLocks::WritePending() {
+  if (!writesPending_) return;
+  WriteChanges();
+  writesPending_ = false;
+}
+
+void TTableLocks::Settle() {
+  WritePending();
+  if (reloadPending_) {
+    DropCachedChanges();
+    reloadPending_ = false;
   }
 }
 
 void TTableLocks::FlushBuffers(bool trimCaches) {
   if (table_.ReadOnly() || inTransaction_) return;
-  TDataFile& data = table_.Data();
-  data.WriteBack(true);
-  data.FlushHeader();
-  data.FlushDescriptors();
-  if (trimCaches) data.TrimCache();
-  table_.Index().WriteBackPages(trimCaches);
-  table_.Index().FlushHeader();
-  if (TBlobFile* blob = table_.BlobFile()) {
-    blob->WriteBack();
-    blob->FlushHeader();
-    if (trimCaches) blob->TrimCache();
+  // A failure leaves what is unwritten as it was (a failed change's rest keeps its lock).
+  WriteChanges();
+  if (writesPending_) {
+    // Everything is written: the write lock held for the rest can go.
+    writesPending_ = false;
+    Sync();
+  }
+  if (trimCaches) {
+    table_.Data().TrimCache();
+    table_.Index().WriteBackPages(true);
+    if (TBlobFile* blob = table_.BlobFile()) blob->TrimCache();
   }
 }
 
@@ -514,6 +591,7 @@ void TTableLocks::SetDeferWrites(bool defer) {
 }
 
 void TTableLocks::StartTransaction() {
+  table_.CheckThread();
   if (table_.ReadOnly() || inTransaction_) return;
   // What was changed before the transaction is not part of it.
   FlushBuffers();
@@ -522,28 +600,27 @@ void TTableLocks::StartTransaction() {
   SetDeferWrites(true);
 }
 
+void TTableLocks::RequireIntactTransaction() const {
+  if (inTransaction_ && broken_) std::rethrow_exception(broken_);
+}
+
 void TTableLocks::CommitTransaction() {
+  table_.CheckThread();
   if (!inTransaction_) return;
+  RequireIntactTransaction();
   WriteLock();  // the change check is skipped: nobody else could write meanwhile
+  SetDeferWrites(false);
   try {
-    SetDeferWrites(false);
-    TDataFile& data = table_.Data();
-    data.WriteBack(true);
-    data.FlushHeader();
-    data.FlushDescriptors();
-    table_.Index().WriteBackPages();
-    table_.Index().FlushHeader();
-    if (TBlobFile* blob = table_.BlobFile()) {
-      blob->WriteBack();
-      blob->FlushHeader();
-    }
+    WriteChanges();
   } catch (...) {
-    SetDeferWrites(true);
-    try {
-      WriteUnlock();
-    } catch (...) {
-      // The write failure is the one to report.
-    }
+    // Part of the transaction may be on disk now: it can only be finished, not taken back.
+    // The table leaves the transaction keeping the rest and the write lock (see above).
+    writesPending_ = true;
+    inTransaction_ = false;
+    TFailures ignored;
+    ignored.Run([&] { WriteUnlock(); });
+    ignored.Run([&] { UnlockTable(); });
+    ignored.Run([&] { table_.CloseDeferred(); });
     throw;
   }
   TFailures failures;
@@ -561,20 +638,14 @@ void TTableLocks::CommitTransaction() {
 }
 
 void TTableLocks::RollbackTransaction() {
+  table_.CheckThread();
   if (!inTransaction_) return;
-  TDataFile& data = table_.Data();
-  TIndexFile& index = table_.Index();
-  TBlobFile* blob = table_.BlobFile();
   TFailures failures;
   // Nothing of the transaction was written: drop it all and take the files' state again.
-  data.ClearCache();
-  index.ClearCache();
-  if (blob != nullptr) blob->ClearCache();
-  failures.Run([&] { data.ReloadHeader(); });
-  failures.Run([&] { index.Load(data.Encrypted()); });
-  if (blob != nullptr) failures.Run([&] { blob->ReloadHeader(); });
+  failures.Run([&] { DropCachedChanges(); });
   SetDeferWrites(false);
   inTransaction_ = false;
+  broken_ = nullptr;
   failures.Run([&] { UnlockTable(); });
   failures.Run([&] { table_.CloseDeferred(); });
   failures.Rethrow();
@@ -583,8 +654,12 @@ void TTableLocks::RollbackTransaction() {
 // ---- closing ---------------------------------------------------------------------------
 
 void TTableLocks::ReleaseAll() {
-  if (inTransaction_) SetDeferWrites(false);
+  if (inTransaction_ || changeOpen_) SetDeferWrites(false);
   inTransaction_ = false;
+  changeOpen_ = false;
+  writesPending_ = false;
+  reloadPending_ = false;
+  broken_ = nullptr;
   readDepth_ = secondReadDepth_ = writeDepth_ = tableLockDepth_ = 0;
   TDataFile& data = table_.Data();
   for (int32_t n : held_)

@@ -38,10 +38,12 @@
 //     returns no record so that the cursor resynchronises.
 //   edit (pessimistic): changed = table.Locks().LockRecord(n, this);   // 10258 after retries
 //     then compare the cached image with the caller's (8708 when they differ).
-//   insert / modify / delete:
+//   insert / modify / delete (TRecordWriter, recordwriter.h):
 //     TWriteLockScope w(table.Locks());         // semaphore, write ranges, change check
-//     ... pick the slot, LockRecord, keys, record, blob values (TBlobBuffers::Store) ...
-//     table.Locks().FinishChange();             // records, pages, blocks, headers
+//     ... check values and keys, LockRecord ...
+//     table.Locks().Change([&] {                // nothing is written before its end
+//       ... pick the slot, keys, record, blob values (TBlobBuffers::Store) ...
+//     });                                       // FinishChange: records, pages, blocks, headers
 //     table.Locks().UnlockRecord(n, this);
 //   close: table.Locks().UnlockRecords(this).
 //
@@ -54,24 +56,37 @@
 // exclusive or in a transaction (nobody else can write then, and the in-memory counters run
 // ahead of the files).
 //
-// Finish change: data file (dirty records, header with a raised counter, changed descriptors),
-// index file (dirty pages, header with a raised counter), blob file (dirty blocks, header with
-// a raised counter when a value changed); each flushed to disk when ForceBufferFlush is on.
+// Finish change: blob file (dirty blocks, header with a raised counter when a value changed),
+// data file (dirty records, header with a raised counter, changed descriptors), index file
+// (dirty pages, header with a raised counter); each flushed to disk when ForceBufferFlush is
+// on. Values go before the records that refer to them, records before the index entries.
 // Inside a transaction nothing is written: the in-memory counters are raised (so other cursors
 // of the process see the change) and the caches keep everything, growing when full.
 //
-// Transactions (TTransaction drives them over all tables of a database directory):
+// Failed changes. A change (Change, or BeginChange to FinishChange) writes nothing before its
+// end: the caches grow instead of writing back. So a change that fails before its end has
+// touched only memory, and outside a transaction it is dropped: the caches are emptied and
+// the headers read again, as if it had never begun. Inside a transaction the transaction's
+// own changes share those caches, so it is marked instead, and its commit fails with the same
+// error (TTransaction then rolls it back). A failure while the end of a change (or a commit)
+// writes leaves part of it on disk, which cannot be taken back without a journal: the change
+// is complete in memory, so the table keeps the rest and the write lock, which keeps other
+// processes from reading or writing the half-written files, and writes the rest at the start
+// of its next operation (whose failure is that operation's), flush or close. A failure that
+// persists until the close leaves the files for `mtdb repair` (tablecheck.h).
+//
+// Transactions (TTransaction drives them over tables of one database directory):
 // StartTransaction writes pending changes, locks the table as a whole and defers writes and
 // record unlocks; CommitTransaction takes the write lock, writes everything, carries out the
 // deferred unlocks and unlocks the table; RollbackTransaction drops the caches without writing,
 // reloads the three headers, carries out the deferred unlocks and unlocks the table. A table
 // whose last opener closed during the transaction is closed at its end.
 //
-// Thread-safety: one table object's locks are used by one thread at a time (the session
-// serialises calls into the engine).
+// Thread-safety: as its table: used only by the thread that owns the table (datatable.h).
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <random>
@@ -154,20 +169,46 @@ class TTableLocks {
   bool CheckForChanges();
   TChangeCounters Counters() const;
 
-  // ---- writing ----
+  // ---- changes and writing ----
+  // Runs work() as one change under the write lock (the caller holds it): BeginChange, the
+  // work, FinishChange; a failure of the work abandons the change (see above).
+  template <class TWork>
+  void Change(TWork&& work) {
+    BeginChange();
+    try {
+      work();
+    } catch (...) {
+      AbandonChange(std::current_exception());
+      throw;
+    }
+    FinishChange();
+  }
+  // Defers every write of the table's files until FinishChange.
+  void BeginChange();
   // The end of an insert, change or delete (see above). Nothing for a read-only table.
   void FinishChange();
+  // Drops what a change that failed did (inside a transaction: marks the transaction). Never
+  // fails; what it cannot do now it leaves to the next operation.
+  void AbandonChange(std::exception_ptr failure) noexcept;
   // Pending records, pages, blocks and headers (close, explicit flush); nothing inside a
   // transaction. Trims the caches when asked.
   void FlushBuffers(bool trimCaches = false);
+  // Writes what a failed end of a change left unwritten (the table's close, before its locks
+  // go); nothing when nothing is left.
+  void WritePending();
+  bool WritesPending() const { return writesPending_; }
 
   // ---- transactions (one table's part) ----
   // Read-only tables and tables already in a transaction are left alone. A failure leaves the
   // table outside the transaction with nothing held.
   void StartTransaction();
-  // A failed write leaves the table in the transaction with its changes still in memory.
+  // A change that failed part-way inside the transaction fails the commit with its error,
+  // before anything is written (the transaction is to be rolled back). A failed write leaves
+  // the transaction with the rest still in memory, written later (see above).
   void CommitTransaction();
   void RollbackTransaction();
+  // Raises the error of a change that failed part-way inside the transaction, if any.
+  void RequireIntactTransaction() const;
 
   // ---- state ----
   bool InTransaction() const { return inTransaction_; }
@@ -200,6 +241,13 @@ class TTableLocks {
  private:
   bool NoLocking() const;
   bool HasBlobFile() const;
+  // Before a lock is taken: finishes what a failed change left (pending writes, headers to
+  // read again).
+  void Settle();
+  // Writes every dirty record, page and block and the changed headers and descriptors.
+  void WriteChanges();
+  // Empties the caches without writing and reads the three headers again.
+  void DropCachedChanges();
   // Brings the file locks in line with the depths (releases first, then acquisitions in
   // order data, index, blob). Raises 10249 / 10242.
   void Sync();
@@ -228,6 +276,10 @@ class TTableLocks {
   int tableLockDepth_ = 0;
   bool inTransaction_ = false;
   bool allRecordsLocked_ = false;
+  bool changeOpen_ = false;     // between BeginChange and FinishChange
+  bool writesPending_ = false;  // a failed end of a change left writes to do
+  bool reloadPending_ = false;  // an abandoned change could not read the headers again
+  std::exception_ptr broken_;   // a change that failed part-way inside the transaction
   // What is actually held on the files.
   bool semaphoreHeld_ = false;
   bool writeRangesHeld_ = false;

@@ -44,6 +44,17 @@ void TTransaction::Join(TDataTable& table) {
 
 void TTransaction::Commit() {
   if (!active_) return;
+  try {
+    for (TDataTable* t : tables_)
+      t->Locks().RequireIntactTransaction();
+  } catch (...) {
+    try {
+      Rollback();
+    } catch (...) {
+      // The failed change's error is the one to report.
+    }
+    throw;
+  }
   std::exception_ptr failure;
   for (TDataTable* t : tables_) {
     if (failure) {
@@ -56,6 +67,7 @@ void TTransaction::Commit() {
     try {
       t->Locks().CommitTransaction();
     } catch (...) {
+      // A table whose writing failed has left the transaction; rolling back does nothing then.
       failure = std::current_exception();
       try {
         t->Locks().RollbackTransaction();

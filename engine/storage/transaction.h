@@ -1,6 +1,7 @@
-// TTransaction: one transaction over all tables open in a database directory. The directory
-// owns one, starts it over its open tables, lets tables opened meanwhile join, and commits or
-// rolls it back; each table's part is TTableLocks' (tablelocks.h).
+// TTransaction: one transaction over a set of tables, normally all tables open in a database
+// directory (TDataDirectory::OpenTables()). Its owner (the caller: later the session's database
+// object) starts it over those tables, lets tables opened meanwhile join, and commits or rolls
+// it back; each table's part is TTableLocks' (tablelocks.h).
 //
 // While active, the tables' changes stay in their caches, record unlocks are deferred and
 // every table holds its semaphore, so other processes can read the last committed state but
@@ -9,7 +10,7 @@
 // The table objects must outlive the transaction: a table whose last opener closes meanwhile
 // stays open until the transaction ends (TDataTable::Close defers it).
 //
-// Thread-safety: used by one thread at a time (the session serialises calls into the engine).
+// Thread-safety: used by the thread that owns its tables (datatable.h).
 #pragma once
 
 #include <vector>
@@ -33,8 +34,10 @@ class TTransaction {
   void Start(const std::vector<TDataTable*>& tables);
   // A table opened while the transaction is active joins it.
   void Join(TDataTable& table);
-  // Commits every table. When one fails, the tables not yet committed (that one included)
-  // are rolled back and the first error is passed on.
+  // Commits every table. A change that failed part-way inside the transaction rolls the whole
+  // transaction back and its error is passed on, before anything is written. When a table's
+  // writing fails, that table keeps the rest to write it later (part of it is on disk, see
+  // tablelocks.h), the tables not yet committed are rolled back, and the error is passed on.
   void Commit();
   // Rolls back every table; the first failure is passed on after all were rolled back.
   void Rollback();

@@ -1,0 +1,301 @@
+// A write or a flush to disk that fails in the middle of an insert or of a transaction's
+// commit. The process's disk is replaced by one that fails the n-th write or sync from a
+// chosen moment on, for every n the operation reaches. Each time the engine must report the
+// failure as an engine error, keep other processes away from the half-written files, and
+// leave a table that checks out (tablecheck.h) once opened again, holding every change that
+// had returned: the failed change itself is either there completely or not at all. A disk
+// that keeps failing until the table is closed leaves files that repair mends (without a
+// journal nothing can take back what reached the disk), with the same guarantee.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/common/filelayer.h"
+#include "engine/storage/datacursor.h"
+#include "engine/storage/tablecheck.h"
+#include "engine/storage/transaction.h"
+#include "probe.h"
+#include "storagetest.h"
+
+namespace mt {
+namespace {
+
+using test::Field;
+
+// The real disk, except that the n-th write (or sync) after Arm fails with EIO. It counts in
+// any case, so a run without a failure measures how many an operation makes.
+class TFailingDisk : public TDisk {
+ public:
+  enum class TKind { Write, Sync };
+
+  // From now on the n-th call of the kind fails (with persistent, every one from the n-th on);
+  // n 0: none.
+  void Arm(TKind kind, int n, bool persistent = false) {
+    kind_ = kind;
+    failAt_ = n;
+    persistent_ = persistent;
+    writes_ = syncs_ = 0;
+  }
+  void Disarm() { failAt_ = 0; }
+  int Count(TKind kind) const { return kind == TKind::Write ? writes_.load() : syncs_.load(); }
+
+  ssize_t WriteAt(int fd, const void* buffer, std::size_t count, off_t offset) override {
+    if (Fails(TKind::Write, writes_)) return -1;
+    return TDisk::WriteAt(fd, buffer, count, offset);
+  }
+  int Sync(int fd) override {
+    if (Fails(TKind::Sync, syncs_)) return -1;
+    return TDisk::Sync(fd);
+  }
+
+ private:
+  bool Fails(TKind kind, std::atomic<int>& counter) {
+    const int n = ++counter;
+    if (kind != kind_ || failAt_ == 0 || (persistent_ ? n < failAt_ : n != failAt_)) return false;
+    errno = EIO;
+    return true;
+  }
+
+  TKind kind_ = TKind::Write;
+  std::atomic<int> failAt_{0};
+  bool persistent_ = false;
+  std::atomic<int> writes_{0};
+  std::atomic<int> syncs_{0};
+};
+
+const char* KindName(TFailingDisk::TKind kind) {
+  return kind == TFailingDisk::TKind::Write ? "write" : "sync";
+}
+
+class WriteFailureTest : public ::testing::TestWithParam<TFailingDisk::TKind> {
+ protected:
+  void SetUp() override {
+    TFileList::Process()->SetDisk(disk_);
+    TTableCreateParams p;
+    p.fields = {Field("id", ftype::kInteger), Field("name", ftype::kString, 20),
+                Field("memo", ftype::kBlob, 0, fsubtype::kMemo)};
+    TIndexDescriptor primary;
+    primary.fields = {1};
+    p.indexes.primary = primary;
+    TIndexDescriptor byName;
+    byName.name = "ByName";
+    byName.fields = {2};
+    p.indexes.secondaries = {byName};
+    TDataTable(dir_, "t").Create(p);
+  }
+  void TearDown() override { TFileList::Process()->SetDisk(nullptr); }
+
+  TFailingDisk::TKind Kind() const { return GetParam(); }
+
+  // A cursor on the table; syncs happen only with forced flushes.
+  std::unique_ptr<TDataCursor> Open() {
+    auto c = std::make_unique<TDataCursor>(directory_);
+    c->SetTableName("t");
+    TSessionSettings settings;
+    settings.forceBufferFlush = true;
+    c->SetSettings(settings);
+    c->Open();
+    return c;
+  }
+
+  static std::string MemoOf(int32_t id) {
+    return "memo " + std::to_string(id) + std::string(static_cast<std::size_t>(id % 3) * 400, 'm');
+  }
+
+  // Inserts a record for id (its memo takes one to three blob blocks).
+  static void Insert(TDataCursor& c, int32_t id) {
+    std::vector<uint8_t> image(static_cast<std::size_t>(c.RecordSize()));
+    c.InitRecord(image.data());
+    c.Format().SetInteger(1, image.data(), id);
+    c.Format().SetString(2, image.data(), "name " + std::to_string(id % 7));
+    const int h = c.OpenBlob(3, image.data(), TBlobOpenMode::ReadWrite);
+    const std::string memo = MemoOf(id);
+    c.Blob(h).Write(0, {reinterpret_cast<const uint8_t*>(memo.data()), memo.size()});
+    c.CloseBlob(h, true, image.data());
+    c.InsertRecord(image.data(), false);
+  }
+
+  // Inserts ids 1 to 21 and returns how many writes (or syncs) the last insert made.
+  int FillAndCount(TDataCursor& c, std::vector<int32_t>& returned) {
+    for (int32_t id = 1; id <= 21; ++id) {
+      if (id == 21) disk_->Arm(Kind(), 0);
+      Insert(c, id);
+      returned.push_back(id);
+    }
+    return disk_->Count(Kind());
+  }
+
+  // Whether the table opens and checks out (through the real disk).
+  bool Sound() {
+    TFileList::Process()->SetDisk(nullptr);
+    bool sound = false;
+    try {
+      TDataTable t(dir_, "t");
+      t.Open();
+      sound = CheckDataRecords(t).empty() && CheckIndexes(t).empty();
+    } catch (const EEngineError&) {
+    }
+    TFileList::Process()->SetDisk(disk_);
+    return sound;
+  }
+
+  // The table opened anew through the real disk checks out; it holds every id of `sure`, and
+  // of each group in `whole` all ids or none, every record with its memo, and nothing else.
+  // The groups found are added to `sure`.
+  void ExpectSound(std::vector<int32_t>& sure, const std::vector<std::vector<int32_t>>& whole) {
+    TFileList::Process()->SetDisk(nullptr);
+    {
+      TDataTable t(dir_, "t");
+      t.Open();
+      EXPECT_EQ(CheckDataRecords(t), std::vector<std::string>{});
+      EXPECT_EQ(CheckIndexes(t), std::vector<std::string>{});
+    }
+    std::map<int32_t, int> found;
+    {
+      std::unique_ptr<TDataCursor> c = Open();
+      std::vector<uint8_t> image(static_cast<std::size_t>(c->RecordSize()));
+      while (c->Next(image.data()) == TDataCursor::kRecordRead) {
+        const int32_t id = static_cast<int32_t>(*c->Format().GetInteger(1, image.data()));
+        ++found[id];
+        const int h = c->OpenBlob(3, image.data(), TBlobOpenMode::Read);
+        const std::vector<uint8_t>& memo = c->Blob(h).Data();
+        EXPECT_EQ(std::string(memo.begin(), memo.end()), MemoOf(id)) << id;
+        c->CloseBlob(h, false, image.data());
+      }
+    }
+    TFileList::Process()->SetDisk(disk_);
+    std::size_t expected = 0;
+    for (int32_t id : sure) {
+      EXPECT_EQ(found[id], 1) << "returned insert " << id;
+      ++expected;
+    }
+    for (const std::vector<int32_t>& group : whole) {
+      const bool there = found.count(group.front()) != 0;
+      for (int32_t id : group) {
+        EXPECT_EQ(found.count(id) != 0, there) << "failed change, id " << id;
+        if (there) {
+          EXPECT_EQ(found[id], 1) << id;
+          sure.push_back(id);
+          ++expected;
+        }
+      }
+    }
+    EXPECT_EQ(found.size(), expected);
+  }
+
+  const std::shared_ptr<TFailingDisk> disk_ = std::make_shared<TFailingDisk>();
+  const test::TScratchDir scratch_{"mt-fail"};
+  const std::string dir_ = scratch_.Path();
+  TDataDirectory directory_{dir_};
+};
+
+TEST_P(WriteFailureTest, AFailedInsertLeavesTheTableSound) {
+  std::vector<int32_t> returned;
+  std::unique_ptr<TDataCursor> c = Open();
+  const int count = FillAndCount(*c, returned);
+  ASSERT_GT(count, 0);
+  for (int n = 1; n <= count; ++n) {
+    SCOPED_TRACE(std::string(KindName(Kind())) + " " + std::to_string(n) + " of " +
+                 std::to_string(count));
+    const int32_t id = 100 + n;
+    std::unique_ptr<test::TProbe> other;
+    if (n == 1) {
+      other = std::make_unique<test::TProbe>();
+      ASSERT_EQ(other->Ask("open " + dir_ + " t"), "ok");
+      ASSERT_EQ(other->Ask("tableretry 3 1"), "ok");
+    }
+    disk_->Arm(Kind(), n);
+    EXPECT_EQ(test::ErrorCodeOf([&] { Insert(*c, id); }), err::kWriteError);
+    if (other) {
+      // Until the rest is written, another process can neither read nor write the table.
+      EXPECT_EQ(other->Ask("read").rfind("err " + std::to_string(err::kLockFailure), 0), 0u);
+      other.reset();
+    }
+    std::vector<std::vector<int32_t>> whole = {{id}};
+    if (n % 2 == 0) {
+      // The next change writes the rest first.
+      Insert(*c, 200 + n);
+      returned.push_back(200 + n);
+    }
+    c->Close();
+    ExpectSound(returned, whole);
+    c = Open();
+  }
+}
+
+TEST_P(WriteFailureTest, AFailedCommitLeavesTheTableSound) {
+  std::vector<int32_t> committed;
+  std::unique_ptr<TDataCursor> c = Open();
+  for (int32_t id = 1; id <= 20; ++id) {
+    Insert(*c, id);
+    committed.push_back(id);
+  }
+  // A transaction of five inserts; first how much its commit writes.
+  auto transaction = [&](int32_t first, TTransaction& tx) {
+    tx.Start(directory_.OpenTables());
+    std::vector<int32_t> ids;
+    for (int32_t id = first; id < first + 5; ++id) {
+      Insert(*c, id);
+      ids.push_back(id);
+    }
+    return ids;
+  };
+  int count = 0;
+  {
+    TTransaction tx;
+    const std::vector<int32_t> ids = transaction(1000, tx);
+    disk_->Arm(Kind(), 0);
+    tx.Commit();
+    count = disk_->Count(Kind());
+    committed.insert(committed.end(), ids.begin(), ids.end());
+  }
+  ASSERT_GT(count, 0);
+  for (int n = 1; n <= count; ++n) {
+    SCOPED_TRACE(std::string(KindName(Kind())) + " " + std::to_string(n) + " of " +
+                 std::to_string(count));
+    TTransaction tx;
+    const std::vector<int32_t> ids = transaction(2000 + 10 * n, tx);
+    disk_->Arm(Kind(), n);
+    EXPECT_EQ(test::ErrorCodeOf([&] { tx.Commit(); }), err::kWriteError);
+    EXPECT_FALSE(tx.Active());
+    c->Close();
+    ExpectSound(committed, {ids});
+    c = Open();
+  }
+}
+
+TEST_P(WriteFailureTest, ADiskThatKeepsFailingLeavesWhatRepairMends) {
+  std::vector<int32_t> returned;
+  std::unique_ptr<TDataCursor> c = Open();
+  const int count = FillAndCount(*c, returned);
+  for (int n = 1; n <= count; ++n) {
+    SCOPED_TRACE(std::string(KindName(Kind())) + " " + std::to_string(n) + " of " +
+                 std::to_string(count) + " and on");
+    const int32_t id = 100 + n;
+    disk_->Arm(Kind(), n, true);
+    EXPECT_EQ(test::ErrorCodeOf([&] { Insert(*c, id); }), err::kWriteError);
+    // Neither can the close write the rest.
+    EXPECT_EQ(test::ErrorCodeOf([&] { c->Close(); }), err::kWriteError);
+    disk_->Disarm();
+    if (!Sound()) {
+      TFileList::Process()->SetDisk(nullptr);
+      RepairDataFile(dir_, "t");
+      RepairIndexFile(dir_, "t", {});
+      TFileList::Process()->SetDisk(disk_);
+    }
+    ExpectSound(returned, {{id}});
+    c = Open();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(WritesAndSyncs, WriteFailureTest,
+                         ::testing::Values(TFailingDisk::TKind::Write, TFailingDisk::TKind::Sync),
+                         [](const auto& info) { return std::string(KindName(info.param)); });
+
+}  // namespace
+}  // namespace mt
