@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "accounts/uAdduser.h"
 #include "accounts/uUser.h"
 #include "accounts/ulogin.h"
 #include "application.h"
@@ -66,6 +67,16 @@ const TTourStop kStops[] = {
     {"TfrmMainpage", [](TTour& t) { return t.View(&Tfrmmain::OpenHomePage); }},
     {"Tfrmlogin", [](TTour& t) { return t.Dialog(std::make_unique<Tfrmlogin>()); }},
     {"TfrmUser", [](TTour& t) { return t.Dialog(std::make_unique<TfrmUser>(&t.Main())); }},
+    {"TfrmAdduser",
+     [](TTour& t) {
+       // Changing the second sample account, as "修改" opens it.
+       auto dialog = std::make_unique<TfrmAdduser>(&t.Main());
+       const mt::apptest::TSampleAccount& account = TSampleData::Accounts()[1];
+       dialog->setWindowTitle(QStringLiteral("用户编辑"));
+       dialog->SetAdding(false);
+       dialog->Fill(account.name, account.fullName, account.password);
+       return t.Dialog(std::move(dialog));
+     }},
 };
 
 // The family of the Chinese font, loaded from its file when fontconfig does not know it.
