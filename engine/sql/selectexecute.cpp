@@ -12,12 +12,12 @@
 #include "engine/sql/dataquery.h"
 #include "engine/sql/fieldvalue.h"
 #include "engine/sql/querystatement.h"
-#include "engine/sql/resultsort.h"
 #include "engine/sql/rowscan.h"
 #include "engine/sql/selectinternal.h"
 #include "engine/storage/datacursor.h"
 #include "engine/storage/fieldtypes.h"
 #include "engine/storage/record.h"
+#include "engine/storage/tablesort.h"
 
 namespace mt {
 namespace {
