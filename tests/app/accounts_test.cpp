@@ -12,7 +12,6 @@
 #include <QTableWidget>
 #include <QTest>
 
-#include <string>
 #include <utility>
 
 #include "accounts/uAdduser.h"
@@ -20,7 +19,6 @@
 #include "accounts/ulogin.h"
 #include "apptests.h"
 #include "datadir.h"
-#include "dbaccess/enginequery.h"
 #include "dbaccess/enginetable.h"
 #include "fixture.h"
 #include "gbktext.h"
@@ -84,24 +82,6 @@ void RemoveAccounts(const QStringList& names) {
       t->Next();
   }
 }
-
-// Whether the engine runs DELETE statements yet (a harmless one on the sample data).
-bool DeleteStatementsRun() {
-  mt::TEngineQuery query;
-  query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL("delete from system where name=:key");
-  query.ParamByName("key").SetAsString("no such key");
-  try {
-    query.ExecSQL();
-    return true;
-  } catch (const std::exception& e) {
-    if (std::string(e.what()).find("not supported yet") != std::string::npos) return false;
-    throw;
-  }
-}
-
-#define REQUIRE_DELETE_STATEMENTS() \
-  if (!DeleteStatementsRun()) QSKIP("needs DELETE statements")
 
 template <class T>
 T& Child(QWidget& parent, const char* name) {
@@ -222,7 +202,6 @@ class TSignInTest : public QObject {
   }
 
   void untickedSignInForgetsThePassword() {
-    REQUIRE_DELETE_STATEMENTS();
     {
       TSignIn s;
       s.remember.setChecked(false);
@@ -440,7 +419,6 @@ class TUsersTest : public QObject {
   }
 
   void deletingSelectsTheRowThatTookItsPlaceOrTheNewLast() {
-    REQUIRE_DELETE_STATEMENTS();
     List().selectRow(1);
     Click("BitBtn3");
     QCOMPARE(ListRows(List()), (QStringList{"admin|admin", "tom|Tom's book"}));
@@ -465,7 +443,6 @@ class TUsersTest : public QObject {
   }
 
   void anAccountNamedWithQuotesIsDeleted() {
-    REQUIRE_DELETE_STATEMENTS();
     AddAccount("o'brien", "x");
     AddAccount("admin' or '1'='1", "x");
     users_->hide();
