@@ -19,6 +19,7 @@
 #include "engine/common/engineerror.h"
 #include "engine/common/localetext.h"
 #include "fieldtypes.h"
+#include "indexbuild.h"
 #include "indexkey.h"
 #include "record.h"
 #include "tablenames.h"
@@ -763,16 +764,21 @@ TSortResult SortTable(TDataCursor& cursor, const TSortOptions& options) {
   removeReplacement.Release();
 
   {
-    TWriteLockScope lock(locks);
     // Without an auto-increment field each slot kept its identifier, so when every slot is
     // still there the record-identifier index holds exactly the right entries.
     const bool sameSlots = !deletedSlots && result.rows == result.inputRows;
-    if (userIndexes || keepIdentifiers || !sameSlots) table.RebuildIndexes();
-    if (TBlobFile* blob = table.BlobFile()) {
-      for (const TBlobRef& r : unreferenced)
-        blob->FreeValue(r.first, r.stamp);
-    }
-    locks.FinishChange();
+    const bool rebuild = userIndexes || keepIdentifiers || !sameSlots;
+    TWriteLockScope lock(locks);
+    locks.Change([&] {
+      if (rebuild) RebuildIndexes(data, table.Index());
+      if (TBlobFile* blob = table.BlobFile()) {
+        for (const TBlobRef& r : unreferenced)
+          blob->FreeValue(r.first, r.stamp);
+      }
+    });
+    // The index pages grew in memory while their writes waited for the end of the change:
+    // back to the cache's target size.
+    table.Index().WriteBackPages(true);
   }
   return result;
 }

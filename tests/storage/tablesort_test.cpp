@@ -28,6 +28,7 @@
 #include "engine/storage/byteio.h"
 #include "engine/storage/datacursor.h"
 #include "engine/storage/tablecheck.h"
+#include "failingdisk.h"
 #include "probe.h"
 #include "storagetest.h"
 
@@ -635,6 +636,59 @@ TEST_F(TableSortTest, AFailurePartWayLeavesEveryRow) {
     options.grouping = nullptr;
     SortTable(*cursor_, options);
     EXPECT_EQ(Ids(Rows()), Ids(Expected(before, options.keys)));
+  }
+}
+
+// A disk write failing at any point of a sort: the sort reports 9218 and the table, opened
+// again, checks out and holds its rows either as they were or sorted: until the new data file
+// takes the old one's place nothing of the table is written, and what fails to be written
+// after it (the rebuilt indexes, freed blob values) is written by the close.
+TEST_F(TableSortTest, AFailingDiskNeverLosesRows) {
+  struct TCase {
+    const char* name;
+    std::vector<TSortKey> keys;
+    int64_t maxRows;
+    std::size_t memoryLimit;
+  };
+  const std::vector<TCase> cases = {
+      {"sorted in runs on disk", {{kDay}, {kName, true}}, -1, 16 * 1024},
+      {"the first fifty: indexes rebuilt, blob values freed", {{kAmount}}, 50, 0},
+  };
+  const auto disk = std::make_shared<test::TFailingDisk>();
+  for (const TCase& c : cases) {
+    TSortOptions options;
+    options.keys = c.keys;
+    options.maxRows = c.maxRows;
+    options.memoryLimit = c.memoryLimit;
+    int failures = 0;
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(std::string(c.name) + ", write " + std::to_string(n));
+      TearDown();
+      fs::remove_all(dir_);
+      fs::create_directory(dir_);
+      SetUp();
+      MakeTable({}, 300);
+      const auto before = Rows();
+      const auto sorted = Ids(Limited(Expected(before, c.keys), false, c.maxRows,
+                                      [](const auto&, const auto&) { return 1; }));
+      TFileList::Process()->SetDisk(disk);
+      disk->Arm(test::TFailingDisk::TKind::Write, n);
+      const int32_t code = ErrorCodeOf([&] { SortTable(*cursor_, options); });
+      TFileList::Process()->SetDisk(nullptr);
+      cursor_->Close();
+      OpenCursor();
+      const auto ids = Ids(Rows());
+      ExpectSound();
+      EXPECT_EQ(StrayFiles(), std::vector<std::string>{});
+      if (code == 0) {
+        EXPECT_EQ(ids, sorted);
+        break;
+      }
+      ++failures;
+      EXPECT_EQ(code, err::kWriteError);
+      EXPECT_TRUE(ids == Ids(before) || ids == sorted);
+    }
+    EXPECT_GT(failures, 3) << c.name;
   }
 }
 
