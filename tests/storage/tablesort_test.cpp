@@ -167,6 +167,15 @@ class TableSortTest : public ::testing::Test {
     }
   }
 
+  // Starts again in an empty directory with a new table of `rows` generated rows.
+  void RemakeTable(const TTableShape& shape, int rows) {
+    TearDown();
+    fs::remove_all(dir_);
+    fs::create_directory(dir_);
+    SetUp();
+    MakeTable(shape, rows);
+  }
+
   void OpenCursor() {
     cursor_ = std::make_unique<TDataCursor>(*directory_);
     cursor_->SetTableName("t");
@@ -309,11 +318,7 @@ TEST_F(TableSortTest, OrdersEveryKeyTypeUnderEachLocale) {
       SCOPED_TRACE(std::string(c.name) + ", field " +
                    (c.keys.empty() ? "-" : std::to_string(c.keys[0].fieldNo)) + ", locale " +
                    std::to_string(language));
-      TearDown();
-      fs::remove_all(dir_);
-      fs::create_directory(dir_);
-      SetUp();
-      MakeTable({.languageId = language}, 150);
+      RemakeTable({.languageId = language}, 150);
       const auto before = Rows();
       TSortOptions options;
       options.keys = c.keys;
@@ -371,11 +376,7 @@ TEST_F(TableSortTest, RemovesDuplicatesAndKeepsAtMostTheRowsAsked) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    fs::remove_all(dir_);
-    fs::create_directory(dir_);
-    SetUp();
-    MakeTable({.languageId = c.language}, 120);
+    RemakeTable({.languageId = c.language}, 120);
     const auto before = Rows();
     TSortOptions options;
     options.keys = c.keys;
@@ -438,11 +439,7 @@ TEST_F(TableSortTest, FoldsEachRunOfEqualKeysIntoOneRow) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    fs::remove_all(dir_);
-    fs::create_directory(dir_);
-    SetUp();
-    MakeTable({.languageId = c.language}, 300);
+    RemakeTable({.languageId = c.language}, 300);
     const auto before = Rows();
     const TRecordFormat& f = cursor_->Format();
     auto qty = [&](const uint8_t* image) { return f.GetInteger(kQty, image).value_or(0); };
@@ -520,11 +517,7 @@ TEST_F(TableSortTest, SortsTablesLargerThanTheMemoryBound) {
                          TCase{false, 4 * 1024, 100, 600}}) {
     SCOPED_TRACE(std::string(c.inMemory ? "table in memory" : "table on disk") + ", bound " +
                  std::to_string(c.memoryLimit));
-    TearDown();
-    fs::remove_all(dir_);
-    fs::create_directory(dir_);
-    SetUp();
-    MakeTable({.inMemory = c.inMemory}, 3000);
+    RemakeTable({.inMemory = c.inMemory}, 3000);
     const auto before = Rows();
     TSortOptions options;
     options.keys = {{kDay, true}, {kName, false, true}};
@@ -554,11 +547,7 @@ TEST_F(TableSortTest, SortsEncryptedAndIndexedTables) {
   for (const TTableShape& shape : shapes) {
     SCOPED_TRACE(std::to_string(shape.encrypted) + std::to_string(shape.autoIncId) +
                  std::to_string(shape.inMemory));
-    TearDown();
-    fs::remove_all(dir_);
-    fs::create_directory(dir_);
-    SetUp();
-    MakeTable(shape, 200);
+    RemakeTable(shape, 200);
     TDataCursor other(*directory_);
     other.SetTableName("t");
     other.SetInMemory(shape.inMemory);
@@ -609,11 +598,7 @@ TEST_F(TableSortTest, AFailurePartWayLeavesEveryRow) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    fs::remove_all(dir_);
-    fs::create_directory(dir_);
-    SetUp();
-    MakeTable({}, 400);
+    RemakeTable({}, 400);
     const auto before = Rows();
     int folds = 0;
     TSortGrouping grouping;
@@ -663,11 +648,7 @@ TEST_F(TableSortTest, AFailingDiskNeverLosesRows) {
     int failures = 0;
     for (int n = 1;; ++n) {
       SCOPED_TRACE(std::string(c.name) + ", write " + std::to_string(n));
-      TearDown();
-      fs::remove_all(dir_);
-      fs::create_directory(dir_);
-      SetUp();
-      MakeTable({}, 300);
+      RemakeTable({}, 300);
       const auto before = Rows();
       const auto sorted = Ids(Limited(Expected(before, c.keys), false, c.maxRows,
                                       [](const auto&, const auto&) { return 1; }));
