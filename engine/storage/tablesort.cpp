@@ -122,8 +122,11 @@ const uint8_t* ItemImage(const uint8_t* item) {
   return item + kItemHeader + ItemKeyLength(item);
 }
 
+// An empty key (a sort without key fields) may come with a null pointer, which memcmp must
+// not be given even for zero bytes.
 int CompareKeys(const uint8_t* a, uint32_t aLength, const uint8_t* b, uint32_t bLength) {
-  const int c = std::memcmp(a, b, std::min(aLength, bLength));
+  const uint32_t common = std::min(aLength, bLength);
+  const int c = common == 0 ? 0 : std::memcmp(a, b, common);
   if (c != 0) return c;
   return aLength < bLength ? -1 : (aLength > bLength ? 1 : 0);
 }
