@@ -100,6 +100,40 @@ int CompareLocaleText(uint32_t localeId, std::string_view a, std::string_view b,
   return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
 }
 
+void AppendLocaleSortKey(uint32_t localeId, std::string_view text, bool ignoreCase,
+                         std::vector<uint8_t>& out) {
+  text = text.substr(0, text.find('\0'));
+  auto appendBytes = [&out](std::string_view bytes) {
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    out.push_back(0);
+  };
+  if (localeId == 0) {
+    if (!ignoreCase) return appendBytes(text);
+    std::string upper(text);
+    UpperCaseGbk(upper);
+    return appendBytes(upper);
+  }
+  UCollator* collator = CollatorFor(localeId, ignoreCase);
+  if (collator == nullptr) return appendBytes(text);  // as CompareLocaleText falls back
+  const std::u16string u = GbkToUtf16(text);
+  const auto* chars = reinterpret_cast<const UChar*>(u.data());
+  const auto length = static_cast<int32_t>(u.size());
+  const std::size_t at = out.size();
+  // A key usually fits in a few bytes per character; a longer one is asked for again whole.
+  out.resize(at + 4 * u.size() + 16);
+  int32_t needed = ucol_getSortKey(collator, chars, length, out.data() + at,
+                                   static_cast<int32_t>(out.size() - at));
+  if (needed > static_cast<int32_t>(out.size() - at)) {
+    out.resize(at + static_cast<std::size_t>(needed));
+    needed = ucol_getSortKey(collator, chars, length, out.data() + at, needed);
+  }
+  if (needed <= 0) {
+    out.resize(at);
+    return appendBytes(text);
+  }
+  out.resize(at + static_cast<std::size_t>(needed));  // the terminating zero included
+}
+
 void UpperCaseGbk(std::string& text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mt {
 
@@ -38,6 +39,15 @@ bool IsLocaleInstalled(uint32_t localeId);
 // punctuation significant, letter case significant unless ignoreCase. Returns <0, 0 or >0.
 int CompareLocaleText(uint32_t localeId, std::string_view a, std::string_view b,
                       bool ignoreCase = false);
+
+// Appends the sort key of a GBK string to `out`: bytes whose unsigned order (a key that is a
+// prefix of another sorts first) and equality are CompareLocaleText's for the same locale and
+// case mode. Locale 0: the text (upper-cased when ignoring case); other locales: the
+// collator's sort key. The key ends in a zero byte and holds no other, so the keys of several
+// fields can be joined one after another and still compare field by field. The text ends at
+// its first zero byte.
+void AppendLocaleSortKey(uint32_t localeId, std::string_view text, bool ignoreCase,
+                         std::vector<uint8_t>& out);
 
 void UpperCaseGbk(std::string& text);
 void LowerCaseGbk(std::string& text);
