@@ -45,9 +45,4 @@ TPrompt& Prompt() {
   return installed ? *installed : real;
 }
 
-TPromptScope::TPromptScope(TPrompt& prompt) : previous_(installed) {
-  installed = &prompt;
-}
-TPromptScope::~TPromptScope() {
-  installed = previous_;
-}
+TPromptScope::TPromptScope(TPrompt& prompt) : override_(installed, &prompt) {}

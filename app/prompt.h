@@ -6,6 +6,8 @@
 
 #include <memory>
 
+#include "scopedoverride.h"
+
 class QWidget;
 
 class TPrompt {
@@ -30,10 +32,7 @@ TPrompt& Prompt();
 class TPromptScope {
  public:
   explicit TPromptScope(TPrompt& prompt);
-  ~TPromptScope();
-  TPromptScope(const TPromptScope&) = delete;
-  TPromptScope& operator=(const TPromptScope&) = delete;
 
  private:
-  TPrompt* previous_;
+  TScopedOverride<TPrompt> override_;
 };

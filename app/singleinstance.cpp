@@ -46,7 +46,7 @@ void TInstanceListener::Accept() {
     QPointer<QLocalSocket> guard(socket);
     connect(socket, &QLocalSocket::readyRead, this, [this, guard] {
       if (!guard) return;
-      if (guard->readAll().contains("activate")) emit ActivateRequested();
+      if (guard->readAll().contains("activate")) Q_EMIT ActivateRequested();
     });
   }
 }

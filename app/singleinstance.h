@@ -22,7 +22,7 @@ class TInstanceListener : public QObject {
   TInstanceListener(const QString& serverName, QObject* parent);
   bool IsListening() const { return server_.isListening(); }
 
- signals:
+ Q_SIGNALS:
   void ActivateRequested();
 
  private:

@@ -3,7 +3,7 @@
 //       this copy ends with 0 without showing anything;
 //  3.   the application object;
 //  4-6. the sign-in dialog, modal, destroyed whatever happens; anything but OK ends with 0;
-//  7.   the application title "Mintora";
+//  7.   the application name "Mintora";
 //  8-9. the main window (which starts listening for later copies) and the hidden user
 //       management window;
 //  10.  the message loop until the main window closes.
@@ -39,9 +39,12 @@ int RunProgram(int& argc, char** argv, const TStartupHooks& hooks) {
   }
   if (signInResult != QDialog::Accepted) return 0;
 
-  QGuiApplication::setApplicationDisplayName(QStringLiteral("Mintora"));
+  // The application's own name (the desktop's task list and window grouping). Not the
+  // display name: Qt appends that to every window title, and captions are shown as designed.
+  QGuiApplication::setApplicationName(QStringLiteral("Mintora"));
   Tfrmmain mainWindow(serverName);
   TfrmUser userWindow(&mainWindow);
+  mainWindow.SetUserWindow(&userWindow);
   if (hooks.mainWindowCreated) hooks.mainWindowCreated(mainWindow);
   mainWindow.show();
   return application.exec();

@@ -426,41 +426,6 @@ void TDataFile::TrimCache() {
   capacity_ = std::max(targetSize_, cache_.Size());
 }
 
-void TDataFile::ReadSlots(int32_t first, int32_t count, uint8_t* images) {
-  if (count <= 0) return;
-  if (first <= 0 || static_cast<int64_t>(first) + count - 1 > RecordCount()) {
-    Raise(err::kRecordBuffersCorrupt);
-  }
-  const std::size_t size = header_.recordSize;
-  ReadAt(static_cast<uint64_t>(RecordOffset(first)), images,
-         static_cast<std::size_t>(count) * size);
-  ++reads_;
-  if (Encrypted()) {
-    for (int32_t i = 0; i < count; ++i)
-      ScrambleBlock(images + static_cast<std::size_t>(i) * size, size);
-  }
-}
-
-void TDataFile::AppendSlots(const uint8_t* images, int32_t count) {
-  if (count <= 0) return;
-  const int64_t last = static_cast<int64_t>(header_.nextRecord) + count - 1;
-  const int64_t end = RecordsOffset(header_.fieldCount) + last * header_.recordSize;
-  if (last > kMaxRecordNumber || end > kMaxFileSize) Raise(err::kTableFull);
-  const std::size_t size = header_.recordSize;
-  const std::size_t bytes = static_cast<std::size_t>(count) * size;
-  const uint8_t* source = images;
-  if (Encrypted()) {
-    writeBuffer_.assign(images, images + bytes);
-    for (int32_t i = 0; i < count; ++i)
-      ScrambleBlock(writeBuffer_.data() + static_cast<std::size_t>(i) * size, size);
-    source = writeBuffer_.data();
-  }
-  WriteAt(static_cast<uint64_t>(RecordOffset(header_.nextRecord)), source, bytes);
-  ++writes_;
-  header_.nextRecord = static_cast<int32_t>(last + 1);
-  headerDirty_ = true;
-}
-
 // ---- slots and counters -----------------------------------------------------------------
 
 int32_t TDataFile::AllocateSlot(bool hasPrimaryIndex) {
@@ -570,17 +535,41 @@ void TDataFile::LoadHeaderForRepair() {
   headerDirty_ = descriptorsDirty_ = false;
 }
 
-void TDataFile::ReadSlot(int32_t n, uint8_t* image) {
+void TDataFile::ReadSlots(int32_t first, int32_t count, uint8_t* images) {
+  if (count <= 0) return;
+  if (first <= 0) Raise(err::kRecordBuffersCorrupt);
   const std::size_t size = header_.recordSize;
-  ReadAt(static_cast<uint64_t>(RecordOffset(n)), image, size);
-  if (Encrypted()) ScrambleBlock(image, size);
+  ReadAt(static_cast<uint64_t>(RecordOffset(first)), images,
+         static_cast<std::size_t>(count) * size);
+  ++reads_;
+  if (Encrypted()) {
+    for (int32_t i = 0; i < count; ++i)
+      ScrambleBlock(images + static_cast<std::size_t>(i) * size, size);
+  }
 }
 
-void TDataFile::WriteSlot(int32_t n, const uint8_t* image) {
+void TDataFile::WriteSlots(int32_t first, int32_t count, const uint8_t* images) {
   const std::size_t size = header_.recordSize;
-  writeBuffer_.assign(image, image + size);
-  if (Encrypted()) ScrambleBlock(writeBuffer_.data(), size);
-  WriteAt(static_cast<uint64_t>(RecordOffset(n)), writeBuffer_.data(), size);
+  const std::size_t bytes = static_cast<std::size_t>(count) * size;
+  const uint8_t* source = images;
+  if (Encrypted()) {
+    writeBuffer_.assign(images, images + bytes);
+    for (int32_t i = 0; i < count; ++i)
+      ScrambleBlock(writeBuffer_.data() + static_cast<std::size_t>(i) * size, size);
+    source = writeBuffer_.data();
+  }
+  WriteAt(static_cast<uint64_t>(RecordOffset(first)), source, bytes);
+  ++writes_;
+}
+
+void TDataFile::AppendSlots(const uint8_t* images, int32_t count) {
+  if (count <= 0) return;
+  const int64_t last = static_cast<int64_t>(header_.nextRecord) + count - 1;
+  const int64_t end = RecordsOffset(header_.fieldCount) + last * header_.recordSize;
+  if (last > kMaxRecordNumber || end > kMaxFileSize) Raise(err::kTableFull);
+  WriteSlots(header_.nextRecord, count, images);
+  header_.nextRecord = static_cast<int32_t>(last + 1);
+  headerDirty_ = true;
 }
 
 void TDataFile::SetRepairedCounts(int32_t nextRecord, int32_t deletedHead, int32_t lastAutoInc) {

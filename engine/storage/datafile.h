@@ -167,15 +167,6 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   void WriteBack(bool pinnedToo = false);
   // Writes back, then evicts clean unpinned records down to the target size.
   void TrimCache();
-  // Bulk transfers past the cache, for whole-table work under the table's write lock (the
-  // table sort). Images are clear in memory (descrambled / scrambled here).
-  // Reads `count` record slots from slot `first` on into images (RecordSize() bytes each), as
-  // the file holds them: the caller writes back dirty records first.
-  void ReadSlots(int32_t first, int32_t count, uint8_t* images);
-  // Writes `count` images as new records after the last one and raises the next record number
-  // (9479 past 200,000,000 records or 4,000,000,000 bytes); the caller fills their state,
-  // number and auto-increment bytes.
-  void AppendSlots(const uint8_t* images, int32_t count);
   // Drops every cached record without writing (after another process changed the table, or a
   // rolled-back transaction). Pinned records stay but are refreshed on their next read.
   void ClearCache();
@@ -203,8 +194,17 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   // the file's length, which the repair puts right. Nothing is cached.
   void LoadHeaderForRepair();
   // Record slot n straight from or to the file, past the cache; images are clear in memory.
-  void ReadSlot(int32_t n, uint8_t* image);
-  void WriteSlot(int32_t n, const uint8_t* image);
+  void ReadSlot(int32_t n, uint8_t* image) { ReadSlots(n, 1, image); }
+  void WriteSlot(int32_t n, const uint8_t* image) { WriteSlots(n, 1, image); }
+
+  // ---- whole-table transfers past the cache (the table sort, under the write lock) ----
+  // `count` record slots from slot `first` on (RecordSize() bytes each, clear in memory), as
+  // the file holds them: the caller writes back dirty records first. 9217 past the file's end.
+  void ReadSlots(int32_t first, int32_t count, uint8_t* images);
+  // Writes `count` images as new records after the last one and raises the next record number
+  // (9479 past 200,000,000 records or 4,000,000,000 bytes); the caller fills their state,
+  // number and auto-increment bytes.
+  void AppendSlots(const uint8_t* images, int32_t count);
   // The repaired counts; the header is written with them by the next FlushHeader.
   void SetRepairedCounts(int32_t nextRecord, int32_t deletedHead, int32_t lastAutoInc);
 
@@ -228,6 +228,8 @@ class TDataFile : public TTableFile<TDataFileHeader> {
  private:
   [[noreturn]] void Raise(int32_t code) const;
   int64_t RecordOffset(int32_t n) const;
+  // Writes `count` images (scrambled on the way for an encrypted table) from slot `first` on.
+  void WriteSlots(int32_t first, int32_t count, const uint8_t* images);
   // The header's bytes on disk and back, with the texts scrambled there for encrypted tables.
   static void EncodeHeader(const TDataFileHeader& h, uint8_t* out /* dfh::kSize */);
   static TDataFileHeader DecodeHeader(const uint8_t* in /* dfh::kSize */);

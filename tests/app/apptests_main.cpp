@@ -15,6 +15,8 @@ std::map<std::string, TTestFactory>& AppTestRegistry() {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   TMintoraApplication app(argc, argv);
+  // Tests close main windows; that must not end later tests' dialogs and event loops.
+  QApplication::setQuitOnLastWindowClosed(false);
   std::vector<std::string> names;
   QStringList qtestArgs{QString::fromLocal8Bit(argv[0])};
   for (int i = 1; i < argc; ++i) {

@@ -8,21 +8,10 @@
 #include "application.h"
 #include "apptests.h"
 #include "engine/common/engineerror.h"
+#include "fixture.h"
 #include "prompt.h"
 
 namespace {
-
-class TRecordingPrompt : public TPrompt {
- public:
-  void Message(QWidget*, TIcon icon, const QString& title, const QString& text) override {
-    icons << icon;
-    titles << title;
-    texts << text;
-  }
-  QList<TIcon> icons;
-  QStringList titles;
-  QStringList texts;
-};
 
 class TThrowingButton : public QObject {
  public:
@@ -37,20 +26,21 @@ class TThrowingButton : public QObject {
 
 class TErrorBoxTest : public QObject {
   Q_OBJECT
- private slots:
+ private Q_SLOTS:
   void exceptionsFromEventHandlersAreShownAndTheLoopGoesOn() {
-    TRecordingPrompt prompt;
+    mt::apptest::TRecordingPrompt prompt;
     TPromptScope scope(prompt);
     TThrowingButton target;
     QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
     QCoreApplication::postEvent(&target, new QEvent(QEvent::Type(QEvent::User + 1)));
     bool laterEventRan = false;
     QTimer::singleShot(0, [&] { laterEventRan = true; });
-    QTRY_VERIFY(laterEventRan && prompt.texts.size() == 2);
-    QCOMPARE(prompt.texts[0], QString("Engine Error # 11010 Table '/x/data/szzb' does not exist"));
-    QCOMPARE(prompt.texts[1], QString("plain failure"));
-    QCOMPARE(prompt.icons[0], TPrompt::TIcon::Critical);
-    QCOMPARE(prompt.titles[0], QString("Mintora"));
+    QTRY_VERIFY(laterEventRan && prompt.messages.size() == 2);
+    QCOMPARE(prompt.messages[0].text,
+             QString("Engine Error # 11010 Table '/x/data/szzb' does not exist"));
+    QCOMPARE(prompt.messages[1].text, QString("plain failure"));
+    QCOMPARE(prompt.messages[0].icon, TPrompt::TIcon::Critical);
+    QCOMPARE(prompt.messages[0].title, QString("Mintora"));
   }
 };
 

@@ -6,7 +6,7 @@
 
 class TGbkTextTest : public QObject {
   Q_OBJECT
- private slots:
+ private Q_SLOTS:
   void roundTrip_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("gbk");

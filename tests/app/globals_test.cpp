@@ -7,7 +7,7 @@
 
 class TGlobalsTest : public QObject {
   Q_OBJECT
- private slots:
+ private Q_SLOTS:
   void initTestCase() { QLocale::setDefault(QLocale::c()); }
 
   void zeroPad_data() {

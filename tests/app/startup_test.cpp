@@ -71,7 +71,7 @@ QString UniqueServer() {
 
 class TStartupTest : public QObject {
   Q_OBJECT
- private slots:
+ private Q_SLOTS:
   void secondStartActivatesSignedInCopyAndExitsZero() {
     const QString server = UniqueServer();
     TProbe first({"--server", server, "--signin", "accept"});

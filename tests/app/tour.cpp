@@ -1,0 +1,145 @@
+// The screenshot tour: mintora_tour OUTDIR saves a PNG of every window and dialog of the
+// program, filled from the sample data of the window tests and rendered with the Chinese font,
+// one file per window named after its class (Tfrmmain.png, TfrmMainpage.png, ...). Each
+// picture carries a title bar with the window's caption, as a desktop would draw it.
+//
+// A window joins the tour with one line in kStops: its class name and how to bring it up,
+// either as a view of the main window (View) or as a dialog of its own (Dialog).
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QPainter>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "accounts/uUser.h"
+#include "accounts/ulogin.h"
+#include "application.h"
+#include "fixture.h"
+#include "globals.h"
+#include "umain.h"
+
+namespace {
+
+using mt::apptest::TAppFixture;
+using mt::apptest::TSampleData;
+
+constexpr char kCjkFontFile[] = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc";
+constexpr char kCjkFamily[] = "WenQuanYi Micro Hei";
+
+// The main window and the dialogs of the tour, each shown (not modally) for its picture.
+class TTour {
+ public:
+  Tfrmmain& Main() {
+    if (!main_) main_ = mt::apptest::ShowMainWindow();
+    return *main_;
+  }
+
+  // The main window after one of its view actions.
+  QWidget* View(void (Tfrmmain::*open)()) {
+    (Main().*open)();
+    return &Main();
+  }
+
+  // A dialog, kept until the tour ends.
+  QWidget* Dialog(std::unique_ptr<QDialog> dialog) {
+    dialog->show();
+    dialogs_.push_back(std::move(dialog));
+    return dialogs_.back().get();
+  }
+
+ private:
+  std::unique_ptr<Tfrmmain> main_;
+  std::vector<std::unique_ptr<QDialog>> dialogs_;
+};
+
+struct TTourStop {
+  const char* className;
+  std::function<QWidget*(TTour&)> show;
+};
+
+const TTourStop kStops[] = {
+    {"Tfrmmain", [](TTour& t) { return t.View(&Tfrmmain::OpenHomePage); }},
+    {"TfrmMainpage", [](TTour& t) { return t.View(&Tfrmmain::OpenHomePage); }},
+    {"Tfrmlogin", [](TTour& t) { return t.Dialog(std::make_unique<Tfrmlogin>()); }},
+    {"TfrmUser", [](TTour& t) { return t.Dialog(std::make_unique<TfrmUser>(&t.Main())); }},
+};
+
+// The family of the Chinese font, loaded from its file when fontconfig does not know it.
+QString CjkFamily() {
+  if (QFontDatabase::families().contains(kCjkFamily)) return kCjkFamily;
+  const int id = QFontDatabase::addApplicationFont(kCjkFontFile);
+  const QStringList families = QFontDatabase::applicationFontFamilies(id);
+  return families.value(0);
+}
+
+// The window's picture under a title bar holding its icon and caption.
+QImage Picture(QWidget& window) {
+  const QPixmap content = window.grab();
+  const int titleHeight = 28;
+  QImage image(content.width() + 2, content.height() + titleHeight + 1, QImage::Format_RGB32);
+  image.fill(QColor(0x2b, 0x57, 0x97));
+  QPainter p(&image);
+  const QIcon icon = window.windowIcon();
+  int textLeft = 8;
+  if (!icon.isNull()) {
+    p.drawPixmap(6, 6, icon.pixmap(16, 16));
+    textLeft = 28;
+  }
+  QFont f = window.font();
+  f.setBold(true);
+  p.setFont(f);
+  p.setPen(Qt::white);
+  p.drawText(QRect(textLeft, 0, image.width() - textLeft, titleHeight),
+             Qt::AlignLeft | Qt::AlignVCenter, window.windowTitle());
+  p.drawPixmap(1, titleHeight, content);
+  return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  TMintoraApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: mintora_tour OUTDIR\n");
+    return 2;
+  }
+  const QString outDir = QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath();
+  if (!QDir().mkpath(outDir)) {
+    std::fprintf(stderr, "tour: cannot make %s\n", qPrintable(outDir));
+    return 1;
+  }
+  const QString family = CjkFamily();
+  if (family.isEmpty()) {
+    std::fprintf(stderr, "tour: the Chinese font %s is missing (scripts/setup.sh installs it)\n",
+                 kCjkFontFile);
+    return 1;
+  }
+  QFont font(family);
+  font.setPointSize(10);
+  QApplication::setFont(font);
+
+  try {
+    TAppFixture fixture(QStringLiteral("张三"));
+    TTour tour;
+    for (const TTourStop& stop : kStops) {
+      QWidget* window = stop.show(tour);
+      for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+      const QString file = outDir + "/" + stop.className + ".png";
+      if (!Picture(*window).save(file)) {
+        std::fprintf(stderr, "tour: cannot write %s\n", qPrintable(file));
+        return 1;
+      }
+      std::printf("tour: %s\n", qPrintable(file));
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tour: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
