@@ -118,7 +118,10 @@ void TDataCursor::Open() {
     if (!openInBitmapOrder_ && table.HasPrimaryIndex()) {
       ChooseIndexSlot(kPrimarySlot);
     } else {
-      Sync();
+      // The visible records are built under one read lock, not against changes that other
+      // processes make between the record reads.
+      TReadLockScope op(table.Locks());
+      Sync(op.Changed());
     }
     First();
   } catch (...) {
@@ -178,7 +181,12 @@ void TDataCursor::ChooseIndex(std::string_view indexName) {
 void TDataCursor::ChooseIndexSlot(int slot) {
   RequireOpen();
   table_->Index().Tree(slot);  // 10022 for a slot without an index
-  Sync();
+  // Under the read lock like every other operation: catching up in the old order may build its
+  // visible records, which must not race other processes' changes record by record. A cursor
+  // that stands on no record and has not looked at the table yet (the open) has nothing to
+  // carry over, and does not read the records in the old order at all.
+  TReadLockScope op(table_->Locks());
+  if (synced_ || OnRecord()) Sync(op.Changed());
   const int32_t current = OnRecord() ? current_ : 0;
   currentIndex_ = slot;
   currentIndexName_ = slot == kPrimarySlot ? std::string() : table_->Index().Descriptor(slot).name;
@@ -197,7 +205,8 @@ void TDataCursor::ChooseIndexSlot(int slot) {
 
 void TDataCursor::ChooseBitmapOrder() {
   RequireOpen();
-  Sync();
+  TReadLockScope op(table_->Locks());
+  Sync(op.Changed());
   currentIndex_ = kNoIndex;
   currentIndexName_.clear();
   rangeActive_ = false;
