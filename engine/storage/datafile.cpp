@@ -369,6 +369,31 @@ TRecord* TDataFile::GetRecord(int32_t n, TReadAhead ahead, bool newSlot) {
   return r;
 }
 
+int32_t TDataFile::ReadSlots(int32_t first, int32_t count, uint8_t* out) {
+  if (first <= 0) Raise(err::kRecordBuffersCorrupt);
+  count = std::min(count, RecordCount() - first + 1);
+  if (count <= 0) return 0;
+  const std::size_t size = header_.recordSize;
+  const std::size_t got = ReadAt(static_cast<uint64_t>(RecordOffset(first)), out,
+                                 static_cast<std::size_t>(count) * size, true);
+  ++reads_;
+  const int32_t onDisk = static_cast<int32_t>(got / size);
+  for (int32_t i = 0; i < onDisk; ++i) {
+    uint8_t* image = out + static_cast<std::size_t>(i) * size;
+    if (Encrypted()) ScrambleBlock(image, size);
+    if (image[rec::kState] == rec::kActive) le::PutI32(image, rec::kNumber, first + i);
+  }
+  // Cached slots hold what this process changed and has not written yet (and, past the end
+  // of the file, the records it added); clean ones equal the file under the caller's lock.
+  int32_t pastEnd = 0;
+  cache_.ForEachIn(first, first + count - 1, [&](const TRecord& r) {
+    std::memcpy(out + static_cast<std::size_t>(r.number_ - first) * size, r.image_.data(), size);
+    if (r.number_ >= first + onDisk) ++pastEnd;
+  });
+  if (onDisk + pastEnd < count) Raise(err::kRecordBuffersCorrupt);
+  return count;
+}
+
 void TDataFile::ReleaseRecord(TRecord* record) {
   if (record == nullptr) return;
   MT_ASSERT(record->pins_ > 0);  // every release has its pin

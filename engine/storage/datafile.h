@@ -156,6 +156,13 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   // reported a change. 8962 for n <= 0 or a record that does not exist.
   TRecord* GetRecord(int32_t n, TReadAhead ahead = TReadAhead::None, bool newSlot = false);
   void ReleaseRecord(TRecord* record);
+  // Copies record slots first, first + 1, ... (at most count, never past the last record) into
+  // out, RecordSize bytes each, as GetRecord would hand them out: clear, an active record
+  // carrying its own number. Slots the cache holds come from the cache; the others are read
+  // in one read past the cache, so that a long scan does not push out what the cache holds.
+  // The caller holds a lock of the table whose change check ran (tablelocks.h); no check runs
+  // here. Returns the number of slots copied; 8962 when a slot is neither cached nor in the file.
+  int32_t ReadSlots(int32_t first, int32_t count, uint8_t* out);
   // The number for a new record: the head of the deleted chain when the table has a primary
   // index and the chain is not empty (the head moves on), otherwise the next record number.
   // 8962 when the chain head is no deleted record.

@@ -7,6 +7,7 @@
 #include "byteio.h"
 #include "engine/common/engineerror.h"
 #include "fieldtypes.h"
+#include "recordscan.h"
 #include "tabledef.h"
 #include "tablenames.h"
 
@@ -14,20 +15,21 @@ namespace mt {
 
 namespace {
 
-// Calls fn(n, image) for every record slot in order. False, with the fault noted, when the
+// Calls fn(n, image) for every record slot in order, the slots known when the check began.
+// The slots are read in runs, each under one read lock. False, with the fault noted, when the
 // table changed while it was read.
 template <class F>
-bool ForEachRecordSlot(TDataFile& data, std::vector<std::string>& faults, F fn) {
-  const int32_t count = data.RecordCount();
-  for (int32_t n = 1; n <= count; ++n) {
-    TPinnedRecord r(data.GetRecord(n, TReadAhead::Forward));
-    if (!r) {
-      faults.push_back("the table changed while it was checked");
-      return false;
-    }
-    fn(n, r->Image());
+bool ForEachRecordSlot(TDataTable& table, std::vector<std::string>& faults, F fn) {
+  const int32_t count = table.Data().RecordCount();
+  TRecordScan scan(table);
+  while (const uint8_t* image = scan.Next()) {
+    if (scan.Changed()) break;
+    if (scan.RecordNumber() > count) break;
+    fn(scan.RecordNumber(), image);
   }
-  return true;
+  if (!scan.Changed()) return true;
+  faults.push_back("the table changed while it was checked");
+  return false;
 }
 
 }  // namespace
@@ -40,7 +42,7 @@ std::vector<std::string> CheckDataRecords(TDataTable& table) {
   std::vector<int32_t> link(static_cast<std::size_t>(count) + 1, 0);
   int32_t deleted = 0;
   const int32_t lastAutoInc = data.LastAutoInc();
-  const bool read = ForEachRecordSlot(data, faults, [&](int32_t n, const uint8_t* image) {
+  const bool read = ForEachRecordSlot(table, faults, [&](int32_t n, const uint8_t* image) {
     state[n] = image[rec::kState];
     const int32_t number = le::GetI32(image, rec::kNumber);
     if (state[n] == rec::kActive) {
@@ -125,7 +127,7 @@ std::vector<std::string> CheckIndexes(TDataTable& table) {
   const int32_t count = data.RecordCount();
   int64_t active = 0;
   std::vector<uint8_t> key(kMaxKeyLength);
-  const bool read = ForEachRecordSlot(data, faults, [&](int32_t n, const uint8_t* image) {
+  const bool read = ForEachRecordSlot(table, faults, [&](int32_t n, const uint8_t* image) {
     const bool isActive = image[rec::kState] == rec::kActive;
     if (isActive) ++active;
     auto lookFor = [&](int slot) {

@@ -11,6 +11,13 @@
 //       for about SECONDS seconds inserts, changes and deletes its own ids (WORKER x 1000000
 //       on) in a table of id (primary), name (indexed), note (memo) and amount; prints
 //       "I id version", "M id version" or "D id" after each change returned
+//   cursor_probe scan DIR TABLE SECONDS PREFILLED
+//       for about SECONDS seconds scans the stress table in runs (recordscan.h), in record
+//       order and in name order by turns, slowly (it pauses while handing records out, so
+//       that writers work between its runs). Every scan must see each id at most once, every
+//       record with the name and amount of one finished change, and each of the PREFILLED
+//       ids 1.. (never changed) exactly once. Prints "S scans scans-that-saw-a-change" and
+//       then "V id version" for each writer's record version it saw
 #include <unistd.h>
 
 #include <chrono>
@@ -19,10 +26,12 @@
 #include <exception>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/storage/datacursor.h"
+#include "engine/storage/recordscan.h"
 
 namespace {
 
@@ -111,6 +120,57 @@ int Stress(mt::TDataCursor& c, long worker, int seconds) {
   return 0;
 }
 
+int Scan(mt::TDataCursor& c, int seconds, long prefilled) {
+  const mt::TRecordFormat& f = c.Format();
+  std::set<std::pair<long, int>> versions;
+  int scans = 0;
+  int changedScans = 0;
+  mt::TScanLimits limits;
+  limits.maxRecords = 64;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    const bool byName = scans % 2 == 1;
+    c.ChooseIndex(byName ? "ByName" : "");
+    mt::TRecordScan scan(
+        c, byName ? mt::TRecordScan::TOrder::Cursor : mt::TRecordScan::TOrder::Records, limits);
+    std::set<long> ids;
+    long prefilledSeen = 0;
+    long handed = 0;
+    while (const uint8_t* image = scan.Next()) {
+      const long id = static_cast<long>(*f.GetInteger(1, image));
+      const int version = static_cast<int>(*f.GetFloat(4, image));
+      if (!ids.insert(id).second) {
+        std::fprintf(stderr, "scan %d saw id %ld twice\n", scans, id);
+        return 5;
+      }
+      const std::string name = *f.GetString(2, image);
+      if (name != "w" + std::to_string(id % 7) + "-" + std::to_string(version) ||
+          *f.GetFloat(4, image) != version + 0.25) {
+        std::fprintf(stderr, "id %ld: name %s with amount %g\n", id, name.c_str(),
+                     *f.GetFloat(4, image));
+        return 6;
+      }
+      if (id <= prefilled) {
+        ++prefilledSeen;
+      } else {
+        versions.insert({id, version});
+      }
+      if (++handed % 20 == 0) usleep(1000);
+    }
+    if (prefilledSeen != prefilled) {
+      std::fprintf(stderr, "scan %d saw %ld of the %ld unchanged ids\n", scans, prefilledSeen,
+                   prefilled);
+      return 7;
+    }
+    ++scans;
+    if (scan.Changed()) ++changedScans;
+  }
+  Say("S " + std::to_string(scans) + " " + std::to_string(changedScans));
+  for (const auto& [id, version] : versions)
+    Say("V " + std::to_string(id) + " " + std::to_string(version));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,6 +183,7 @@ int main(int argc, char** argv) {
     c.Open();
     if (mode == "insert" && argc == 6) return Insert(c, std::atol(argv[4]), std::atol(argv[5]));
     if (mode == "stress" && argc == 6) return Stress(c, std::atol(argv[4]), std::atoi(argv[5]));
+    if (mode == "scan" && argc == 6) return Scan(c, std::atoi(argv[4]), std::atol(argv[5]));
     if (mode == "edit" && argc == 5) {
       std::vector<uint8_t> image(static_cast<std::size_t>(c.RecordSize()));
       c.InitRecord(image.data());
