@@ -560,7 +560,7 @@ void TDataFile::LoadHeaderForRepair() {
   headerDirty_ = descriptorsDirty_ = false;
 }
 
-void TDataFile::ReadSlots(int32_t first, int32_t count, uint8_t* images) {
+void TDataFile::ReadFileSlots(int32_t first, int32_t count, uint8_t* images) {
   if (count <= 0) return;
   if (first <= 0) Raise(err::kRecordBuffersCorrupt);
   const std::size_t size = header_.recordSize;

@@ -201,13 +201,14 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   // the file's length, which the repair puts right. Nothing is cached.
   void LoadHeaderForRepair();
   // Record slot n straight from or to the file, past the cache; images are clear in memory.
-  void ReadSlot(int32_t n, uint8_t* image) { ReadSlots(n, 1, image); }
+  void ReadSlot(int32_t n, uint8_t* image) { ReadFileSlots(n, 1, image); }
   void WriteSlot(int32_t n, const uint8_t* image) { WriteSlots(n, 1, image); }
 
   // ---- whole-table transfers past the cache (the table sort, under the write lock) ----
   // `count` record slots from slot `first` on (RecordSize() bytes each, clear in memory), as
   // the file holds them: the caller writes back dirty records first. 9217 past the file's end.
-  void ReadSlots(int32_t first, int32_t count, uint8_t* images);
+  // (ReadSlots above is the scanning reader that lays the cache over the file.)
+  void ReadFileSlots(int32_t first, int32_t count, uint8_t* images);
   // Writes `count` images as new records after the last one and raises the next record number
   // (9479 past 200,000,000 records or 4,000,000,000 bytes); the caller fills their state,
   // number and auto-increment bytes.
