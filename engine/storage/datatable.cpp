@@ -40,6 +40,7 @@ void TDataTable::SetNames(std::string tableName) {
   data_ = std::make_unique<TDataFile>(FileName(kDataExt), inMemory_, errorName_);
   index_ = std::make_unique<TIndexFile>(FileName(kIndexExt), inMemory_, errorName_);
   blob_ = std::make_unique<TBlobFile>(FileName(kBlobExt), inMemory_, errorName_);
+  journal_ = std::make_unique<TChangeJournal>(FileName(kJournalExt), inMemory_);
 }
 
 void TDataTable::SetSettings(const TSessionSettings& settings) {
@@ -205,8 +206,10 @@ void TDataTable::OpenFiles(const TTableOpenOptions& options) {
     exclusive_ = options.exclusive;
     readOnly_ = data_->ReadOnly() || index_->ReadOnly() || (blob_->IsOpen() && blob_->ReadOnly());
     {
-      // Another process may be writing: validate a consistent state.
+      // Another process may be writing: validate a consistent state. A table cut off in the
+      // middle of a change is mended first.
       TReadLockScope lock(*locks_, false);
+      if (!inMemory_ && data_->ReadStoredState().changeMark) locks_->MendCutOffChange();
       data_->Load();
       index_->Load(data_->Encrypted());
       index_->Validate(data_->Format().Fields());
@@ -227,6 +230,7 @@ void TDataTable::OpenFiles(const TTableOpenOptions& options) {
     blob_->TFileHandler::Close();
     index_->TFileHandler::Close();
     data_->TFileHandler::Close();
+    journal_->Close();
     exclusive_ = false;
     readOnly_ = false;
     throw;
@@ -281,7 +285,7 @@ void TDataTable::CloseFiles() {
   blob_->SetChangeCheck(nullptr);
   for (TFileHandler* file :
        {static_cast<TFileHandler*>(data_.get()), static_cast<TFileHandler*>(index_.get()),
-        static_cast<TFileHandler*>(blob_.get())}) {
+        static_cast<TFileHandler*>(blob_.get()), static_cast<TFileHandler*>(journal_.get())}) {
     try {
       file->Close();
     } catch (...) {
@@ -301,7 +305,7 @@ void TDataTable::FlushBuffers(bool trimCache) {
 
 std::vector<std::string_view> TDataTable::ExistingExtensions() const {
   std::vector<std::string_view> found;
-  for (std::string_view ext : {kDataExt, kIndexExt, kBlobExt}) {
+  for (std::string_view ext : {kDataExt, kIndexExt, kBlobExt, kJournalExt}) {
     if (TFileHandler(FileName(ext), inMemory_).Exists()) found.push_back(ext);
   }
   return found;
@@ -368,7 +372,10 @@ void TDataTable::RenameFiles(
 }
 
 void TDataTable::Rename(const std::string& newTableName) {
-  RenameFiles(newTableName, {{kDataExt, kDataExt}, {kIndexExt, kIndexExt}, {kBlobExt, kBlobExt}});
+  RenameFiles(newTableName, {{kDataExt, kDataExt},
+                             {kIndexExt, kIndexExt},
+                             {kBlobExt, kBlobExt},
+                             {kJournalExt, kJournalExt}});
   SetNames(newTableName);
 }
 

@@ -166,7 +166,13 @@ class TTableLocks {
   void LockAllRecords();
 
   // ---- change detection ----
+  // Also mends a table whose writer died in the middle of a change (see above).
   bool CheckForChanges();
+  // Under a lock that keeps writers out, with the data file carrying the change mark: takes
+  // the write lock for the time (unless held, or no locks are taken) and mends the table
+  // (tablecheck.h), unless another process did so meanwhile; the table's headers are then
+  // those of the files. 11013 when the files cannot be written.
+  void MendCutOffChange();
   TChangeCounters Counters() const;
 
   // ---- changes and writing ----

@@ -85,20 +85,24 @@ TEST_F(BlobTest, FreedBlocksAreReusedBeforeTheFileGrows) {
     Insert(t, i);
   TBlobFile& blob = *t.BlobFile();
   EXPECT_EQ(SetMemo(t, 1, Pattern(1000, 1)).first, 1);  // blocks 1, 2, 3
-  const uint64_t size = BlobSize(*this, "ledger");
 
-  // Three blocks rewritten as one: the first is reused, two go to the free chain.
-  EXPECT_EQ(SetMemo(t, 1, Pattern(100, 2)).first, 1);
+  // A rewritten value takes new blocks, so that the old one stays whole on disk until the
+  // record names the new one; the old blocks are freed at the end of the change.
+  EXPECT_EQ(SetMemo(t, 1, Pattern(100, 2)).first, 4);
   EXPECT_EQ(blob.Header().freeHead, 3);
-  EXPECT_EQ(blob.BlockCount(), 3);
-  // The next value takes them (the head first) and the file stays as it is.
-  EXPECT_EQ(SetMemo(t, 2, Pattern(900, 3)).first, 3);
+  EXPECT_EQ(blob.BlockCount(), 4);
+  const uint64_t size = BlobSize(*this, "ledger");
+  // The next values take them (the head first) and the file stays as it is.
+  EXPECT_EQ(SetMemo(t, 2, Pattern(900, 3)).first, 3);  // blocks 3, 2
+  EXPECT_EQ(blob.Header().freeHead, 1);
+  EXPECT_EQ(SetMemo(t, 3, Pattern(10, 4)).first, 1);
   EXPECT_EQ(blob.Header().freeHead, 0);
-  EXPECT_EQ(blob.BlockCount(), 3);
+  EXPECT_EQ(blob.BlockCount(), 4);
   EXPECT_EQ(BlobSize(*this, "ledger"), size);
   // Only now does it grow.
-  EXPECT_EQ(SetMemo(t, 3, Pattern(10, 4)).first, 4);
-  EXPECT_EQ(blob.BlockCount(), 4);
+  EXPECT_EQ(SetMemo(t, 3, Pattern(10, 5)).first, 5);
+  EXPECT_EQ(blob.BlockCount(), 5);
+  EXPECT_EQ(blob.Header().freeHead, 1);
 
   // Deleting a record frees its chains.
   {
@@ -107,18 +111,18 @@ TEST_F(BlobTest, FreedBlocksAreReusedBeforeTheFileGrows) {
     FreeBlobValues(blob, t.Data().Format(), r->Image());
     t.Locks().FinishChange();
   }
-  EXPECT_EQ(blob.Header().freeHead, 2);
-  EXPECT_EQ(SetMemo(t, 3, Pattern(980, 5)).first, 4);  // its own block, then the freed 2
-  EXPECT_EQ(blob.Header().freeHead, 3);
-  EXPECT_EQ(blob.BlockCount(), 4);
+  EXPECT_EQ(blob.Header().freeHead, 3);                // 3, 2, 1
+  EXPECT_EQ(SetMemo(t, 3, Pattern(980, 6)).first, 3);  // 3 and 2; its old block 5 is freed
+  EXPECT_EQ(blob.Header().freeHead, 5);
+  EXPECT_EQ(blob.BlockCount(), 5);
 
   EXPECT_EQ(Memo(t, 1), Pattern(100, 2));
-  EXPECT_EQ(Memo(t, 3), Pattern(980, 5));
+  EXPECT_EQ(Memo(t, 3), Pattern(980, 6));
   t.Close();
   t.Open();
   EXPECT_EQ(Memo(t, 1), Pattern(100, 2));
-  EXPECT_EQ(Memo(t, 3), Pattern(980, 5));
-  EXPECT_EQ(t.BlobFile()->Header().freeHead, 3);
+  EXPECT_EQ(Memo(t, 3), Pattern(980, 6));
+  EXPECT_EQ(t.BlobFile()->Header().freeHead, 5);
   t.Close();
 }
 
@@ -342,7 +346,7 @@ TEST_F(BlobTest, OpenValuesOfACursor) {
     t.Locks().FinishChange();
   }
   EXPECT_EQ(blobs.OpenCount(), 0);
-  EXPECT_EQ(le::GetI32(image.data(), refAt + 1), ref.first);  // the same block, rewritten
+  EXPECT_NE(le::GetI32(image.data(), refAt + 1), ref.first);  // new blocks, the old one freed
   EXPECT_NE(le::GetI32(image.data(), refAt + 5), ref.second);
   EXPECT_EQ(Memo(t, 1), (std::vector<uint8_t>{'h', 'e'}));
 
@@ -364,8 +368,8 @@ TEST_F(BlobTest, AValueRewrittenByAnotherProcessAfterTheReadIsChanged) {
   ASSERT_EQ(b.Ask(open), "ok");
   ASSERT_EQ(b.Ask("image 1"), "ok");
   ASSERT_EQ(b.Ask("blobget"), "ok 100 120");
-  // Same length: the same block, a new stamp.
-  ASSERT_EQ(a.Ask("blobset 1 100 y"), "ok 1 1");
+  // A new value: a new block and stamp; the old block is freed.
+  ASSERT_EQ(a.Ask("blobset 1 100 y"), "ok 2 2");
   EXPECT_EQ(b.Ask("blobget"), "err 8708");
   ASSERT_EQ(b.Ask("image 1"), "ok");
   EXPECT_EQ(b.Ask("blobget"), "ok 100 121");
