@@ -404,16 +404,10 @@ void TDataFile::ClearCache() {
 }
 
 void TDataFile::WriteBack(bool pinnedToo) {
-  const std::size_t size = header_.recordSize;
   cache_.ForEachRun(
       [pinnedToo](const TRecord& r) { return r.dirty_ && (pinnedToo || r.pins_ == 0); },
       [&](TRecord* const* run, std::size_t count) {
-        writeBuffer_.resize(count * size);
-        for (std::size_t k = 0; k < count; ++k) {
-          uint8_t* dst = writeBuffer_.data() + k * size;
-          std::memcpy(dst, run[k]->image_.data(), size);
-          if (Encrypted()) ScrambleBlock(dst, size);
-        }
+        FillWriteBuffer(run, count);
         WriteAt(static_cast<uint64_t>(RecordOffset(run[0]->number_)), writeBuffer_.data(),
                 writeBuffer_.size());
         ++writes_;
@@ -421,6 +415,16 @@ void TDataFile::WriteBack(bool pinnedToo) {
           run[k]->dirty_ = false;
         headerDirty_ = true;
       });
+}
+
+void TDataFile::FillWriteBuffer(TRecord* const* run, std::size_t count) {
+  const std::size_t size = header_.recordSize;
+  writeBuffer_.resize(count * size);
+  for (std::size_t k = 0; k < count; ++k) {
+    uint8_t* dst = writeBuffer_.data() + k * size;
+    std::memcpy(dst, run[k]->image_.data(), size);
+    if (Encrypted()) ScrambleBlock(dst, size);
+  }
 }
 
 void TDataFile::TrimCache() {
@@ -520,15 +524,9 @@ bool TDataFile::HasDirtyRecords() const {
 
 void TDataFile::ForEachPendingWrite(
     const std::function<void(uint64_t offset, const uint8_t* bytes, std::size_t length)>& fn) {
-  const std::size_t size = header_.recordSize;
   cache_.ForEachRun([](const TRecord& r) { return r.dirty_; },
                     [&](TRecord* const* run, std::size_t count) {
-                      writeBuffer_.resize(count * size);
-                      for (std::size_t k = 0; k < count; ++k) {
-                        uint8_t* dst = writeBuffer_.data() + k * size;
-                        std::memcpy(dst, run[k]->image_.data(), size);
-                        if (Encrypted()) ScrambleBlock(dst, size);
-                      }
+                      FillWriteBuffer(run, count);
                       fn(static_cast<uint64_t>(RecordOffset(run[0]->number_)), writeBuffer_.data(),
                          writeBuffer_.size());
                     });

@@ -249,6 +249,8 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   TRecord* AddRecord(int32_t n);
   void MakeRoom();
   void ReadWindow(int32_t n, TReadAhead ahead);
+  // The run's records as the file takes them (scrambled for encrypted tables) in writeBuffer_.
+  void FillWriteBuffer(TRecord* const* run, std::size_t count);
   void RebuildFormat();
   void ApplyCacheSizing();
 

@@ -71,6 +71,8 @@ void TDataTable::Create(TTableCreateParams params) {
   const int recordSize = PrepareTableCreation(params, errorName_);
   const TDataFileHeader header = BuildDataFileHeader(params, recordSize);
   data_->CreateTable(header, params.fields);
+  // The change counters start again: a journal of the table this one replaces could match.
+  DropJournal();
   try {
     index_->CreateIndexFile(BuildIndexFileHeader(params.indexes), params.encrypted);
     if (header.blobFieldCount > 0) {
@@ -85,6 +87,13 @@ void TDataTable::Create(TTableCreateParams params) {
   blob_->Close();
   index_->Close();
   data_->Close();
+}
+
+void TDataTable::DropJournal() {
+  if (inMemory_ || !journal_->Exists()) return;
+  journal_->Open();
+  journal_->Truncate(0);
+  if (openers_ == 0) journal_->Close();
 }
 
 // ---- open and close ----------------------------------------------------------------------
@@ -397,6 +406,7 @@ void TDataTable::Empty() {
   }
   if (readOnly_) RaiseEngineError(err::kAccessDenied, {.table = errorName_});
   data_->EmptyRecords();
+  DropJournal();
   index_->Empty();
   data_->FlushHeader();
   index_->FlushHeader();

@@ -148,6 +148,8 @@ class TDataTable {
 
  private:
   void OpenFiles(const TTableOpenOptions& options);
+  // Empties the change journal (its counters could match those of a table started anew).
+  void DropJournal();
   void CloseFiles();
   void ApplyFlushSettings();
   void CheckPassword(const TPasswordSource& passwords) const;
