@@ -97,7 +97,9 @@ TDataFileHeader TDataFile::DecodeHeader(const uint8_t* in) {
 TDataFileHeader TDataFile::ReadHeader() {
   uint8_t head[dfh::kSize];
   if (ReadAt(0, head, sizeof head, true) != sizeof head) Raise(err::kHeaderCorrupt);
-  return DecodeHeader(head);
+  TDataFileHeader h = DecodeHeader(head);
+  storedCounter_ = h.changeCounter;
+  return h;
 }
 
 int64_t TDataFile::RecordOffset(int32_t n) const {
@@ -124,6 +126,7 @@ void TDataFile::CreateTable(const TDataFileHeader& header,
   }
   Create();
   WriteAt(0, bytes.data(), bytes.size());
+  storedCounter_ = header_.changeCounter;
   headerDirty_ = descriptorsDirty_ = false;
   RebuildFormat();
   ApplyCacheSizing();
@@ -426,16 +429,10 @@ void TDataFile::ClearCache() {
 }
 
 void TDataFile::WriteBack(bool pinnedToo) {
-  const std::size_t size = header_.recordSize;
   cache_.ForEachRun(
       [pinnedToo](const TRecord& r) { return r.dirty_ && (pinnedToo || r.pins_ == 0); },
       [&](TRecord* const* run, std::size_t count) {
-        writeBuffer_.resize(count * size);
-        for (std::size_t k = 0; k < count; ++k) {
-          uint8_t* dst = writeBuffer_.data() + k * size;
-          std::memcpy(dst, run[k]->image_.data(), size);
-          if (Encrypted()) ScrambleBlock(dst, size);
-        }
+        FillWriteBuffer(run, count);
         WriteAt(static_cast<uint64_t>(RecordOffset(run[0]->number_)), writeBuffer_.data(),
                 writeBuffer_.size());
         ++writes_;
@@ -443,6 +440,16 @@ void TDataFile::WriteBack(bool pinnedToo) {
           run[k]->dirty_ = false;
         headerDirty_ = true;
       });
+}
+
+void TDataFile::FillWriteBuffer(TRecord* const* run, std::size_t count) {
+  const std::size_t size = header_.recordSize;
+  writeBuffer_.resize(count * size);
+  for (std::size_t k = 0; k < count; ++k) {
+    uint8_t* dst = writeBuffer_.data() + k * size;
+    std::memcpy(dst, run[k]->image_.data(), size);
+    if (Encrypted()) ScrambleBlock(dst, size);
+  }
 }
 
 void TDataFile::TrimCache() {
@@ -512,11 +519,48 @@ int32_t TDataFile::NextBlobStamp() {
 void TDataFile::WriteCountedHeader(TDataFileHeader& h) {
   h.engineVersion = kEngineVersion;
   h.lastWrite = HeaderMoment();
-  h.pending = 0;
+  h.pending = keepChangeMark_ ? dfh::kChangeMarkSet : 0;
   uint8_t bytes[dfh::kSize];
   EncodeHeader(h, bytes);
   WriteAt(0, bytes, sizeof bytes);
   header_ = h;
+  header_.pending = 0;
+  storedCounter_ = h.changeCounter;
+}
+
+// ---- the change mark ------------------------------------------------------------------
+
+TDataFile::TStoredState TDataFile::ReadStoredState() {
+  uint8_t head[dfh::kPending + 1];
+  if (ReadAt(0, head, sizeof head, true) != sizeof head) Raise(err::kHeaderCorrupt);
+  return {le::GetI32(head, dfh::kChangeCounter), head[dfh::kPending] == dfh::kChangeMarkSet};
+}
+
+void TDataFile::WriteChangeMark() {
+  const uint8_t mark = dfh::kChangeMarkSet;
+  WriteAt(dfh::kPending, &mark, 1);
+  if (forceFlush_) Flush();
+}
+
+bool TDataFile::HasDirtyRecords() const {
+  return std::any_of(cache_.begin(), cache_.end(),
+                     [](const std::unique_ptr<TRecord>& r) { return r->dirty_; });
+}
+
+void TDataFile::ForEachPendingWrite(
+    const std::function<void(uint64_t offset, const uint8_t* bytes, std::size_t length)>& fn) {
+  cache_.ForEachRun([](const TRecord& r) { return r.dirty_; },
+                    [&](TRecord* const* run, std::size_t count) {
+                      FillWriteBuffer(run, count);
+                      fn(static_cast<uint64_t>(RecordOffset(run[0]->number_)), writeBuffer_.data(),
+                         writeBuffer_.size());
+                    });
+  TDataFileHeader h = header_;
+  h.changeCounter = storedCounter_;
+  h.pending = dfh::kChangeMarkSet;
+  uint8_t bytes[dfh::kSize];
+  EncodeHeader(h, bytes);
+  fn(0, bytes, sizeof bytes);
 }
 
 bool TDataFile::FlushDescriptors() {

@@ -196,6 +196,26 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   // Cuts the records and resets the counters (the caller checked exclusive access).
   void EmptyRecords();
 
+  // ---- the change mark (tablelayout.h) and the change journal (changejournal.h) ----
+  // The header's change counter and change mark as the file holds them now.
+  struct TStoredState {
+    int32_t changeCounter = 0;
+    bool changeMark = false;
+  };
+  TStoredState ReadStoredState();
+  // The change counter of the header as last read or written by this object.
+  int32_t StoredCounter() const { return storedCounter_; }
+  // Sets the mark in the file (one byte; flushed when forced flushes are on). The next header
+  // write clears it, unless the mark is kept (a repair in progress).
+  void WriteChangeMark();
+  void KeepChangeMark(bool keep) { keepChangeMark_ = keep; }
+  bool HasDirtyRecords() const;
+  // Calls fn(offset, bytes, length) for each run of dirty records as WriteBack(true) will
+  // write it (scrambled for encrypted tables), then for the header as the next FlushHeader
+  // writes it, with the mark set and the stored counter (the journal replays these bytes).
+  void ForEachPendingWrite(
+      const std::function<void(uint64_t offset, const uint8_t* bytes, std::size_t length)>& fn);
+
   // ---- repair (tablecheck.h): the open file taken as it is ----
   // Reads the header, checking only its start (12035, 8961): its counts may disagree with
   // the file's length, which the repair puts right. Nothing is cached.
@@ -248,6 +268,8 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   TRecord* AddRecord(int32_t n);
   void MakeRoom();
   void ReadWindow(int32_t n, TReadAhead ahead);
+  // The run's records as the file takes them (scrambled for encrypted tables) in writeBuffer_.
+  void FillWriteBuffer(TRecord* const* run, std::size_t count);
   void RebuildFormat();
   void ApplyCacheSizing();
 
@@ -267,6 +289,8 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   std::vector<std::unique_ptr<TRecord>> detachedRecords_;  // dropped from the cache while pinned
   std::vector<uint8_t> readBuffer_;
   std::vector<uint8_t> writeBuffer_;
+  int32_t storedCounter_ = 0;
+  bool keepChangeMark_ = false;
   uint64_t hits_ = 0;
   uint64_t reads_ = 0;
   uint64_t writes_ = 0;
