@@ -1165,39 +1165,6 @@ bool EvaluateCondition(const TExpToken& tree, TExpressionResolver& resolver, uin
 
 namespace {
 
-TExpTokenPtr CopyTree(const TExpToken& n, TExpToken* parent) {
-  TExpTokenPtr c = NewExpToken();
-  c->text = n.text;
-  c->kind = n.kind;
-  c->op = n.op;
-  c->columnName = n.columnName;
-  c->columnNumber = n.columnNumber;
-  c->correlationName = n.correlationName;
-  c->columnSource = n.columnSource;
-  c->subQuery = n.subQuery;
-  c->value.Reserve(n.value.Capacity());
-  std::memcpy(c->value.Data(), n.value.Data(), n.value.Capacity());
-  c->isNull = n.isNull;
-  c->isParameter = n.isParameter;
-  c->type = n.type;
-  c->subtype = n.subtype;
-  c->size = n.size;
-  c->scale = n.scale;
-  c->savedType = n.savedType;
-  c->savedSubtype = n.savedSubtype;
-  c->savedSize = n.savedSize;
-  c->savedScale = n.savedScale;
-  c->wasConstant = n.wasConstant;
-  c->ignoreCase = n.ignoreCase;
-  c->parent = parent;
-  c->height = n.height;
-  if (n.left) c->left = CopyTree(*n.left, c.get());
-  if (n.right) c->right = CopyTree(*n.right, c.get());
-  for (const auto& a : n.arguments)
-    c->arguments.push_back(a ? CopyTree(*a, c.get()) : nullptr);
-  return c;
-}
-
 bool HasColumn(const TExpToken& n) {
   if (n.kind == TNodeKind::Column || n.kind == TNodeKind::SubSelect) return true;
   if (n.kind == TNodeKind::Function) {
@@ -1337,7 +1304,7 @@ class TPreparer {
 
 TExpTokenPtr PrepareFilter(const TExpToken& tree, TExpressionResolver& owner, bool partialCompare,
                            bool caseInsensitive, uint32_t locale) {
-  TExpTokenPtr copy = CopyTree(tree, nullptr);
+  TExpTokenPtr copy = CopyExpTree(tree);
   TPreparer(owner, partialCompare, caseInsensitive, locale).Walk(copy);
   return copy;
 }

@@ -383,6 +383,47 @@ void AppendTree(std::string& out, const TExpToken* n) {
 
 }  // namespace
 
+namespace {
+
+TExpTokenPtr CopyNode(const TExpToken& n, TExpToken* parent) {
+  TExpTokenPtr c = NewExpToken();
+  c->text = n.text;
+  c->kind = n.kind;
+  c->op = n.op;
+  c->columnName = n.columnName;
+  c->columnNumber = n.columnNumber;
+  c->correlationName = n.correlationName;
+  c->columnSource = n.columnSource;
+  c->subQuery = n.subQuery;
+  c->value.Reserve(n.value.Capacity());
+  std::memcpy(c->value.Data(), n.value.Data(), n.value.Capacity());
+  c->isNull = n.isNull;
+  c->isParameter = n.isParameter;
+  c->type = n.type;
+  c->subtype = n.subtype;
+  c->size = n.size;
+  c->scale = n.scale;
+  c->savedType = n.savedType;
+  c->savedSubtype = n.savedSubtype;
+  c->savedSize = n.savedSize;
+  c->savedScale = n.savedScale;
+  c->wasConstant = n.wasConstant;
+  c->ignoreCase = n.ignoreCase;
+  c->parent = parent;
+  c->height = n.height;
+  if (n.left) c->left = CopyNode(*n.left, c.get());
+  if (n.right) c->right = CopyNode(*n.right, c.get());
+  for (const auto& a : n.arguments)
+    c->arguments.push_back(a ? CopyNode(*a, c.get()) : nullptr);
+  return c;
+}
+
+}  // namespace
+
+TExpTokenPtr CopyExpTree(const TExpToken& root) {
+  return CopyNode(root, nullptr);
+}
+
 std::string ExpTreeToText(const TExpToken* node) {
   std::string out;
   AppendTree(out, node);

@@ -254,6 +254,10 @@ inline TExpTokenPtr NewExpToken() {
   return TExpTokenStack::Instance().Take();
 }
 
+// A copy of a tree from fresh pool nodes: every field, the non-owning links (column source,
+// sub-query) pointing where the original's do; the copy's root has no parent.
+TExpTokenPtr CopyExpTree(const TExpToken& root);
+
 // A compact one-line form of a tree, for tests and diagnostics:
 //   binary and unary operators, functions and predicates: "(NAME operand ...)" with the
 //     canonical operator name ("NOT LIKE" written "NOT_LIKE"); CAST adds

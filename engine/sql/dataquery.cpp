@@ -1,7 +1,14 @@
 // TDataQuery: facts read from the parse result.
 #include "dataquery.h"
 
+#include "engine/sql/selectquery.h"
+
 namespace mt {
+
+TDataQuery::TDataQuery(TQueryStatement* owner, TStatementKind queryKind)
+    : statement(owner), kind(queryKind) {}
+
+TDataQuery::~TDataQuery() = default;
 
 bool TDataQuery::SelectsAllColumnsOnly() const {
   if (resultFields.size() != 1) return false;

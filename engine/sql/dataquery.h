@@ -37,12 +37,12 @@
 namespace mt {
 
 class TQueryStatement;
+class TSelectQuery;
 
 class TDataQuery : public TExpSubQuery {
  public:
-  TDataQuery(TQueryStatement* owner, TStatementKind queryKind)
-      : statement(owner), kind(queryKind) {}
-  ~TDataQuery() override = default;
+  TDataQuery(TQueryStatement* owner, TStatementKind queryKind);
+  ~TDataQuery() override;
   TDataQuery(const TDataQuery&) = delete;
   TDataQuery& operator=(const TDataQuery&) = delete;
 
@@ -109,6 +109,10 @@ class TDataQuery : public TExpSubQuery {
   TSourceTable* Target() const { return sourceTables.empty() ? nullptr : sourceTables[0].get(); }
   // True when the select list is `*` alone (no correlation name, no alias).
   bool SelectsAllColumnsOnly() const;
+
+  // ---- Execution. A SELECT's preparation and run (selectquery.h), made by the statement's
+  // preparation; declared last so that it goes before the trees and tables it refers to.
+  std::unique_ptr<TSelectQuery> select;
 };
 
 }  // namespace mt

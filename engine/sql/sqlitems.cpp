@@ -1,7 +1,23 @@
 // Names and codes of the parse items.
 #include "sqlitems.h"
 
+#include "engine/common/localetext.h"
+#include "engine/storage/datacursor.h"
+
 namespace mt {
+
+std::string NameKey(std::string_view name) {
+  std::string key(name);
+  UpperCaseGbk(key);
+  return key;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && NameKey(a) == NameKey(b);
+}
+
+TSourceTable::TSourceTable() = default;
+TSourceTable::~TSourceTable() = default;
 
 std::string_view StatementKindName(TStatementKind kind) {
   switch (kind) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,13 @@
 #include "engine/common/exptoken.h"
 
 namespace mt {
+
+class TDataCursor;
+
+// A name as names compare (tables, correlation names, columns): letter case ignored, two-byte
+// characters unchanged.
+std::string NameKey(std::string_view name);
+bool SameName(std::string_view a, std::string_view b);
 
 // Statement kinds with their codes.
 enum class TStatementKind : uint8_t {
@@ -55,11 +63,14 @@ struct TTableName {
 // statements). Expression nodes that refer to its columns point at it (columnSource).
 class TSourceTable : public TExpColumnSource {
  public:
-  ~TSourceTable() override = default;
+  TSourceTable();
+  ~TSourceTable() override;
 
   TTableName table;
   std::string correlationName;  // as written after AS or bare, else table.name
   int position = 0;             // place in the FROM list, 1, 2, ... (after RIGHT JOIN moves)
+  // The open cursor on the table while the statement is prepared (execution opens it).
+  std::unique_ptr<TDataCursor> cursor;
 };
 
 enum class TJoinType : uint8_t { Inner = 1, LeftOuter = 2, RightOuter = 3 };

@@ -47,17 +47,6 @@ constexpr std::string_view kTableOptionWords[] = {"DESCRIPTION", "TEXT", "STOP",
                                                   "INCLUDE",     "BLOB", "LANGUAGE", "ENCRYPTED",
                                                   "USER",        "LAST", "NOBACKUP"};
 
-// A name as names compare: without regard to letter case, two-byte characters unchanged.
-std::string NameKey(std::string_view name) {
-  std::string key(name);
-  UpperCaseGbk(key);
-  return key;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && NameKey(a) == NameKey(b);
-}
-
 // A whole text read as a number of type T; false when it is none or does not fit.
 template <typename T>
 bool ReadNumber(const std::string& text, T& value) {

@@ -118,9 +118,14 @@ int RunDump(const std::vector<std::string>& argList) {
   if (args.Has("--index")) cursor.ChooseIndex(ToTable(args.Value("--index"), raw));
   if (args.Has("--filter"))
     cursor.AddFilter(std::string_view(ToTable(args.Value("--filter"), raw)));
+  WriteRows(cursor, cursor.Format().FieldCount(), raw, std::cout);
+  return 0;
+}
+
+void WriteRows(TDataCursor& cursor, int columns, bool raw, std::ostream& stream) {
   const TRecordFormat& format = cursor.Format();
   std::ostringstream out;
-  for (int no = 1; no <= format.FieldCount(); ++no) {
+  for (int no = 1; no <= columns; ++no) {
     if (no > 1) out << '\t';
     out << EscapeCell(ToTerminal(format.Field(no).name, raw));
   }
@@ -130,7 +135,7 @@ int RunDump(const std::vector<std::string>& argList) {
   TRecordScan scan(cursor, TRecordScan::TOrder::Cursor);
   while (const uint8_t* record = scan.Next()) {
     std::copy(record, record + image.size(), image.begin());
-    for (int no = 1; no <= format.FieldCount(); ++no) {
+    for (int no = 1; no <= columns; ++no) {
       if (no > 1) out << '\t';
       const TFieldDescriptor& f = format.Field(no);
       if (IsBlobField(f.type)) {
@@ -150,12 +155,11 @@ int RunDump(const std::vector<std::string>& argList) {
     }
     out << '\n';
     if (out.tellp() > (1 << 20)) {
-      std::cout << out.str();
+      stream << out.str();
       out.str({});
     }
   }
-  std::cout << out.str();
-  return 0;
+  stream << out.str();
 }
 
 }  // namespace mt::mtdb

@@ -11,6 +11,7 @@
 #include "cmd_check.h"
 #include "cmd_data.h"
 #include "cmd_mintora.h"
+#include "cmd_sql.h"
 #include "cmd_table.h"
 #include "cmdline.h"
 
@@ -27,6 +28,8 @@ constexpr const char* kUsage =
   mtdb info DIR TABLE [--json] [--password P]
   mtdb verify DIR [TABLE...] [--password P]...
   mtdb repair DIR TABLE [--password P]
+  mtdb sql DIR [-c TEXT | FILE] [--password P]...   statements from TEXT, FILE or stdin;
+                                                     each SELECT prints its rows as TSV
   mtdb backup DIR ARCHIVE
   mtdb restore ARCHIVE DIR
   mtdb init-mintora DIR --user NAME --password PW
@@ -68,6 +71,7 @@ int main(int argc, char** argv) {
       {"verify", mt::mtdb::RunVerify},
       {"repair", mt::mtdb::RunRepair},
       {"init-mintora", mt::mtdb::RunInitMintora},
+      {"sql", mt::mtdb::RunSql},
   };
   for (const auto& [name, run] : kCommands) {
     if (command == name) return mt::mtdb::RunCommand([&] { return run(args); }, kUsage);
