@@ -34,6 +34,22 @@ bool ForEachRecordSlot(TDataTable& table, std::vector<std::string>& faults, F fn
   return false;
 }
 
+// The same over the data file alone, record by record through its cache, for callers that
+// already hold the table's write lock or have it open exclusively (repair, mending).
+template <class F>
+bool ForEachDataSlot(TDataFile& data, std::vector<std::string>& faults, F fn) {
+  const int32_t count = data.RecordCount();
+  for (int32_t n = 1; n <= count; ++n) {
+    TPinnedRecord r(data.GetRecord(n, TReadAhead::Forward));
+    if (!r) {
+      faults.push_back("the table changed while it was checked");
+      return false;
+    }
+    fn(n, r->Image());
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> CheckDataRecords(TDataTable& table) {
@@ -310,7 +326,7 @@ TBlobScan ScanBlobValues(TDataFile& data, TBlobFile& blob) {
     if (IsBlobField(f.type) && !f.isVirtual) fields.push_back(no);
   }
   std::vector<std::string> ignored;
-  ForEachRecordSlot(data, ignored, [&](int32_t n, const uint8_t* image) {
+  ForEachDataSlot(data, ignored, [&](int32_t n, const uint8_t* image) {
     if (image[rec::kState] != rec::kActive) return;
     bool broken = false;
     std::vector<int32_t> mine;  // owned once the whole record is sound
