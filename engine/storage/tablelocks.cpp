@@ -184,6 +184,16 @@ void TTableLocks::Sync() {
   MT_ASSERT(!(readBytesHeld_ && writeRangesHeld_));
 }
 
+void TTableLocks::SyncRaised(int& depth) {
+  try {
+    Sync();
+  } catch (...) {
+    --depth;
+    SyncNoThrow();
+    throw;
+  }
+}
+
 void TTableLocks::SyncNoThrow() noexcept {
   // Each failed step clears its flag, so a few rounds settle every lock.
   for (int round = 0; round < 4; ++round) {
@@ -212,13 +222,7 @@ bool TTableLocks::ReadLock(bool checkChanges) {
   const bool outermost = !HoldsAnyLock();
   ++readDepth_;
   if (!outermost) return false;
-  try {
-    Sync();
-  } catch (...) {
-    --readDepth_;
-    SyncNoThrow();
-    throw;
-  }
+  SyncRaised(readDepth_);
   if (!checkChanges) return false;
   return CheckAfterLock([this] {
     --readDepth_;
@@ -238,13 +242,7 @@ bool TTableLocks::SecondReadLock() {
   const bool outermost = !HoldsAnyLock();
   ++secondReadDepth_;
   if (!outermost) return false;
-  try {
-    Sync();
-  } catch (...) {
-    --secondReadDepth_;
-    SyncNoThrow();
-    throw;
-  }
+  SyncRaised(secondReadDepth_);
   return CheckAfterLock([this] {
     --secondReadDepth_;
     SyncNoThrow();
@@ -261,13 +259,7 @@ bool TTableLocks::WriteLock() {
   table_.CheckThread();
   Settle();
   if (++writeDepth_ > 1) return false;
-  try {
-    Sync();
-  } catch (...) {
-    --writeDepth_;
-    SyncNoThrow();
-    throw;
-  }
+  SyncRaised(writeDepth_);
   return CheckAfterLock([this] {
     --writeDepth_;
     SyncNoThrow();
@@ -284,13 +276,7 @@ bool TTableLocks::LockTable() {
   table_.CheckThread();
   Settle();
   if (++tableLockDepth_ > 1) return false;
-  try {
-    Sync();
-  } catch (...) {
-    --tableLockDepth_;
-    SyncNoThrow();
-    throw;
-  }
+  SyncRaised(tableLockDepth_);
   return CheckAfterLock([this] {
     --tableLockDepth_;
     SyncNoThrow();
@@ -474,13 +460,7 @@ void TTableLocks::MendCutOffChange() {
   const bool raise = !WriteLocked() && !NoLocking();
   if (raise) {
     ++writeDepth_;
-    try {
-      Sync();
-    } catch (...) {
-      --writeDepth_;
-      SyncNoThrow();
-      throw;
-    }
+    SyncRaised(writeDepth_);
   }
   try {
     if (table_.Data().ReadStoredState().changeMark) {

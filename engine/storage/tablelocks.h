@@ -263,6 +263,9 @@ class TTableLocks {
   // order data, index, blob). Raises 10249 / 10242.
   void Sync();
   void SyncNoThrow() noexcept;
+  // Sync after `depth` was raised; when that fails the raise is undone and the locks settle
+  // back before the failure propagates.
+  void SyncRaised(int& depth);
   bool NeedReadBytes() const;
   bool NeedWriteRanges() const;
   bool NeedSemaphore() const;
