@@ -27,18 +27,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Field;
+using test::IdPrimaryAndByName;
 
 void CreateStressTable(const std::string& dir) {
   TTableCreateParams p;
   p.fields = {Field("id", ftype::kInteger), Field("name", ftype::kString, 20),
               Field("note", ftype::kBlob, 0, fsubtype::kMemo), Field("amount", ftype::kFloat)};
-  TIndexDescriptor primary;
-  primary.fields = {1};
-  p.indexes.primary = primary;
-  TIndexDescriptor byName;
-  byName.name = "ByName";
-  byName.fields = {2};
-  p.indexes.secondaries = {byName};
+  p.indexes = IdPrimaryAndByName();
   p.blobBlockSize = 128;
   TDataTable(dir, "t").Create(p);
 }

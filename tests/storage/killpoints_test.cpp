@@ -27,6 +27,7 @@ namespace mt {
 namespace {
 
 using test::Field;
+using test::IdPrimaryAndByName;
 
 struct TRun {
   int status = 0;
@@ -90,13 +91,7 @@ void CreateTables(const std::string& dir) {
     TTableCreateParams p;
     p.fields = {Field("id", ftype::kInteger), Field("name", ftype::kString, 20),
                 Field("amount", ftype::kFloat), Field("note", ftype::kBlob, 0, fsubtype::kMemo)};
-    TIndexDescriptor primary;
-    primary.fields = {1};
-    p.indexes.primary = primary;
-    TIndexDescriptor byName;
-    byName.name = "ByName";
-    byName.fields = {2};
-    p.indexes.secondaries = {byName};
+    p.indexes = IdPrimaryAndByName();
     TDataTable(dir, name).Create(p);
   }
 }
