@@ -15,6 +15,5 @@ class TSumQuery {
   virtual double Sum(std::string_view sql, std::string_view column) = 0;
 };
 
-// The runner over the program's data directory, or nullptr while the dataset layer offers no
-// query dataset to run statements with; windows then keep their design texts.
+// The runner over the program's data directory (a query dataset on DataDirectory()).
 std::unique_ptr<TSumQuery> DataDirectorySumQuery();

@@ -132,10 +132,15 @@ void TEngineDataSet::Close() {
   if (AfterClose) AfterClose(*this);
 }
 
+int TEngineDataSet::ShownFieldCount(const TDataCursor& cursor) const {
+  return cursor.Format().FieldCount();
+}
+
 void TEngineDataSet::BuildFields() {
   fields_.clear();
   const TRecordFormat& format = cursor_->Format();
-  for (int no = 1; no <= format.FieldCount(); ++no)
+  const int shown = std::min(ShownFieldCount(*cursor_), format.FieldCount());
+  for (int no = 1; no <= shown; ++no)
     fields_.push_back(std::make_unique<TField>(*this, no, format.Field(no)));
 }
 

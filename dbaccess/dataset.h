@@ -79,6 +79,33 @@ struct TDataSetStats {
   uint64_t locateFilterScans = 0;    // Locate answered by a temporary filter
 };
 
+// The cursor an open dataset reads: either owned by the dataset (a table's cursor, closed and
+// destroyed with the lease) or lent by an object that outlives the dataset's use of it (a
+// statement's result cursor: the dataset closes it, the statement destroys it).
+class TCursorLease {
+ public:
+  TCursorLease() = default;
+  TCursorLease(std::unique_ptr<TDataCursor> owned)
+      : owned_(std::move(owned)), cursor_(owned_.get()) {}
+  static TCursorLease Lent(TDataCursor& cursor) {
+    TCursorLease lease;
+    lease.cursor_ = &cursor;
+    return lease;
+  }
+
+  explicit operator bool() const { return cursor_ != nullptr; }
+  TDataCursor* operator->() const { return cursor_; }
+  TDataCursor& operator*() const { return *cursor_; }
+  void reset() {
+    cursor_ = nullptr;
+    owned_.reset();
+  }
+
+ private:
+  std::unique_ptr<TDataCursor> owned_;
+  TDataCursor* cursor_ = nullptr;
+};
+
 class TEngineDataSet : public TComponent {
  public:
   using TNotifyEvent = std::function<void(TEngineDataSet&)>;
@@ -174,7 +201,10 @@ class TEngineDataSet : public TComponent {
 
  protected:
   // The open cursor over the dataset's rows. Called by Open.
-  virtual std::unique_ptr<TDataCursor> OpenCursor() = 0;
+  virtual TCursorLease OpenCursor() = 0;
+  // How many of the cursor's columns, from the first, the dataset shows as fields (a query's
+  // result table may keep working columns after its visible ones).
+  virtual int ShownFieldCount(const TDataCursor& cursor) const;
   // After the cursor was released by Close or by a failed Open.
   virtual void CursorClosed() {}
   // A cursor on the same rows for Locate's searches of another index, or nullptr.
@@ -233,7 +263,7 @@ class TEngineDataSet : public TComponent {
   bool LocateByFilter(const TLocateKey& key);
 
   TDataSetState state_ = TDataSetState::Inactive;
-  std::unique_ptr<TDataCursor> cursor_;
+  TCursorLease cursor_;
   std::vector<std::unique_ptr<TField>> fields_;
   std::vector<uint8_t> current_;  // the current row's image as last read
   std::vector<uint8_t> edit_;     // the pending insert or change

@@ -44,6 +44,10 @@ inline constexpr std::string_view kFieldNotFound = "Field '%s' not found";
 inline constexpr std::string_view kNoIndexForFields = "No index for fields '%s'";
 inline constexpr std::string_view kLocateValueCount =
     "Locate needs one value for each of the fields '%s'";
+// Queries.
+inline constexpr std::string_view kNoSqlStatement = "No SQL statement available";
+inline constexpr std::string_view kNoParameterValue = "No value for parameter '%s'";
+inline constexpr std::string_view kParameterNotFound = "Parameter '%s' not found";
 // Field value conversions.
 inline constexpr std::string_view kInvalidInteger = "'%s' is not a valid integer value";
 inline constexpr std::string_view kInvalidFloat = "'%s' is not a valid floating point value";

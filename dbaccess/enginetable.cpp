@@ -72,7 +72,7 @@ std::unique_ptr<TDataCursor> TEngineTable::MakeCursor(bool readOnly) {
   return cursor;
 }
 
-std::unique_ptr<TDataCursor> TEngineTable::OpenCursor() {
+TCursorLease TEngineTable::OpenCursor() {
   if (tableName_.find_first_not_of(" \t\r\n") == std::string::npos) {
     RaiseDatabaseError(dbmsg::kTableNameMissing);
   }

@@ -42,7 +42,7 @@ class TEngineTable : public TEngineDBDataSet {
   void SetIndexFieldNames(std::string_view names);
 
  protected:
-  std::unique_ptr<TDataCursor> OpenCursor() override;
+  TCursorLease OpenCursor() override;
   std::unique_ptr<TDataCursor> OpenSearchCursor() override;
 
  private:

@@ -250,6 +250,7 @@ TBlock* TBlobFile::GetBlock(int32_t n, int32_t ahead) {
 void TBlobFile::ClearCache() {
   for (std::unique_ptr<TBlock>& b : cache_.TakeAll())
     pool_.Give(std::move(b));
+  freed_.clear();
   capacity_ = targetSize_;
 }
 
@@ -377,10 +378,9 @@ int32_t TBlobFile::WriteValue(int32_t oldFirst, int32_t oldStamp, int32_t newSta
   }
   const std::vector<int32_t> old = CollectChain(oldFirst, oldStamp);
   const int64_t need = BlocksFor(static_cast<int64_t>(value.size()));
-  const int64_t reused = std::min<int64_t>(need, static_cast<int64_t>(old.size()));
 
   // Refuse a value the file cannot take before anything is changed.
-  int64_t fresh = need - reused;
+  int64_t fresh = need;
   if (fresh > 0) {
     std::set<int32_t> seen;
     for (int32_t f = header_.freeHead; f >= 1 && f <= BlockCount() && fresh > 0;) {
@@ -395,7 +395,7 @@ int32_t TBlobFile::WriteValue(int32_t oldFirst, int32_t oldStamp, int32_t newSta
     }
   }
 
-  std::vector<int32_t> numbers(old.begin(), old.begin() + reused);
+  std::vector<int32_t> numbers;
   while (static_cast<int64_t>(numbers.size()) < need)
     numbers.push_back(AllocateBlock());
 
@@ -414,15 +414,54 @@ int32_t TBlobFile::WriteValue(int32_t oldFirst, int32_t oldStamp, int32_t newSta
     b->dirty_ = true;
     offset += chunk;
   }
-  for (std::size_t i = static_cast<std::size_t>(reused); i < old.size(); ++i)
-    FreeBlock(old[i]);
+  freed_.insert(freed_.end(), old.begin(), old.end());
   if (!numbers.empty() || !old.empty()) headerDirty_ = true;
   return numbers.empty() ? 0 : numbers.front();
 }
 
+TBlobFile::TBlockHead TBlobFile::BlockHead(int32_t n) {
+  const uint64_t size = Size();
+  if (n < 1 || n > BlockCount() || BlockOffset(n) + static_cast<uint64_t>(blockSize_) > size) {
+    Raise(err::kBlobBuffersCorrupt);
+  }
+  const TBlock* b = GetBlock(n, windowBlocks_);
+  return {b->Prev(), b->Next(), b->Used(), b->Stamp(), b->Total()};
+}
+
+int32_t TBlobFile::RebuildFreeChain(const std::vector<bool>& used) {
+  freed_.clear();
+  int32_t next = 0;
+  int32_t count = 0;
+  // From the highest block down, so that the chain runs from the lowest upwards.
+  for (int32_t n = BlockCount(); n >= 1; --n) {
+    if (static_cast<std::size_t>(n) < used.size() && used[static_cast<std::size_t>(n)]) continue;
+    TBlock* b = GetBlock(n, 1);
+    std::fill(b->bytes_.begin(), b->bytes_.end(), 0);
+    le::PutI32(b->bytes_.data(), bbl::kNext, next);
+    b->dirty_ = true;
+    next = n;
+    ++count;
+  }
+  header_.freeHead = next;
+  headerDirty_ = true;
+  return count;
+}
+
 void TBlobFile::FreeValue(int32_t first, int32_t stamp) {
-  for (int32_t n : CollectChain(first, stamp))
+  const std::vector<int32_t> chain = CollectChain(first, stamp);
+  freed_.insert(freed_.end(), chain.begin(), chain.end());
+  if (!chain.empty()) headerDirty_ = true;
+}
+
+bool TBlobFile::ApplyFrees() {
+  if (freed_.empty()) return false;
+  std::vector<int32_t> blocks;
+  blocks.swap(freed_);
+  std::sort(blocks.begin(), blocks.end());
+  blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
+  for (int32_t n : blocks)
     FreeBlock(n);
+  return true;
 }
 
 }  // namespace mt

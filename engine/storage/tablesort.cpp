@@ -733,7 +733,7 @@ TSortResult SortTable(TDataCursor& cursor, const TSortOptions& options) {
     std::vector<uint8_t> images(static_cast<std::size_t>(chunk) * imageSize);
     for (int32_t first = 1; first <= count; first += chunk) {
       const int32_t n = std::min(chunk, count - first + 1);
-      data.ReadSlots(first, n, images.data());
+      data.ReadFileSlots(first, n, images.data());
       for (int32_t i = 0; i < n; ++i) {
         const uint8_t* image = images.data() + static_cast<std::size_t>(i) * imageSize;
         if (image[rec::kState] != rec::kActive) {

@@ -440,11 +440,12 @@ TEST_F(SelectTest, TemporaryResultsLiveInThePrivateDirectoryUntilReleased) {
   statement.SetPrivateDirectory(privateDir.Path());
   statement.Prepare("select a, b from t where a > 2");
   const std::string name = statement.Master()->select->ResultTableName();
+  // The result table's data and index files (its change journal, written with the first rows,
+  // comes and goes with them).
   const auto files = [&] {
     std::size_t n = 0;
     for (const auto& entry : std::filesystem::directory_iterator(privateDir.Path())) {
-      (void)entry;
-      ++n;
+      if (entry.path().extension() != ".JNL") ++n;
     }
     return n;
   };

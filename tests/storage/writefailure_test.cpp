@@ -27,6 +27,7 @@ namespace mt {
 namespace {
 
 using test::Field;
+using test::IdPrimaryAndByName;
 using test::TFailingDisk;
 
 const char* KindName(TFailingDisk::TKind kind) {
@@ -40,13 +41,7 @@ class WriteFailureTest : public ::testing::TestWithParam<TFailingDisk::TKind> {
     TTableCreateParams p;
     p.fields = {Field("id", ftype::kInteger), Field("name", ftype::kString, 20),
                 Field("memo", ftype::kBlob, 0, fsubtype::kMemo)};
-    TIndexDescriptor primary;
-    primary.fields = {1};
-    p.indexes.primary = primary;
-    TIndexDescriptor byName;
-    byName.name = "ByName";
-    byName.fields = {2};
-    p.indexes.secondaries = {byName};
+    p.indexes = IdPrimaryAndByName();
     TDataTable(dir_, "t").Create(p);
   }
   void TearDown() override { TFileList::Process()->SetDisk(nullptr); }
