@@ -206,9 +206,7 @@ TBlock* TBlobFile::AddBlock(int32_t n) {
 }
 
 void TBlobFile::ReadRun(int32_t n, int32_t count) {
-  const uint64_t size = Size();
-  const int64_t onDisk =
-      size > bfh::kSize ? static_cast<int64_t>((size - bfh::kSize) / blockSize_) : 0;
+  const int64_t onDisk = BlocksOnDisk();
   // A run longer than the cache's target would evict its own first blocks.
   const int limit = std::max(1, std::min(windowBlocks_, static_cast<int>(targetSize_)));
   int64_t last = static_cast<int64_t>(n) + std::clamp(count, 1, limit) - 1;
@@ -230,6 +228,11 @@ void TBlobFile::ReadRun(int32_t n, int32_t count) {
   for (int32_t i = 1; i < complete; ++i)
     take(n + i);
   if (complete > 0) take(n);
+}
+
+int64_t TBlobFile::BlocksOnDisk() const {
+  const uint64_t size = Size();
+  return size > bfh::kSize ? static_cast<int64_t>((size - bfh::kSize) / blockSize_) : 0;
 }
 
 TBlock* TBlobFile::GetBlock(int32_t n, int32_t ahead) {
@@ -300,21 +303,26 @@ std::vector<uint8_t> TBlobFile::ReadValue(int32_t first, int32_t stamp) {
   if (total < 0) Raise(err::kInvalidBlobLength);
   // No chain in this file can hold more: refuse before allocating.
   if (BlocksFor(total) > BlockCount()) Raise(err::kEndOfBlob);
-  std::vector<uint8_t> value(static_cast<std::size_t>(total));
-  std::size_t have = 0;
+  // The header's block count may lie (a damaged or hostile file): the value grows only as
+  // blocks really read supply it, and the first allocation is bounded by the blocks that
+  // exist on disk or in the cache.
+  const std::size_t want = static_cast<std::size_t>(total);
+  const int64_t present = BlocksOnDisk() + static_cast<int64_t>(cache_.Size());
+  std::vector<uint8_t> value;
+  value.reserve(static_cast<std::size_t>(
+      std::min<int64_t>(total, present * static_cast<int64_t>(dataPerBlock_))));
   int32_t visited = 1;
   for (;;) {
     if (b->Used() > dataPerBlock_) Raise(err::kBlobBuffersCorrupt);
-    const std::size_t take = std::min<std::size_t>(b->Used(), value.size() - have);
-    if (take != 0) std::memcpy(value.data() + have, b->Data(), take);
-    have += take;
-    if (have == value.size()) break;
+    const std::size_t take = std::min<std::size_t>(b->Used(), want - value.size());
+    value.insert(value.end(), b->Data(), b->Data() + take);
+    if (value.size() == want) break;
     const int32_t next = b->Next();
     if (next == 0) Raise(err::kEndOfBlob);
     if (next < 0 || next > BlockCount() || ++visited > BlockCount()) {
       Raise(err::kBlobBuffersCorrupt);
     }
-    const int64_t needed = BlocksFor(static_cast<int64_t>(value.size() - have));
+    const int64_t needed = BlocksFor(static_cast<int64_t>(want - value.size()));
     b = GetBlock(next, static_cast<int32_t>(std::min<int64_t>(needed, windowBlocks_)));
     if (b->Stamp() != stamp) Raise(err::kRecordChanged);
   }

@@ -226,6 +226,8 @@ class TBlobFile : public TTableFile<TBlobFileHeader> {
   TBlock* AddBlock(int32_t n);
   void MakeRoom();
   void ReadRun(int32_t n, int32_t count);
+  // Whole blocks the file holds on disk past its header.
+  int64_t BlocksOnDisk() const;
   // The old chain of a value: the blocks from first on that carry the stamp, in order.
   std::vector<int32_t> CollectChain(int32_t first, int32_t stamp);
   int32_t AllocateBlock();
