@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 
 #include "engine/common/engineerror.h"
 #include "engine/common/expeval.h"
@@ -252,15 +253,12 @@ void TChangeQuery::PutValue(const TTargetField& field, uint8_t* image, const TEx
         " in " + std::string(StatementKindName(query_.kind)) + " statement");
 }
 
-int64_t TChangeQuery::InsertValues() {
+void TChangeQuery::AppendRecord(const std::function<TExpTokenPtr(std::size_t)>& valueOf) {
   TDataCursor& cursor = Target();
-  cursor.SetKeepSuppliedValues(query_.noAutoInc);
   cursor.InitRecord(record_.data());
   try {
-    for (std::size_t i = 0; i < fields_.size(); ++i) {
-      TExpTokenPtr v = Evaluate(*query_.updateValues[i].expression, *noColumns_, locale_);
-      PutValue(fields_[i], record_.data(), *v, false);
-    }
+    for (std::size_t i = 0; i < fields_.size(); ++i)
+      PutValue(fields_[i], record_.data(), *valueOf(i), false);
     cursor.InsertRecord(record_.data(), false);
   } catch (...) {
     try {
@@ -269,6 +267,13 @@ int64_t TChangeQuery::InsertValues() {
     }
     throw;
   }
+}
+
+int64_t TChangeQuery::InsertValues() {
+  Target().SetKeepSuppliedValues(query_.noAutoInc);
+  AppendRecord([this](std::size_t i) {
+    return Evaluate(*query_.updateValues[i].expression, *noColumns_, locale_);
+  });
   return 1;
 }
 
@@ -307,22 +312,10 @@ void TChangeQuery::ChangeRow() {
 }
 
 void TChangeQuery::InsertSourceRow() {
-  TDataCursor& cursor = Target();
   TSelectQuery& source = *query_.insertSource->select;
-  cursor.InitRecord(record_.data());
-  try {
-    for (std::size_t i = 0; i < fields_.size(); ++i) {
-      TExpTokenPtr v = source.ReadResultValue(*sourceColumns_[i], sourceImage_.data());
-      PutValue(fields_[i], record_.data(), *v, false);
-    }
-    cursor.InsertRecord(record_.data(), false);
-  } catch (...) {
-    try {
-      cursor.DiscardBlobs(record_.data());
-    } catch (const std::exception&) {
-    }
-    throw;
-  }
+  AppendRecord([&](std::size_t i) {
+    return source.ReadResultValue(*sourceColumns_[i], sourceImage_.data());
+  });
 }
 
 int64_t TChangeQuery::ChangeRows() {

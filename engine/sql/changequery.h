@@ -22,7 +22,9 @@
 // Thread-safety: used by the one thread that runs its statement.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +72,8 @@ class TChangeQuery {
   void PutValue(const TTargetField& field, uint8_t* image, const TExpToken& value,
                 bool truncateBlob);
 
+  // Builds a new record from the value of each target field and appends it.
+  void AppendRecord(const std::function<TExpTokenPtr(std::size_t)>& valueOf);
   int64_t InsertValues();
   // INSERT ... SELECT, UPDATE and DELETE: the rows inside the transaction frame.
   int64_t ChangeRows();

@@ -345,24 +345,28 @@ void TSelectQuery::OrderResult() {
 // ---- UNION
 
 void TSelectQuery::AppendUnionMembers() {
-  // Left to right: each member's rows join the result; a UNION without ALL then removes the
-  // duplicate rows of everything so far.
-  const TDataQuery* before = &query_;
+  // Every member first fills its own result. Then, from the last member back to this one,
+  // each member's rows join the result of the member before it, and a UNION written without
+  // ALL between the two removes the duplicate rows of the combined result: `a UNION ALL b
+  // UNION c` keeps every row of a beside the distinct rows of b and c.
+  std::vector<const TDataQuery*> chain;
+  for (const TDataQuery* m = &query_; m != nullptr; m = m->nextUnion)
+    chain.push_back(m);
   bool allAll = true;
-  for (const TDataQuery* m = query_.nextUnion; m != nullptr; m = m->nextUnion) {
-    allAll = allAll && before->unionAll;
-    before = m;
-  }
+  for (std::size_t i = 0; i + 1 < chain.size(); ++i)
+    allAll = allAll && chain[i]->unionAll;
   const bool topByScan = allAll && !query_.hasOrderBy && query_.top >= 0;
   if (topByScan) rowLimit_ = rowLimit_ < 0 ? query_.top : std::min(rowLimit_, query_.top);
-  before = &query_;
-  for (const TDataQuery* m = query_.nextUnion; m != nullptr; before = m, m = m->nextUnion) {
-    m->select->Execute();
-    AppendRowsOf(*m->select);
-    if (!before->unionAll) {
-      const bool last = m->nextUnion == nullptr;
-      DistinctResult(last && !query_.hasOrderBy ? query_.top : -1);
-    }
+  for (std::size_t i = 1; i < chain.size(); ++i)
+    chain[i]->select->Execute();
+  for (std::size_t i = chain.size() - 1; i >= 1; --i) {
+    TSelectQuery& into = i == 1 ? *this : *chain[i - 1]->select;
+    // Appending through the record-identifier index, as while the rows were built.
+    if (into.result_->CurrentIndex() != kRecordIdSlot) into.result_->ChooseIndexSlot(kRecordIdSlot);
+    into.AppendRowsOf(*chain[i]->select);
+    if (!chain[i - 1]->unionAll)
+      into.DistinctResult(i == 1 && !query_.hasOrderBy ? query_.top : -1);
+    if (&into != this) into.result_->ChooseBitmapOrder();
   }
 }
 
