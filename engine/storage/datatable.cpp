@@ -297,6 +297,15 @@ void TDataTable::FlushBuffers(bool trimCache) {
   locks_->FlushBuffers(trimCache);
 }
 
+void TDataTable::FlushToDisk() {
+  if (readOnly_ || inMemory_) return;
+  for (TFileHandler* file :
+       {static_cast<TFileHandler*>(data_.get()), static_cast<TFileHandler*>(index_.get()),
+        static_cast<TFileHandler*>(blob_.get())}) {
+    if (file->IsOpen()) file->Flush();
+  }
+}
+
 // ---- delete, rename, empty ---------------------------------------------------------------
 
 std::vector<std::string_view> TDataTable::ExistingExtensions() const {

@@ -119,6 +119,9 @@ class TDataTable {
   // Writes pending records, index pages, blob blocks and headers (nothing inside a
   // transaction); trims the record and page caches when asked.
   void FlushBuffers(bool trimCache = false);
+  // Asks the operating system to write the table's open files to disk (nothing for an
+  // in-memory or read-only table).
+  void FlushToDisk();
 
   // The session's settings (sessionsettings.h); they take effect at the next operation.
   const TSessionSettings& Settings() const { return settings_; }
