@@ -27,7 +27,6 @@
 #include "categories/uadditem.h"
 #include "fixture.h"
 #include "globals.h"
-#include "ledger/ledgerrow.h"
 #include "ledger/uAddshouzhi.h"
 #include "umain.h"
 
@@ -125,24 +124,9 @@ class TTour {
 
   // A ledger list of the sample entries in the list's row layout.
   QTreeWidget& LedgerList() {
-    if (ledger_) return *ledger_;
-    ledger_ = std::make_unique<QTreeWidget>();
-    ledger_->setColumnCount(LedgerColumn::Count);
-    for (const mt::apptest::TSampleEntry& e : fixture_->data.Entries()) {
-      auto* row = new QTreeWidgetItem;
-      row->setText(LedgerColumn::Date, e.date.toString("yyyy-MM-dd"));
-      row->setText(LedgerColumn::Item, e.item);
-      row->setText(LedgerColumn::Description, e.description);
-      row->setText(e.income ? LedgerColumn::Income : LedgerColumn::Expense,
-                   GeneralNumber(e.amount));
-      row->setText(LedgerColumn::Balance, GeneralNumber(e.balance));
-      row->setText(LedgerColumn::User, e.user);
-      row->setText(LedgerColumn::Id, QString::number(e.id));
-      row->setText(LedgerColumn::Type, e.income ? "0" : "1");
-      row->setText(LedgerColumn::ItemId, QString::number(e.itemId));
-      row->setText(LedgerColumn::Memo, e.memo);
-      row->setText(LedgerColumn::DisplayDate, e.date.toString(GlobalVars.DateFormat));
-      ledger_->addTopLevelItem(row);
+    if (!ledger_) {
+      ledger_ = std::make_unique<QTreeWidget>();
+      mt::apptest::FillLedgerList(*ledger_, fixture_->data.Entries());
     }
     return *ledger_;
   }
