@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -79,6 +80,7 @@ class TTour {
   TfrmAddshouzhi* EntryDialog(bool adding) {
     auto dialog = std::make_unique<TfrmAddshouzhi>(LedgerList(), &Main());
     dialog->SetAdding(adding);
+    dialog->DateTimePicker1()->setDate(TSampleData::Today());
     if (!adding) {
       QTreeWidgetItem* row = LedgerList().topLevelItem(LedgerList().topLevelItemCount() - 2);
       dialog->setWindowTitle(QStringLiteral("修改收支记录"));
