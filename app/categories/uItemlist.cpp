@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "categories/uItems.h"
 #include "datadir.h"
 #include "dbaccess/enginequery.h"
 #include "gbktext.h"
@@ -30,13 +31,7 @@ TfrmItemList::TfrmItemList(QWidget* parent)
   list_->setColumnWidth(NameColumn, 100);
   list_->setColumnHidden(TypeColumn, true);
   list_->setColumnHidden(IdColumn, true);
-  list_->setRootIsDecorated(false);
-  list_->setItemsExpandable(false);
-  list_->setUniformRowHeights(true);
-  list_->setAllColumnsShowFocus(true);
-  list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  SetUpCategoryList(*list_);
   list_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   list_->viewport()->installEventFilter(this);
   list_->installEventFilter(this);
@@ -63,7 +58,7 @@ void TfrmItemList::Load() {
     const int64_t type = query.FieldByName("Type").AsInteger();
     auto* row = new QTreeWidgetItem;
     row->setText(NameColumn, FromGbk(query.FieldByName("name").AsString()));
-    row->setText(TypeNameColumn, type != 0 ? QStringLiteral("支出") : QStringLiteral("收入"));
+    row->setText(TypeNameColumn, CategoryTypeName(type));
     row->setText(TypeColumn, QString::number(type));
     row->setText(IdColumn, QString::number(query.FieldByName("id").AsInteger()));
     rows << row;

@@ -17,10 +17,6 @@
 
 namespace {
 
-QString TypeName(int type) {
-  return type != 0 ? QStringLiteral("支出") : QStringLiteral("收入");
-}
-
 void Warn(QWidget* parent, const QString& text) {
   Prompt().Message(parent, TPrompt::TIcon::Warning, parent->windowTitle(), text);
 }
@@ -56,6 +52,20 @@ void SwapIds(int a, int b) {
 
 }  // namespace
 
+QString CategoryTypeName(long long type) {
+  return type != 0 ? QStringLiteral("支出") : QStringLiteral("收入");
+}
+
+void SetUpCategoryList(QTreeWidget& list) {
+  list.setRootIsDecorated(false);
+  list.setItemsExpandable(false);
+  list.setUniformRowHeights(true);
+  list.setAllColumnsShowFocus(true);
+  list.setSelectionMode(QAbstractItemView::SingleSelection);
+  list.setSelectionBehavior(QAbstractItemView::SelectRows);
+  list.setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
 void LoadItemsList(QTreeWidget& list) {
   list.clear();
   mt::TEngineQuery query;
@@ -67,7 +77,7 @@ void LoadItemsList(QTreeWidget& list) {
     const int type = static_cast<int>(query.FieldByName("type").AsInteger());
     auto* row = new QTreeWidgetItem;
     row->setText(ItemsColumn::Name, FromGbk(query.FieldByName("name").AsString()));
-    row->setText(ItemsColumn::TypeName, TypeName(type));
+    row->setText(ItemsColumn::TypeName, CategoryTypeName(type));
     row->setText(ItemsColumn::Description, FromGbk(query.FieldByName("description").AsString()));
     row->setText(ItemsColumn::Type, QString::number(type));
     row->setText(ItemsColumn::Id, QString::number(query.FieldByName("id").AsInteger()));
@@ -89,13 +99,7 @@ TfrmItems::TfrmItems(QWidget* parent) : QDialog(parent), list_(new QTreeWidget(t
   list_->setColumnHidden(ItemsColumn::Id, true);
   list_->setColumnWidth(ItemsColumn::Name, 100);
   list_->setColumnWidth(ItemsColumn::TypeName, 80);
-  list_->setRootIsDecorated(false);
-  list_->setItemsExpandable(false);
-  list_->setUniformRowHeights(true);
-  list_->setAllColumnsShowFocus(true);
-  list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  SetUpCategoryList(*list_);
   list_->header()->setSectionsClickable(false);
   list_->header()->setSectionsMovable(false);
   list_->header()->setStretchLastSection(true);

@@ -20,6 +20,13 @@ namespace ItemsColumn {
 enum : int { Name = 0, TypeName = 1, Description = 2, Type = 3, Id = 4, Count = 5 };
 }
 
+// "收入" for type 0, "支出" for any other type.
+QString CategoryTypeName(long long type);
+
+// Sets a list up as the category lists show rows: one row selected at a time, whole rows,
+// read-only, no tree decoration.
+void SetUpCategoryList(QTreeWidget& list);
+
 // Empties the list and fills it with "select * from Items order by type,id" on the data
 // directory, in the row layout above.
 void LoadItemsList(QTreeWidget& list);
