@@ -12,6 +12,7 @@
 #include "engine/storage/datacursor.h"
 #include "engine/storage/fieldtypes.h"
 #include "engine/storage/indexfile.h"
+#include "engine/storage/recordscan.h"
 
 namespace mt {
 
@@ -39,6 +40,7 @@ struct TRowScan::TLevel {
   const TExpToken* lookupOuter = nullptr;
   // Run time.
   std::vector<int> filters;
+  std::unique_ptr<TRecordScan> runs;  // the first table read in runs (ReadFirstInRuns)
   std::vector<uint8_t> key;
   bool exhausted = false;
   bool matched = false;
@@ -439,6 +441,7 @@ bool TRowScan::Start(TVisitCallback visit) {
 void TRowScan::Finish() {
   // Conjuncts moved to the per-row list by the last Start go back to the one-table list.
   for (auto& level : levels_) {
+    level->runs.reset();
     level->match.erase(std::remove_if(level->match.begin(), level->match.end(),
                                       [&](TConjunct* c) {
                                         return std::find(level->single.begin(), level->single.end(),
@@ -470,8 +473,11 @@ void TRowScan::OpenLevel(std::size_t k) {
   level.nullDone = false;
   level.row->onRow = false;
   TDataCursor& cursor = level.row->Cursor();
+  level.runs.reset();
   if (k == 0 || !level.hasLookup) {
     cursor.First();
+    if (k == 0 && readFirstInRuns_)
+      level.runs = std::make_unique<TRecordScan>(cursor, TRecordScan::TOrder::Cursor);
     return;
   }
   // The key of this outer row: the outer side's value in the column's own type, when it
@@ -531,6 +537,10 @@ bool TRowScan::Advance(std::size_t k) {
       read = cursor.Position() == TDataCursor::TPosition::OnRecord
                  ? cursor.GetCurrentRecord(row.image.data())
                  : static_cast<int>(err::kEndOfTable);
+    } else if (level.runs) {
+      const uint8_t* image = level.runs->Next();
+      if (image != nullptr) std::memcpy(row.image.data(), image, row.image.size());
+      read = image != nullptr ? TDataCursor::kRecordRead : static_cast<int>(err::kEndOfTable);
     } else {
       read = row.Cursor().Next(row.image.data());
     }

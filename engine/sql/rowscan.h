@@ -74,6 +74,10 @@ class TRowScan {
   bool Next();
   // Takes the filters and key ranges off the cursors.
   void Finish();
+  // The first table's rows are read in runs, each run under one read lock (TRecordScan), in
+  // the cursor's order. Only for statements that do not act on the first table's current row
+  // (SELECT): the cursor does not stand on the row handed out.
+  void ReadFirstInRuns() { readFirstInRuns_ = true; }
   // The changing statements change each row of the first table once: the next Next moves the
   // first table on, skipping the other tables' rows for the current one. With currentIsNext
   // the first table's cursor already stands on the row to read next (the current row was
@@ -116,6 +120,7 @@ class TRowScan {
   bool leaveFirst_ = false;
   bool rereadFirst_ = false;
   bool filteredEverything_ = false;
+  bool readFirstInRuns_ = false;
   int everythingFilter_ = 0;
 };
 

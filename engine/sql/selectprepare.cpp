@@ -184,6 +184,7 @@ void TSelectQuery::Prepare() {
   sources_->OpenNamedTables(trees);
   CheckUnionMembers();
   scan_ = std::make_unique<TRowScan>(query_, *sources_, locale_);
+  scan_->ReadFirstInRuns();
   scan_->Plan();
   DecideLive();
   if (live_) return;

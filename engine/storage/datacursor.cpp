@@ -335,6 +335,11 @@ bool TDataCursor::PassesFilters(const uint8_t* image, bool expressions) {
   return true;
 }
 
+namespace {
+// Bytes of record slots one read of FillVisible covers at most.
+constexpr std::size_t kVisibleRunBytes = 256 * 1024;
+}  // namespace
+
 bool TDataCursor::FillVisible(int32_t count) {
   TDataFile& data = table_->Data();
   const uint32_t size = static_cast<uint32_t>(std::max(count, 0));
@@ -365,12 +370,26 @@ bool TDataCursor::FillVisible(int32_t count) {
   }
   if (narrowed && !evaluate && !callbacks) return true;
   if (!narrowed) visible_.SetAll();
-  // Walk the candidates; a record that is not active or fails a filter drops out.
-  for (uint32_t n = visible_.FindNext(0); n != 0; n = visible_.FindNext(n)) {
-    TPinnedRecord r(data.GetRecord(static_cast<int32_t>(n), TReadAhead::Forward));
-    if (!r) return false;
-    const uint8_t* image = r->Image();
-    if (image[rec::kState] != rec::kActive || !PassesFilters(image, evaluate)) visible_.Clear(n);
+  // Walk the candidates; a record that is not active or fails a filter drops out. The
+  // candidates are read in runs of slots past the cache (the caller holds the read lock whose
+  // change check ran): each run reaches from a candidate to the last candidate within a window
+  // of slots, so dense candidates take one read per window and sparse ones one short read each.
+  const std::size_t recordSize = static_cast<std::size_t>(data.RecordSize());
+  const uint32_t window = static_cast<uint32_t>(
+      std::clamp<std::size_t>(kVisibleRunBytes / std::max<std::size_t>(recordSize, 1), 16, 8192));
+  std::vector<uint8_t> run;
+  for (uint32_t n = visible_.FindNext(0); n != 0;) {
+    const uint32_t end =
+        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{n} + window, size + 1ull));
+    const uint32_t last = visible_.FindPrior(end);
+    const int32_t slots = static_cast<int32_t>(last - n + 1);
+    run.resize(static_cast<std::size_t>(slots) * recordSize);
+    if (data.ReadSlots(static_cast<int32_t>(n), slots, run.data()) != slots) return false;
+    for (uint32_t m = n; m != 0 && m <= last; m = visible_.FindNext(m)) {
+      const uint8_t* image = run.data() + static_cast<std::size_t>(m - n) * recordSize;
+      if (image[rec::kState] != rec::kActive || !PassesFilters(image, evaluate)) visible_.Clear(m);
+    }
+    n = visible_.FindNext(last);
   }
   return true;
 }
