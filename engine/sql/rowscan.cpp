@@ -433,8 +433,13 @@ bool TRowScan::Start(TVisitCallback visit) {
     InstallFilter(level, filtered);
   }
   TDataCursor& first = FirstRow().Cursor();
-  first.First();
-  total_ = first.RecordCount();
+  if (readFirstInRuns_) {
+    // Only a progress report needs the count of the first table's rows.
+    if (visit_) total_ = first.RecordCount();
+  } else {
+    first.First();
+    total_ = first.RecordCount();
+  }
   return true;
 }
 
@@ -475,9 +480,13 @@ void TRowScan::OpenLevel(std::size_t k) {
   TDataCursor& cursor = level.row->Cursor();
   level.runs.reset();
   if (k == 0 || !level.hasLookup) {
-    cursor.First();
-    if (k == 0 && readFirstInRuns_)
+    if (k == 0 && readFirstInRuns_) {
+      // The scan starts from the first record itself, without the cursor's visible records
+      // where it reads in record order.
       level.runs = std::make_unique<TRecordScan>(cursor, TRecordScan::TOrder::Cursor);
+    } else {
+      cursor.First();
+    }
     return;
   }
   // The key of this outer row: the outer side's value in the column's own type, when it

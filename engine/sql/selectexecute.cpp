@@ -205,7 +205,10 @@ void TSelectQuery::ChooseScanOrder() {
 void TSelectQuery::BuildRows() {
   ChooseScanOrder();
   TScanScope scope(*scan_);
-  const bool any = scan_->Start([this](uint64_t v, uint64_t t) { return OnVisit(v, t); });
+  TRowScan::TVisitCallback visit;
+  if (statement_.HasProgressCallback())
+    visit = [this](uint64_t v, uint64_t t) { return OnVisit(v, t); };
+  const bool any = scan_->Start(std::move(visit));
   if (implicitGrouping_) {
     aggregator_->Reset();
     bool first = true;

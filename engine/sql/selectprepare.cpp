@@ -681,6 +681,8 @@ void TSelectQuery::CreateResultTable() {
   result_->SetTableName(resultName_);
   result_->SetInMemory(resultInMemory_);
   result_->SetExclusive(true);
+  // A temporary result is this statement's own and deleted on release.
+  result_->SetScratch(temporaryResult_);
   if (query_.encrypted) result_->SetPasswords({{query_.password}, {}});
   result_->Open();
   resultReader_ = std::make_unique<TRecordResolver>(result_->Table());

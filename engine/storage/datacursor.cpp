@@ -48,6 +48,10 @@ void TDataCursor::SetExclusive(bool exclusive) {
   RequireClosed();
   exclusive_ = exclusive;
 }
+void TDataCursor::SetScratch(bool scratch) {
+  RequireClosed();
+  scratchTable_ = scratch;
+}
 void TDataCursor::SetReadOnly(bool readOnly) {
   RequireClosed();
   readOnly_ = readOnly;
@@ -91,6 +95,7 @@ void TDataCursor::Open() {
   RequireClosed();
   TTableOpenOptions options;
   options.exclusive = exclusive_;
+  options.scratch = scratchTable_;
   options.passwords = passwords_;
   // The shared table checks the exclusive rules and the password and, as the process's first
   // opener, validates the files.
@@ -211,8 +216,9 @@ void TDataCursor::ChooseBitmapOrder() {
   currentIndexName_.clear();
   rangeActive_ = false;
   pos_ = {};
+  // The visible records are built by the next operation, which may first add a filter that
+  // narrows them (a query sets its order, then its filters), or may never come.
   synced_ = false;
-  Sync();
 }
 
 void TDataCursor::StandOnRecord(int32_t n) {
@@ -1107,8 +1113,9 @@ TDataCursor::TFilterHandle TDataCursor::AddFilterEntry(TFilter filter, bool acti
 
 bool TDataCursor::CanAnswerFromIndexes(const TExpToken& condition) {
   RequireOpen();
+  // The table's indexes as they are now; the cursor's own records are not needed.
   TReadLockScope op(table_->Locks());
-  Sync(op.Changed());
+  if (op.Changed()) synced_ = false;
   TExpTokenPtr prepared = PrepareFilter(condition, *resolver_, false, false, localeId_);
   return TFilterPlanner(*table_, localeId_).Answerable(*prepared);
 }
@@ -1123,7 +1130,8 @@ void TDataCursor::RemoveFilter(TFilterHandle handle) {
   TFilter& f = FindFilter(handle);
   const bool wasActive = f.active;
   filters_.erase(filters_.begin() + (&f - filters_.data()));
-  if (wasActive) RefreshFilters();
+  // The visible records are built anew by the next operation (none when the cursor closes).
+  if (wasActive) synced_ = false;
 }
 
 void TDataCursor::ActivateFilter(TFilterHandle handle) {
@@ -1147,7 +1155,7 @@ void TDataCursor::DeactivateFilter(TFilterHandle handle) {
   TFilter& f = FindFilter(handle);
   if (!f.active) return;
   f.active = false;
-  RefreshFilters();
+  synced_ = false;
 }
 
 bool TDataCursor::FiltersActive() const {

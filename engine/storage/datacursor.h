@@ -75,6 +75,8 @@ class TDataCursor {
   // ---- settings, only while closed (10031 otherwise) ----
   void SetTableName(std::string name);
   void SetExclusive(bool exclusive);
+  // With SetExclusive: open as a scratch table (TTableOpenOptions::scratch).
+  void SetScratch(bool scratch);
   void SetReadOnly(bool readOnly);
   void SetInMemory(bool inMemory);
   void SetPasswords(TPasswordSource passwords);
@@ -310,6 +312,7 @@ class TDataCursor {
   TDataDirectory& directory_;
   std::string tableName_;
   bool exclusive_ = false;
+  bool scratchTable_ = false;
   bool readOnly_ = false;
   bool inMemory_ = false;
   bool openInBitmapOrder_ = false;

@@ -142,6 +142,7 @@ void TDataTable::Open(const TTableOpenOptions& options) {
     }
   }
   exclusive_ = options.exclusive;
+  scratch_ = options.exclusive && options.scratch;
   openers_ = 1;
 }
 
@@ -213,6 +214,7 @@ void TDataTable::OpenFiles(const TTableOpenOptions& options) {
     // read lock is taken; a table without blob fields closes a stray one again below.
     if (blob_->Exists()) blob_->Open(options.exclusive);
     exclusive_ = options.exclusive;
+    scratch_ = options.exclusive && options.scratch;
     readOnly_ = data_->ReadOnly() || index_->ReadOnly() || (blob_->IsOpen() && blob_->ReadOnly());
     {
       // Another process may be writing: validate a consistent state. A table cut off in the
@@ -241,6 +243,8 @@ void TDataTable::OpenFiles(const TTableOpenOptions& options) {
     data_->TFileHandler::Close();
     journal_->Close();
     exclusive_ = false;
+    scratch_ = false;
+    scratch_ = false;
     readOnly_ = false;
     throw;
   }
@@ -269,6 +273,7 @@ void TDataTable::Close() {
     return;
   }
   exclusive_ = false;
+  scratch_ = false;
   CloseFiles();
 }
 
@@ -276,6 +281,7 @@ void TDataTable::CloseDeferred() {
   if (!closePending_ || openers_ > 0) return;
   closePending_ = false;
   exclusive_ = false;
+  scratch_ = false;
   CloseFiles();
 }
 
@@ -286,6 +292,7 @@ void TDataTable::CloseFiles() {
   // write lock.
   try {
     locks_->WritePending();
+    locks_->WriteScratch();
   } catch (...) {
     failure = std::current_exception();
   }

@@ -59,6 +59,11 @@ struct TTableOpenOptions {
   TPasswordSource passwords;
   // Flush the operating system's buffers after every header write.
   bool forceFlush = false;
+  // With exclusive: a private working table (a query's result) that is thrown away after use.
+  // Its changes stay in the caches until they need room, the table is flushed or closes, and
+  // they are written without change mark or journal: nothing is recovered from it after a
+  // crash, and no other opener can look at it meanwhile.
+  bool scratch = false;
 };
 
 class TDataTable {
@@ -96,6 +101,7 @@ class TDataTable {
   int Openers() const { return openers_; }
   bool IsOpen() const { return openers_ > 0; }
   bool Exclusive() const { return exclusive_; }
+  bool Scratch() const { return scratch_; }
   // Some file of the table could only be opened for reading.
   bool ReadOnly() const { return readOnly_; }
   // The index file was missing and was made anew: every index must be rebuilt from the records.
@@ -180,6 +186,7 @@ class TDataTable {
   bool closePending_ = false;
   int openers_ = 0;
   bool exclusive_ = false;
+  bool scratch_ = false;
   bool readOnly_ = false;
   bool needsIndexRebuild_ = false;
 };

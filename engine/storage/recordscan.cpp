@@ -72,13 +72,29 @@ void TRecordScan::FillRun() {
 
 void TRecordScan::FillSlots(std::chrono::steady_clock::time_point start) {
   TDataFile& data = table_.Data();
-  const int32_t count = data.ReadSlots(next_, runRecords_, images_.data());
   const bool filters = cursor_ != nullptr && cursor_->FiltersActive();
   // The cursor's visible records answer the filters while they belong to the table as it is
   // now; after a change they would have to be built anew from every record, so each record is
   // evaluated instead.
   const bool bitmapCurrent =
       filters && cursor_->synced_ && cursor_->savedCounters_ == table_.Locks().Counters();
+  int32_t want = runRecords_;
+  if (bitmapCurrent) {
+    // Only the visible records are read: the run starts at the next one and ends at the last
+    // one within its length.
+    const TRecordsBitmap& visible = cursor_->visible_;
+    const uint32_t first =
+        next_ > 1 ? visible.FindNext(static_cast<uint32_t>(next_ - 1)) : visible.FindNext(0);
+    if (first == 0) {
+      done_ = true;
+      return;
+    }
+    next_ = static_cast<int32_t>(first);
+    const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(
+        uint64_t{first} + static_cast<uint64_t>(runRecords_), uint64_t{visible.Size()} + 1));
+    want = static_cast<int32_t>(visible.FindPrior(end) - first + 1);
+  }
+  const int32_t count = data.ReadSlots(next_, want, images_.data());
   int32_t examined = 0;
   for (; examined < count; ++examined) {
     if (OverTime(start, static_cast<std::size_t>(examined))) break;

@@ -506,7 +506,7 @@ void TTableLocks::WriteChanges() {
   // again; freed blob blocks only after the records that referred to them; the indexes after
   // the records; the data header last, clearing the mark. Without records to write (a header
   // only) the files are never out of step and no mark is needed.
-  const bool guarded = !table_.InMemory() && data.HasDirtyRecords();
+  const bool guarded = !table_.InMemory() && !table_.Scratch() && data.HasDirtyRecords();
   const bool force = data.ForceFlush();
   if (guarded) data.WriteChangeMark();
   if (blob != nullptr) {
@@ -549,6 +549,13 @@ void TTableLocks::FinishChange() {
     data.RaiseChangeCounterInMemory();
     index.RaiseChangeCounterInMemory();
     if (blob != nullptr && blob->HeaderDirty()) blob->RaiseChangeCounterInMemory();
+    return;
+  }
+  if (table_.Scratch()) {
+    // Nobody else reads it: the caches are the table until they need room or it closes.
+    data.MarkHeaderDirty();
+    index.MarkHeaderDirty();
+    scratchUnwritten_ = true;
     return;
   }
   // Both headers are written with raised counters after every change.
@@ -598,6 +605,12 @@ void TTableLocks::WritePending() {
   writesPending_ = false;
 }
 
+void TTableLocks::WriteScratch() {
+  if (!scratchUnwritten_) return;
+  WriteChanges();
+  scratchUnwritten_ = false;
+}
+
 void TTableLocks::Settle() {
   WritePending();
   if (reloadPending_) {
@@ -610,6 +623,7 @@ void TTableLocks::FlushBuffers(bool trimCaches) {
   if (table_.ReadOnly() || inTransaction_) return;
   // A failure leaves what is unwritten as it was (a failed change's rest keeps its lock).
   WriteChanges();
+  scratchUnwritten_ = false;
   if (writesPending_) {
     // Everything is written: the write lock held for the rest can go.
     writesPending_ = false;

@@ -207,6 +207,8 @@ class TTableLocks {
   // Writes what a failed end of a change left unwritten (the table's close, before its locks
   // go); nothing when nothing is left.
   void WritePending();
+  // Writes what a scratch table (TTableOpenOptions::scratch) kept in its caches.
+  void WriteScratch();
   bool WritesPending() const { return writesPending_; }
 
   // ---- transactions (one table's part) ----
@@ -290,10 +292,11 @@ class TTableLocks {
   int tableLockDepth_ = 0;
   bool inTransaction_ = false;
   bool allRecordsLocked_ = false;
-  bool changeOpen_ = false;     // between BeginChange and FinishChange
-  bool writesPending_ = false;  // a failed end of a change left writes to do
-  bool reloadPending_ = false;  // an abandoned change could not read the headers again
-  std::exception_ptr broken_;   // a change that failed part-way inside the transaction
+  bool changeOpen_ = false;        // between BeginChange and FinishChange
+  bool writesPending_ = false;     // a failed end of a change left writes to do
+  bool scratchUnwritten_ = false;  // a scratch table's changes wait in the caches
+  bool reloadPending_ = false;     // an abandoned change could not read the headers again
+  std::exception_ptr broken_;      // a change that failed part-way inside the transaction
   // What is actually held on the files.
   bool semaphoreHeld_ = false;
   bool writeRangesHeld_ = false;
