@@ -18,9 +18,15 @@
 #include "accounts/uUser.h"
 #include "accounts/ulogin.h"
 #include "application.h"
+#include "dbaccess/session.h"
+#include "diary/uadddiary.h"
+#include "diary/udiary.h"
+#include "enginepassword.h"
 #include "fixture.h"
 #include "globals.h"
+#include "uabout.h"
 #include "umain.h"
+#include "usys.h"
 
 namespace {
 
@@ -66,6 +72,26 @@ const TTourStop kStops[] = {
     {"TfrmMainpage", [](TTour& t) { return t.View(&Tfrmmain::OpenHomePage); }},
     {"Tfrmlogin", [](TTour& t) { return t.Dialog(std::make_unique<Tfrmlogin>()); }},
     {"TfrmUser", [](TTour& t) { return t.Dialog(std::make_unique<TfrmUser>(&t.Main())); }},
+    {"Tfrmdiary", [](TTour& t) { return t.View(&Tfrmmain::OpenDiary); }},
+    {"TfrmAdddiary",
+     [](TTour& t) {
+       auto dialog = std::make_unique<TfrmAdddiary>(nullptr, &t.Main());
+       dialog->SetPickedDay(QDate(2004, 4, 12));
+       return t.Dialog(std::move(dialog));
+     }},
+    {"TfrmSys", [](TTour& t) { return t.Dialog(std::make_unique<TfrmSys>(&t.Main())); }},
+    {"Tfrmabout", [](TTour& t) { return t.Dialog(std::make_unique<Tfrmabout>(&t.Main())); }},
+    {"Tfrmabout-history",
+     [](TTour& t) {
+       auto dialog = std::make_unique<Tfrmabout>(&t.Main());
+       dialog->ShowPage(1);
+       return t.Dialog(std::move(dialog));
+     }},
+    {"TfrmWeb", [](TTour& t) { return t.View(&Tfrmmain::OpenWeb); }},
+    {"TEnginePasswordDialog",
+     [](TTour& t) {
+       return t.Dialog(std::make_unique<TEnginePasswordDialog>(mt::DefaultSession(), &t.Main()));
+     }},
 };
 
 // The family of the Chinese font, loaded from its file when fontconfig does not know it.
