@@ -35,6 +35,7 @@ int RunProgram(int& argc, char** argv, const TStartupHooks& hooks) {
   try {
     std::unique_ptr<QDialog> signIn =
         hooks.makeSignIn ? hooks.makeSignIn() : std::make_unique<Tfrmlogin>();
+    if (hooks.signInCreated) hooks.signInCreated(*signIn);
     signInResult = signIn->exec();
   } catch (const std::exception& e) {
     TMintoraApplication::ShowError(FromGbk(e.what()));

@@ -15,6 +15,7 @@ namespace mt::app {
 struct TStartupHooks {
   QString instanceServerName;                            // empty: InstanceServerName()
   std::function<std::unique_ptr<QDialog>()> makeSignIn;  // empty: the sign-in dialog
+  std::function<void(QDialog&)> signInCreated;           // called before it is shown
   std::function<void(Tfrmmain&)> mainWindowCreated;      // called once the main window exists
 };
 

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "accounts/ulogin.h"
+#include "categories/uItems.h"
 #include "desktop.h"
 #include "diary/udiary.h"
 #include "globals.h"
@@ -281,7 +282,8 @@ void Tfrmmain::RunPendingDialog(const QString& className, const QString& caption
 }
 
 void Tfrmmain::ShowItems() {
-  RunPendingDialog("TfrmItems", QStringLiteral("收支分类项目"));
+  TfrmItems dialog(this);
+  dialog.exec();
 }
 
 void Tfrmmain::ShowUsers() {

@@ -28,6 +28,7 @@ constexpr const char* kFilter = "day >= '2004-01-01' and day < '2005-01-01'";
 using mt::bench::Check;
 using mt::bench::Exec;
 using mt::bench::Field;
+using mt::bench::RunBenchmarks;
 using mt::bench::Seconds;
 using mt::bench::TTempDir;
 
@@ -158,10 +159,7 @@ BENCHMARK(BM_Sqlite)->Iterations(1)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!RunBenchmarks(argc, argv)) return 1;
   std::printf("\n%d rows, filter %s (best of %d):\n", kRows, kFilter, kRuns);
   auto line = [](const char* what, const TResult& r) {
     std::printf("%-40s %8.4f s  %7u rows\n", what, r.seconds, r.count);

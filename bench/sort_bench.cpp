@@ -24,6 +24,8 @@ namespace {
 using mt::bench::Check;
 using mt::bench::Exec;
 using mt::bench::Field;
+using mt::bench::OpenSqlite;
+using mt::bench::RunBenchmarks;
 using mt::bench::Seconds;
 using mt::bench::TTempDir;
 namespace fs = std::filesystem;
@@ -144,9 +146,7 @@ double SqliteSort(sqlite3* db, const char* column) {
 void BM_SqliteSort(benchmark::State& state) {
   for (auto _ : state) {
     TTempDir dir;
-    sqlite3* db = nullptr;
-    Check(sqlite3_open((dir.Path() + "/ledger.db").c_str(), &db), db);
-    Exec(db, "PRAGMA synchronous=OFF");
+    sqlite3* db = OpenSqlite(dir, "ledger.db");
     Exec(db,
          "CREATE TABLE ledger (id INTEGER, day INTEGER, name VARCHAR(30), amount REAL, "
          "note VARCHAR(40), kind INTEGER)");
@@ -189,10 +189,7 @@ void Line(const char* what, double engine, double sqlite) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!RunBenchmarks(argc, argv)) return 1;
   if (engineTimes.byDate > 0 && sqliteTimes.byDate > 0) {
     std::printf("\n%d rows sorted                  engine     sqlite  engine/sqlite\n", kRows);
     Line("by date", engineTimes.byDate, sqliteTimes.byDate);

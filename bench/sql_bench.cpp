@@ -30,6 +30,8 @@ constexpr int kRuns = 3;
 
 using mt::bench::Check;
 using mt::bench::Exec;
+using mt::bench::OpenSqlite;
+using mt::bench::RunBenchmarks;
 using mt::bench::Seconds;
 using mt::bench::TTempDir;
 
@@ -168,9 +170,7 @@ void BM_Engine(benchmark::State& state) {
 void BM_Sqlite(benchmark::State& state) {
   for (auto _ : state) {
     TTempDir dir;
-    sqlite3* db = nullptr;
-    Check(sqlite3_open((dir.Path() + "/ledger.db").c_str(), &db), db);
-    Exec(db, "PRAGMA synchronous=OFF");
+    sqlite3* db = OpenSqlite(dir, "ledger.db");
     Exec(db,
          "CREATE TABLE szzb (id INTEGER PRIMARY KEY, date TEXT NOT NULL, itemid INTEGER, item "
          "TEXT, description TEXT, memo TEXT, user TEXT, input DOUBLE, output DOUBLE, type TEXT "
@@ -232,10 +232,7 @@ BENCHMARK(BM_Sqlite)->Iterations(1)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!RunBenchmarks(argc, argv)) return 1;
   std::printf("\n%d entries, best of %d (prepare, run, read every row):\n", kRows, kRuns);
   std::printf("%-38s %10s %10s %8s %9s\n", "query", "engine s", "sqlite s", "ratio", "rows");
   bool agree = true;

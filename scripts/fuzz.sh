@@ -10,6 +10,9 @@
 #                             is named), with a random seed; new inputs collect in
 #                             build-fuzz/corpus-<name>/ and survive between runs
 #
+# fuzz/<name>.options, when present, adds flags for that target, one per line (they come after
+# the common ones and override them, e.g. a larger -max_len for inputs made of whole files).
+#
 # A crash, a sanitizer report, a leak or a timeout fails the script; the input that caused it
 # is kept in build-fuzz/artifacts/. Such an input goes into fuzz/corpus/<name>/ with its fix.
 set -euo pipefail
@@ -49,7 +52,9 @@ run() {
   shift 2
   local dict=()
   if [ -f "fuzz/$name.dict" ]; then dict=(-dict="fuzz/$name.dict"); fi
-  "build-fuzz/${name}_fuzzer" "${common[@]}" "${dict[@]}" \
+  local extra=()
+  if [ -f "fuzz/$name.options" ]; then mapfile -t extra <"fuzz/$name.options"; fi
+  "build-fuzz/${name}_fuzzer" "${common[@]}" "${dict[@]}" "${extra[@]}" \
     -artifact_prefix="build-fuzz/artifacts/$name-" "$@" >"$log" 2>&1 \
     || { tail -n 60 "$log" >&2; echo "fuzz: ${name}_fuzzer failed (log: $log)" >&2; exit 1; }
   grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true

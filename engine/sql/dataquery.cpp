@@ -1,6 +1,7 @@
 // TDataQuery: facts read from the parse result.
 #include "dataquery.h"
 
+#include "engine/sql/changequery.h"
 #include "engine/sql/selectquery.h"
 
 namespace mt {

@@ -36,6 +36,7 @@
 
 namespace mt {
 
+class TChangeQuery;
 class TQueryStatement;
 class TSelectQuery;
 
@@ -113,6 +114,8 @@ class TDataQuery : public TExpSubQuery {
   // ---- Execution. A SELECT's preparation and run (selectquery.h), made by the statement's
   // preparation; declared last so that it goes before the trees and tables it refers to.
   std::unique_ptr<TSelectQuery> select;
+  // INSERT, UPDATE and DELETE: their preparation and run (changequery.h).
+  std::unique_ptr<TChangeQuery> change;
 };
 
 }  // namespace mt

@@ -3,6 +3,7 @@
 #include "querysources.h"
 
 #include <cstring>
+#include <functional>
 
 #include "engine/common/engineerror.h"
 #include "engine/common/expparser.h"
@@ -101,6 +102,18 @@ void ForEachNode(const TExpToken* n, F&& fn) {
     ForEachNode(a.get(), fn);
 }
 
+// The slot of the tree holding `target`; nullptr when it is not in the tree.
+TExpTokenPtr* FindSlot(TExpTokenPtr& slot, const TExpToken* target) {
+  if (!slot) return nullptr;
+  if (slot.get() == target) return &slot;
+  if (TExpTokenPtr* s = FindSlot(slot->left, target)) return s;
+  if (TExpTokenPtr* s = FindSlot(slot->right, target)) return s;
+  for (auto& a : slot->arguments) {
+    if (TExpTokenPtr* s = FindSlot(a, target)) return s;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void TQuerySources::OpenNamedTables(const std::vector<const TExpToken*>& trees) {
@@ -132,6 +145,38 @@ void TQuerySources::OpenNamedTables(const std::vector<const TExpToken*>& trees) 
       }
       namedTables_.push_back(std::move(table));
     });
+  }
+}
+
+void TQuerySources::CheckWhere() {
+  if (!query_.where) return;
+  std::function<void(const TExpToken*)> checkNames = [&](const TExpToken* n) {
+    if (n == nullptr) return;
+    if (n->kind == TNodeKind::Column && !n->correlationName.empty() &&
+        FindCorrelation(n->correlationName) == nullptr)
+      RaiseEngineError(err::kSqlError, {.extra = "Table correlation name '" + n->correlationName +
+                                                 "' referenced in WHERE clause is not defined "
+                                                 "in the FROM clause"});
+    checkNames(n->left.get());
+    checkNames(n->right.get());
+    for (const auto& a : n->arguments)
+      checkNames(a.get());
+  };
+  checkNames(query_.where.get());
+  // The ON conditions are parts of the tree; the checker may put a new node above one (a bare
+  // BOOLEAN column becomes a comparison), so each join follows its condition's slot.
+  std::vector<TExpTokenPtr*> slots;
+  for (const TTableJoin& j : query_.joins)
+    slots.push_back(FindSlot(query_.where, j.condition));
+  TTypeCheckOptions options;
+  options.errorCode = err::kSqlError;
+  options.context = std::string(parsecontext::kWhereOrJoin);
+  options.condition = true;
+  options.literalNamesColumns = true;
+  options.bareBooleanColumns = true;
+  TypeCheck(query_.where, options, *this);
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    if (slots[i] != nullptr) query_.joins[i].condition = slots[i]->get();
   }
 }
 

@@ -52,6 +52,10 @@ class TQuerySources : public TExpressionResolver {
   void OpenNamedTables(const std::vector<const TExpToken*>& trees);
   // Closes every cursor this object opened.
   void Close();
+  // Checks the query's WHERE tree (with the ON conditions in it) against the open tables:
+  // correlation names, columns and types; a string literal may name a column, and a bare
+  // BOOLEAN column is a condition. The joins follow their conditions' nodes.
+  void CheckWhere();
 
   std::size_t Count() const { return rows_.size(); }
   // By FROM position - 1.

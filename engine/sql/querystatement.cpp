@@ -2,10 +2,13 @@
 // parameter values, running statements and releasing their results.
 #include "querystatement.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "engine/common/engineerror.h"
 #include "engine/common/expeval.h"
+#include "engine/sql/changequery.h"
 #include "engine/sql/privatedirectory.h"
 #include "engine/sql/selectquery.h"
 #include "engine/sql/sqlparser.h"
@@ -40,6 +43,23 @@ TDataDirectory& TQueryStatement::MemoryDirectory() {
 
 TProgressAnswer TQueryStatement::ReportProgress(int percent) {
   return progress_ ? progress_(percent) : TProgressAnswer::Continue;
+}
+
+bool TQueryStatement::ReportScanProgress(uint64_t visited, uint64_t total, int& lastPercent) {
+  if (!progress_) return true;
+  const double step = progressSteps_ <= 0 ? 100.0 : 100.0 / progressSteps_;
+  const int percent =
+      total == 0 ? 100 : static_cast<int>(std::min<uint64_t>(visited * 100 / total, 100));
+  if (percent - lastPercent < step) return true;
+  lastPercent = percent;
+  return ReportProgress(percent) != TProgressAnswer::Stop;
+}
+
+std::string TQueryStatement::DatabaseName() const {
+  if (!databaseName_.empty() || database_ == nullptr) return databaseName_;
+  std::string name = database_->Path();
+  if (name.size() > 1 && name.back() == '/') name.pop_back();
+  return name;
 }
 
 // ---- Preparing
@@ -83,12 +103,22 @@ void TQueryStatement::ParseStatement() {
 }
 
 void TQueryStatement::PrepareStatement() {
-  // The changing and data definition statements are prepared by their own executors.
-  if (Kind() != TStatementKind::Select) return;
+  const TStatementKind kind = Kind();
+  const bool changing = kind == TStatementKind::Insert || kind == TStatementKind::Update ||
+                        kind == TStatementKind::Delete;
+  // The data definition statements are prepared by their own executors.
+  if (kind != TStatementKind::Select && !changing) return;
+  // The SELECTs a changing statement reads (INSERT's source, sub-selects) are canned SELECTs,
+  // ready before the statement itself.
   for (auto it = queries_.rbegin(); it != queries_.rend(); ++it) {
     TDataQuery& q = **it;
+    if (changing && &q == master_) continue;
     q.select = std::make_unique<TSelectQuery>(*this, q);
     q.select->Prepare();
+  }
+  if (changing) {
+    master_->change = std::make_unique<TChangeQuery>(*this, *master_);
+    master_->change->Prepare();
   }
 }
 
@@ -209,6 +239,7 @@ TDataCursor* TQueryStatement::Execute() {
     ApplyParameters();
   }
   rowsAffected_ = 0;
+  rowsAtTransactionStart_ = 0;
   executionTime_ = 0;
   TDataCursor* cursor = ExecuteStatement();
   while (NextStatement())
@@ -223,17 +254,57 @@ TDataCursor* TQueryStatement::ExecuteStatement() {
   for (const auto& q : queries_) {
     if (q->select && q->isSubQuery) q->select->ForgetSubSelectValues();
   }
+  statementRows_ = 0;
   switch (Kind()) {
     case TStatementKind::Select: {
       TDataCursor* cursor = master_->select->Execute();
       executionTime_ += master_->select->Seconds();
       return cursor;
     }
+    case TStatementKind::Insert:
+    case TStatementKind::Update:
+    case TStatementKind::Delete: {
+      statementRows_ = master_->change->Execute();
+      rowsAffected_ += statementRows_;
+      executionTime_ += master_->change->Seconds();
+      return nullptr;
+    }
+    case TStatementKind::StartTransaction:
+    case TStatementKind::Commit:
+    case TStatementKind::Rollback:
+      ExecuteTransactionStatement();
+      return nullptr;
     default:
       RaiseEngineError(err::kSqlError,
                        {.extra = "Running " + std::string(StatementKindName(Kind())) +
                                  " statements is not supported yet"});
   }
+}
+
+void TQueryStatement::ExecuteTransactionStatement() {
+  const auto fault = [this](std::string_view state) {
+    RaiseEngineError(err::kSqlError, {.extra = "Transaction " + std::string(state) +
+                                               " for database '" + DatabaseName() + "'"});
+  };
+  const auto started = std::chrono::steady_clock::now();
+  switch (Kind()) {
+    case TStatementKind::StartTransaction:
+      if (database_->InTransaction()) fault("already in progress");
+      database_->StartTransaction();
+      rowsAtTransactionStart_ = rowsAffected_;
+      break;
+    case TStatementKind::Commit:
+      if (!database_->InTransaction()) fault("not in progress");
+      database_->Commit(master_->commitFlush);
+      break;
+    default:
+      if (!database_->InTransaction()) fault("not in progress");
+      database_->Rollback();
+      rowsAffected_ = rowsAtTransactionStart_;
+      break;
+  }
+  executionTime_ +=
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
 TDataCursor* TQueryStatement::ResultCursor() const {

@@ -47,8 +47,12 @@ class TDataDirectory;
 class TQueryStatement : public TExpressionOwner {
  public:
   // Called while statements run with the percentage of source records read; answering Stop
-  // ends the reading, and the result holds the rows built so far.
+  // ends the reading, and the result holds the rows built so far (a changing statement ends
+  // normally with the rows changed so far).
   using TProgressCallback = std::function<TProgressAnswer(int percent)>;
+  // Called after each intermediate commit of a changing statement with the rows it has
+  // changed so far.
+  using TCommitCallback = std::function<void(int64_t rows)>;
 
   // database may be null for a statement that is only parsed.
   explicit TQueryStatement(TDataDirectory* database = nullptr);
@@ -57,6 +61,9 @@ class TQueryStatement : public TExpressionOwner {
   TQueryStatement& operator=(const TQueryStatement&) = delete;
 
   TDataDirectory* Database() const { return database_; }
+  // The name the transaction messages give the database; by default the directory's path.
+  void SetDatabaseName(std::string name) { databaseName_ = std::move(name); }
+  std::string DatabaseName() const;
 
   // ---- Settings the dataset makes before Prepare.
   void SetRequestLive(bool live) { requestLive_ = live; }
@@ -72,6 +79,7 @@ class TQueryStatement : public TExpressionOwner {
   void SetProgressSteps(int steps);
   int ProgressSteps() const { return progressSteps_; }
   void SetProgressCallback(TProgressCallback callback) { progress_ = std::move(callback); }
+  void SetCommitCallback(TCommitCallback callback) { commitCallback_ = std::move(callback); }
   // The session's locking and caching settings and passwords, handed to every cursor.
   void SetSessionSettings(const TSessionSettings& settings);
   const TSessionSettings* SessionSettings() const { return haveSettings_ ? &settings_ : nullptr; }
@@ -118,8 +126,13 @@ class TQueryStatement : public TExpressionOwner {
   TDataCursor* Execute();
   // Runs the current statement only.
   TDataCursor* ExecuteStatement();
-  // Rows affected by the changing statements of the last Execute (a SELECT adds nothing).
+  // Rows affected by the changing statements of the last Execute (a SELECT adds nothing), or
+  // of the statements run one at a time since. START TRANSACTION remembers the total and
+  // ROLLBACK restores it (to 0 when the transaction began before this run).
   int64_t RowsAffected() const { return rowsAffected_; }
+  // Rows affected by the statement that ran last (0 for any other than INSERT, UPDATE and
+  // DELETE).
+  int64_t StatementRowsAffected() const { return statementRows_; }
   // Seconds spent executing, summed over the statements of the last Execute.
   double ExecutionTime() const { return executionTime_; }
   // The result of the current statement when it is a SELECT that ran; else nullptr.
@@ -135,6 +148,13 @@ class TQueryStatement : public TExpressionOwner {
   bool HasProgressCallback() const { return static_cast<bool>(progress_); }
   // Reports progress; Stop when the callee asked to stop.
   TProgressAnswer ReportProgress(int percent);
+  // The progress of a scan that has read `visited` of `total` rows, reported when the
+  // percentage grew by a step since lastPercent (which follows it); false when the callee
+  // asked to stop. True without a callback.
+  bool ReportScanProgress(uint64_t visited, uint64_t total, int& lastPercent);
+  void ReportCommit(int64_t rows) {
+    if (commitCallback_) commitCallback_(rows);
+  }
   // The directory of in-memory tables (MEMORY and INTO MEMORY).
   TDataDirectory& MemoryDirectory();
 
@@ -155,8 +175,11 @@ class TQueryStatement : public TExpressionOwner {
   void PrepareStatement();
   // Puts the remembered parameter values into the nodes of the current statement.
   void ApplyParameters();
+  // START TRANSACTION, COMMIT and ROLLBACK.
+  void ExecuteTransactionStatement();
 
   TDataDirectory* database_;
+  std::string databaseName_;
   std::unique_ptr<TDataDirectory> memoryDirectory_;
   TExpressionParser parser_;
   std::string text_;
@@ -171,10 +194,13 @@ class TQueryStatement : public TExpressionOwner {
   std::string privateDirectory_;
   int progressSteps_ = 20;
   TProgressCallback progress_;
+  TCommitCallback commitCallback_;
   bool haveSettings_ = false;
   TSessionSettings settings_;
   TPasswordSource passwords_;
   int64_t rowsAffected_ = 0;
+  int64_t statementRows_ = 0;
+  int64_t rowsAtTransactionStart_ = 0;
   double executionTime_ = 0;
 };
 

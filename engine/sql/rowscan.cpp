@@ -391,6 +391,8 @@ bool TRowScan::Start(TVisitCallback visit) {
   total_ = 0;
   started_ = false;
   done_ = false;
+  leaveFirst_ = false;
+  rereadFirst_ = false;
   if (!Passes(constants_)) {
     done_ = true;
     return false;
@@ -522,7 +524,17 @@ bool TRowScan::Advance(std::size_t k) {
   TSourceRow& row = *level.row;
   while (!level.exhausted) {
     // Every row of every table is read here.
-    if (row.Cursor().Next(row.image.data()) != TDataCursor::kRecordRead) {
+    int read;
+    if (k == 0 && rereadFirst_) {
+      rereadFirst_ = false;
+      TDataCursor& cursor = row.Cursor();
+      read = cursor.Position() == TDataCursor::TPosition::OnRecord
+                 ? cursor.GetCurrentRecord(row.image.data())
+                 : static_cast<int>(err::kEndOfTable);
+    } else {
+      read = row.Cursor().Next(row.image.data());
+    }
+    if (read != TDataCursor::kRecordRead) {
       level.exhausted = true;
       break;
     }
@@ -548,6 +560,11 @@ bool TRowScan::Advance(std::size_t k) {
   return false;
 }
 
+void TRowScan::LeaveFirstRow(bool currentIsNext) {
+  leaveFirst_ = true;
+  rereadFirst_ = currentIsNext;
+}
+
 bool TRowScan::Next() {
   if (done_ || levels_.empty()) return false;
   std::size_t k;
@@ -555,9 +572,12 @@ bool TRowScan::Next() {
     started_ = true;
     OpenLevel(0);
     k = 0;
+  } else if (leaveFirst_) {
+    k = 0;
   } else {
     k = levels_.size() - 1;
   }
+  leaveFirst_ = false;
   for (;;) {
     if (Advance(k)) {
       if (k + 1 == levels_.size()) return true;

@@ -74,6 +74,11 @@ class TRowScan {
   bool Next();
   // Takes the filters and key ranges off the cursors.
   void Finish();
+  // The changing statements change each row of the first table once: the next Next moves the
+  // first table on, skipping the other tables' rows for the current one. With currentIsNext
+  // the first table's cursor already stands on the row to read next (the current row was
+  // deleted), and Next reads that row instead of moving past it.
+  void LeaveFirstRow(bool currentIsNext);
 
   // The first table's source row.
   TSourceRow& FirstRow();
@@ -108,6 +113,8 @@ class TRowScan {
   uint64_t total_ = 0;
   bool started_ = false;
   bool done_ = false;
+  bool leaveFirst_ = false;
+  bool rereadFirst_ = false;
   bool filteredEverything_ = false;
   int everythingFilter_ = 0;
 };

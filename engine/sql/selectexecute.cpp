@@ -10,13 +10,14 @@
 #include "engine/common/numeric.h"
 #include "engine/sql/aggregates.h"
 #include "engine/sql/dataquery.h"
+#include "engine/sql/fieldvalue.h"
 #include "engine/sql/querystatement.h"
-#include "engine/sql/resultsort.h"
 #include "engine/sql/rowscan.h"
 #include "engine/sql/selectinternal.h"
 #include "engine/storage/datacursor.h"
 #include "engine/storage/fieldtypes.h"
 #include "engine/storage/record.h"
+#include "engine/storage/tablesort.h"
 
 namespace mt {
 namespace {
@@ -180,15 +181,7 @@ bool TSelectQuery::RowLimitReached() const {
 }
 
 bool TSelectQuery::OnVisit(uint64_t visited, uint64_t total) {
-  if (!statement_.HasProgressCallback()) return true;
-  const int steps = statement_.ProgressSteps();
-  const double step = steps <= 0 ? 100.0 : 100.0 / steps;
-  const int percent =
-      total == 0 ? 100 : static_cast<int>(std::min<uint64_t>(visited * 100 / total, 100));
-  if (percent - lastProgress_ >= step) {
-    lastProgress_ = percent;
-    if (statement_.ReportProgress(percent) == TProgressAnswer::Stop) stopped_ = true;
-  }
+  if (!statement_.ReportScanProgress(visited, total, lastProgress_)) stopped_ = true;
   return !stopped_;
 }
 
@@ -289,45 +282,12 @@ void TSelectQuery::BuildRow(uint8_t* row) {
 }
 
 void TSelectQuery::StoreValue(int fieldNo, uint8_t* row, const TExpToken& value) {
-  const TRecordFormat& format = result_->Format();
-  const TFieldDescriptor& f = format.Field(fieldNo);
-  if (value.isNull || value.type == exptype::kUnknown) {
-    format.SetNull(fieldNo, row);
-    return;
-  }
-  if (IsBlobField(f.type)) {
-    // Blob values are written through the cursor when the row is appended.
-    std::string bytes = IsStringValue(value) ? value.StringValue() : ValueToText(value);
-    if (value.type == ftype::kBlob && value.subtype != fsubtype::kMemo) {
-      const auto size = static_cast<std::size_t>(std::max(value.size - 1, 0));
-      bytes.assign(reinterpret_cast<const char*>(value.value.Data()),
-                   std::min(size, value.value.Capacity()));
-    }
-    if (!bytes.empty()) pendingBlobs_.push_back({fieldNo, {bytes.begin(), bytes.end()}});
-    return;
-  }
-  if (f.type == ftype::kString) {
-    format.SetString(fieldNo, row, IsStringValue(value) ? value.StringValue() : ValueToText(value));
-    return;
-  }
-  const TExpToken* v = &value;
-  TExpTokenPtr converted;
-  if (value.type != f.type || (f.type == ftype::kBcd && value.scale != f.scale)) {
-    converted = NewExpToken();
-    converted->type = f.type;
-    converted->subtype = f.subtype;
-    converted->size = f.physicalSize;
-    converted->scale = f.scale;
-    Convert(value, *converted);
-    if (converted->isNull) {
-      format.SetNull(fieldNo, row);
-      return;
-    }
-    v = converted.get();
-  }
-  format.SetField(fieldNo, row,
-                  std::span<const uint8_t>(v->value.Data(),
-                                           static_cast<std::size_t>(format.ValueSize(fieldNo))));
+  // Blob values are written through the cursor when the row is appended; a value that does not
+  // convert keeps the type's zero value.
+  std::string bytes;
+  if (PutFieldValue(result_->Format(), fieldNo, row, value, bytes) == TPutResult::Blob &&
+      !bytes.empty())
+    pendingBlobs_.push_back({fieldNo, {bytes.begin(), bytes.end()}});
 }
 
 void TSelectQuery::AppendRow(uint8_t* row) {
@@ -385,24 +345,28 @@ void TSelectQuery::OrderResult() {
 // ---- UNION
 
 void TSelectQuery::AppendUnionMembers() {
-  // Left to right: each member's rows join the result; a UNION without ALL then removes the
-  // duplicate rows of everything so far.
-  const TDataQuery* before = &query_;
+  // Every member first fills its own result. Then, from the last member back to this one,
+  // each member's rows join the result of the member before it, and a UNION written without
+  // ALL between the two removes the duplicate rows of the combined result: `a UNION ALL b
+  // UNION c` keeps every row of a beside the distinct rows of b and c.
+  std::vector<const TDataQuery*> chain;
+  for (const TDataQuery* m = &query_; m != nullptr; m = m->nextUnion)
+    chain.push_back(m);
   bool allAll = true;
-  for (const TDataQuery* m = query_.nextUnion; m != nullptr; m = m->nextUnion) {
-    allAll = allAll && before->unionAll;
-    before = m;
-  }
+  for (std::size_t i = 0; i + 1 < chain.size(); ++i)
+    allAll = allAll && chain[i]->unionAll;
   const bool topByScan = allAll && !query_.hasOrderBy && query_.top >= 0;
   if (topByScan) rowLimit_ = rowLimit_ < 0 ? query_.top : std::min(rowLimit_, query_.top);
-  before = &query_;
-  for (const TDataQuery* m = query_.nextUnion; m != nullptr; before = m, m = m->nextUnion) {
-    m->select->Execute();
-    AppendRowsOf(*m->select);
-    if (!before->unionAll) {
-      const bool last = m->nextUnion == nullptr;
-      DistinctResult(last && !query_.hasOrderBy ? query_.top : -1);
-    }
+  for (std::size_t i = 1; i < chain.size(); ++i)
+    chain[i]->select->Execute();
+  for (std::size_t i = chain.size() - 1; i >= 1; --i) {
+    TSelectQuery& into = i == 1 ? *this : *chain[i - 1]->select;
+    // Appending through the record-identifier index, as while the rows were built.
+    if (into.result_->CurrentIndex() != kRecordIdSlot) into.result_->ChooseIndexSlot(kRecordIdSlot);
+    into.AppendRowsOf(*chain[i]->select);
+    if (!chain[i - 1]->unionAll)
+      into.DistinctResult(i == 1 && !query_.hasOrderBy ? query_.top : -1);
+    if (&into != this) into.result_->ChooseBitmapOrder();
   }
 }
 
@@ -410,34 +374,41 @@ void TSelectQuery::AppendRowsOf(TSelectQuery& member) {
   TDataCursor& from = *member.result_;
   std::vector<uint8_t> image(static_cast<std::size_t>(from.RecordSize()));
   std::vector<TExpTokenPtr> columns;
-  for (int i = 0; i < visibleCount_; ++i) {
-    const TResultColumn& c = member.columns_[i];
-    TExpTokenPtr n = NewExpToken();
-    n->kind = TNodeKind::Column;
-    n->columnName = c.name;
-    n->columnNumber = static_cast<uint16_t>(c.number);
-    n->type = c.type;
-    n->subtype = c.subtype;
-    n->size = FieldPhysicalSize(c.type, c.subtype, c.size);
-    n->scale = c.scale;
-    columns.push_back(std::move(n));
-  }
+  for (int i = 0; i < visibleCount_; ++i)
+    columns.push_back(member.ResultColumnNode(i));
   from.First();
   while (!RowLimitReached() && from.Next(image.data()) == TDataCursor::kRecordRead) {
-    member.resultReader_->SetImage(image.data());
     std::memset(row_.data(), 0, row_.size());
     pendingBlobs_.clear();
-    for (int i = 0; i < visibleCount_; ++i) {
-      TExpTokenPtr v = NewExpToken();
-      v->type = columns[i]->type;
-      v->subtype = columns[i]->subtype;
-      v->size = columns[i]->size;
-      v->scale = columns[i]->scale;
-      member.resultReader_->ReadColumn(*columns[i], *v);
-      StoreValue(columns_[i].number, row_.data(), *v);
-    }
+    for (int i = 0; i < visibleCount_; ++i)
+      StoreValue(columns_[i].number, row_.data(),
+                 *member.ReadResultValue(*columns[i], image.data()));
     AppendRow(row_.data());
   }
+}
+
+TExpTokenPtr TSelectQuery::ResultColumnNode(int i) const {
+  const TResultColumn& c = columns_[static_cast<std::size_t>(i)];
+  TExpTokenPtr n = NewExpToken();
+  n->kind = TNodeKind::Column;
+  n->columnName = c.name;
+  n->columnNumber = static_cast<uint16_t>(c.number);
+  n->type = c.type;
+  n->subtype = c.subtype;
+  n->size = FieldPhysicalSize(c.type, c.subtype, c.size);
+  n->scale = c.scale;
+  return n;
+}
+
+TExpTokenPtr TSelectQuery::ReadResultValue(const TExpToken& column, const uint8_t* image) {
+  TExpTokenPtr v = NewExpToken();
+  v->type = column.type;
+  v->subtype = column.subtype;
+  v->size = column.size;
+  v->scale = column.scale;
+  resultReader_->SetImage(image);
+  resultReader_->ReadColumn(column, *v);
+  return v;
 }
 
 // ---- IN (SELECT ...)
@@ -490,25 +461,12 @@ void TSelectQuery::FillSubSelectValues() {
   subKeys_.clear();
   subTexts_.clear();
   TDataCursor& cursor = *Execute();
-  const TResultColumn& c = columns_.front();
-  TExpTokenPtr column = NewExpToken();
-  column->kind = TNodeKind::Column;
-  column->columnNumber = static_cast<uint16_t>(c.number);
-  column->type = c.type;
-  column->subtype = c.subtype;
-  column->size = FieldPhysicalSize(c.type, c.subtype, c.size);
-  column->scale = c.scale;
+  TExpTokenPtr column = ResultColumnNode(0);
   const bool collated = locale_ != 0 && IsStringValue(*column);
   std::vector<uint8_t> image(static_cast<std::size_t>(cursor.RecordSize()));
   cursor.First();
   while (cursor.Next(image.data()) == TDataCursor::kRecordRead) {
-    TExpTokenPtr v = NewExpToken();
-    v->type = column->type;
-    v->subtype = column->subtype;
-    v->size = column->size;
-    v->scale = column->scale;
-    resultReader_->SetImage(image.data());
-    resultReader_->ReadColumn(*column, *v);
+    TExpTokenPtr v = ReadResultValue(*column, image.data());
     if (collated && !v->isNull)
       subTexts_.push_back(v->StringValue());
     else

@@ -129,18 +129,6 @@ std::string SourceFieldName(const TResultColumn& c) {
   return c.source->cursor->Format().Field(c.sourceField).name;
 }
 
-// The slot of the tree holding `target`; nullptr when it is not in the tree.
-TExpTokenPtr* FindSlot(TExpTokenPtr& slot, const TExpToken* target) {
-  if (!slot) return nullptr;
-  if (slot.get() == target) return &slot;
-  if (TExpTokenPtr* s = FindSlot(slot->left, target)) return s;
-  if (TExpTokenPtr* s = FindSlot(slot->right, target)) return s;
-  for (auto& a : slot->arguments) {
-    if (TExpTokenPtr* s = FindSlot(a, target)) return s;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 // ---- The HAVING resolver
@@ -505,34 +493,7 @@ void TSelectQuery::ResolveGroupAndOrder() {
 }
 
 void TSelectQuery::CheckWhere() {
-  if (!query_.where) return;
-  std::function<void(const TExpToken*)> checkNames = [&](const TExpToken* n) {
-    if (n == nullptr) return;
-    if (n->kind == TNodeKind::Column && !n->correlationName.empty() &&
-        sources_->FindCorrelation(n->correlationName) == nullptr)
-      Fault("Table correlation name '" + n->correlationName +
-            "' referenced in WHERE clause is not defined in the FROM clause");
-    checkNames(n->left.get());
-    checkNames(n->right.get());
-    for (const auto& a : n->arguments)
-      checkNames(a.get());
-  };
-  checkNames(query_.where.get());
-  // The ON conditions are parts of the tree; the checker may put a new node above one (a bare
-  // BOOLEAN column becomes a comparison), so each join follows its condition's slot.
-  std::vector<TExpTokenPtr*> slots;
-  for (const TTableJoin& j : query_.joins)
-    slots.push_back(FindSlot(query_.where, j.condition));
-  TTypeCheckOptions options;
-  options.errorCode = err::kSqlError;
-  options.context = std::string(parsecontext::kWhereOrJoin);
-  options.condition = true;
-  options.literalNamesColumns = true;
-  options.bareBooleanColumns = true;
-  TypeCheck(query_.where, options, *sources_);
-  for (std::size_t i = 0; i < slots.size(); ++i) {
-    if (slots[i] != nullptr) query_.joins[i].condition = slots[i]->get();
-  }
+  sources_->CheckWhere();
 }
 
 void TSelectQuery::CheckHaving() {

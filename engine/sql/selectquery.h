@@ -108,6 +108,10 @@ class TSelectQuery {
 
   // ---- Facts after execution.
   TDataCursor* ResultCursor() const;
+  // A column node for visible result column i (0-based), and its value in a record image of
+  // the canned result cursor.
+  TExpTokenPtr ResultColumnNode(int i) const;
+  TExpTokenPtr ReadResultValue(const TExpToken& column, const uint8_t* image);
   uint32_t Rows() const { return rows_; }
   double Seconds() const { return seconds_; }
 

@@ -206,9 +206,7 @@ TBlock* TBlobFile::AddBlock(int32_t n) {
 }
 
 void TBlobFile::ReadRun(int32_t n, int32_t count) {
-  const uint64_t size = Size();
-  const int64_t onDisk =
-      size > bfh::kSize ? static_cast<int64_t>((size - bfh::kSize) / blockSize_) : 0;
+  const int64_t onDisk = BlocksOnDisk();
   // A run longer than the cache's target would evict its own first blocks.
   const int limit = std::max(1, std::min(windowBlocks_, static_cast<int>(targetSize_)));
   int64_t last = static_cast<int64_t>(n) + std::clamp(count, 1, limit) - 1;
@@ -232,6 +230,11 @@ void TBlobFile::ReadRun(int32_t n, int32_t count) {
   if (complete > 0) take(n);
 }
 
+int64_t TBlobFile::BlocksOnDisk() const {
+  const uint64_t size = Size();
+  return size > bfh::kSize ? static_cast<int64_t>((size - bfh::kSize) / blockSize_) : 0;
+}
+
 TBlock* TBlobFile::GetBlock(int32_t n, int32_t ahead) {
   if (n < 1 || n > BlockCount()) Raise(err::kBlobBuffersCorrupt);
   if (TBlock* b = FindCached(n)) {
@@ -250,6 +253,7 @@ TBlock* TBlobFile::GetBlock(int32_t n, int32_t ahead) {
 void TBlobFile::ClearCache() {
   for (std::unique_ptr<TBlock>& b : cache_.TakeAll())
     pool_.Give(std::move(b));
+  freed_.clear();
   capacity_ = targetSize_;
 }
 
@@ -299,21 +303,26 @@ std::vector<uint8_t> TBlobFile::ReadValue(int32_t first, int32_t stamp) {
   if (total < 0) Raise(err::kInvalidBlobLength);
   // No chain in this file can hold more: refuse before allocating.
   if (BlocksFor(total) > BlockCount()) Raise(err::kEndOfBlob);
-  std::vector<uint8_t> value(static_cast<std::size_t>(total));
-  std::size_t have = 0;
+  // The header's block count may lie (a damaged or hostile file): the value grows only as
+  // blocks really read supply it, and the first allocation is bounded by the blocks that
+  // exist on disk or in the cache.
+  const std::size_t want = static_cast<std::size_t>(total);
+  const int64_t present = BlocksOnDisk() + static_cast<int64_t>(cache_.Size());
+  std::vector<uint8_t> value;
+  value.reserve(static_cast<std::size_t>(
+      std::min<int64_t>(total, present * static_cast<int64_t>(dataPerBlock_))));
   int32_t visited = 1;
   for (;;) {
     if (b->Used() > dataPerBlock_) Raise(err::kBlobBuffersCorrupt);
-    const std::size_t take = std::min<std::size_t>(b->Used(), value.size() - have);
-    if (take != 0) std::memcpy(value.data() + have, b->Data(), take);
-    have += take;
-    if (have == value.size()) break;
+    const std::size_t take = std::min<std::size_t>(b->Used(), want - value.size());
+    value.insert(value.end(), b->Data(), b->Data() + take);
+    if (value.size() == want) break;
     const int32_t next = b->Next();
     if (next == 0) Raise(err::kEndOfBlob);
     if (next < 0 || next > BlockCount() || ++visited > BlockCount()) {
       Raise(err::kBlobBuffersCorrupt);
     }
-    const int64_t needed = BlocksFor(static_cast<int64_t>(value.size() - have));
+    const int64_t needed = BlocksFor(static_cast<int64_t>(want - value.size()));
     b = GetBlock(next, static_cast<int32_t>(std::min<int64_t>(needed, windowBlocks_)));
     if (b->Stamp() != stamp) Raise(err::kRecordChanged);
   }
@@ -377,10 +386,9 @@ int32_t TBlobFile::WriteValue(int32_t oldFirst, int32_t oldStamp, int32_t newSta
   }
   const std::vector<int32_t> old = CollectChain(oldFirst, oldStamp);
   const int64_t need = BlocksFor(static_cast<int64_t>(value.size()));
-  const int64_t reused = std::min<int64_t>(need, static_cast<int64_t>(old.size()));
 
   // Refuse a value the file cannot take before anything is changed.
-  int64_t fresh = need - reused;
+  int64_t fresh = need;
   if (fresh > 0) {
     std::set<int32_t> seen;
     for (int32_t f = header_.freeHead; f >= 1 && f <= BlockCount() && fresh > 0;) {
@@ -395,7 +403,7 @@ int32_t TBlobFile::WriteValue(int32_t oldFirst, int32_t oldStamp, int32_t newSta
     }
   }
 
-  std::vector<int32_t> numbers(old.begin(), old.begin() + reused);
+  std::vector<int32_t> numbers;
   while (static_cast<int64_t>(numbers.size()) < need)
     numbers.push_back(AllocateBlock());
 
@@ -414,15 +422,54 @@ int32_t TBlobFile::WriteValue(int32_t oldFirst, int32_t oldStamp, int32_t newSta
     b->dirty_ = true;
     offset += chunk;
   }
-  for (std::size_t i = static_cast<std::size_t>(reused); i < old.size(); ++i)
-    FreeBlock(old[i]);
+  freed_.insert(freed_.end(), old.begin(), old.end());
   if (!numbers.empty() || !old.empty()) headerDirty_ = true;
   return numbers.empty() ? 0 : numbers.front();
 }
 
+TBlobFile::TBlockHead TBlobFile::BlockHead(int32_t n) {
+  const uint64_t size = Size();
+  if (n < 1 || n > BlockCount() || BlockOffset(n) + static_cast<uint64_t>(blockSize_) > size) {
+    Raise(err::kBlobBuffersCorrupt);
+  }
+  const TBlock* b = GetBlock(n, windowBlocks_);
+  return {b->Prev(), b->Next(), b->Used(), b->Stamp(), b->Total()};
+}
+
+int32_t TBlobFile::RebuildFreeChain(const std::vector<bool>& used) {
+  freed_.clear();
+  int32_t next = 0;
+  int32_t count = 0;
+  // From the highest block down, so that the chain runs from the lowest upwards.
+  for (int32_t n = BlockCount(); n >= 1; --n) {
+    if (static_cast<std::size_t>(n) < used.size() && used[static_cast<std::size_t>(n)]) continue;
+    TBlock* b = GetBlock(n, 1);
+    std::fill(b->bytes_.begin(), b->bytes_.end(), 0);
+    le::PutI32(b->bytes_.data(), bbl::kNext, next);
+    b->dirty_ = true;
+    next = n;
+    ++count;
+  }
+  header_.freeHead = next;
+  headerDirty_ = true;
+  return count;
+}
+
 void TBlobFile::FreeValue(int32_t first, int32_t stamp) {
-  for (int32_t n : CollectChain(first, stamp))
+  const std::vector<int32_t> chain = CollectChain(first, stamp);
+  freed_.insert(freed_.end(), chain.begin(), chain.end());
+  if (!chain.empty()) headerDirty_ = true;
+}
+
+bool TBlobFile::ApplyFrees() {
+  if (freed_.empty()) return false;
+  std::vector<int32_t> blocks;
+  blocks.swap(freed_);
+  std::sort(blocks.begin(), blocks.end());
+  blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
+  for (int32_t n : blocks)
     FreeBlock(n);
+  return true;
 }
 
 }  // namespace mt

@@ -157,20 +157,39 @@ class TBlobFile : public TTableFile<TBlobFileHeader> {
   // 8708, a chain shorter than the stored length 8711, a stored length below 0 10029.
   std::vector<uint8_t> ReadValue(int32_t first, int32_t stamp);
   // Writes a value in place of the old one (oldFirst 0: none) and returns its first block (0
-  // for an empty value). The old chain's blocks are reused in order, further blocks come from
-  // the free chain or the end of the file, and old blocks left over are freed. Only blocks that
-  // still carry oldStamp count as the old chain. 9479 when the file would grow past its limits.
+  // for an empty value). The value gets new blocks from the free chain or the end of the file
+  // and the old chain is freed (FreeValue): the old value stays whole on disk until the record
+  // that refers to it has its new reference. Only blocks that still carry oldStamp count as
+  // the old chain. 9479 when the file would grow past its limits.
   int32_t WriteValue(int32_t oldFirst, int32_t oldStamp, int32_t newStamp,
                      std::span<const uint8_t> value);
-  // Frees a value's chain (the blocks that carry its stamp).
+  // Frees a value's chain (the blocks that carry its stamp). The blocks keep their value until
+  // ApplyFrees: a record on disk may still refer to it until the change's records are written.
   void FreeValue(int32_t first, int32_t stamp);
+  // Puts the blocks freed since the last call on the free chain (in memory); returns whether
+  // there were any. The end of a change calls it once the change's records are written.
+  bool ApplyFrees();
+
+  // ---- checks and repair (tablecheck.h) ----
+  struct TBlockHead {
+    int32_t prev = 0;
+    int32_t next = 0;
+    int used = 0;
+    int32_t stamp = 0;
+    int32_t total = 0;
+  };
+  // The 18-byte header of block n (8963 when n is no block of the file or cannot be read).
+  TBlockHead BlockHead(int32_t n);
+  // Makes every block whose entry in `used` (by block number) is false free, lowest first,
+  // and marks those blocks and the header for writing. Returns the free block count.
+  int32_t RebuildFreeChain(const std::vector<bool>& used);
 
   // ---- writing ----
   // Writes every dirty block.
   void WriteBack();
   // Writes back, then evicts clean blocks down to the target size.
   void TrimCache();
-  // Drops every cached block without writing it.
+  // Drops every cached block and the frees waiting for ApplyFrees without writing them.
   void ClearCache();
   // Cuts the file after its header and resets the free chain and the block numbering.
   void Empty();
@@ -207,6 +226,8 @@ class TBlobFile : public TTableFile<TBlobFileHeader> {
   TBlock* AddBlock(int32_t n);
   void MakeRoom();
   void ReadRun(int32_t n, int32_t count);
+  // Whole blocks the file holds on disk past its header.
+  int64_t BlocksOnDisk() const;
   // The old chain of a value: the blocks from first on that carry the stamp, in order.
   std::vector<int32_t> CollectChain(int32_t first, int32_t stamp);
   int32_t AllocateBlock();
@@ -227,6 +248,7 @@ class TBlobFile : public TTableFile<TBlobFileHeader> {
   std::size_t capacity_ = 64;
   int windowBlocks_ = 32;
   std::vector<uint8_t> ioBuffer_;
+  std::vector<int32_t> freed_;  // freed, waiting for ApplyFrees
   uint64_t hits_ = 0;
   uint64_t reads_ = 0;
   uint64_t writes_ = 0;

@@ -172,6 +172,15 @@ class TCacheList {
     return any;
   }
 
+  // Calls fn(object) for each cached object numbered first to last, in number order.
+  template <class TFn>
+  void ForEachIn(int32_t first, int32_t last, TFn fn) const {
+    for (std::size_t at = LowerBound(first); at < sorted_.size() && sorted_[at]->number_ <= last;
+         ++at) {
+      fn(static_cast<const T&>(*sorted_[at]));
+    }
+  }
+
   // Objects in number order.
   auto begin() const { return sorted_.begin(); }
   auto end() const { return sorted_.end(); }

@@ -118,7 +118,10 @@ void TDataCursor::Open() {
     if (!openInBitmapOrder_ && table.HasPrimaryIndex()) {
       ChooseIndexSlot(kPrimarySlot);
     } else {
-      Sync();
+      // The visible records are built under one read lock, not against changes that other
+      // processes make between the record reads.
+      TReadLockScope op(table.Locks());
+      Sync(op.Changed());
     }
     First();
   } catch (...) {
@@ -178,13 +181,21 @@ void TDataCursor::ChooseIndex(std::string_view indexName) {
 void TDataCursor::ChooseIndexSlot(int slot) {
   RequireOpen();
   table_->Index().Tree(slot);  // 10022 for a slot without an index
-  Sync();
+  // Under the read lock like every other operation: catching up in the old order may build its
+  // visible records, which must not race other processes' changes record by record. A cursor
+  // that stands on no record and has not looked at the table yet (the open) has nothing to
+  // carry over, and does not read the records in the old order at all.
+  TReadLockScope op(table_->Locks());
+  if (synced_ || OnRecord()) Sync(op.Changed());
   const int32_t current = OnRecord() ? current_ : 0;
   currentIndex_ = slot;
   currentIndexName_ = slot == kPrimarySlot ? std::string() : table_->Index().Descriptor(slot).name;
   rangeActive_ = false;
   pos_ = {};
   curKey_.assign(static_cast<std::size_t>(Tree()->KeyLength()), 0);
+  entryKey_.assign(curKey_.size(), 0);
+  boundKey_.assign(curKey_.size(), 0);
+  searchKey_.assign(curKey_.size(), 0);
   if (current != 0) {
     StandOnRecord(current);
   } else if (position_ != TPosition::Empty) {
@@ -194,7 +205,8 @@ void TDataCursor::ChooseIndexSlot(int slot) {
 
 void TDataCursor::ChooseBitmapOrder() {
   RequireOpen();
-  Sync();
+  TReadLockScope op(table_->Locks());
+  Sync(op.Changed());
   currentIndex_ = kNoIndex;
   currentIndexName_.clear();
   rangeActive_ = false;
@@ -291,7 +303,7 @@ void TDataCursor::RefindPosition() {
   // visible), otherwise the cursor stands on the entry that now follows the key.
   const TFindResult found = Tree()->Find(curKey_.data());
   TLeafPos p = found.pos;
-  std::vector<uint8_t> key(curKey_.size());
+  std::vector<uint8_t>& key = entryKey_;
   while (p.Valid()) {
     const int32_t n = Tree()->ReadEntry(p, key.data());
     if (PastRange(key.data(), true)) break;
@@ -701,7 +713,7 @@ TLeafPos TDataCursor::RangeStart() {
   if (!rangeActive_) return Tree()->First();
   const TFindResult found = Tree()->Find(rangeLow_.data());
   if (!found.pos.Valid()) return {};
-  std::vector<uint8_t> key(curKey_.size());
+  std::vector<uint8_t>& key = boundKey_;
   Tree()->ReadEntry(found.pos, key.data());
   if (PastRange(key.data(), true)) return {};
   return found.pos;
@@ -711,7 +723,7 @@ TLeafPos TDataCursor::RangeEnd() {
   if (!rangeActive_) return Tree()->Last();
   const TFindResult found = Tree()->Find(rangeHigh_.data());
   TLeafPos p = found.pos.Valid() ? found.pos : Tree()->Last();
-  std::vector<uint8_t> key(curKey_.size());
+  std::vector<uint8_t>& key = boundKey_;
   while (p.Valid()) {
     Tree()->ReadEntry(p, key.data());
     if (!PastRange(key.data(), true)) break;
@@ -748,7 +760,7 @@ int TDataCursor::IndexStep(bool forward, uint8_t* buffer) {
     if (position_ == TPosition::BeforeFirst) return err::kBeginningOfTable;
     p = position_ == TPosition::AfterLast ? RangeEnd() : Tree()->Prior(pos_);
   }
-  std::vector<uint8_t> key(curKey_.size());
+  std::vector<uint8_t>& key = entryKey_;
   while (p.Valid()) {
     const int32_t number = Tree()->ReadEntry(p, key.data());
     if (PastRange(key.data(), forward)) break;
@@ -786,16 +798,16 @@ void TDataCursor::FillHighStrings(const TKeyDef& def, int givenFields, uint8_t* 
   }
 }
 
-bool TDataCursor::FindKey(const uint8_t* image, int fieldCount, bool exact) {
+bool TDataCursor::FindKey(const uint8_t* image, int fieldCount, bool exact, uint8_t* record) {
   RequireIndexOrder();
   TReadLockScope op(table_->Locks());
   Sync(op.Changed());
   const TKeyDef& def = Tree()->KeyDef();
   const int given = std::clamp(fieldCount, 0, static_cast<int>(def.Fields().size()));
-  std::vector<uint8_t> search(curKey_.size());
+  std::vector<uint8_t>& search = searchKey_;
   def.BuildPartial(image, given, TKeyFill::First, search.data());
   const TFindResult found = Tree()->Find(search.data());
-  std::vector<uint8_t> key(curKey_.size());
+  std::vector<uint8_t>& key = entryKey_;
   resynced_ = false;
   for (TLeafPos p = found.pos; p.Valid(); p = Tree()->Next(p)) {
     const int32_t number = Tree()->ReadEntry(p, key.data());
@@ -804,9 +816,9 @@ bool TDataCursor::FindKey(const uint8_t* image, int fieldCount, bool exact) {
     if (PastRange(key.data(), true)) break;
     if (rangeActive_ && PastRange(key.data(), false)) continue;
     if (UseBitmap() && !visible_.Test(static_cast<uint32_t>(number))) continue;
-    if (!ReadRecord(number, nullptr, TReadAhead::None)) {
+    if (!ReadRecord(number, record, TReadAhead::None)) {
       // Another process changed the table meanwhile: search again in its new state.
-      if (resynced_) return FindKey(image, fieldCount, exact);
+      if (resynced_) return FindKey(image, fieldCount, exact, record);
       continue;
     }
     pos_ = p;

@@ -47,6 +47,7 @@ namespace mt {
 
 class TExpressionResolver;
 class TRecordResolver;
+class TRecordScan;
 
 // How a filter text compares strings.
 struct TFilterOptions {
@@ -121,8 +122,10 @@ class TDataCursor {
   // the format's setters) and stands on the first record whose key starts with them (exact)
   // or on the first record at or after them (nearest; after the last when there is none).
   // Returns whether a record with those leading values was found; an exact find that finds
-  // none leaves the position as it was.
-  bool FindKey(const uint8_t* image, int fieldCount, bool exact);
+  // none leaves the position as it was. With a record buffer (RecordSize bytes), the record
+  // the cursor comes to stand on is read into it in the same operation (one lock, one change
+  // check), as GetCurrentRecord would read it.
+  bool FindKey(const uint8_t* image, int fieldCount, bool exact, uint8_t* record = nullptr);
   // Limits the visible records to the keys whose leading fields lie between the low and the
   // high values (both included); stands before the first.
   void SetRange(const uint8_t* lowImage, int lowFields, const uint8_t* highImage, int highFields);
@@ -228,6 +231,9 @@ class TDataCursor {
   bool KeepSuppliedValues() const { return keepSuppliedValues_; }
 
  private:
+  // Reads runs of the visible records under one lock each (recordscan.h).
+  friend class TRecordScan;
+
   struct TFilter {
     TFilterHandle handle = 0;
     TFilterCallback callback;
@@ -317,6 +323,11 @@ class TDataCursor {
   std::string currentIndexName_;
   TLeafPos pos_;                 // the current entry in the current index (while OnRecord)
   std::vector<uint8_t> curKey_;  // key of the current entry in the current index
+  // Scratch keys of the current index's length, so that steps and finds allocate nothing:
+  // entries read while walking, range bounds looked at, a search key built.
+  std::vector<uint8_t> entryKey_;
+  std::vector<uint8_t> boundKey_;
+  std::vector<uint8_t> searchKey_;
 
   bool rangeActive_ = false;
   std::vector<uint8_t> rangeLow_;

@@ -2,6 +2,7 @@
 #include "datadirectory.h"
 
 #include <algorithm>
+#include <exception>
 #include <map>
 #include <tuple>
 
@@ -40,6 +41,12 @@ std::tuple<std::string, std::string, bool> KeyOf(const std::string& directory,
 TDataDirectory::TDataDirectory(std::string path) : path_(NormalizeDirectory(path)) {}
 
 TDataDirectory::~TDataDirectory() {
+  try {
+    transaction_.Rollback();
+  } catch (const std::exception&) {
+    // A destructor cannot report it; nothing of the transaction was written.
+  }
+  ReleaseDeferred();
   // Shares still held (a cursor outliving its directory is a caller fault) are given back.
   std::vector<TDataTable*> left;
   {
@@ -78,6 +85,14 @@ TDataTable& TDataDirectory::OpenTable(const std::string& tableName, bool inMemor
     tables_.push_back(&table);
   }
   if (firstOpener != nullptr) *firstOpener = table.Openers() == 1;
+  if (transaction_.Active()) {
+    try {
+      transaction_.Join(table);
+    } catch (...) {
+      CloseTable(table);
+      throw;
+    }
+  }
   return table;
 }
 
@@ -87,7 +102,18 @@ void TDataDirectory::CloseTable(TDataTable& table) {
     auto it = std::find(tables_.begin(), tables_.end(), &table);
     if (it == tables_.end()) return;
     tables_.erase(it);
+    const auto& joined = transaction_.Tables();
+    if (transaction_.Active() && table.Openers() == 1 &&
+        std::find(joined.begin(), joined.end(), &table) != joined.end()) {
+      // The transaction's changes of the table end with the transaction, not with this close.
+      deferred_.push_back(&table);
+      return;
+    }
   }
+  ReleaseShare(table);
+}
+
+void TDataDirectory::ReleaseShare(TDataTable& table) {
   TRegistry& reg = Registry();
   std::lock_guard<std::mutex> lock(reg.mutex);
   // The share is given back even when writing the files fails; the failure is reported.
@@ -114,6 +140,74 @@ std::vector<TDataTable*> TDataDirectory::OpenTables() const {
     if (std::find(result.begin(), result.end(), t) == result.end()) result.push_back(t);
   }
   return result;
+}
+
+void TDataDirectory::ReleaseDeferred() {
+  std::vector<TDataTable*> deferred;
+  {
+    std::lock_guard<std::mutex> own(mutex_);
+    deferred.swap(deferred_);
+  }
+  std::exception_ptr failure;
+  for (TDataTable* t : deferred) {
+    try {
+      ReleaseShare(*t);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataDirectory::StartTransaction() {
+  transaction_.Start(OpenTables());
+}
+
+void TDataDirectory::Commit(bool flushToDisk) {
+  if (!transaction_.Active()) return;
+  const std::vector<TDataTable*> tables = transaction_.Tables();
+  try {
+    transaction_.Commit();
+  } catch (...) {
+    try {
+      ReleaseDeferred();
+    } catch (...) {
+      // The commit's failure is the one to report.
+    }
+    throw;
+  }
+  std::exception_ptr failure;
+  if (flushToDisk) {
+    for (TDataTable* t : tables) {
+      try {
+        t->FlushToDisk();
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+  }
+  try {
+    ReleaseDeferred();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataDirectory::Rollback() {
+  if (!transaction_.Active()) return;
+  std::exception_ptr failure;
+  try {
+    transaction_.Rollback();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  try {
+    ReleaseDeferred();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 std::size_t TDataDirectory::ProcessTableCount() {

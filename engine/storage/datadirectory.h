@@ -9,7 +9,10 @@
 // (11013, by TDataTable::Open).
 //
 // A directory object also remembers the tables opened through it, so that operations that
-// cover a whole database (transactions) can reach them.
+// cover a whole database reach them: the database's transaction covers every table open
+// through the directory, and a table opened while it is active joins it. A table whose last
+// share is given back during the transaction stays open (its share held by the directory)
+// until the transaction ends, so that its changes are committed or rolled back with the rest.
 //
 // Thread-safety: the registry and each directory's list are guarded by mutexes. A table object
 // is used only on the thread that owns it (datatable.h): a thread may open a table that
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "datatable.h"
+#include "transaction.h"
 
 namespace mt {
 
@@ -49,10 +53,27 @@ class TDataDirectory {
   // Tables of the process that are open (all directories), for tests and diagnostics.
   static std::size_t ProcessTableCount();
 
+  // ---- The database's transaction (transaction.h), used by the thread that owns the tables.
+  bool InTransaction() const { return transaction_.Active(); }
+  // Starts it over the tables open now; 10249 when one is active already.
+  void StartTransaction();
+  // Commits; with flushToDisk the operating system then writes the tables' files to disk.
+  // Nothing when no transaction is active.
+  void Commit(bool flushToDisk = false);
+  // Rolls back; nothing when no transaction is active.
+  void Rollback();
+
  private:
+  // Gives the registry's share back (the last one closes the table).
+  void ReleaseShare(TDataTable& table);
+  // The shares kept for the transaction go back once it has ended.
+  void ReleaseDeferred();
+
   std::string path_;
   mutable std::mutex mutex_;
   std::vector<TDataTable*> tables_;  // one entry per share taken through this object
+  TTransaction transaction_;
+  std::vector<TDataTable*> deferred_;  // shares given back during the transaction
 };
 
 }  // namespace mt

@@ -97,7 +97,9 @@ TDataFileHeader TDataFile::DecodeHeader(const uint8_t* in) {
 TDataFileHeader TDataFile::ReadHeader() {
   uint8_t head[dfh::kSize];
   if (ReadAt(0, head, sizeof head, true) != sizeof head) Raise(err::kHeaderCorrupt);
-  return DecodeHeader(head);
+  TDataFileHeader h = DecodeHeader(head);
+  storedCounter_ = h.changeCounter;
+  return h;
 }
 
 int64_t TDataFile::RecordOffset(int32_t n) const {
@@ -124,6 +126,7 @@ void TDataFile::CreateTable(const TDataFileHeader& header,
   }
   Create();
   WriteAt(0, bytes.data(), bytes.size());
+  storedCounter_ = header_.changeCounter;
   headerDirty_ = descriptorsDirty_ = false;
   RebuildFormat();
   ApplyCacheSizing();
@@ -369,6 +372,31 @@ TRecord* TDataFile::GetRecord(int32_t n, TReadAhead ahead, bool newSlot) {
   return r;
 }
 
+int32_t TDataFile::ReadSlots(int32_t first, int32_t count, uint8_t* out) {
+  if (first <= 0) Raise(err::kRecordBuffersCorrupt);
+  count = std::min(count, RecordCount() - first + 1);
+  if (count <= 0) return 0;
+  const std::size_t size = header_.recordSize;
+  const std::size_t got = ReadAt(static_cast<uint64_t>(RecordOffset(first)), out,
+                                 static_cast<std::size_t>(count) * size, true);
+  ++reads_;
+  const int32_t onDisk = static_cast<int32_t>(got / size);
+  for (int32_t i = 0; i < onDisk; ++i) {
+    uint8_t* image = out + static_cast<std::size_t>(i) * size;
+    if (Encrypted()) ScrambleBlock(image, size);
+    if (image[rec::kState] == rec::kActive) le::PutI32(image, rec::kNumber, first + i);
+  }
+  // Cached slots hold what this process changed and has not written yet (and, past the end
+  // of the file, the records it added); clean ones equal the file under the caller's lock.
+  int32_t pastEnd = 0;
+  cache_.ForEachIn(first, first + count - 1, [&](const TRecord& r) {
+    std::memcpy(out + static_cast<std::size_t>(r.number_ - first) * size, r.image_.data(), size);
+    if (r.number_ >= first + onDisk) ++pastEnd;
+  });
+  if (onDisk + pastEnd < count) Raise(err::kRecordBuffersCorrupt);
+  return count;
+}
+
 void TDataFile::ReleaseRecord(TRecord* record) {
   if (record == nullptr) return;
   MT_ASSERT(record->pins_ > 0);  // every release has its pin
@@ -401,16 +429,10 @@ void TDataFile::ClearCache() {
 }
 
 void TDataFile::WriteBack(bool pinnedToo) {
-  const std::size_t size = header_.recordSize;
   cache_.ForEachRun(
       [pinnedToo](const TRecord& r) { return r.dirty_ && (pinnedToo || r.pins_ == 0); },
       [&](TRecord* const* run, std::size_t count) {
-        writeBuffer_.resize(count * size);
-        for (std::size_t k = 0; k < count; ++k) {
-          uint8_t* dst = writeBuffer_.data() + k * size;
-          std::memcpy(dst, run[k]->image_.data(), size);
-          if (Encrypted()) ScrambleBlock(dst, size);
-        }
+        FillWriteBuffer(run, count);
         WriteAt(static_cast<uint64_t>(RecordOffset(run[0]->number_)), writeBuffer_.data(),
                 writeBuffer_.size());
         ++writes_;
@@ -420,45 +442,20 @@ void TDataFile::WriteBack(bool pinnedToo) {
       });
 }
 
+void TDataFile::FillWriteBuffer(TRecord* const* run, std::size_t count) {
+  const std::size_t size = header_.recordSize;
+  writeBuffer_.resize(count * size);
+  for (std::size_t k = 0; k < count; ++k) {
+    uint8_t* dst = writeBuffer_.data() + k * size;
+    std::memcpy(dst, run[k]->image_.data(), size);
+    if (Encrypted()) ScrambleBlock(dst, size);
+  }
+}
+
 void TDataFile::TrimCache() {
   WriteBack();
   cache_.TrimTo(targetSize_, [this](std::unique_ptr<TRecord> p) { pool_.Give(std::move(p)); });
   capacity_ = std::max(targetSize_, cache_.Size());
-}
-
-void TDataFile::ReadSlots(int32_t first, int32_t count, uint8_t* images) {
-  if (count <= 0) return;
-  if (first <= 0 || static_cast<int64_t>(first) + count - 1 > RecordCount()) {
-    Raise(err::kRecordBuffersCorrupt);
-  }
-  const std::size_t size = header_.recordSize;
-  ReadAt(static_cast<uint64_t>(RecordOffset(first)), images,
-         static_cast<std::size_t>(count) * size);
-  ++reads_;
-  if (Encrypted()) {
-    for (int32_t i = 0; i < count; ++i)
-      ScrambleBlock(images + static_cast<std::size_t>(i) * size, size);
-  }
-}
-
-void TDataFile::AppendSlots(const uint8_t* images, int32_t count) {
-  if (count <= 0) return;
-  const int64_t last = static_cast<int64_t>(header_.nextRecord) + count - 1;
-  const int64_t end = RecordsOffset(header_.fieldCount) + last * header_.recordSize;
-  if (last > kMaxRecordNumber || end > kMaxFileSize) Raise(err::kTableFull);
-  const std::size_t size = header_.recordSize;
-  const std::size_t bytes = static_cast<std::size_t>(count) * size;
-  const uint8_t* source = images;
-  if (Encrypted()) {
-    writeBuffer_.assign(images, images + bytes);
-    for (int32_t i = 0; i < count; ++i)
-      ScrambleBlock(writeBuffer_.data() + static_cast<std::size_t>(i) * size, size);
-    source = writeBuffer_.data();
-  }
-  WriteAt(static_cast<uint64_t>(RecordOffset(header_.nextRecord)), source, bytes);
-  ++writes_;
-  header_.nextRecord = static_cast<int32_t>(last + 1);
-  headerDirty_ = true;
 }
 
 // ---- slots and counters -----------------------------------------------------------------
@@ -522,11 +519,48 @@ int32_t TDataFile::NextBlobStamp() {
 void TDataFile::WriteCountedHeader(TDataFileHeader& h) {
   h.engineVersion = kEngineVersion;
   h.lastWrite = HeaderMoment();
-  h.pending = 0;
+  h.pending = keepChangeMark_ ? dfh::kChangeMarkSet : 0;
   uint8_t bytes[dfh::kSize];
   EncodeHeader(h, bytes);
   WriteAt(0, bytes, sizeof bytes);
   header_ = h;
+  header_.pending = 0;
+  storedCounter_ = h.changeCounter;
+}
+
+// ---- the change mark ------------------------------------------------------------------
+
+TDataFile::TStoredState TDataFile::ReadStoredState() {
+  uint8_t head[dfh::kPending + 1];
+  if (ReadAt(0, head, sizeof head, true) != sizeof head) Raise(err::kHeaderCorrupt);
+  return {le::GetI32(head, dfh::kChangeCounter), head[dfh::kPending] == dfh::kChangeMarkSet};
+}
+
+void TDataFile::WriteChangeMark() {
+  const uint8_t mark = dfh::kChangeMarkSet;
+  WriteAt(dfh::kPending, &mark, 1);
+  if (forceFlush_) Flush();
+}
+
+bool TDataFile::HasDirtyRecords() const {
+  return std::any_of(cache_.begin(), cache_.end(),
+                     [](const std::unique_ptr<TRecord>& r) { return r->dirty_; });
+}
+
+void TDataFile::ForEachPendingWrite(
+    const std::function<void(uint64_t offset, const uint8_t* bytes, std::size_t length)>& fn) {
+  cache_.ForEachRun([](const TRecord& r) { return r.dirty_; },
+                    [&](TRecord* const* run, std::size_t count) {
+                      FillWriteBuffer(run, count);
+                      fn(static_cast<uint64_t>(RecordOffset(run[0]->number_)), writeBuffer_.data(),
+                         writeBuffer_.size());
+                    });
+  TDataFileHeader h = header_;
+  h.changeCounter = storedCounter_;
+  h.pending = dfh::kChangeMarkSet;
+  uint8_t bytes[dfh::kSize];
+  EncodeHeader(h, bytes);
+  fn(0, bytes, sizeof bytes);
 }
 
 bool TDataFile::FlushDescriptors() {
@@ -570,17 +604,41 @@ void TDataFile::LoadHeaderForRepair() {
   headerDirty_ = descriptorsDirty_ = false;
 }
 
-void TDataFile::ReadSlot(int32_t n, uint8_t* image) {
+void TDataFile::ReadFileSlots(int32_t first, int32_t count, uint8_t* images) {
+  if (count <= 0) return;
+  if (first <= 0) Raise(err::kRecordBuffersCorrupt);
   const std::size_t size = header_.recordSize;
-  ReadAt(static_cast<uint64_t>(RecordOffset(n)), image, size);
-  if (Encrypted()) ScrambleBlock(image, size);
+  ReadAt(static_cast<uint64_t>(RecordOffset(first)), images,
+         static_cast<std::size_t>(count) * size);
+  ++reads_;
+  if (Encrypted()) {
+    for (int32_t i = 0; i < count; ++i)
+      ScrambleBlock(images + static_cast<std::size_t>(i) * size, size);
+  }
 }
 
-void TDataFile::WriteSlot(int32_t n, const uint8_t* image) {
+void TDataFile::WriteSlots(int32_t first, int32_t count, const uint8_t* images) {
   const std::size_t size = header_.recordSize;
-  writeBuffer_.assign(image, image + size);
-  if (Encrypted()) ScrambleBlock(writeBuffer_.data(), size);
-  WriteAt(static_cast<uint64_t>(RecordOffset(n)), writeBuffer_.data(), size);
+  const std::size_t bytes = static_cast<std::size_t>(count) * size;
+  const uint8_t* source = images;
+  if (Encrypted()) {
+    writeBuffer_.assign(images, images + bytes);
+    for (int32_t i = 0; i < count; ++i)
+      ScrambleBlock(writeBuffer_.data() + static_cast<std::size_t>(i) * size, size);
+    source = writeBuffer_.data();
+  }
+  WriteAt(static_cast<uint64_t>(RecordOffset(first)), source, bytes);
+  ++writes_;
+}
+
+void TDataFile::AppendSlots(const uint8_t* images, int32_t count) {
+  if (count <= 0) return;
+  const int64_t last = static_cast<int64_t>(header_.nextRecord) + count - 1;
+  const int64_t end = RecordsOffset(header_.fieldCount) + last * header_.recordSize;
+  if (last > kMaxRecordNumber || end > kMaxFileSize) Raise(err::kTableFull);
+  WriteSlots(header_.nextRecord, count, images);
+  header_.nextRecord = static_cast<int32_t>(last + 1);
+  headerDirty_ = true;
 }
 
 void TDataFile::SetRepairedCounts(int32_t nextRecord, int32_t deletedHead, int32_t lastAutoInc) {

@@ -156,6 +156,13 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   // reported a change. 8962 for n <= 0 or a record that does not exist.
   TRecord* GetRecord(int32_t n, TReadAhead ahead = TReadAhead::None, bool newSlot = false);
   void ReleaseRecord(TRecord* record);
+  // Copies record slots first, first + 1, ... (at most count, never past the last record) into
+  // out, RecordSize bytes each, as GetRecord would hand them out: clear, an active record
+  // carrying its own number. Slots the cache holds come from the cache; the others are read
+  // in one read past the cache, so that a long scan does not push out what the cache holds.
+  // The caller holds a lock of the table whose change check ran (tablelocks.h); no check runs
+  // here. Returns the number of slots copied; 8962 when a slot is neither cached nor in the file.
+  int32_t ReadSlots(int32_t first, int32_t count, uint8_t* out);
   // The number for a new record: the head of the deleted chain when the table has a primary
   // index and the chain is not empty (the head moves on), otherwise the next record number.
   // 8962 when the chain head is no deleted record.
@@ -167,15 +174,6 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   void WriteBack(bool pinnedToo = false);
   // Writes back, then evicts clean unpinned records down to the target size.
   void TrimCache();
-  // Bulk transfers past the cache, for whole-table work under the table's write lock (the
-  // table sort). Images are clear in memory (descrambled / scrambled here).
-  // Reads `count` record slots from slot `first` on into images (RecordSize() bytes each), as
-  // the file holds them: the caller writes back dirty records first.
-  void ReadSlots(int32_t first, int32_t count, uint8_t* images);
-  // Writes `count` images as new records after the last one and raises the next record number
-  // (9479 past 200,000,000 records or 4,000,000,000 bytes); the caller fills their state,
-  // number and auto-increment bytes.
-  void AppendSlots(const uint8_t* images, int32_t count);
   // Drops every cached record without writing (after another process changed the table, or a
   // rolled-back transaction). Pinned records stay but are refreshed on their next read.
   void ClearCache();
@@ -198,13 +196,43 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   // Cuts the records and resets the counters (the caller checked exclusive access).
   void EmptyRecords();
 
+  // ---- the change mark (tablelayout.h) and the change journal (changejournal.h) ----
+  // The header's change counter and change mark as the file holds them now.
+  struct TStoredState {
+    int32_t changeCounter = 0;
+    bool changeMark = false;
+  };
+  TStoredState ReadStoredState();
+  // The change counter of the header as last read or written by this object.
+  int32_t StoredCounter() const { return storedCounter_; }
+  // Sets the mark in the file (one byte; flushed when forced flushes are on). The next header
+  // write clears it, unless the mark is kept (a repair in progress).
+  void WriteChangeMark();
+  void KeepChangeMark(bool keep) { keepChangeMark_ = keep; }
+  bool HasDirtyRecords() const;
+  // Calls fn(offset, bytes, length) for each run of dirty records as WriteBack(true) will
+  // write it (scrambled for encrypted tables), then for the header as the next FlushHeader
+  // writes it, with the mark set and the stored counter (the journal replays these bytes).
+  void ForEachPendingWrite(
+      const std::function<void(uint64_t offset, const uint8_t* bytes, std::size_t length)>& fn);
+
   // ---- repair (tablecheck.h): the open file taken as it is ----
   // Reads the header, checking only its start (12035, 8961): its counts may disagree with
   // the file's length, which the repair puts right. Nothing is cached.
   void LoadHeaderForRepair();
   // Record slot n straight from or to the file, past the cache; images are clear in memory.
-  void ReadSlot(int32_t n, uint8_t* image);
-  void WriteSlot(int32_t n, const uint8_t* image);
+  void ReadSlot(int32_t n, uint8_t* image) { ReadFileSlots(n, 1, image); }
+  void WriteSlot(int32_t n, const uint8_t* image) { WriteSlots(n, 1, image); }
+
+  // ---- whole-table transfers past the cache (the table sort, under the write lock) ----
+  // `count` record slots from slot `first` on (RecordSize() bytes each, clear in memory), as
+  // the file holds them: the caller writes back dirty records first. 9217 past the file's end.
+  // (ReadSlots above is the scanning reader that lays the cache over the file.)
+  void ReadFileSlots(int32_t first, int32_t count, uint8_t* images);
+  // Writes `count` images as new records after the last one and raises the next record number
+  // (9479 past 200,000,000 records or 4,000,000,000 bytes); the caller fills their state,
+  // number and auto-increment bytes.
+  void AppendSlots(const uint8_t* images, int32_t count);
   // The repaired counts; the header is written with them by the next FlushHeader.
   void SetRepairedCounts(int32_t nextRecord, int32_t deletedHead, int32_t lastAutoInc);
 
@@ -228,6 +256,8 @@ class TDataFile : public TTableFile<TDataFileHeader> {
  private:
   [[noreturn]] void Raise(int32_t code) const;
   int64_t RecordOffset(int32_t n) const;
+  // Writes `count` images (scrambled on the way for an encrypted table) from slot `first` on.
+  void WriteSlots(int32_t first, int32_t count, const uint8_t* images);
   // The header's bytes on disk and back, with the texts scrambled there for encrypted tables.
   static void EncodeHeader(const TDataFileHeader& h, uint8_t* out /* dfh::kSize */);
   static TDataFileHeader DecodeHeader(const uint8_t* in /* dfh::kSize */);
@@ -238,6 +268,8 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   TRecord* AddRecord(int32_t n);
   void MakeRoom();
   void ReadWindow(int32_t n, TReadAhead ahead);
+  // The run's records as the file takes them (scrambled for encrypted tables) in writeBuffer_.
+  void FillWriteBuffer(TRecord* const* run, std::size_t count);
   void RebuildFormat();
   void ApplyCacheSizing();
 
@@ -257,6 +289,8 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   std::vector<std::unique_ptr<TRecord>> detachedRecords_;  // dropped from the cache while pinned
   std::vector<uint8_t> readBuffer_;
   std::vector<uint8_t> writeBuffer_;
+  int32_t storedCounter_ = 0;
+  bool keepChangeMark_ = false;
   uint64_t hits_ = 0;
   uint64_t reads_ = 0;
   uint64_t writes_ = 0;

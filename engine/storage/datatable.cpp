@@ -40,6 +40,7 @@ void TDataTable::SetNames(std::string tableName) {
   data_ = std::make_unique<TDataFile>(FileName(kDataExt), inMemory_, errorName_);
   index_ = std::make_unique<TIndexFile>(FileName(kIndexExt), inMemory_, errorName_);
   blob_ = std::make_unique<TBlobFile>(FileName(kBlobExt), inMemory_, errorName_);
+  journal_ = std::make_unique<TChangeJournal>(FileName(kJournalExt), inMemory_);
 }
 
 void TDataTable::SetSettings(const TSessionSettings& settings) {
@@ -70,6 +71,8 @@ void TDataTable::Create(TTableCreateParams params) {
   const int recordSize = PrepareTableCreation(params, errorName_);
   const TDataFileHeader header = BuildDataFileHeader(params, recordSize);
   data_->CreateTable(header, params.fields);
+  // The change counters start again: a journal of the table this one replaces could match.
+  DropJournal();
   try {
     index_->CreateIndexFile(BuildIndexFileHeader(params.indexes), params.encrypted);
     if (header.blobFieldCount > 0) {
@@ -84,6 +87,13 @@ void TDataTable::Create(TTableCreateParams params) {
   blob_->Close();
   index_->Close();
   data_->Close();
+}
+
+void TDataTable::DropJournal() {
+  if (inMemory_ || !journal_->Exists()) return;
+  journal_->Open();
+  journal_->Truncate(0);
+  if (openers_ == 0) journal_->Close();
 }
 
 // ---- open and close ----------------------------------------------------------------------
@@ -205,8 +215,10 @@ void TDataTable::OpenFiles(const TTableOpenOptions& options) {
     exclusive_ = options.exclusive;
     readOnly_ = data_->ReadOnly() || index_->ReadOnly() || (blob_->IsOpen() && blob_->ReadOnly());
     {
-      // Another process may be writing: validate a consistent state.
+      // Another process may be writing: validate a consistent state. A table cut off in the
+      // middle of a change is mended first.
       TReadLockScope lock(*locks_, false);
+      if (!inMemory_ && data_->ReadStoredState().changeMark) locks_->MendCutOffChange();
       data_->Load();
       index_->Load(data_->Encrypted());
       index_->Validate(data_->Format().Fields());
@@ -227,6 +239,7 @@ void TDataTable::OpenFiles(const TTableOpenOptions& options) {
     blob_->TFileHandler::Close();
     index_->TFileHandler::Close();
     data_->TFileHandler::Close();
+    journal_->Close();
     exclusive_ = false;
     readOnly_ = false;
     throw;
@@ -281,7 +294,7 @@ void TDataTable::CloseFiles() {
   blob_->SetChangeCheck(nullptr);
   for (TFileHandler* file :
        {static_cast<TFileHandler*>(data_.get()), static_cast<TFileHandler*>(index_.get()),
-        static_cast<TFileHandler*>(blob_.get())}) {
+        static_cast<TFileHandler*>(blob_.get()), static_cast<TFileHandler*>(journal_.get())}) {
     try {
       file->Close();
     } catch (...) {
@@ -297,11 +310,20 @@ void TDataTable::FlushBuffers(bool trimCache) {
   locks_->FlushBuffers(trimCache);
 }
 
+void TDataTable::FlushToDisk() {
+  if (readOnly_ || inMemory_) return;
+  for (TFileHandler* file :
+       {static_cast<TFileHandler*>(data_.get()), static_cast<TFileHandler*>(index_.get()),
+        static_cast<TFileHandler*>(blob_.get())}) {
+    if (file->IsOpen()) file->Flush();
+  }
+}
+
 // ---- delete, rename, empty ---------------------------------------------------------------
 
 std::vector<std::string_view> TDataTable::ExistingExtensions() const {
   std::vector<std::string_view> found;
-  for (std::string_view ext : {kDataExt, kIndexExt, kBlobExt}) {
+  for (std::string_view ext : {kDataExt, kIndexExt, kBlobExt, kJournalExt}) {
     if (TFileHandler(FileName(ext), inMemory_).Exists()) found.push_back(ext);
   }
   return found;
@@ -368,7 +390,10 @@ void TDataTable::RenameFiles(
 }
 
 void TDataTable::Rename(const std::string& newTableName) {
-  RenameFiles(newTableName, {{kDataExt, kDataExt}, {kIndexExt, kIndexExt}, {kBlobExt, kBlobExt}});
+  RenameFiles(newTableName, {{kDataExt, kDataExt},
+                             {kIndexExt, kIndexExt},
+                             {kBlobExt, kBlobExt},
+                             {kJournalExt, kJournalExt}});
   SetNames(newTableName);
 }
 
@@ -390,6 +415,7 @@ void TDataTable::Empty() {
   }
   if (readOnly_) RaiseEngineError(err::kAccessDenied, {.table = errorName_});
   data_->EmptyRecords();
+  DropJournal();
   index_->Empty();
   data_->FlushHeader();
   index_->FlushHeader();

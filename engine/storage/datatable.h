@@ -6,8 +6,13 @@
 // tablelocks.h); inserting, changing and deleting records is TRecordWriter's (Writer(),
 // recordwriter.h).
 //
-// Files: <directory>/<name>.DAT, .IDX and, with blob fields, .BLB (tablenames.h). The name
-// used in error messages is the table's path without extension.
+// Files: <directory>/<name>.DAT, .IDX and, with blob fields, .BLB (tablenames.h); .JNL, the
+// journal of the change being written, appears with the first change (changejournal.h). The
+// name used in error messages is the table's path without extension.
+//
+// A table whose writer died in the middle of a change (the data file carries the change mark
+// and no live process holds the write lock) is mended by the first process that opens or locks
+// it, before anything of it is read (TTableLocks::MendCutOffChange, tablecheck.h).
 //
 // The first opener validates the files under the table's read lock. The data and blob files'
 // cache misses run the change check (TTableLocks::CheckBeforeDiskRead). A table whose last
@@ -31,6 +36,7 @@
 #include <vector>
 
 #include "blobfile.h"
+#include "changejournal.h"
 #include "datafile.h"
 #include "engine/common/debugcheck.h"
 #include "indexfile.h"
@@ -119,6 +125,9 @@ class TDataTable {
   // Writes pending records, index pages, blob blocks and headers (nothing inside a
   // transaction); trims the record and page caches when asked.
   void FlushBuffers(bool trimCache = false);
+  // Asks the operating system to write the table's open files to disk (nothing for an
+  // in-memory or read-only table).
+  void FlushToDisk();
 
   // The session's settings (sessionsettings.h); they take effect at the next operation.
   const TSessionSettings& Settings() const { return settings_; }
@@ -137,9 +146,13 @@ class TDataTable {
   // The open blob file; nullptr for a table without blob fields or while closed.
   TBlobFile* BlobFile() { return blob_->IsOpen() ? blob_.get() : nullptr; }
   const TBlobFile* BlobFile() const { return blob_->IsOpen() ? blob_.get() : nullptr; }
+  // The journal of the change being written (opened on first use; unused in memory).
+  TChangeJournal& Journal() { return *journal_; }
 
  private:
   void OpenFiles(const TTableOpenOptions& options);
+  // Empties the change journal (its counters could match those of a table started anew).
+  void DropJournal();
   void CloseFiles();
   void ApplyFlushSettings();
   void CheckPassword(const TPasswordSource& passwords) const;
@@ -159,6 +172,7 @@ class TDataTable {
   std::unique_ptr<TDataFile> data_;
   std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;
+  std::unique_ptr<TChangeJournal> journal_;
   std::unique_ptr<TTableLocks> locks_;
   TRecordWriter writer_{*this};
   TSessionSettings settings_;

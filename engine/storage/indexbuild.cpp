@@ -15,7 +15,8 @@
 namespace mt {
 namespace {
 
-constexpr int kReadAttempts = 8;
+// Record slots per read: 64 KiB of records.
+constexpr int kRunBytes = 65536;
 
 // The text of a field for the text index.
 std::optional<std::string> FieldText(const TRecordFormat& format, int fieldNo, const uint8_t* image,
@@ -26,17 +27,19 @@ std::optional<std::string> FieldText(const TRecordFormat& format, int fieldNo, c
   return std::nullopt;
 }
 
-// Calls fn(record number, image) for every record slot in file order.
+// Calls fn(record number, image) for every record slot in file order. The builder's caller
+// holds the table (its write lock or an exclusive open), so the slots are read in large runs
+// past the record cache without change checks.
 template <typename Fn>
 void ForEachRecord(TDataFile& data, Fn&& fn) {
-  const int32_t count = data.RecordCount();
-  for (int32_t n = 1; n <= count; ++n) {
-    TPinnedRecord r;
-    for (int attempt = 0; attempt < kReadAttempts && !r; ++attempt) {
-      r = TPinnedRecord(data.GetRecord(n, TReadAhead::Forward));
-    }
-    if (!r) RaiseEngineError(err::kRecordBuffersCorrupt, {.table = data.TableName()});
-    fn(n, r->Image());
+  const std::size_t size = static_cast<std::size_t>(data.RecordSize());
+  const int32_t run = std::max(1, kRunBytes / static_cast<int>(size));
+  std::vector<uint8_t> images(static_cast<std::size_t>(run) * size);
+  for (int32_t first = 1;; first += run) {
+    const int32_t got = data.ReadSlots(first, run, images.data());
+    for (int32_t i = 0; i < got; ++i)
+      fn(first + i, images.data() + static_cast<std::size_t>(i) * size);
+    if (got < run) break;
   }
 }
 

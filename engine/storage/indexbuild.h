@@ -4,6 +4,9 @@
 // "Sys Deleted" gets one entry for every record slot, active or deleted: (state, identifier)
 // with the slot as its record number. Every other index gets one entry per active record.
 //
+// The caller holds the table while an index is built (its write lock or an exclusive open):
+// the records are read without change checks.
+//
 // Memo fields of the text index need the blob file: their text comes from a caller-supplied
 // reader; without one they are left out.
 #pragma once

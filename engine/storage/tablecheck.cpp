@@ -5,19 +5,39 @@
 
 #include "btree.h"
 #include "byteio.h"
+#include "changejournal.h"
 #include "engine/common/engineerror.h"
 #include "fieldtypes.h"
+#include "recordscan.h"
 #include "tabledef.h"
+#include "tablelocks.h"
 #include "tablenames.h"
 
 namespace mt {
 
 namespace {
 
-// Calls fn(n, image) for every record slot in order. False, with the fault noted, when the
+// Calls fn(n, image) for every record slot in order, the slots known when the check began.
+// The slots are read in runs, each under one read lock. False, with the fault noted, when the
 // table changed while it was read.
 template <class F>
-bool ForEachRecordSlot(TDataFile& data, std::vector<std::string>& faults, F fn) {
+bool ForEachRecordSlot(TDataTable& table, std::vector<std::string>& faults, F fn) {
+  const int32_t count = table.Data().RecordCount();
+  TRecordScan scan(table);
+  while (const uint8_t* image = scan.Next()) {
+    if (scan.Changed()) break;
+    if (scan.RecordNumber() > count) break;
+    fn(scan.RecordNumber(), image);
+  }
+  if (!scan.Changed()) return true;
+  faults.push_back("the table changed while it was checked");
+  return false;
+}
+
+// The same over the data file alone, record by record through its cache, for callers that
+// already hold the table's write lock or have it open exclusively (repair, mending).
+template <class F>
+bool ForEachDataSlot(TDataFile& data, std::vector<std::string>& faults, F fn) {
   const int32_t count = data.RecordCount();
   for (int32_t n = 1; n <= count; ++n) {
     TPinnedRecord r(data.GetRecord(n, TReadAhead::Forward));
@@ -40,7 +60,7 @@ std::vector<std::string> CheckDataRecords(TDataTable& table) {
   std::vector<int32_t> link(static_cast<std::size_t>(count) + 1, 0);
   int32_t deleted = 0;
   const int32_t lastAutoInc = data.LastAutoInc();
-  const bool read = ForEachRecordSlot(data, faults, [&](int32_t n, const uint8_t* image) {
+  const bool read = ForEachRecordSlot(table, faults, [&](int32_t n, const uint8_t* image) {
     state[n] = image[rec::kState];
     const int32_t number = le::GetI32(image, rec::kNumber);
     if (state[n] == rec::kActive) {
@@ -125,7 +145,7 @@ std::vector<std::string> CheckIndexes(TDataTable& table) {
   const int32_t count = data.RecordCount();
   int64_t active = 0;
   std::vector<uint8_t> key(kMaxKeyLength);
-  const bool read = ForEachRecordSlot(data, faults, [&](int32_t n, const uint8_t* image) {
+  const bool read = ForEachRecordSlot(table, faults, [&](int32_t n, const uint8_t* image) {
     const bool isActive = image[rec::kState] == rec::kActive;
     if (isActive) ++active;
     auto lookFor = [&](int slot) {
@@ -163,58 +183,65 @@ std::vector<std::string> CheckIndexes(TDataTable& table) {
   return faults;
 }
 
-TDataRepairReport RepairDataFile(const std::string& directory, const std::string& tableName) {
-  const std::string errorName = TableFileName(NormalizeDirectory(directory), tableName, "");
-  auto corrupt = [&]() { RaiseEngineError(err::kHeaderCorrupt, {.table = errorName}); };
-  TDataFile file(TableFileName(NormalizeDirectory(directory), tableName, kDataExt), false,
-                 errorName);
-  file.Open(true);
+namespace {
+
+// Rewrites the header counts and the deleted chain of a data file whose header was read by
+// LoadHeaderForRepair, taking the records as the truth (see tablecheck.h). When mending (a
+// change cut off by a kill), a record with a bad state is torn: 8962 before anything is
+// written. The header is left to the caller to write.
+TDataRepairReport RebuildDataFile(TDataFile& file, bool mending) {
   TDataRepairReport report;
-  file.LoadHeaderForRepair();
-  const TDataFileHeader& h = file.Header();
-  if (h.recordSize <= kRecordOverhead || h.fieldCount == 0) corrupt();
+  const TDataFileHeader h = file.Header();
+  const std::string& errorName = file.TableName();
+  if (h.recordSize <= kRecordOverhead || h.fieldCount == 0) {
+    RaiseEngineError(err::kHeaderCorrupt, {.table = errorName});
+  }
   const int64_t first = RecordsOffset(h.fieldCount);
   const int64_t length = static_cast<int64_t>(file.Size());
-  if (length < first) corrupt();
+  if (length < first) RaiseEngineError(err::kHeaderCorrupt, {.table = errorName});
   const int64_t size = h.recordSize;
   int64_t records = (length - first) / size;
   if (records > kMaxRecordNumber) records = kMaxRecordNumber;
-  const int64_t keep = first + records * size;
   report.oldNextRecord = h.nextRecord;
+  report.records = static_cast<int32_t>(records);
+
+  // Read every slot first: the deleted chain, the largest auto-increment value, the records
+  // whose number or state needs writing.
+  std::vector<uint8_t> image(static_cast<std::size_t>(size));
+  int32_t maxAutoInc = 0;
+  std::vector<int32_t> deletedRecords;
+  std::vector<int32_t> renumbered;
+  for (int32_t n = 1; n <= report.records; ++n) {
+    file.ReadSlot(n, image.data());
+    const uint8_t state = image[rec::kState];
+    if (state == rec::kActive) {
+      if (le::GetI32(image.data(), rec::kNumber) != n) renumbered.push_back(n);
+      maxAutoInc = std::max(maxAutoInc, le::GetI32(image.data(), rec::kAutoInc));
+    } else {
+      if (state != rec::kDeleted) {
+        if (mending) RaiseEngineError(err::kRecordBuffersCorrupt, {.table = errorName});
+        report.notes.push_back("record " + std::to_string(n) + " with the bad state " +
+                               std::to_string(state) + " marked deleted");
+      }
+      deletedRecords.push_back(n);
+    }
+  }
+  const int64_t keep = first + records * size;
   if (keep != length) {
     report.cutBytes = static_cast<int32_t>(length - keep);
     file.Truncate(static_cast<uint64_t>(keep));
     report.notes.push_back("cut " + std::to_string(report.cutBytes) +
                            " bytes of a partial record at the end");
   }
-  report.records = static_cast<int32_t>(records);
   if (h.nextRecord != report.records + 1) {
     report.notes.push_back("next record number " + std::to_string(h.nextRecord) + " set to " +
                            std::to_string(report.records + 1));
   }
-
-  // Rebuild the deleted chain from the state bytes, lowest record first, and find the largest
-  // auto-increment value.
-  std::vector<uint8_t> image(static_cast<std::size_t>(size));
-  int32_t maxAutoInc = 0;
-  std::vector<int32_t> deletedRecords;
-  for (int32_t n = 1; n <= report.records; ++n) {
+  for (int32_t n : renumbered) {
     file.ReadSlot(n, image.data());
-    const uint8_t state = image[rec::kState];
-    if (state == rec::kActive) {
-      if (le::GetI32(image.data(), rec::kNumber) != n) {
-        le::PutI32(image.data(), rec::kNumber, n);
-        file.WriteSlot(n, image.data());
-        report.notes.push_back("record " + std::to_string(n) + " given its own number");
-      }
-      maxAutoInc = std::max(maxAutoInc, le::GetI32(image.data(), rec::kAutoInc));
-    } else {
-      if (state != rec::kDeleted) {
-        report.notes.push_back("record " + std::to_string(n) + " with the bad state " +
-                               std::to_string(state) + " marked deleted");
-      }
-      deletedRecords.push_back(n);
-    }
+    le::PutI32(image.data(), rec::kNumber, n);
+    file.WriteSlot(n, image.data());
+    report.notes.push_back("record " + std::to_string(n) + " given its own number");
   }
   // Chain: each deleted record points to the next higher one; the head is the lowest.
   for (std::size_t i = 0; i < deletedRecords.size(); ++i) {
@@ -242,11 +269,259 @@ TDataRepairReport RepairDataFile(const std::string& directory, const std::string
   }
   report.lastAutoInc = lastAutoInc;
   file.SetRepairedCounts(report.records + 1, chainHead, lastAutoInc);
-  // Written with a raised change counter, so that nobody keeps the old state cached.
-  file.FlushHeader();
+  return report;
+}
+
+// Follows the blob references of every active record (see CheckBlobValues); the blocks the
+// sound values own are marked in `owned`, and each record with a broken value is listed.
+struct TBlobScan {
+  std::vector<std::string> faults;
+  std::vector<int32_t> brokenRecords;
+  std::vector<bool> owned;  // by block number
+};
+
+TBlobScan ScanBlobValues(TDataFile& data, TBlobFile& blob) {
+  TBlobScan scan;
+  const int32_t blocks = blob.BlockCount();
+  scan.owned.assign(static_cast<std::size_t>(blocks) + 1, false);
+  std::vector<int32_t> chain;
+  auto follow = [&](int32_t first, int32_t stamp) -> std::string {
+    chain.clear();
+    if (first < 0 || first > blocks) return "refers to block " + std::to_string(first);
+    int64_t total = -1;
+    int64_t have = 0;
+    int32_t prev = 0;
+    for (int32_t n = first; n != 0;) {
+      if (n < 1 || n > blocks) return "leads to block " + std::to_string(n);
+      if (scan.owned[static_cast<std::size_t>(n)] ||
+          std::find(chain.begin(), chain.end(), n) != chain.end()) {
+        return "shares block " + std::to_string(n) + " with another value";
+      }
+      TBlobFile::TBlockHead head;
+      try {
+        head = blob.BlockHead(n);
+      } catch (const EEngineError&) {
+        return "leads to block " + std::to_string(n) + ", which is not in the file";
+      }
+      if (head.stamp != stamp) return "block " + std::to_string(n) + " has another stamp";
+      if (head.prev != prev) return "block " + std::to_string(n) + " has a wrong back link";
+      if (head.used < 0 || head.used > blob.DataPerBlock()) {
+        return "block " + std::to_string(n) + " has a bad length";
+      }
+      if (total < 0) total = head.total;
+      chain.push_back(n);
+      have += head.used;
+      prev = n;
+      n = head.next;
+    }
+    if (have != total) {
+      return "holds " + std::to_string(have) + " of " + std::to_string(total) + " bytes";
+    }
+    return {};
+  };
+  const TRecordFormat& format = data.Format();
+  std::vector<int> fields;
+  for (int no = 1; no <= format.FieldCount(); ++no) {
+    const TFieldDescriptor& f = format.Field(no);
+    if (IsBlobField(f.type) && !f.isVirtual) fields.push_back(no);
+  }
+  std::vector<std::string> ignored;
+  ForEachDataSlot(data, ignored, [&](int32_t n, const uint8_t* image) {
+    if (image[rec::kState] != rec::kActive) return;
+    bool broken = false;
+    std::vector<int32_t> mine;  // owned once the whole record is sound
+    for (int no : fields) {
+      const auto ref = format.GetBlobRef(no, image);
+      if (!ref || ref->first == 0) continue;
+      std::string fault = follow(ref->first, ref->second);
+      for (int32_t b : chain) {
+        if (fault.empty() && std::find(mine.begin(), mine.end(), b) != mine.end()) {
+          fault = "shares block " + std::to_string(b) + " with another value";
+        }
+      }
+      if (fault.empty()) {
+        mine.insert(mine.end(), chain.begin(), chain.end());
+        continue;
+      }
+      scan.faults.push_back("record " + std::to_string(n) + " field " + format.Field(no).name +
+                            ": the blob value " + fault);
+      broken = true;
+    }
+    if (broken) {
+      scan.brokenRecords.push_back(n);
+      return;
+    }
+    for (int32_t b : mine)
+      scan.owned[static_cast<std::size_t>(b)] = true;
+  });
+  scan.faults.insert(scan.faults.begin(), ignored.begin(), ignored.end());
+  return scan;
+}
+
+}  // namespace
+
+std::vector<std::string> CheckBlobValues(TDataTable& table) {
+  TBlobFile* blob = table.BlobFile();
+  if (!table.HasBlobFields() || blob == nullptr) return {};
+  TBlobScan scan = ScanBlobValues(table.Data(), *blob);
+  // The free chain: blocks of no value, each once; together they are every other block.
+  const int32_t blocks = blob->BlockCount();
+  std::vector<bool> free(static_cast<std::size_t>(blocks) + 1, false);
+  int32_t onChain = 0;
+  for (int32_t n = blob->Header().freeHead; n != 0;) {
+    if (n < 1 || n > blocks) {
+      scan.faults.push_back("the blob free chain leads to block " + std::to_string(n) +
+                            ", which does not exist");
+      break;
+    }
+    if (scan.owned[static_cast<std::size_t>(n)]) {
+      scan.faults.push_back("the blob free chain holds block " + std::to_string(n) + " of a value");
+      break;
+    }
+    if (free[static_cast<std::size_t>(n)]) {
+      scan.faults.push_back("the blob free chain runs in a circle at block " + std::to_string(n));
+      break;
+    }
+    free[static_cast<std::size_t>(n)] = true;
+    ++onChain;
+    try {
+      n = blob->BlockHead(n).next;
+    } catch (const EEngineError&) {
+      scan.faults.push_back("the blob free chain leads to block " + std::to_string(n) +
+                            ", which is not in the file");
+      break;
+    }
+  }
+  int32_t lost = 0;
+  for (int32_t n = 1; n <= blocks; ++n) {
+    if (!scan.owned[static_cast<std::size_t>(n)] && !free[static_cast<std::size_t>(n)]) ++lost;
+  }
+  if (lost > 0) {
+    scan.faults.push_back(std::to_string(lost) +
+                          " blob blocks belong to no value and are not on the free chain");
+  }
+  return scan.faults;
+}
+
+TDataRepairReport RepairDataFile(const std::string& directory, const std::string& tableName) {
+  const std::string errorName = TableFileName(NormalizeDirectory(directory), tableName, "");
+  TDataFile file(TableFileName(NormalizeDirectory(directory), tableName, kDataExt), false,
+                 errorName);
+  file.Open(true);
+  file.LoadHeaderForRepair();
+  TDataRepairReport report;
+  // A change cut off while its records were written is completed from its journal first.
+  if (file.ReadStoredState().changeMark) {
+    if (ReplayChangeJournal(TableFileName(NormalizeDirectory(directory), tableName, kJournalExt),
+                            file)) {
+      report.notes.push_back("the change cut off in the middle was completed from its journal");
+    }
+    file.LoadHeaderForRepair();
+  }
+  TDataRepairReport rebuilt = RebuildDataFile(file, false);
+  rebuilt.notes.insert(rebuilt.notes.begin(), report.notes.begin(), report.notes.end());
+  // Written with a raised change counter, so that nobody keeps the old state cached; the
+  // write clears the change mark.
+  file.FlushHeader(true);
   file.Flush();
   file.Close();
-  return report;
+  return rebuilt;
+}
+
+std::vector<std::string> RepairBlobFile(const std::string& directory, const std::string& tableName,
+                                        const TPasswordSource& passwords) {
+  std::vector<std::string> notes;
+  TDataTable table(directory, tableName);
+  TTableOpenOptions options;
+  options.exclusive = true;
+  options.passwords = passwords;
+  table.Open(options);
+  TBlobFile* blob = table.BlobFile();
+  if (!table.HasBlobFields() || blob == nullptr) {
+    table.Close();
+    return notes;
+  }
+  TDataFile& data = table.Data();
+  const bool faulty = !CheckBlobValues(table).empty();
+  const TBlobScan scan = ScanBlobValues(data, *blob);
+  for (int32_t n : scan.brokenRecords) {
+    // A record whose value was never written whole goes whole; its other values are freed by
+    // the free chain rebuilt below.
+    TPinnedRecord r(data.GetRecord(n));
+    data.DeleteRecord(r.Get());
+    notes.push_back("record " + std::to_string(n) + " with a broken blob value deleted");
+  }
+  if (faulty) {
+    const int32_t free = blob->RebuildFreeChain(scan.owned);
+    notes.push_back("blob free chain rebuilt with " + std::to_string(free) + " blocks");
+  }
+  if (!scan.brokenRecords.empty()) table.RebuildIndexes();
+  table.Close();
+  return notes;
+}
+
+void MendCutOffChange(TDataTable& table) {
+  TDataFile& data = table.Data();
+  TIndexFile& index = table.Index();
+  TBlobFile* blob = table.BlobFile();
+  data.ClearCache();
+  index.ClearCache();
+  if (blob != nullptr) blob->ClearCache();
+  data.LoadHeaderForRepair();
+  ReplayChangeJournal(table.FileName(kJournalExt), data);
+  data.LoadHeaderForRepair();
+  // Until the end the header keeps the mark: a mend cut off in turn is done again.
+  struct TKeepMark {
+    TDataFile& data;
+    ~TKeepMark() { data.KeepChangeMark(false); }
+  } keep{data};
+  data.KeepChangeMark(true);
+  RebuildDataFile(data, true);
+  data.FlushHeader(true);
+  data.Load();
+  index.Load(data.Encrypted());
+  index.Validate(data.Format().Fields());
+  index.AttachTable(data.Format().Fields(), data.LocaleId());
+  if (table.HasBlobFields()) {
+    if (blob == nullptr) RaiseEngineError(err::kTableNotFound, {.table = table.ErrorName()});
+    blob->Load(data.Header().EffectiveBlobBlockSize(), data.Encrypted());
+    const TBlobScan scan = ScanBlobValues(data, *blob);
+    // The order of writes never lets a record refer to a value that is not whole.
+    if (!scan.brokenRecords.empty()) {
+      RaiseEngineError(err::kBlobBuffersCorrupt, {.table = table.ErrorName()});
+    }
+    blob->RebuildFreeChain(scan.owned);
+    blob->WriteBack();
+    blob->FlushHeader(true);
+  }
+  table.RebuildIndexes();
+  data.KeepChangeMark(false);
+  data.FlushHeader(true);
+  if (data.ForceFlush()) {
+    data.Flush();
+    index.Flush();
+    if (blob != nullptr) blob->Flush();
+  }
+}
+
+bool CutOffChangeLeft(const std::string& directory, const std::string& tableName) {
+  const std::string dir = NormalizeDirectory(directory);
+  TDataFile data(TableFileName(dir, tableName, kDataExt), false, tableName);
+  data.Open();
+  const bool marked = data.ReadStoredState().changeMark;
+  bool writerLive = false;
+  if (marked) {
+    // A live writer holds the index file's write range for its whole change.
+    TFileHandler index(TableFileName(dir, tableName, kIndexExt));
+    if (index.Exists() && !data.ReadOnly()) {
+      index.Open();
+      writerLive = !index.LockRegion(lockofs::kWriteRange, lockofs::kWriteRangeLength);
+      if (!writerLive) index.UnlockRegion(lockofs::kWriteRange, lockofs::kWriteRangeLength);
+      index.Close();
+    }
+  }
+  data.TFileHandler::Close();
+  return marked && !writerLive;
 }
 
 }  // namespace mt

@@ -31,6 +31,7 @@ class TTableFile : public TFileHandler {
   void MarkHeaderDirty() { headerDirty_ = true; }
   bool HeaderDirty() const { return headerDirty_; }
   void SetForceFlush(bool force) { forceFlush_ = force; }
+  bool ForceFlush() const { return forceFlush_; }
 
   // Inside a transaction: raises the change counter in memory only (other cursors of the
   // process see the change) and marks the header for writing at the commit.

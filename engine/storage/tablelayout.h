@@ -49,10 +49,14 @@ inline constexpr std::size_t kLanguageId = 103;     // uint16
 inline constexpr std::size_t kSortOrderId = 105;    // uint16
 inline constexpr std::size_t kUserMajor = 107;      // uint16
 inline constexpr std::size_t kUserMinor = 109;      // uint16
-inline constexpr std::size_t kPending = 111;        // byte, meaningful in memory only
+inline constexpr std::size_t kPending = 111;        // byte: change mark, see below
 inline constexpr std::size_t kLastBlobStamp = 112;  // int32
 inline constexpr std::size_t kEngineVersion = 116;  // int64
 inline constexpr std::size_t kUnused = 124;         // 3 bytes
+// The change mark: 1 while a change of records is being written, 0 otherwise. Header values
+// never depend on it (decoding ignores it); the write path sets it on its own before the first
+// record of a change reaches the file and the header write that ends the change clears it.
+inline constexpr uint8_t kChangeMarkSet = 1;
 }  // namespace dfh
 
 namespace fdl {  // FieldDescriptor, 768 bytes
@@ -95,7 +99,7 @@ struct TDataFileHeader {
   uint16_t sortOrderId = 0;
   uint16_t userMajor = 0;
   uint16_t userMinor = 0;
-  uint8_t pending = 0;
+  uint8_t pending = 0;  // the change mark as written; decoding gives 0
   int32_t lastBlobStamp = 0;
   int64_t engineVersion = 0;
   std::array<uint8_t, 3> unused{};

@@ -13,6 +13,7 @@
 #include "datatable.h"
 #include "engine/common/debugcheck.h"
 #include "engine/common/engineerror.h"
+#include "tablecheck.h"
 
 namespace mt {
 namespace {
@@ -183,6 +184,16 @@ void TTableLocks::Sync() {
   MT_ASSERT(!(readBytesHeld_ && writeRangesHeld_));
 }
 
+void TTableLocks::SyncRaised(int& depth) {
+  try {
+    Sync();
+  } catch (...) {
+    --depth;
+    SyncNoThrow();
+    throw;
+  }
+}
+
 void TTableLocks::SyncNoThrow() noexcept {
   // Each failed step clears its flag, so a few rounds settle every lock.
   for (int round = 0; round < 4; ++round) {
@@ -211,13 +222,7 @@ bool TTableLocks::ReadLock(bool checkChanges) {
   const bool outermost = !HoldsAnyLock();
   ++readDepth_;
   if (!outermost) return false;
-  try {
-    Sync();
-  } catch (...) {
-    --readDepth_;
-    SyncNoThrow();
-    throw;
-  }
+  SyncRaised(readDepth_);
   if (!checkChanges) return false;
   return CheckAfterLock([this] {
     --readDepth_;
@@ -237,13 +242,7 @@ bool TTableLocks::SecondReadLock() {
   const bool outermost = !HoldsAnyLock();
   ++secondReadDepth_;
   if (!outermost) return false;
-  try {
-    Sync();
-  } catch (...) {
-    --secondReadDepth_;
-    SyncNoThrow();
-    throw;
-  }
+  SyncRaised(secondReadDepth_);
   return CheckAfterLock([this] {
     --secondReadDepth_;
     SyncNoThrow();
@@ -260,13 +259,7 @@ bool TTableLocks::WriteLock() {
   table_.CheckThread();
   Settle();
   if (++writeDepth_ > 1) return false;
-  try {
-    Sync();
-  } catch (...) {
-    --writeDepth_;
-    SyncNoThrow();
-    throw;
-  }
+  SyncRaised(writeDepth_);
   return CheckAfterLock([this] {
     --writeDepth_;
     SyncNoThrow();
@@ -283,13 +276,7 @@ bool TTableLocks::LockTable() {
   table_.CheckThread();
   Settle();
   if (++tableLockDepth_ > 1) return false;
-  try {
-    Sync();
-  } catch (...) {
-    --tableLockDepth_;
-    SyncNoThrow();
-    throw;
-  }
+  SyncRaised(tableLockDepth_);
   return CheckAfterLock([this] {
     --tableLockDepth_;
     SyncNoThrow();
@@ -439,13 +426,21 @@ bool TTableLocks::CheckForChanges() {
   if (table_.Exclusive() || inTransaction_ || writesPending_) return false;
   TDataFile& data = table_.Data();
   TIndexFile& index = table_.Index();
+  const TDataFile::TStoredState stored = data.ReadStoredState();
+  // The lock just taken keeps writers out: a change mark was left by a writer that died.
+  // (Read-only files take no locks, so a live writer may have set it: left alone.)
+  if (stored.changeMark && !table_.InMemory() && !table_.ReadOnly()) {
+    MendCutOffChange();
+    if (TBlobFile* blob = table_.BlobFile()) blob->ReloadHeader();
+    return true;
+  }
   bool changed = false;
   if (index.StoredChangeCounter() != index.ChangeCounter()) {
     index.ClearCache();
     index.Load(data.Encrypted());
     data.ReloadHeader();
     changed = true;
-  } else if (data.StoredChangeCounter() != data.ChangeCounter()) {
+  } else if (stored.changeCounter != data.ChangeCounter()) {
     data.ReloadHeader();
     changed = true;
   }
@@ -456,6 +451,38 @@ bool TTableLocks::CheckForChanges() {
     }
   }
   return changed;
+}
+
+void TTableLocks::MendCutOffChange() {
+  if (table_.ReadOnly()) RaiseEngineError(err::kAccessDenied, {.table = table_.ErrorName()});
+  // Mending writes: a read or table lock is raised to the write lock for it. Whoever gets the
+  // write lock first mends; the others find the mark gone.
+  const bool raise = !WriteLocked() && !NoLocking();
+  if (raise) {
+    ++writeDepth_;
+    SyncRaised(writeDepth_);
+  }
+  try {
+    if (table_.Data().ReadStoredState().changeMark) {
+      mt::MendCutOffChange(table_);
+    } else {
+      // Mended by another process meanwhile: take its state.
+      TIndexFile& index = table_.Index();
+      index.ClearCache();
+      index.Load(table_.Data().Encrypted());
+      table_.Data().ReloadHeader();
+    }
+  } catch (...) {
+    if (raise) {
+      --writeDepth_;
+      SyncNoThrow();
+    }
+    throw;
+  }
+  if (raise) {
+    --writeDepth_;
+    Sync();
+  }
 }
 
 bool TTableLocks::CheckBeforeDiskRead() {
@@ -472,18 +499,31 @@ bool TTableLocks::CheckBeforeDiskRead() {
 void TTableLocks::WriteChanges() {
   TDataFile& data = table_.Data();
   TIndexFile& index = table_.Index();
-  // Blob values before the records that refer to them, records before the indexes that lead
-  // to them: whatever part of a change reaches the disk, no record refers to a value that is
-  // not there, and the indexes can be rebuilt from the records.
-  if (TBlobFile* blob = table_.BlobFile()) {
+  TBlobFile* blob = table_.BlobFile();
+  // The order makes every moment of a kill recoverable from the files (tablecheck.h): the
+  // change mark goes first; new blob values before the journal and the records that refer to
+  // them; the journal before the records, so that records cut off in the middle are written
+  // again; freed blob blocks only after the records that referred to them; the indexes after
+  // the records; the data header last, clearing the mark. Without records to write (a header
+  // only) the files are never out of step and no mark is needed.
+  const bool guarded = !table_.InMemory() && data.HasDirtyRecords();
+  const bool force = data.ForceFlush();
+  if (guarded) data.WriteChangeMark();
+  if (blob != nullptr) {
     blob->WriteBack();
     blob->FlushHeader();
   }
+  if (guarded) table_.Journal().Record(data, force);
   data.WriteBack(true);
-  data.FlushHeader();
   data.FlushDescriptors();
+  if (guarded && force) data.Flush();
+  if (blob != nullptr && blob->ApplyFrees()) {
+    blob->WriteBack();
+    blob->FlushHeader();
+  }
   index.WriteBackPages();
   index.FlushHeader();
+  data.FlushHeader(guarded);
 }
 
 void TTableLocks::BeginChange() {

@@ -56,12 +56,17 @@
 // exclusive or in a transaction (nobody else can write then, and the in-memory counters run
 // ahead of the files).
 //
-// Finish change: blob file (dirty blocks, header with a raised counter when a value changed),
-// data file (dirty records, header with a raised counter, changed descriptors), index file
-// (dirty pages, header with a raised counter); each flushed to disk when ForceBufferFlush is
-// on. Values go before the records that refer to them, records before the index entries.
-// Inside a transaction nothing is written: the in-memory counters are raised (so other cursors
-// of the process see the change) and the caches keep everything, growing when full.
+// Finish change (WriteChanges): the change mark in the data header, the blob file's new
+// values and header, the change journal, the records and changed descriptors, the blocks of
+// freed values and the blob header again, the index pages and header, and last the data header
+// with a raised counter, which clears the mark; each file flushed to disk when ForceBufferFlush
+// is on. A change without records to write (a header only) needs neither mark nor journal.
+// Why this order, and how the next opener mends a table whose writer died in between: see
+// tablecheck.h. The change check above also looks at the mark: found under a lock that keeps
+// writers out, it can only be a dead writer's, and the table is mended before anything is read
+// (MendCutOffChange). Inside a transaction nothing is written: the in-memory counters are
+// raised (so other cursors of the process see the change) and the caches keep everything,
+// growing when full.
 //
 // Failed changes. A change (Change, or BeginChange to FinishChange) writes nothing before its
 // end: the caches grow instead of writing back. So a change that fails before its end has
@@ -166,7 +171,13 @@ class TTableLocks {
   void LockAllRecords();
 
   // ---- change detection ----
+  // Also mends a table whose writer died in the middle of a change (see above).
   bool CheckForChanges();
+  // Under a lock that keeps writers out, with the data file carrying the change mark: takes
+  // the write lock for the time (unless held, or no locks are taken) and mends the table
+  // (tablecheck.h), unless another process did so meanwhile; the table's headers are then
+  // those of the files. 11013 when the files cannot be written.
+  void MendCutOffChange();
   TChangeCounters Counters() const;
 
   // ---- changes and writing ----
@@ -252,6 +263,9 @@ class TTableLocks {
   // order data, index, blob). Raises 10249 / 10242.
   void Sync();
   void SyncNoThrow() noexcept;
+  // Sync after `depth` was raised; when that fails the raise is undone and the locks settle
+  // back before the failure propagates.
+  void SyncRaised(int& depth);
   bool NeedReadBytes() const;
   bool NeedWriteRanges() const;
   bool NeedSemaphore() const;

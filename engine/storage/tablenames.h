@@ -19,6 +19,8 @@ inline constexpr std::string_view kDataBackupExt = ".DBK";
 inline constexpr std::string_view kIndexBackupExt = ".IBK";
 inline constexpr std::string_view kBlobBackupExt = ".BBK";
 inline constexpr std::string_view kWorkExt = ".TMP";
+// The journal of the change being written (changejournal.h).
+inline constexpr std::string_view kJournalExt = ".JNL";
 
 // The directory, trimmed, with a trailing "/" (empty stays empty).
 std::string NormalizeDirectory(std::string_view directory);

@@ -19,6 +19,7 @@
 #include "engine/common/engineerror.h"
 #include "engine/common/localetext.h"
 #include "fieldtypes.h"
+#include "indexbuild.h"
 #include "indexkey.h"
 #include "record.h"
 #include "tablenames.h"
@@ -121,8 +122,11 @@ const uint8_t* ItemImage(const uint8_t* item) {
   return item + kItemHeader + ItemKeyLength(item);
 }
 
+// An empty key (a sort without key fields) may come with a null pointer, which memcmp must
+// not be given even for zero bytes.
 int CompareKeys(const uint8_t* a, uint32_t aLength, const uint8_t* b, uint32_t bLength) {
-  const int c = std::memcmp(a, b, std::min(aLength, bLength));
+  const uint32_t common = std::min(aLength, bLength);
+  const int c = common == 0 ? 0 : std::memcmp(a, b, common);
   if (c != 0) return c;
   return aLength < bLength ? -1 : (aLength > bLength ? 1 : 0);
 }
@@ -729,7 +733,7 @@ TSortResult SortTable(TDataCursor& cursor, const TSortOptions& options) {
     std::vector<uint8_t> images(static_cast<std::size_t>(chunk) * imageSize);
     for (int32_t first = 1; first <= count; first += chunk) {
       const int32_t n = std::min(chunk, count - first + 1);
-      data.ReadSlots(first, n, images.data());
+      data.ReadFileSlots(first, n, images.data());
       for (int32_t i = 0; i < n; ++i) {
         const uint8_t* image = images.data() + static_cast<std::size_t>(i) * imageSize;
         if (image[rec::kState] != rec::kActive) {
@@ -763,16 +767,21 @@ TSortResult SortTable(TDataCursor& cursor, const TSortOptions& options) {
   removeReplacement.Release();
 
   {
-    TWriteLockScope lock(locks);
     // Without an auto-increment field each slot kept its identifier, so when every slot is
     // still there the record-identifier index holds exactly the right entries.
     const bool sameSlots = !deletedSlots && result.rows == result.inputRows;
-    if (userIndexes || keepIdentifiers || !sameSlots) table.RebuildIndexes();
-    if (TBlobFile* blob = table.BlobFile()) {
-      for (const TBlobRef& r : unreferenced)
-        blob->FreeValue(r.first, r.stamp);
-    }
-    locks.FinishChange();
+    const bool rebuild = userIndexes || keepIdentifiers || !sameSlots;
+    TWriteLockScope lock(locks);
+    locks.Change([&] {
+      if (rebuild) RebuildIndexes(data, table.Index());
+      if (TBlobFile* blob = table.BlobFile()) {
+        for (const TBlobRef& r : unreferenced)
+          blob->FreeValue(r.first, r.stamp);
+      }
+    });
+    // The index pages grew in memory while their writes waited for the end of the change:
+    // back to the cache's target size.
+    table.Index().WriteBackPages(true);
   }
   return result;
 }

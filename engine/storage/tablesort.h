@@ -22,9 +22,11 @@
 //
 // Failures. Until the new data file takes the old one's place the table is not touched: an
 // error in a callback, a key, a temporary file or the new data file leaves every row as it
-// was. The swap itself is two renames, undone when the second fails. A failure while the
-// indexes are rebuilt afterwards leaves the sorted rows in place and indexes that
-// `mtdb repair` rebuilds.
+// was. The swap itself is two renames, undone when the second fails. After it, the rebuilt
+// indexes and freed blob values are written as one change of the table (tablelocks.h): what
+// fails to be written then is written by the table's next operation or its close. The rebuilt
+// indexes are held in memory until that write. A failure while they are built (a record that
+// cannot be read) leaves the sorted rows and indexes that `mtdb repair` rebuilds.
 //
 // Requirements. The cursor must be open (11010) and writable (11013); the table must not be
 // in a transaction, locked as a whole, locked for writing or reading by this process, or hold

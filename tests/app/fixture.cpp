@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QTreeWidget>
 #include <QUuid>
 
 #include <stdexcept>
@@ -13,6 +14,7 @@
 #include "dbaccess/session.h"
 #include "gbktext.h"
 #include "globals.h"
+#include "ledger/ledgerrow.h"
 #include "umain.h"
 
 namespace mt::apptest {
@@ -209,6 +211,25 @@ double TSampleData::TotalExpense() const {
 void TSampleData::AddLedgerRow(const TSampleEntry& entry, const QString& type) {
   auto szzb = OpenTable(directory_, "szzb");
   WriteEntry(*szzb, entry, type);
+}
+
+void FillLedgerList(QTreeWidget& list, const std::vector<TSampleEntry>& entries) {
+  list.setColumnCount(LedgerColumn::Count);
+  for (const TSampleEntry& e : entries) {
+    auto* row = new QTreeWidgetItem;
+    row->setText(LedgerColumn::Date, e.date.toString("yyyy-MM-dd"));
+    row->setText(LedgerColumn::Item, e.item);
+    row->setText(LedgerColumn::Description, e.description);
+    row->setText(e.income ? LedgerColumn::Income : LedgerColumn::Expense, GeneralNumber(e.amount));
+    row->setText(LedgerColumn::Balance, e.balance == 0 ? QString() : GeneralNumber(e.balance));
+    row->setText(LedgerColumn::User, e.user);
+    row->setText(LedgerColumn::Id, QString::number(e.id));
+    row->setText(LedgerColumn::Type, e.income ? "0" : "1");
+    row->setText(LedgerColumn::ItemId, QString::number(e.itemId));
+    row->setText(LedgerColumn::Memo, e.memo);
+    row->setText(LedgerColumn::DisplayDate, e.date.toString(GlobalVars.DateFormat));
+    list.addTopLevelItem(row);
+  }
 }
 
 // ---- recorders ----

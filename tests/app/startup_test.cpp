@@ -1,5 +1,6 @@
-// Start-up with real separate processes: the single-instance rule, cancelling sign-in, and the
-// data directory when started from another working directory.
+// Start-up with real separate processes: the single-instance rule, cancelling sign-in, the
+// data directory when started from another working directory, and the program's own sign-in
+// dialog on a data directory beside a copy of the program.
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -10,19 +11,22 @@
 #include <memory>
 
 #include "apptests.h"
+#include "dbaccess/session.h"
+#include "fixture.h"
 
 namespace {
 
 // A probe process with its stdout lines collected as they come.
 class TProbe {
  public:
-  explicit TProbe(const QStringList& args, const QString& workDir = QString()) {
+  explicit TProbe(const QStringList& args, const QString& workDir = QString(),
+                  const QString& program = MINTORA_STARTPROBE) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     process_.setProcessEnvironment(env);
     if (!workDir.isEmpty()) process_.setWorkingDirectory(workDir);
-    process_.start(MINTORA_STARTPROBE, args);
+    process_.start(program, args);
   }
   ~TProbe() {
     if (process_.state() != QProcess::NotRunning) {
@@ -61,6 +65,29 @@ class TProbe {
   }
   QProcess process_;
   QStringList lines_;
+};
+
+// A copy of the probe in a scratch folder beside a "data" folder holding the sample data,
+// as the program is installed beside its tables.
+class TInstalledCopy {
+ public:
+  TInstalledCopy() {
+    program_ = folder_.filePath("mintora");
+    ready_ = folder_.isValid() && QFile::copy(MINTORA_STARTPROBE, program_) &&
+             QDir(folder_.path()).mkdir("data");
+    mt::apptest::TSampleData sample;
+    mt::DefaultSession().Close();  // everything written out before the files are copied
+    const QDir from(sample.Directory());
+    for (const QString& file : from.entryList(QDir::Files))
+      ready_ = ready_ && QFile::copy(from.filePath(file), folder_.filePath("data/" + file));
+  }
+  bool Ready() const { return ready_; }
+  QString Program() const { return program_; }
+
+ private:
+  QTemporaryDir folder_;
+  QString program_;
+  bool ready_ = false;
 };
 
 QString UniqueServer() {
@@ -121,6 +148,29 @@ class TStartupTest : public QObject {
     QVERIFY(third.Process().waitForFinished(15000));
     QCOMPARE(third.Process().exitCode(), 0);
     QVERIFY(next.WaitFor("activated"));
+  }
+
+  // The remembered password of the first account fills the real dialog; Enter signs in.
+  void enterInTheRealSignInDialogReachesTheMainWindow() {
+    TInstalledCopy copy;
+    QVERIFY(copy.Ready());
+    QTemporaryDir elsewhere;
+    TProbe probe({"--server", UniqueServer(), "--signin", "enter"}, elsewhere.path(),
+                 copy.Program());
+    QVERIFY(probe.WaitFor("main-window"));
+    QVERIFY(probe.WaitFor("user admin"));
+    QCOMPARE(probe.Process().state(), QProcess::Running);
+  }
+
+  void escapeInTheRealSignInDialogEndsWithZero() {
+    TInstalledCopy copy;
+    QVERIFY(copy.Ready());
+    TProbe probe({"--server", UniqueServer(), "--signin", "escape"}, QString(), copy.Program());
+    QVERIFY(probe.Process().waitForFinished(15000));
+    QCOMPARE(probe.Process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(probe.Process().exitCode(), 0);
+    QVERIFY(probe.Said("signin-shown"));
+    QVERIFY(!probe.Said("main-window"));
   }
 
   void dataDirectoryIsBesideTheProgramNotTheWorkingDirectory() {

@@ -5,25 +5,35 @@
 //
 // A window joins the tour with one line in kStops: its class name and how to bring it up,
 // either as a view of the main window (View) or as a dialog of its own (Dialog).
+#include <QDateEdit>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
+#include <QRadioButton>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "accounts/uAdduser.h"
 #include "accounts/uUser.h"
 #include "accounts/ulogin.h"
 #include "application.h"
+#include "categories/uItemlist.h"
+#include "categories/uItems.h"
+#include "categories/uadditem.h"
 #include "dbaccess/session.h"
 #include "diary/uadddiary.h"
 #include "diary/udiary.h"
 #include "enginepassword.h"
 #include "fixture.h"
 #include "globals.h"
+#include "ledger/uAddshouzhi.h"
 #include "uabout.h"
 #include "umain.h"
 #include "usys.h"
@@ -57,7 +67,85 @@ class TTour {
     return dialogs_.back().get();
   }
 
+  // The category dialog changing the first expense category of the category window's list.
+  QWidget* ItemDialog() {
+    auto items = std::make_unique<TfrmItems>(&Main());
+    QTreeWidget& list = *items->ListView1();
+    auto dialog = std::make_unique<TfrmAddItem>(list, &Main());
+    QTreeWidgetItem* row = list.topLevelItem(3);
+    dialog->setWindowTitle(QStringLiteral("修改收支项目"));
+    dialog->SetAdding(false);
+    dialog->NameEdit()->setText(row->text(ItemsColumn::Name));
+    dialog->DescriptionEdit()->setText(row->text(ItemsColumn::Description));
+    dialog->ExpenseButton()->setChecked(true);
+    dialogs_.push_back(std::move(items));
+    return Dialog(std::move(dialog));
+  }
+
+  // The entry dialog adding (empty) or changing a sample entry, over a ledger list of the
+  // sample rows.
+  TfrmAddshouzhi* EntryDialog(bool adding) {
+    auto dialog = std::make_unique<TfrmAddshouzhi>(LedgerList(), &Main());
+    dialog->SetAdding(adding);
+    dialog->DateTimePicker1()->setDate(TSampleData::Today());
+    if (!adding) {
+      QTreeWidgetItem* row = LedgerList().topLevelItem(LedgerList().topLevelItemCount() - 2);
+      dialog->setWindowTitle(QStringLiteral("修改收支记录"));
+      dialog->FillFromRow(*row);
+    }
+    auto* shown = dialog.get();
+    Dialog(std::move(dialog));
+    return shown;
+  }
+
+  // The entry dialog with the category picker dropped under its category field: one picture
+  // of the screen holding both.
+  QWidget* EntryDialogWithPicker() {
+    TfrmAddshouzhi* dialog = EntryDialog(true);
+    dialog->setWindowTitle(QStringLiteral("新添收支"));
+    dialog->ShowPicker();
+    for (int i = 0; i < 5; ++i)
+      QCoreApplication::processEvents();
+    composite_ = std::make_unique<TComposite>(*dialog, *dialog->Picker());
+    return composite_.get();
+  }
+
  private:
+  // A widget whose picture is a dialog with a popup drawn over it where it stands.
+  class TComposite : public QWidget {
+   public:
+    TComposite(QWidget& window, QWidget& popup) {
+      setWindowTitle(window.windowTitle());
+      const QPoint at = popup.mapToGlobal(QPoint(0, 0)) - window.mapToGlobal(QPoint(0, 0));
+      QPixmap picture(
+          window.size().expandedTo(QSize(at.x() + popup.width(), at.y() + popup.height())));
+      picture.fill(Qt::white);
+      QPainter p(&picture);
+      p.drawPixmap(0, 0, window.grab());
+      p.drawPixmap(at, popup.grab());
+      p.end();
+      auto* label = new QLabel(this);
+      label->setPixmap(picture);
+      label->resize(picture.size());
+      resize(picture.size());
+    }
+  };
+
+  // A ledger list of the sample entries in the list's row layout.
+  QTreeWidget& LedgerList() {
+    if (!ledger_) {
+      ledger_ = std::make_unique<QTreeWidget>();
+      mt::apptest::FillLedgerList(*ledger_, fixture_->data.Entries());
+    }
+    return *ledger_;
+  }
+
+ public:
+  TAppFixture* fixture_ = nullptr;
+
+ private:
+  std::unique_ptr<TComposite> composite_;
+  std::unique_ptr<QTreeWidget> ledger_;
   std::unique_ptr<Tfrmmain> main_;
   std::vector<std::unique_ptr<QDialog>> dialogs_;
 };
@@ -72,6 +160,21 @@ const TTourStop kStops[] = {
     {"TfrmMainpage", [](TTour& t) { return t.View(&Tfrmmain::OpenHomePage); }},
     {"Tfrmlogin", [](TTour& t) { return t.Dialog(std::make_unique<Tfrmlogin>()); }},
     {"TfrmUser", [](TTour& t) { return t.Dialog(std::make_unique<TfrmUser>(&t.Main())); }},
+    {"TfrmAdduser",
+     [](TTour& t) {
+       // Changing the second sample account, as "修改" opens it.
+       auto dialog = std::make_unique<TfrmAdduser>(&t.Main());
+       const mt::apptest::TSampleAccount& account = TSampleData::Accounts()[1];
+       dialog->setWindowTitle(QStringLiteral("用户编辑"));
+       dialog->SetAdding(false);
+       dialog->Fill(account.name, account.fullName, account.password);
+       return t.Dialog(std::move(dialog));
+     }},
+    {"TfrmItems", [](TTour& t) { return t.Dialog(std::make_unique<TfrmItems>(&t.Main())); }},
+    {"TfrmAddItem", [](TTour& t) { return t.ItemDialog(); }},
+    {"TfrmAddshouzhi", [](TTour& t) { return t.EntryDialog(true); }},
+    {"TfrmAddshouzhi-change", [](TTour& t) { return t.EntryDialog(false); }},
+    {"TfrmItemList", [](TTour& t) { return t.EntryDialogWithPicker(); }},
     {"Tfrmdiary", [](TTour& t) { return t.View(&Tfrmmain::OpenDiary); }},
     {"TfrmAdddiary",
      [](TTour& t) {
@@ -152,6 +255,7 @@ int main(int argc, char** argv) {
   try {
     TAppFixture fixture(QStringLiteral("张三"));
     TTour tour;
+    tour.fixture_ = &fixture;
     for (const TTourStop& stop : kStops) {
       QWidget* window = stop.show(tour);
       for (int i = 0; i < 5; ++i)

@@ -12,15 +12,9 @@ namespace mt {
 namespace {
 
 using test::ErrorCodeOf;
+using test::kEntries;
 using test::MessageOf;
 using test::TEntry;
-
-const std::vector<TEntry> kEntries = {
-    {1, "2004-01-05", Utf8ToGbk("工资"), "5000", "", "1"},
-    {2, "2004-01-05", Utf8ToGbk("午饭"), "", "12.5", "2"},
-    {3, "2004-01-07", "Books", "", "80", "2"},
-    {4, "2004-02-01", "Bonus", "300.25", "", "1"},
-};
 
 class DataSetTest : public test::TMintoraFixture {};
 

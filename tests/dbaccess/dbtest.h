@@ -18,6 +18,7 @@
 #include "dbaccess/enginetable.h"
 #include "dbaccess/mintoraschema.h"
 #include "dbaccess/session.h"
+#include "engine/common/gbk.h"
 #include "engine/storage/datatable.h"
 #include "storagetest.h"
 
@@ -41,6 +42,14 @@ struct TEntry {
   std::string input;
   std::string output;
   std::string type;
+};
+
+// Four ledger entries of both types over two months, GBK text among them.
+inline const std::vector<TEntry> kEntries = {
+    {1, "2004-01-05", Utf8ToGbk("工资"), "5000", "", "1"},
+    {2, "2004-01-05", Utf8ToGbk("午饭"), "", "12.5", "2"},
+    {3, "2004-01-07", "Books", "", "80", "2"},
+    {4, "2004-02-01", "Bonus", "300.25", "", "1"},
 };
 
 // Creates a table from column types of the SQL dialect; primary and index fields by name.

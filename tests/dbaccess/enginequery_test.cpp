@@ -13,15 +13,9 @@
 namespace mt {
 namespace {
 
+using test::kEntries;
 using test::MessageOf;
 using test::TEntry;
-
-const std::vector<TEntry> kEntries = {
-    {1, "2004-01-05", Utf8ToGbk("工资"), "5000", "", "1"},
-    {2, "2004-01-05", Utf8ToGbk("午饭"), "", "12.5", "2"},
-    {3, "2004-01-07", "Books", "", "80", "2"},
-    {4, "2004-02-01", "Bonus", "300.25", "", "1"},
-};
 
 class EngineQueryTest : public test::TMintoraFixture {
  protected:
@@ -133,6 +127,85 @@ TEST_F(EngineQueryTest, AParameterIsAValueNeverStatementText) {
   q->Open();
   ASSERT_FALSE(q->Eof());
   EXPECT_EQ(q->FieldByName("name").AsString(), "o'brien");
+}
+
+// The windows' changing statements, each value a parameter: a typed name holding quotes
+// deletes exactly its own row, a value equal to a column name matches nothing, and the
+// category swap runs as one transaction.
+TEST_F(EngineQueryTest, RunsTheWindowsChangingStatementsWithTypedValues) {
+  auto q = Query("insert into User (name, fullname, password) values (:name, :full, :password)");
+  for (const char* name : {"o'brien", "say \"hi\"", "password"}) {
+    q->ParamByName("name").SetAsString(name);
+    q->ParamByName("full").SetAsString(Utf8ToGbk("张三"));
+    q->ParamByName("password").SetAsString("name");
+    q->ExecSQL();
+    EXPECT_EQ(q->RowsAffected(), 1);
+  }
+  q->SetSQL("insert into system (name, value) values (:key, :value)");
+  q->ParamByName("key").SetAsString("o'brien");
+  q->ParamByName("value").SetAsString("secret");
+  q->ExecSQL();
+
+  struct TCase {
+    const char* sql;
+    const char* param;
+    std::string value;
+    int rows;
+  };
+  const TCase cases[] = {
+      {"delete from User where name=:name", "name", "name", 0},  // a column's name is text
+      {"delete from User where name=:name", "name", "\" or \"1\"=\"1", 0},
+      {"delete from User where name=:name", "name", "say \"hi\"", 1},
+      {"delete from system where name =:key", "key", "o'brien", 1},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.value);
+    q->SetSQL(c.sql);
+    q->ParamByName(c.param).SetAsString(c.value);
+    q->ExecSQL();
+    EXPECT_EQ(q->RowsAffected(), c.rows);
+  }
+  q->SetSQL("select name, fullname from User order by name");
+  q->Open();
+  const std::vector<std::vector<std::string>> users = {
+      {"admin", "admin"}, {"o'brien", Utf8ToGbk("张三")}, {"password", Utf8ToGbk("张三")}};
+  EXPECT_EQ(Rows(*q), users);
+  q->Close();
+
+  // Swapping two category numbers through the free number 999999, committed as one.
+  q->SetSQL("insert into Items (id, name, type, parent) values (:id, :name, :type, -1)");
+  for (const auto& [id, name] : {std::pair{1, "a"}, std::pair{2, "b"}}) {
+    q->ParamByName("id").SetAsInteger(id);
+    q->ParamByName("name").SetAsString(name);
+    q->ParamByName("type").SetAsInteger(1);
+    q->ExecSQL();
+  }
+  const auto run = [&](const char* sql, std::initializer_list<std::pair<const char*, int>> ps) {
+    q->SetSQL(sql);
+    for (const auto& [name, value] : ps)
+      q->ParamByName(name).SetAsInteger(value);
+    q->ExecSQL();
+  };
+  run("START TRANSACTION", {});
+  run("update Items set id=999999 where id=:a", {{"a", 1}});
+  run("update Items set id=:a where id=:b", {{"a", 1}, {"b", 2}});
+  run("update Items set id=:b where id=999999", {{"b", 2}});
+  run("COMMIT", {});
+  q->SetSQL("select id, name from Items order by id");
+  q->Open();
+  EXPECT_EQ(Rows(*q), (std::vector<std::vector<std::string>>{{"1", "b"}, {"2", "a"}}));
+  q->Close();
+  // A swap that fails half-way (the first number is taken) is rolled back whole.
+  run("START TRANSACTION", {});
+  run("update Items set id=999999 where id=:a", {{"a", 1}});
+  EXPECT_NE(MessageOf([&] {
+              run("update Items set id=:a where id=:b", {{"a", 999999}, {"b", 2}});
+            }),
+            "");
+  run("ROLLBACK", {});
+  q->SetSQL("select id, name from Items order by id");
+  q->Open();
+  EXPECT_EQ(Rows(*q), (std::vector<std::vector<std::string>>{{"1", "b"}, {"2", "a"}}));
 }
 
 TEST_F(EngineQueryTest, EveryParameterNeedsAValue) {

@@ -156,16 +156,46 @@ TEST_F(MtdbSqlTest, ScriptsSourcesAndErrors) {
   EXPECT_EQ(r.err,
             "Engine Error # 11949 SQL error - Invalid column name 'nosuch' or table correlation "
             "name '' specified in source columns\n");
-  r = Sql("delete from Items where id = 5");
+  r = Sql("update Items set id = 999999 where id = 3; update Items set id = 999999 where id = 4");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            "Engine Error # 11949 SQL error - Running DELETE statements is not supported yet\n");
+  EXPECT_EQ(r.out, "1\n");
+  EXPECT_NE(r.err.find("Engine Error # 9729"), std::string::npos) << r.err;
+  EXPECT_EQ(Sql("select id from Items where id > 3 order by id").out, "id\n4\n5\n999999\n");
   r = Sql("select * from nosuch");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Engine Error # 11010"), std::string::npos) << r.err;
   // Bad usage.
   EXPECT_EQ(Mtdb(scratch_, "sql").status, 2);
   EXPECT_EQ(Mtdb(scratch_, "sql " + Quote(data_) + " -c").status, 2);
+}
+
+// The program's changing statements: each prints the rows it affected (0 is no error); a
+// transaction statement prints nothing, and a rolled-back script leaves the tables as before.
+TEST_F(MtdbSqlTest, ChangingStatementsPrintRowsAffected) {
+  const std::vector<TCase> cases = {
+      {"delete from Items where id=12345", "0\n"},
+      // Two category numbers swapped through the free number 999999.
+      {"update Items set id=999999 where id=3; update Items set id=3 where id=4; "
+       "update Items set id=4 where id=999999",
+       "1\n1\n1\n"},
+      {"select id, description from Items where id >= 3 and id <= 4 order by id",
+       "id\tdescription\n3\tbonus\n4\ttravel\n"},
+      {"delete from diary where date=\"2005-01-03\"", "1\n"},
+      {"delete from system where name='pass_admin'", "1\n"},
+      {"start transaction; delete from szzb; update Items set type = 2; rollback", "6\n5\n"},
+      {"select count(*) as n from szzb; select count(*) as n from Items where type = 2",
+       "n\n6\n\nn\n0\n"},
+      {"insert into Items (id, name, type, parent) values (6, 'x', 1, -1); "
+       "insert into Items select id + 10, name, description, type, parent from Items where id < 3",
+       "1\n2\n"},
+      {"select id, name from Items where id > 5 order by id",
+       "id\tname\n6\tx\n11\t工资\n12\t餐饮\n"},
+  };
+  for (const TCase& c : cases) {
+    const TRun r = Sql(c.sql);
+    EXPECT_EQ(r.status, 0) << c.sql << ": " << r.err;
+    EXPECT_EQ(r.out, c.out) << c.sql;
+  }
 }
 
 }  // namespace

@@ -66,7 +66,8 @@ inline TIndexDescriptor Index(const std::string& name, std::vector<uint16_t> fie
   return d;
 }
 
-struct TTableSpec {
+// A test table: its name, column definitions ("name TYPE"), indexes and locale.
+struct TTestTable {
   std::string name;
   std::vector<std::string> columns;
   std::vector<TIndexDescriptor> secondaries;
@@ -75,18 +76,18 @@ struct TTableSpec {
 };
 
 // Creates the table and inserts the rows (cells as literal texts, memo text as it is).
-inline void MakeTable(const std::string& directory, const TTableSpec& spec,
+inline void MakeTable(const std::string& directory, const TTestTable& table,
                       const std::vector<TRow>& rows) {
   TTableCreateParams p;
-  for (const std::string& c : spec.columns)
+  for (const std::string& c : table.columns)
     p.fields.push_back(Column(c));
-  if (spec.primary) p.indexes.primary = Index("", *spec.primary, true);
-  p.indexes.secondaries = spec.secondaries;
-  p.languageId = spec.languageId;
-  TDataTable(directory, spec.name).Create(p);
+  if (table.primary) p.indexes.primary = Index("", *table.primary, true);
+  p.indexes.secondaries = table.secondaries;
+  p.languageId = table.languageId;
+  TDataTable(directory, table.name).Create(p);
   TDataDirectory database(directory);
   TDataCursor cursor(database);
-  cursor.SetTableName(spec.name);
+  cursor.SetTableName(table.name);
   cursor.Open();
   const TRecordFormat& format = cursor.Format();
   std::vector<uint8_t> image(static_cast<std::size_t>(cursor.RecordSize()));

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/tablecheck.h"
+#include "engine/storage/tablelayout.h"
 #include "locktest.h"
 #include "probe.h"
 
@@ -16,7 +18,18 @@ namespace {
 
 using test::ErrorCodeOf;
 
-class BlobTest : public test::LockTest {};
+class BlobTest : public test::LockTest {
+ protected:
+  // An insert through the table's writer, which gives the record its identifier.
+  int32_t WriterInsert(TDataTable& t, int32_t id) {
+    std::vector<uint8_t> image(static_cast<std::size_t>(t.Data().RecordSize()));
+    t.Data().Format().InitRecord(image.data());
+    t.Data().Format().SetInteger(1, image.data(), id);
+    TRecordWriteOptions options;
+    options.owner = this;
+    return t.Writer().Insert(image.data(), options);
+  }
+};
 
 std::vector<uint8_t> Pattern(std::size_t length, int seed = 1) {
   std::vector<uint8_t> v(length);
@@ -85,20 +98,24 @@ TEST_F(BlobTest, FreedBlocksAreReusedBeforeTheFileGrows) {
     Insert(t, i);
   TBlobFile& blob = *t.BlobFile();
   EXPECT_EQ(SetMemo(t, 1, Pattern(1000, 1)).first, 1);  // blocks 1, 2, 3
-  const uint64_t size = BlobSize(*this, "ledger");
 
-  // Three blocks rewritten as one: the first is reused, two go to the free chain.
-  EXPECT_EQ(SetMemo(t, 1, Pattern(100, 2)).first, 1);
+  // A rewritten value takes new blocks, so that the old one stays whole on disk until the
+  // record names the new one; the old blocks are freed at the end of the change.
+  EXPECT_EQ(SetMemo(t, 1, Pattern(100, 2)).first, 4);
   EXPECT_EQ(blob.Header().freeHead, 3);
-  EXPECT_EQ(blob.BlockCount(), 3);
-  // The next value takes them (the head first) and the file stays as it is.
-  EXPECT_EQ(SetMemo(t, 2, Pattern(900, 3)).first, 3);
+  EXPECT_EQ(blob.BlockCount(), 4);
+  const uint64_t size = BlobSize(*this, "ledger");
+  // The next values take them (the head first) and the file stays as it is.
+  EXPECT_EQ(SetMemo(t, 2, Pattern(900, 3)).first, 3);  // blocks 3, 2
+  EXPECT_EQ(blob.Header().freeHead, 1);
+  EXPECT_EQ(SetMemo(t, 3, Pattern(10, 4)).first, 1);
   EXPECT_EQ(blob.Header().freeHead, 0);
-  EXPECT_EQ(blob.BlockCount(), 3);
+  EXPECT_EQ(blob.BlockCount(), 4);
   EXPECT_EQ(BlobSize(*this, "ledger"), size);
   // Only now does it grow.
-  EXPECT_EQ(SetMemo(t, 3, Pattern(10, 4)).first, 4);
-  EXPECT_EQ(blob.BlockCount(), 4);
+  EXPECT_EQ(SetMemo(t, 3, Pattern(10, 5)).first, 5);
+  EXPECT_EQ(blob.BlockCount(), 5);
+  EXPECT_EQ(blob.Header().freeHead, 1);
 
   // Deleting a record frees its chains.
   {
@@ -107,18 +124,82 @@ TEST_F(BlobTest, FreedBlocksAreReusedBeforeTheFileGrows) {
     FreeBlobValues(blob, t.Data().Format(), r->Image());
     t.Locks().FinishChange();
   }
-  EXPECT_EQ(blob.Header().freeHead, 2);
-  EXPECT_EQ(SetMemo(t, 3, Pattern(980, 5)).first, 4);  // its own block, then the freed 2
-  EXPECT_EQ(blob.Header().freeHead, 3);
-  EXPECT_EQ(blob.BlockCount(), 4);
+  EXPECT_EQ(blob.Header().freeHead, 3);                // 3, 2, 1
+  EXPECT_EQ(SetMemo(t, 3, Pattern(980, 6)).first, 3);  // 3 and 2; its old block 5 is freed
+  EXPECT_EQ(blob.Header().freeHead, 5);
+  EXPECT_EQ(blob.BlockCount(), 5);
 
   EXPECT_EQ(Memo(t, 1), Pattern(100, 2));
-  EXPECT_EQ(Memo(t, 3), Pattern(980, 5));
+  EXPECT_EQ(Memo(t, 3), Pattern(980, 6));
   t.Close();
   t.Open();
   EXPECT_EQ(Memo(t, 1), Pattern(100, 2));
-  EXPECT_EQ(Memo(t, 3), Pattern(980, 5));
-  EXPECT_EQ(t.BlobFile()->Header().freeHead, 3);
+  EXPECT_EQ(Memo(t, 3), Pattern(980, 6));
+  EXPECT_EQ(t.BlobFile()->Header().freeHead, 5);
+  t.Close();
+}
+
+TEST_F(BlobTest, BrokenValuesAreFoundAndRepairDropsTheirRecordsWhole) {
+  CreateTable();
+  TDataTable t(dir_, "ledger");
+  t.Open();
+  for (int i = 1; i <= 3; ++i)
+    WriterInsert(t, i);
+  EXPECT_EQ(SetMemo(t, 1, Pattern(1000, 1)).first, 1);  // blocks 1, 2, 3
+  EXPECT_EQ(SetMemo(t, 2, Pattern(600, 2)).first, 4);   // blocks 4, 5
+  EXPECT_EQ(SetMemo(t, 3, Pattern(10, 3)).first, 6);
+  EXPECT_TRUE(CheckBlobValues(t).empty());
+  t.Close();
+  // Record 2's second block never written: it reads as zeros.
+  Patch("ledger.BLB", 512 + 4 * 512, std::vector<uint8_t>(512, 0));
+  t.Open();
+  const std::vector<std::string> faults = CheckBlobValues(t);
+  ASSERT_EQ(faults.size(), 2u);
+  EXPECT_EQ(faults[0], "record 2 field memo: the blob value block 5 has another stamp");
+  EXPECT_EQ(faults[1], "2 blob blocks belong to no value and are not on the free chain");
+  t.Close();
+
+  const std::vector<std::string> notes = RepairBlobFile(dir_, "ledger", {});
+  EXPECT_NE(std::find(notes.begin(), notes.end(), "record 2 with a broken blob value deleted"),
+            notes.end());
+  t.Open();
+  EXPECT_TRUE(CheckBlobValues(t).empty());
+  EXPECT_TRUE(CheckDataRecords(t).empty());
+  EXPECT_TRUE(CheckIndexes(t).empty());
+  EXPECT_EQ(t.Index().Header().activeRecords, 2);
+  EXPECT_EQ(t.BlobFile()->Header().freeHead, 4);
+  EXPECT_EQ(Memo(t, 1), Pattern(1000, 1));
+  EXPECT_EQ(Memo(t, 3), Pattern(10, 3));
+  t.Close();
+}
+
+TEST_F(BlobTest, ACutOffTableWithATornRecordIsRefusedNamingItUntilRepaired) {
+  CreateTable();
+  TDataTable t(dir_, "ledger");
+  t.Open();
+  for (int i = 1; i <= 3; ++i)
+    WriterInsert(t, i);
+  const int64_t record2 = RecordsOffset(t.Data().FieldCount()) + t.Data().RecordSize();
+  t.Close();
+  // The change mark of a dead writer, no journal, and a record that is no record.
+  Patch("ledger.DAT", dfh::kPending, {dfh::kChangeMarkSet});
+  Patch("ledger.DAT", static_cast<std::size_t>(record2), {7});
+  EXPECT_TRUE(CutOffChangeLeft(dir_, "ledger"));
+  try {
+    t.Open();
+    FAIL() << "opened";
+  } catch (const EEngineError& e) {
+    EXPECT_EQ(e.ErrorCode(), err::kRecordBuffersCorrupt);
+    EXPECT_NE(std::string(e.what()).find("ledger"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(CutOffChangeLeft(dir_, "ledger"));  // still left for the repair
+  RepairDataFile(dir_, "ledger");
+  RepairIndexFile(dir_, "ledger", {});
+  EXPECT_FALSE(CutOffChangeLeft(dir_, "ledger"));
+  t.Open();
+  EXPECT_TRUE(CheckDataRecords(t).empty());
+  EXPECT_TRUE(CheckIndexes(t).empty());
+  EXPECT_EQ(t.Index().Header().activeRecords, 2);
   t.Close();
 }
 
@@ -342,7 +423,7 @@ TEST_F(BlobTest, OpenValuesOfACursor) {
     t.Locks().FinishChange();
   }
   EXPECT_EQ(blobs.OpenCount(), 0);
-  EXPECT_EQ(le::GetI32(image.data(), refAt + 1), ref.first);  // the same block, rewritten
+  EXPECT_NE(le::GetI32(image.data(), refAt + 1), ref.first);  // new blocks, the old one freed
   EXPECT_NE(le::GetI32(image.data(), refAt + 5), ref.second);
   EXPECT_EQ(Memo(t, 1), (std::vector<uint8_t>{'h', 'e'}));
 
@@ -364,8 +445,8 @@ TEST_F(BlobTest, AValueRewrittenByAnotherProcessAfterTheReadIsChanged) {
   ASSERT_EQ(b.Ask(open), "ok");
   ASSERT_EQ(b.Ask("image 1"), "ok");
   ASSERT_EQ(b.Ask("blobget"), "ok 100 120");
-  // Same length: the same block, a new stamp.
-  ASSERT_EQ(a.Ask("blobset 1 100 y"), "ok 1 1");
+  // A new value: a new block and stamp; the old block is freed.
+  ASSERT_EQ(a.Ask("blobset 1 100 y"), "ok 2 2");
   EXPECT_EQ(b.Ask("blobget"), "err 8708");
   ASSERT_EQ(b.Ask("image 1"), "ok");
   EXPECT_EQ(b.Ask("blobget"), "ok 100 121");

@@ -25,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Field;
+using test::IdPrimaryAndByName;
 
 // Starts the probe with its standard output on a pipe.
 struct TProbe {
@@ -72,13 +73,7 @@ TEST(CursorCrashTest, EveryReturnedInsertSurvivesAKill) {
     TTableCreateParams p;
     p.fields = {Field("id", ftype::kInteger), Field("name", ftype::kString, 20),
                 Field("amount", ftype::kFloat)};
-    TIndexDescriptor primary;
-    primary.fields = {1};
-    p.indexes.primary = primary;
-    TIndexDescriptor byName;
-    byName.name = "ByName";
-    byName.fields = {2};
-    p.indexes.secondaries = {byName};
+    p.indexes = IdPrimaryAndByName();
     TDataTable(dir, "t").Create(p);
   }
   std::mt19937 random(20261210);

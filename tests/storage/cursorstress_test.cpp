@@ -2,6 +2,10 @@
 // string, memo field) for a few seconds through cursors. Afterwards the table checks out and
 // every row whose last reported change was an insert or a change is there exactly once with
 // the values of that change; every row whose last change was a delete is gone.
+//
+// Then the same writers beside processes that scan the table in runs (recordscan.h) the whole
+// time, slowly: every scan sees each record at most once, each unchanged record exactly once,
+// and only versions some writer had finished; every writer gets its work done meanwhile.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -9,6 +13,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,53 +27,54 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Field;
+using test::IdPrimaryAndByName;
 
-TEST(CursorStressTest, FourWritersKeepTheTableConsistent) {
-  const test::TScratchDir scratch("mt-stress");
-  const std::string& dir = scratch.Path();
-  {
-    TTableCreateParams p;
-    p.fields = {Field("id", ftype::kInteger), Field("name", ftype::kString, 20),
-                Field("note", ftype::kBlob, 0, fsubtype::kMemo), Field("amount", ftype::kFloat)};
-    TIndexDescriptor primary;
-    primary.fields = {1};
-    p.indexes.primary = primary;
-    TIndexDescriptor byName;
-    byName.name = "ByName";
-    byName.fields = {2};
-    p.indexes.secondaries = {byName};
-    p.blobBlockSize = 128;
-    TDataTable(dir, "t").Create(p);
-  }
-  constexpr int kWorkers = 4;
+void CreateStressTable(const std::string& dir) {
+  TTableCreateParams p;
+  p.fields = {Field("id", ftype::kInteger), Field("name", ftype::kString, 20),
+              Field("note", ftype::kBlob, 0, fsubtype::kMemo), Field("amount", ftype::kFloat)};
+  p.indexes = IdPrimaryAndByName();
+  p.blobBlockSize = 128;
+  TDataTable(dir, "t").Create(p);
+}
+
+// Runs one cursor probe per argument list at once and returns what each printed; every probe
+// must end with status 0.
+std::vector<std::string> RunProbes(const std::vector<std::vector<std::string>>& argLists) {
+  const int count = static_cast<int>(argLists.size());
   std::vector<pid_t> pids;
   std::vector<int> pipes;
-  for (int w = 1; w <= kWorkers; ++w) {
+  for (const std::vector<std::string>& args : argLists) {
     int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
+    if (pipe(fds) != 0) ADD_FAILURE() << "no pipe";
     const pid_t pid = fork();
     if (pid == 0) {
       dup2(fds[1], 1);
       close(fds[0]);
       close(fds[1]);
-      const std::string worker = std::to_string(w);
-      execl(MINTORA_CURSOR_PROBE, MINTORA_CURSOR_PROBE, "stress", dir.c_str(), "t", worker.c_str(),
-            "3", static_cast<char*>(nullptr));
+      std::vector<char*> argv{const_cast<char*>(MINTORA_CURSOR_PROBE)};
+      for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(MINTORA_CURSOR_PROBE, argv.data());
       _exit(127);
     }
     close(fds[1]);
     pids.push_back(pid);
     pipes.push_back(fds[0]);
   }
-  // Read every worker's reports while they run.
-  std::vector<std::string> outputs(kWorkers);
-  int open = kWorkers;
+  // Read every probe's reports while they run.
+  std::vector<std::string> outputs(static_cast<std::size_t>(count));
+  int open = count;
   while (open > 0) {
     std::vector<pollfd> fds;
-    for (int w = 0; w < kWorkers; ++w) {
+    for (int w = 0; w < count; ++w) {
       if (pipes[w] >= 0) fds.push_back({pipes[w], POLLIN, 0});
     }
-    ASSERT_GT(poll(fds.data(), fds.size(), 60000), 0);
+    if (poll(fds.data(), fds.size(), 60000) <= 0) {
+      ADD_FAILURE() << "the probes went silent";
+      break;
+    }
     for (const pollfd& p : fds) {
       if (p.revents == 0) continue;
       const int w = static_cast<int>(std::find(pipes.begin(), pipes.end(), p.fd) - pipes.begin());
@@ -83,11 +89,25 @@ TEST(CursorStressTest, FourWritersKeepTheTableConsistent) {
       }
     }
   }
-  for (pid_t pid : pids) {
+  for (std::size_t w = 0; w < pids.size(); ++w) {
     int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    waitpid(pids[w], &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "probe " << argLists[w][0] << " ended with " << status;
   }
+  return outputs;
+}
+
+TEST(CursorStressTest, FourWritersKeepTheTableConsistent) {
+  const test::TScratchDir scratch("mt-stress");
+  const std::string& dir = scratch.Path();
+  CreateStressTable(dir);
+  constexpr int kWorkers = 4;
+  std::vector<std::vector<std::string>> probes;
+  for (int w = 1; w <= kWorkers; ++w)
+    probes.push_back({"stress", dir, "t", std::to_string(w), "3"});
+  const std::vector<std::string> outputs = RunProbes(probes);
+  if (HasFailure()) return;
   // The last reported version of every id (0: deleted).
   std::map<long, int> expected;
   std::size_t changes = 0;
@@ -140,6 +160,75 @@ TEST(CursorStressTest, FourWritersKeepTheTableConsistent) {
   }
   EXPECT_EQ(c.RecordCount(), found.size());
   c.Close();
+}
+
+TEST(CursorStressTest, ScansInRunsWhileWritersChangeTheTable) {
+  const test::TScratchDir scratch("mt-scanstress");
+  const std::string& dir = scratch.Path();
+  CreateStressTable(dir);
+  // Records no writer touches: every scan must see each of them once.
+  constexpr int kPrefilled = 1500;
+  {
+    TDataDirectory directory(dir);
+    TDataCursor c(directory);
+    c.SetTableName("t");
+    c.Open();
+    const TRecordFormat& f = c.Format();
+    std::vector<uint8_t> image(static_cast<std::size_t>(c.RecordSize()));
+    for (int id = 1; id <= kPrefilled; ++id) {
+      c.InitRecord(image.data());
+      f.SetInteger(1, image.data(), id);
+      f.SetString(2, image.data(), "w" + std::to_string(id % 7) + "-1");
+      f.SetFloat(4, image.data(), 1.25);
+      c.InsertRecord(image.data(), false);
+    }
+  }
+  constexpr int kWriters = 3;
+  constexpr int kScanners = 2;
+  std::vector<std::vector<std::string>> probes;
+  for (int w = 1; w <= kWriters; ++w)
+    probes.push_back({"stress", dir, "t", std::to_string(w), "3"});
+  // The scanners outlast the writers: every write happens while scans run.
+  for (int r = 0; r < kScanners; ++r)
+    probes.push_back({"scan", dir, "t", "4", std::to_string(kPrefilled)});
+  const std::vector<std::string> outputs = RunProbes(probes);
+  if (HasFailure()) return;
+
+  // Every version a writer finished, and how much each writer got done.
+  std::set<std::pair<long, int>> written;
+  for (int w = 0; w < kWriters; ++w) {
+    std::istringstream lines(outputs[w]);
+    std::string op;
+    long id = 0;
+    int changes = 0;
+    while (lines >> op >> id) {
+      int version = 0;
+      if (op != "D") lines >> version;
+      if (op != "D") written.insert({id, version});
+      ++changes;
+    }
+    // A writer that waited behind whole scans would get next to nothing done.
+    EXPECT_GT(changes, 20) << "writer " << w + 1;
+  }
+  for (int r = kWriters; r < kWriters + kScanners; ++r) {
+    std::istringstream lines(outputs[r]);
+    std::string op;
+    int scans = 0;
+    int changedScans = 0;
+    ASSERT_TRUE(lines >> op >> scans >> changedScans) << outputs[r];
+    EXPECT_EQ(op, "S");
+    EXPECT_GE(scans, 2);
+    // Writers changed the table while scans ran, and the scans' runs saw it.
+    EXPECT_GT(changedScans, 0);
+    long id = 0;
+    int version = 0;
+    int seen = 0;
+    while (lines >> op >> id >> version) {
+      EXPECT_EQ(written.count({id, version}), 1u) << "id " << id << " version " << version;
+      ++seen;
+    }
+    EXPECT_GT(seen, 0);
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "engine/common/expeval.h"
 #include "engine/common/expparser.h"
 #include "engine/storage/fieldtypes.h"
+#include "engine/storage/indexlayout.h"
 #include "engine/storage/tablelayout.h"
 
 namespace mt::test {
@@ -45,6 +46,19 @@ inline TFieldDescriptor Field(std::string name, uint8_t type, uint8_t size = 0,
   f.size = size;
   f.subtype = subtype;
   return f;
+}
+
+// The indexes most stress and crash tests use: the primary index on field 1 (the id) and the
+// secondary index "ByName" on field 2.
+inline TIndexDefinitions IdPrimaryAndByName() {
+  TIndexDefinitions d;
+  d.primary = TIndexDescriptor{};
+  d.primary->fields = {1};
+  TIndexDescriptor byName;
+  byName.name = "ByName";
+  byName.fields = {2};
+  d.secondaries = {byName};
+  return d;
 }
 
 // The engine error code raised by fn, or 0 when it raised none.

@@ -1,6 +1,7 @@
 // mtdb insert and dump.
 #include "cmd_data.h"
 
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 
@@ -8,6 +9,7 @@
 #include "engine/common/engineerror.h"
 #include "engine/storage/datacursor.h"
 #include "engine/storage/fieldtypes.h"
+#include "engine/storage/recordscan.h"
 #include "valuetext.h"
 
 namespace mt::mtdb {
@@ -129,8 +131,10 @@ void WriteRows(TDataCursor& cursor, int columns, bool raw, std::ostream& stream)
   }
   out << '\n';
   std::vector<uint8_t> image(static_cast<std::size_t>(cursor.RecordSize()));
-  cursor.First();
-  while (cursor.Next(image.data()) == TDataCursor::kRecordRead) {
+  // Read in runs of records, each under one lock, in the cursor's order.
+  TRecordScan scan(cursor, TRecordScan::TOrder::Cursor);
+  while (const uint8_t* record = scan.Next()) {
+    std::copy(record, record + image.size(), image.begin());
     for (int no = 1; no <= columns; ++no) {
       if (no > 1) out << '\t';
       const TFieldDescriptor& f = format.Field(no);

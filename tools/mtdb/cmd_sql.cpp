@@ -1,7 +1,8 @@
 // mtdb sql DIR [-c TEXT | FILE]: the statements of the text (from -c, a file, or standard
 // input) run one after another against the tables of DIR. A SELECT prints its result as TSV
-// with a header line (results of several SELECTs are separated by an empty line); the first
-// failing statement ends the run with its error.
+// with a header line (results of several SELECTs are separated by an empty line); INSERT,
+// UPDATE and DELETE print the rows they affected, one line each; the first failing statement
+// ends the run with its error (a transaction the text started and left open is rolled back).
 #include "cmd_sql.h"
 
 #include <fstream>
@@ -57,8 +58,10 @@ int RunSql(const std::vector<std::string>& argList) {
       if (printed) std::cout << "\n";
       WriteRows(*rows, statement.ResultColumnCount(), raw, std::cout);
       printed = true;
-    } else {
-      std::cout << statement.RowsAffected() << "\n";
+    } else if (statement.Kind() == TStatementKind::Insert ||
+               statement.Kind() == TStatementKind::Update ||
+               statement.Kind() == TStatementKind::Delete) {
+      std::cout << statement.StatementRowsAffected() << "\n";
     }
     std::cout.flush();
   } while (statement.NextStatement());
