@@ -1,7 +1,7 @@
 // Start-up in its fixed order:
 //  1-2. a signed-in copy answering on the instance socket is asked to come to the front, and
 //       this copy ends with 0 without showing anything;
-//  3.   the application object;
+//  3.   the application object, and the password dialog for encrypted tables;
 //  4-6. the sign-in dialog, modal, destroyed whatever happens; anything but OK ends with 0;
 //  7.   the application name "Mintora";
 //  8-9. the main window (which starts listening for later copies) and the hidden user
@@ -14,6 +14,7 @@
 #include "accounts/uUser.h"
 #include "accounts/ulogin.h"
 #include "application.h"
+#include "enginepassword.h"
 #include "gbktext.h"
 #include "singleinstance.h"
 #include "umain.h"
@@ -27,6 +28,8 @@ int RunProgram(int& argc, char** argv, const TStartupHooks& hooks) {
   const QString serverName =
       hooks.instanceServerName.isEmpty() ? InstanceServerName() : hooks.instanceServerName;
   if (ActivateRunningCopy(serverName)) return 0;
+  // An encrypted table asks for its password from the first table the program opens on.
+  InstallEnginePasswordDialog();
 
   int signInResult = QDialog::Rejected;
   try {

@@ -19,11 +19,16 @@
 #include "accounts/ulogin.h"
 #include "categories/uItems.h"
 #include "desktop.h"
+#include "diary/udiary.h"
 #include "globals.h"
 #include "pendingwindow.h"
 #include "programicon.h"
 #include "singleinstance.h"
+#include "uabout.h"
+#include "ubackup.h"
 #include "umainpage.h"
+#include "usys.h"
+#include "uweb.h"
 
 namespace {
 
@@ -256,11 +261,11 @@ void Tfrmmain::OpenChart3() {
 }
 
 void Tfrmmain::OpenDiary() {
-  SwitchView(PendingView("Tfrmdiary", QStringLiteral("理财日记")), btnlcrj_);
+  SwitchView([] { return new Tfrmdiary; }, btnlcrj_);
 }
 
 void Tfrmmain::OpenWeb() {
-  SwitchView(PendingView("TfrmWeb", QStringLiteral("Coinhollow")), btnExplorer_);
+  SwitchView([] { return new TfrmWeb; }, btnExplorer_);
 }
 
 void Tfrmmain::ShowChartsMenu() {
@@ -286,19 +291,21 @@ void Tfrmmain::ShowUsers() {
 }
 
 void Tfrmmain::ShowSettings() {
-  RunPendingDialog("TfrmSys", QStringLiteral("系统设置"));
+  TfrmSys dialog(this);
+  dialog.exec();
 }
 
 void Tfrmmain::ShowAbout() {
-  RunPendingDialog("Tfrmabout", QStringLiteral("关于..."));
+  Tfrmabout dialog(this);
+  dialog.exec();
 }
 
 void Tfrmmain::Backup() {
-  RunPendingDialog("TdlgBackup", QStringLiteral("数据备份"));
+  RunBackup(this);
 }
 
 void Tfrmmain::Restore() {
-  RunPendingDialog("TdlgRestore", QStringLiteral("数据恢复"));
+  if (RunRestore(this)) ReSignIn();
 }
 
 void Tfrmmain::ReSignIn() {

@@ -107,8 +107,8 @@ class TTemporaryFile {
   TFileDescriptor fd_;
 };
 
-// Receives an entry's decoded bytes: writes them, sums their CRC-32 and refuses more bytes
-// than the entry announced.
+// Receives an entry's decoded bytes: writes them (unless fd is -1: a check that writes
+// nothing), sums their CRC-32 and refuses more bytes than the entry announced.
 class TEntrySink {
  public:
   TEntrySink(int fd, uint32_t expectedSize, const std::function<void()>& afterBlock)
@@ -117,7 +117,8 @@ class TEntrySink {
   void Write(const unsigned char* data, std::size_t n) {
     if (n == 0) return;
     if (n > expectedSize_ - written_) throw EEntryTooLarge();
-    if (!WriteAll(fd_, data, n)) throw EEntryFailed("cannot write the file: " + ErrnoText(errno));
+    if (fd_ >= 0 && !WriteAll(fd_, data, n))
+      throw EEntryFailed("cannot write the file: " + ErrnoText(errno));
     crc_ = crc32_z(crc_, data, n);
     written_ += n;
     afterBlock_();
@@ -377,37 +378,74 @@ std::vector<TZipEntry> TUnzipArchive::RebuildFromLocalHeaders(int fd, uint64_t s
   return entries;
 }
 
-int TUnzipArchive::ExtractAll() {
+std::string TUnzipArchive::PrepareDestination(TFileDescriptor& fd, uint64_t& archiveSize) {
   failures_.clear();
-  TFileDescriptor fd = LoadDirectory(true);
+  fd = LoadDirectory(true);
   if (!hasDirectory_) fd = LoadDirectory(false);  // raises EIncompleteZip
 
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0) throw EFileError::Open(zipName_, errno);
-  const uint64_t archiveSize = static_cast<uint64_t>(st.st_size);
+  archiveSize = static_cast<uint64_t>(st.st_size);
 
   std::string dest = destDir_.empty() ? std::string(".") : destDir_;
   while (dest.size() > 1 && dest.back() == '/')
     dest.pop_back();
-  MakeDirectories(dest);
+  return dest;
+}
 
-  int written = 0;
+int TUnzipArchive::ForEachEntry(const std::function<void(const TZipEntry&)>& action) {
+  int done = 0;
   for (const TZipEntry& entry : entries_) {
     if (entry.fileName.empty()) continue;  // a folder
     try {
-      ExtractEntry(fd.Get(), archiveSize, entry, dest);
-      ++written;
+      action(entry);
+      ++done;
     } catch (const EEntryFailed& e) {
       failures_.push_back({entry.fileName, e.what()});
     } catch (const EEntryTooLarge& e) {
       failures_.push_back({entry.fileName, e.what()});
     }
   }
-  return written;
+  return done;
 }
 
-void TUnzipArchive::ExtractEntry(int archiveFd, uint64_t archiveSize, const TZipEntry& entry,
-                                 const std::string& destDir) {
+int TUnzipArchive::ExtractAll() {
+  TFileDescriptor fd;
+  uint64_t archiveSize = 0;
+  const std::string dest = PrepareDestination(fd, archiveSize);
+  MakeDirectories(dest);
+  return ForEachEntry([&](const TZipEntry& entry) {
+    const std::string target = CheckTarget(entry, dest);
+    TTemporaryFile temp(dest);
+    DecodeEntry(fd.Get(), archiveSize, entry, temp.Fd());
+    const TCentralHeader& h = entry.header;
+    const std::time_t when = UnixFromDosDateTime(TDosDateTime{h.time, h.date});
+    if (when != static_cast<std::time_t>(-1)) {
+      const struct timespec times[2] = {{when, 0}, {when, 0}};
+      ::futimens(temp.Fd(), times);
+    }
+    if (retainAttributes_ && (h.externalAttributes & zip::kAttrReadOnly)) {
+      struct stat st {};
+      if (::fstat(temp.Fd(), &st) == 0) {
+        ::fchmod(temp.Fd(), st.st_mode & 07777 & ~(S_IWUSR | S_IWGRP | S_IWOTH));
+      }
+    }
+    if (::fsync(temp.Fd()) != 0) throw EEntryFailed("cannot write the file: " + ErrnoText(errno));
+    temp.PutInPlace(target);
+  });
+}
+
+int TUnzipArchive::CheckAll() {
+  TFileDescriptor fd;
+  uint64_t archiveSize = 0;
+  const std::string dest = PrepareDestination(fd, archiveSize);
+  return ForEachEntry([&](const TZipEntry& entry) {
+    CheckTarget(entry, dest);
+    DecodeEntry(fd.Get(), archiveSize, entry, -1);
+  });
+}
+
+std::string TUnzipArchive::CheckTarget(const TZipEntry& entry, const std::string& destDir) {
   const TCentralHeader& h = entry.header;
   if (!IsSafeFileName(entry.fileName)) throw EEntryFailed("the name is not a valid file name");
   const std::string target = destDir + "/" + entry.fileName;
@@ -437,7 +475,12 @@ void TUnzipArchive::ExtractEntry(int archiveFd, uint64_t archiveSize, const TZip
   } else if (errno != ENOENT) {
     throw EEntryFailed("the target cannot be examined: " + ErrnoText(errno));
   }
+  return target;
+}
 
+void TUnzipArchive::DecodeEntry(int archiveFd, uint64_t archiveSize, const TZipEntry& entry,
+                                int outFd) {
+  const TCentralHeader& h = entry.header;
   if (h.flags & zip::kFlagEncrypted) throw EEntryFailed("the entry is encrypted");
   if (h.method != zip::kMethodStored && h.method != zip::kMethodDeflated) {
     if (onMessageBox_) onMessageBox_("Unknown Compression Method", "Zip Error");
@@ -455,9 +498,8 @@ void TUnzipArchive::ExtractEntry(int archiveFd, uint64_t archiveSize, const TZip
     throw EEntryFailed("the archive ends inside the entry");
   }
 
-  TTemporaryFile temp(destDir);
   const std::function<void()> afterBlock = [this] { ProcessMessages(); };
-  TEntrySink sink(temp.Fd(), h.uncompressedSize, afterBlock);
+  TEntrySink sink(outFd, h.uncompressedSize, afterBlock);
   if (h.method == zip::kMethodStored) {
     CopyStored(archiveFd, dataOffset, h.compressedSize, sink);
   } else {
@@ -466,20 +508,6 @@ void TUnzipArchive::ExtractEntry(int archiveFd, uint64_t archiveSize, const TZip
   if (sink.Written() != h.uncompressedSize || sink.Crc() != h.crc32) {
     throw EEntryFailed("CRC error");
   }
-
-  const std::time_t when = UnixFromDosDateTime(stamp);
-  if (when != static_cast<std::time_t>(-1)) {
-    const struct timespec times[2] = {{when, 0}, {when, 0}};
-    ::futimens(temp.Fd(), times);
-  }
-  if (retainAttributes_ && (h.externalAttributes & zip::kAttrReadOnly)) {
-    struct stat st {};
-    if (::fstat(temp.Fd(), &st) == 0) {
-      ::fchmod(temp.Fd(), st.st_mode & 07777 & ~(S_IWUSR | S_IWGRP | S_IWOTH));
-    }
-  }
-  if (::fsync(temp.Fd()) != 0) throw EEntryFailed("cannot write the file: " + ErrnoText(errno));
-  temp.PutInPlace(target);
 }
 
 }  // namespace mt

@@ -78,6 +78,13 @@ class TUnzipArchive {
   // ExtractFailures(). Returns the number of files written.
   int ExtractAll();
 
+  // Does everything ExtractAll would do except writing: every entry's data are decoded and
+  // their CRC-32 compared, and every existing target is checked to be replaceable. Failures
+  // are listed in ExtractFailures() as ExtractAll would list them; nothing on disk changes.
+  // Returns the number of entries that would be written. A caller that must replace all or
+  // nothing runs this first and extracts only when the list stays empty.
+  int CheckAll();
+
   // The directory: entries in central directory order. Empty without a directory.
   const std::vector<TZipEntry>& Entries() const { return entries_; }
   bool HasDirectory() const { return hasDirectory_; }
@@ -95,8 +102,16 @@ class TUnzipArchive {
   TFileDescriptor LoadDirectory(bool tolerateMissingEnd);
   std::vector<TZipEntry> ReadCentralDirectory(int fd, uint64_t size) const;
   std::vector<TZipEntry> RebuildFromLocalHeaders(int fd, uint64_t size) const;
-  void ExtractEntry(int archiveFd, uint64_t archiveSize, const TZipEntry& entry,
-                    const std::string& destDir);
+  // The open archive with its directory, its size, and the destination folder's path.
+  std::string PrepareDestination(TFileDescriptor& fd, uint64_t& archiveSize);
+  // Runs action on every entry with a file name; an entry whose action fails is listed in
+  // failures_. Returns the number of entries whose action succeeded.
+  int ForEachEntry(const std::function<void(const TZipEntry&)>& action);
+  // The entry's target path once the overwrite mode allows replacing an existing file there
+  // and nothing keeps it from being replaced.
+  std::string CheckTarget(const TZipEntry& entry, const std::string& destDir);
+  // Decodes the entry's data into outFd (-1: nowhere) and checks its size and CRC-32.
+  void DecodeEntry(int archiveFd, uint64_t archiveSize, const TZipEntry& entry, int outFd);
 
   std::string zipName_;
   std::string destDir_;

@@ -5,10 +5,10 @@
 //
 // A window joins the tour with one line in kStops: its class name and how to bring it up,
 // either as a view of the main window (View) or as a dialog of its own (Dialog).
+#include <QDateEdit>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -27,10 +27,16 @@
 #include "categories/uItemlist.h"
 #include "categories/uItems.h"
 #include "categories/uadditem.h"
+#include "dbaccess/session.h"
+#include "diary/uadddiary.h"
+#include "diary/udiary.h"
+#include "enginepassword.h"
 #include "fixture.h"
 #include "globals.h"
 #include "ledger/uAddshouzhi.h"
+#include "uabout.h"
 #include "umain.h"
+#include "usys.h"
 
 namespace {
 
@@ -169,6 +175,26 @@ const TTourStop kStops[] = {
     {"TfrmAddshouzhi", [](TTour& t) { return t.EntryDialog(true); }},
     {"TfrmAddshouzhi-change", [](TTour& t) { return t.EntryDialog(false); }},
     {"TfrmItemList", [](TTour& t) { return t.EntryDialogWithPicker(); }},
+    {"Tfrmdiary", [](TTour& t) { return t.View(&Tfrmmain::OpenDiary); }},
+    {"TfrmAdddiary",
+     [](TTour& t) {
+       auto dialog = std::make_unique<TfrmAdddiary>(nullptr, &t.Main());
+       dialog->SetPickedDay(QDate(2004, 4, 12));
+       return t.Dialog(std::move(dialog));
+     }},
+    {"TfrmSys", [](TTour& t) { return t.Dialog(std::make_unique<TfrmSys>(&t.Main())); }},
+    {"Tfrmabout", [](TTour& t) { return t.Dialog(std::make_unique<Tfrmabout>(&t.Main())); }},
+    {"Tfrmabout-history",
+     [](TTour& t) {
+       auto dialog = std::make_unique<Tfrmabout>(&t.Main());
+       dialog->ShowPage(1);
+       return t.Dialog(std::move(dialog));
+     }},
+    {"TfrmWeb", [](TTour& t) { return t.View(&Tfrmmain::OpenWeb); }},
+    {"TEnginePasswordDialog",
+     [](TTour& t) {
+       return t.Dialog(std::make_unique<TEnginePasswordDialog>(mt::DefaultSession(), &t.Main()));
+     }},
 };
 
 // The family of the Chinese font, loaded from its file when fontconfig does not know it.

@@ -221,10 +221,6 @@ class TMainWindowTest : public QObject {
                               << "frmlogin";
     QTest::newRow("密码设置") << "mnuUser"
                               << "frmUser";
-    QTest::newRow("数据备份") << "N5"
-                              << "dlgBackup";
-    QTest::newRow("数据恢复") << "N6"
-                              << "dlgRestore";
     QTest::newRow("系统设置") << "N8"
                               << "frmSys";
     QTest::newRow("收支分类项目") << "mnuitems"

@@ -1,7 +1,7 @@
 // The archive reader: round trips through the writer, empty and incomplete archives, the
 // directory rebuilt from local headers, clamped time stamps, bad entries that must leave the
-// old file alone, targets that may not be replaced, and names that must stay inside the
-// destination folder.
+// old file alone (and the check that finds them before anything is written), targets that may
+// not be replaced, and names that must stay inside the destination folder.
 #include "archive/zipreader.h"
 
 #include <gtest/gtest.h>
@@ -259,6 +259,20 @@ TEST(ZipReaderTest, BadEntriesLeaveTheOldFileUntouched) {
     fs::create_directories(dir / "out");
     WriteFile(dir / "out/x.dat", "the old file");
 
+    {
+      // The check finds the same fault and writes nothing, not even the good entry.
+      TUnzipArchive checker;
+      checker.SetZipName(dir / "a.zip");
+      checker.SetDestDir(dir / "out");
+      checker.SetOverwriteMode(TUnzipArchive::TOverwriteMode::Always);
+      EXPECT_EQ(checker.CheckAll(), 1);
+      ASSERT_EQ(checker.ExtractFailures().size(), 1u);
+      EXPECT_EQ(checker.ExtractFailures()[0].fileName, "x.dat");
+      EXPECT_EQ(checker.ExtractFailures()[0].reason, c.reason);
+      EXPECT_EQ(ListDir(dir / "out"), std::vector<std::string>{"x.dat"});
+      EXPECT_EQ(ReadFile(dir / "out/x.dat"), "the old file");
+    }
+
     std::vector<std::pair<std::string, std::string>> boxes;
     TUnzipArchive reader;
     reader.SetZipName(dir / "a.zip");
@@ -326,6 +340,11 @@ TEST(ZipReaderTest, ReadOnlyAndBusyTargetsAreSkipped) {
   reader.SetZipName(dir / "a.zip");
   reader.SetDestDir(dir / "out");
   reader.SetOverwriteMode(TUnzipArchive::TOverwriteMode::Always);
+  // The check names both targets and leaves every file as it was.
+  EXPECT_EQ(reader.CheckAll(), 1);
+  ASSERT_EQ(reader.ExtractFailures().size(), 2u);
+  EXPECT_EQ(reader.ExtractFailures()[1].fileName, "busy.dat");
+  EXPECT_EQ(ReadFile(dir / "out/free.dat"), "old");
   const int written = reader.ExtractAll();
   close(release[1]);
   close(ready[0]);
