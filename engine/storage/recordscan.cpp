@@ -78,7 +78,7 @@ void TRecordScan::FillSlots(std::chrono::steady_clock::time_point start) {
   // now; after a change they would have to be built anew from every record, so each record is
   // evaluated instead.
   const bool bitmapCurrent =
-      filters && cursor_->synced_ && cursor_->savedCounters_ == table_.Locks().Counters();
+      filters && cursor_->synced_ && table_.Locks().InStep(cursor_->savedCounters_);
   int32_t examined = 0;
   for (; examined < count; ++examined) {
     if (OverTime(start, static_cast<std::size_t>(examined))) break;

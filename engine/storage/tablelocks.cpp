@@ -420,6 +420,11 @@ TChangeCounters TTableLocks::Counters() const {
   return c;
 }
 
+bool TTableLocks::InStep(const TChangeCounters& saved) const {
+  const TChangeCounters now = Counters();
+  return saved == now || (committed_ && saved == committedFrom_ && now == committedTo_);
+}
+
 bool TTableLocks::CheckForChanges() {
   // While a failed change's rest is unwritten, this process holds the write lock and its
   // caches are the table.
@@ -650,6 +655,8 @@ void TTableLocks::CommitTransaction() {
   RequireIntactTransaction();
   WriteLock();  // the change check is skipped: nobody else could write meanwhile
   SetDeferWrites(false);
+  const TChangeCounters before = Counters();
+  committed_ = false;
   try {
     WriteChanges();
   } catch (...) {
@@ -663,6 +670,10 @@ void TTableLocks::CommitTransaction() {
     ignored.Run([&] { table_.CloseDeferred(); });
     throw;
   }
+  // The headers were written with raised counters; the table is what the caches held.
+  committedFrom_ = before;
+  committedTo_ = Counters();
+  committed_ = true;
   TFailures failures;
   failures.Run([&] { WriteUnlock(); });
   inTransaction_ = false;
