@@ -256,8 +256,11 @@ void TDataCursor::SaveCounters() {
 }
 
 void TDataCursor::Sync(bool changed) {
-  if (changed || !synced_ || !(savedCounters_ == table_->Locks().Counters())) {
+  if (changed || !synced_ || !table_->Locks().InStep(savedCounters_)) {
     Resync();
+  } else if (!(savedCounters_ == table_->Locks().Counters())) {
+    // A commit wrote what this cursor saw already.
+    SaveCounters();
   }
   CheckPosition();
 }

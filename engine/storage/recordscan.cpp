@@ -77,7 +77,7 @@ void TRecordScan::FillSlots(std::chrono::steady_clock::time_point start) {
   // now; after a change they would have to be built anew from every record, so each record is
   // evaluated instead.
   const bool bitmapCurrent =
-      filters && cursor_->synced_ && cursor_->savedCounters_ == table_.Locks().Counters();
+      filters && cursor_->synced_ && table_.Locks().InStep(cursor_->savedCounters_);
   int32_t want = runRecords_;
   if (bitmapCurrent) {
     // Only the visible records are read: the run starts at the next one and ends at the last

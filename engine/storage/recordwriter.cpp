@@ -10,6 +10,7 @@
 #include "datatable.h"
 #include "engine/common/debugcheck.h"
 #include "engine/common/engineerror.h"
+#include "fieldtypes.h"
 #include "indexbuild.h"
 #include "indexkey.h"
 
@@ -49,6 +50,16 @@ bool HasTextIndex(const TIndexFile& index) {
   return !index.Header().slots[kTextSlot].fields.empty();
 }
 
+// A record's identifier is its auto-increment value; only a table with an auto-increment
+// field lets the caller supply it.
+bool HasAutoIncField(const TRecordFormat& format) {
+  for (int no = 1; no <= format.FieldCount(); ++no) {
+    const TFieldDescriptor& f = format.Field(no);
+    if (IsAutoIncField(f.type, f.subtype)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 TRecordWriter::TRecordWriter(TDataTable& table) : table_(table) {}
@@ -74,8 +85,11 @@ int32_t TRecordWriter::Insert(const uint8_t* image, const TRecordWriteOptions& o
   TWriteLockScope writeLock(table_.Locks());
   const std::size_t size = static_cast<std::size_t>(data.RecordSize());
   std::vector<uint8_t> work(image, image + size);
+  // Without an auto-increment field the image carries no value to keep: every record still
+  // gets an identifier of its own.
+  const bool keepIdentifier = options.keepSuppliedValues && HasAutoIncField(format);
   int32_t identifier;
-  if (options.keepSuppliedValues) {
+  if (keepIdentifier) {
     identifier = le::GetI32(work.data(), rec::kAutoInc);
   } else {
     // Known before a slot is taken, so that the keys can be built and checked first.
@@ -98,7 +112,7 @@ int32_t TRecordWriter::Insert(const uint8_t* image, const TRecordWriteOptions& o
   TBTree& recordIds = index.Tree(kRecordIdSlot);
   std::vector<uint8_t> idKey(kRecordIdKeyLength);
   BuildRecordIdKey(rec::kActive, identifier, idKey.data());
-  if (options.keepSuppliedValues && recordIds.KeyExists(idKey.data())) {
+  if (keepIdentifier && recordIds.KeyExists(idKey.data())) {
     RaiseEngineError(err::kDuplicateKey,
                      {.table = table_.ErrorName(), .index = std::string(kRecordIdIndexName)});
   }
@@ -128,7 +142,7 @@ int32_t TRecordWriter::Insert(const uint8_t* image, const TRecordWriteOptions& o
     }
     uint8_t* target = r->Image();
     std::memset(target, 0, size);
-    if (options.keepSuppliedValues) {
+    if (keepIdentifier) {
       data.KeepAutoInc(identifier);
     } else {
       identifier = data.NextAutoInc();

@@ -420,6 +420,11 @@ TChangeCounters TTableLocks::Counters() const {
   return c;
 }
 
+bool TTableLocks::InStep(const TChangeCounters& saved) const {
+  const TChangeCounters now = Counters();
+  return saved == now || (committed_ && saved == committedFrom_ && now == committedTo_);
+}
+
 bool TTableLocks::CheckForChanges() {
   // While a failed change's rest is unwritten, this process holds the write lock and its
   // caches are the table.
@@ -553,6 +558,10 @@ void TTableLocks::FinishChange() {
   }
   if (table_.Scratch()) {
     // Nobody else reads it: the caches are the table until they need room or it closes.
+    // Other cursors of this process see the change by the raised counters.
+    data.RaiseChangeCounterInMemory();
+    index.RaiseChangeCounterInMemory();
+    if (blob != nullptr && blob->HeaderDirty()) blob->RaiseChangeCounterInMemory();
     data.MarkHeaderDirty();
     index.MarkHeaderDirty();
     scratchUnwritten_ = true;
@@ -664,6 +673,8 @@ void TTableLocks::CommitTransaction() {
   RequireIntactTransaction();
   WriteLock();  // the change check is skipped: nobody else could write meanwhile
   SetDeferWrites(false);
+  const TChangeCounters before = Counters();
+  committed_ = false;
   try {
     WriteChanges();
   } catch (...) {
@@ -677,6 +688,10 @@ void TTableLocks::CommitTransaction() {
     ignored.Run([&] { table_.CloseDeferred(); });
     throw;
   }
+  // The headers were written with raised counters; the table is what the caches held.
+  committedFrom_ = before;
+  committedTo_ = Counters();
+  committed_ = true;
   TFailures failures;
   failures.Run([&] { WriteUnlock(); });
   inTransaction_ = false;

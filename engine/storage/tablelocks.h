@@ -179,6 +179,10 @@ class TTableLocks {
   // those of the files. 11013 when the files cannot be written.
   void MendCutOffChange();
   TChangeCounters Counters() const;
+  // Whether what a cursor saw at `saved` counters is still the table: the counters are the
+  // present ones, or the last commit moved them from `saved` to the present ones only by
+  // writing what the caches held (nothing in the table changed, so nothing needs reading).
+  bool InStep(const TChangeCounters& saved) const;
 
   // ---- changes and writing ----
   // Runs work() as one change under the write lock (the caller holds it): BeginChange, the
@@ -297,6 +301,10 @@ class TTableLocks {
   bool scratchUnwritten_ = false;  // a scratch table's changes wait in the caches
   bool reloadPending_ = false;     // an abandoned change could not read the headers again
   std::exception_ptr broken_;      // a change that failed part-way inside the transaction
+  // The counters before and after the last commit's writing (InStep).
+  TChangeCounters committedFrom_;
+  TChangeCounters committedTo_;
+  bool committed_ = false;
   // What is actually held on the files.
   bool semaphoreHeld_ = false;
   bool writeRangesHeld_ = false;

@@ -120,6 +120,9 @@ TEST_F(DmlTest, AutoIncrementAndNoAutoInc) {
   EXPECT_EQ(Run("insert into n (id, v) select id + 100, v from n where v = 1 noautoinc"), 1);
   EXPECT_EQ(Rows("select id, v from n"),
             (std::vector<TRow>{{"1", "1"}, {"2", "2"}, {"40", "3"}, {"101", "1"}}));
+  // A table without an auto-increment field has no value to keep: every row is appended.
+  EXPECT_EQ(Run("insert into t (k, a) select k + 100, a from t noautoinc"), 5);
+  EXPECT_EQ(Rows("select count(*) from t where k > 100").front().front(), "5");
 }
 
 TEST_F(DmlTest, UpdateAssignmentsSeeEarlierOnes) {
