@@ -39,17 +39,15 @@ QColor Colour(std::size_t i) {
 
 void FitLabels(QChart& chart, QBarCategoryAxis& axis, const QStringList& labels) {
   if (labels.isEmpty()) return;
+  // Whole labels: slanted where they would not fit beside each other.
+  axis.setTruncateLabels(false);
   const QFontMetrics metrics(axis.labelsFont());
   int widest = 0;
   for (const QString& label : labels)
     widest = std::max(widest, metrics.horizontalAdvance(label));
   const qreal plot =
       chart.plotArea().width() > 0 ? chart.plotArea().width() : chart.size().width() * 0.6;
-  // Beside each other they would be cut short: slanted they keep their whole text.
-  if (widest + 8 > plot / labels.size()) {
-    axis.setLabelsAngle(-40);
-    axis.setTruncateLabels(false);
-  }
+  if (widest + 8 > plot / labels.size()) axis.setLabelsAngle(-40);
 }
 
 double Shown(double value) {
@@ -194,6 +192,10 @@ void ShowPie(QChart& chart, const QString& name, const std::vector<TChartValue>&
     }
   }
   series->setPieSize(0.55);
+  // Thin slices come last in a row more often than not: ending at three o'clock their labels
+  // point sideways, where there is room, rather than out of the top.
+  series->setPieStartAngle(90);
+  series->setPieEndAngle(450);
   chart.addSeries(series);
   chart.legend()->setVisible(!slices.empty());
 }
