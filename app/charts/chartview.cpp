@@ -39,7 +39,9 @@ QColor Colour(std::size_t i) {
 
 void FitLabels(QChart& chart, QBarCategoryAxis& axis, const QStringList& labels) {
   if (labels.isEmpty()) return;
-  // Whole labels: slanted where they would not fit beside each other.
+  // Whole labels: slanted where they would not fit beside each other, upright where even
+  // slanted ones would be wider than a category (the chart hides a label whose box crosses the
+  // plot area's edge or its neighbour's, which took the first and last of a row of dates).
   axis.setTruncateLabels(false);
   const QFontMetrics metrics(axis.labelsFont());
   int widest = 0;
@@ -47,7 +49,15 @@ void FitLabels(QChart& chart, QBarCategoryAxis& axis, const QStringList& labels)
     widest = std::max(widest, metrics.horizontalAdvance(label));
   const qreal plot =
       chart.plotArea().width() > 0 ? chart.plotArea().width() : chart.size().width() * 0.6;
-  if (widest + 8 > plot / labels.size()) axis.setLabelsAngle(-40);
+  const qreal category = plot / labels.size();
+  constexpr double kSlant = 40 * M_PI / 180;
+  const qreal slantedWidth = widest * std::cos(kSlant) + metrics.height() * std::sin(kSlant);
+  if (widest + 8 <= category)
+    axis.setLabelsAngle(0);
+  else if (slantedWidth + 4 <= category)
+    axis.setLabelsAngle(-40);
+  else
+    axis.setLabelsAngle(-90);
 }
 
 double Shown(double value) {
