@@ -18,6 +18,9 @@
 
 #include "accounts/ulogin.h"
 #include "categories/uItems.h"
+#include "charts/uchart.h"
+#include "charts/uchart2.h"
+#include "charts/uchart3.h"
 #include "desktop.h"
 #include "diary/udiary.h"
 #include "globals.h"
@@ -249,15 +252,15 @@ void Tfrmmain::OpenLedger() {
 }
 
 void Tfrmmain::OpenChart() {
-  SwitchView(PendingView("Tfrmchart", QStringLiteral("收支对比图")), btnhztb_);
+  SwitchView([] { return new Tfrmchart; }, btnhztb_);
 }
 
 void Tfrmmain::OpenChart2() {
-  SwitchView(PendingView("TfrmChart2", QStringLiteral("月平均收支图")), btnhztb_);
+  SwitchView([] { return new TfrmChart2; }, btnhztb_);
 }
 
 void Tfrmmain::OpenChart3() {
-  SwitchView(PendingView("Tfrmchart3", QStringLiteral("每月支出对比图")), btnhztb_);
+  SwitchView([] { return new Tfrmchart3; }, btnhztb_);
 }
 
 void Tfrmmain::OpenDiary() {

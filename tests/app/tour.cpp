@@ -31,6 +31,9 @@
 #include "diary/uadddiary.h"
 #include "diary/udiary.h"
 #include "enginepassword.h"
+#include "charts/uchart.h"
+#include "charts/uchart2.h"
+#include "charts/uchart3.h"
 #include "fixture.h"
 #include "globals.h"
 #include "ledger/uAddshouzhi.h"
@@ -150,6 +153,19 @@ class TTour {
   std::vector<std::unique_ptr<QDialog>> dialogs_;
 };
 
+// A chart window of the main window, over the sample data's months.
+template <class TChart>
+QWidget* ChartView(TTour& t, void (Tfrmmain::*open)()) {
+  QWidget* main = t.View(open);
+  if (auto* chart = qobject_cast<TChart*>(t.Main().CurrentView())) {
+    chart->SetRange(QDate(2004, 2, 1), TSampleData::Today());
+    chart->btnrefreshClick();
+  }
+  // The charts drop the items of their former axes later; the picture comes before that.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  return main;
+}
+
 struct TTourStop {
   const char* className;
   std::function<QWidget*(TTour&)> show;
@@ -195,6 +211,9 @@ const TTourStop kStops[] = {
      [](TTour& t) {
        return t.Dialog(std::make_unique<TEnginePasswordDialog>(mt::DefaultSession(), &t.Main()));
      }},
+    {"Tfrmchart", [](TTour& t) { return ChartView<Tfrmchart>(t, &Tfrmmain::OpenChart); }},
+    {"TfrmChart2", [](TTour& t) { return ChartView<TfrmChart2>(t, &Tfrmmain::OpenChart2); }},
+    {"Tfrmchart3", [](TTour& t) { return ChartView<Tfrmchart3>(t, &Tfrmmain::OpenChart3); }},
 };
 
 // The family of the Chinese font, loaded from its file when fontconfig does not know it.
