@@ -30,8 +30,10 @@ bool IsColumn(const TExpToken* n) {
   return n != nullptr && n->kind == TNodeKind::Column && n->columnNumber != 0;
 }
 
+// A constant, or a statement parameter: filters are built from a statement's conditions when it
+// runs, after its parameters got their values, and hold a copy of those values.
 bool IsPlainConstant(const TExpToken* n) {
-  return n != nullptr && n->kind == TNodeKind::Constant && !n->isParameter;
+  return n != nullptr && n->kind == TNodeKind::Constant;
 }
 
 // The operator with its operands swapped: 5 < x is x > 5.
