@@ -213,12 +213,14 @@ void ApplyTypeName(TFieldDescriptor& field, std::string_view typeName) {
   if (!parser.AtEnd()) {
     parser.Raise("Unknown or unexpected symbol '" + parser.TokenText() + "' after the type name");
   }
-  field.type = static_cast<uint8_t>(node->type);
-  field.subtype = static_cast<uint8_t>(node->subtype);
-  field.size =
-      IsSizedFieldType(field.type) ? static_cast<uint8_t>(std::clamp(node->size, 0, 255)) : 0;
-  field.scale =
-      field.type == ftype::kBcd ? static_cast<uint8_t>(std::clamp(node->scale, 0, 255)) : 0;
+  ApplyParsedType(field, node->type, node->subtype, node->size, node->scale);
+}
+
+void ApplyParsedType(TFieldDescriptor& field, int type, int subtype, int32_t size, int32_t scale) {
+  field.type = static_cast<uint8_t>(type);
+  field.subtype = static_cast<uint8_t>(subtype);
+  field.size = IsSizedFieldType(field.type) ? static_cast<uint8_t>(std::clamp(size, 0, 255)) : 0;
+  field.scale = field.type == ftype::kBcd ? static_cast<uint8_t>(std::clamp(scale, 0, 255)) : 0;
 }
 
 int FieldPosition(const std::vector<TFieldDescriptor>& fields, std::string_view name) {
