@@ -281,9 +281,16 @@ TTableCreateParams TRunner::CurrentParams(TDataCursor& table) const {
   p.password = data.Password();
   p.userMajor = data.UserMajor();
   p.userMinor = data.UserMinor();
-  if (table.Table().HasPrimaryIndex()) p.indexes.primary = h.slots[kPrimarySlot];
+  // The definitions only: the new index file gets pages of its own.
+  const auto definition = [](TIndexDescriptor d) {
+    d.rootPage = 0;
+    d.freeChain = 0;
+    d.parameterPage = 0;
+    return d;
+  };
+  if (table.Table().HasPrimaryIndex()) p.indexes.primary = definition(h.slots[kPrimarySlot]);
   for (int slot = 1; slot <= h.secondaryCount; ++slot)
-    p.indexes.secondaries.push_back(h.slots[slot]);
+    p.indexes.secondaries.push_back(definition(h.slots[slot]));
   p.indexes.textFields = h.slots[kTextSlot].fields;
   return p;
 }
@@ -406,9 +413,6 @@ void TRunner::AlterTable() {
     d.fields.clear();
     for (const int id : index.columnIds)
       d.fields.push_back(positionOf(id, label));
-    d.rootPage = 0;
-    d.freeChain = 0;
-    d.parameterPage = 0;
     return d;
   };
   n.indexes.primary.reset();
