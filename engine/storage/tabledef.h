@@ -69,6 +69,10 @@ void ApplyTypeName(TFieldDescriptor& field, std::string_view typeName);
 // them.
 void ApplyParsedType(TFieldDescriptor& field, int type, int subtype, int32_t size, int32_t scale);
 
+// The SQL type name a field is created from ("CHAR(20)", "INTEGER", "MEMO", ...): what
+// ApplyTypeName reads back into the same type, subtype, size and scale.
+std::string SqlTypeName(const TFieldDescriptor& field);
+
 // The position (from 1) of the field of that name, letter case ignored; 0 when there is none.
 int FieldPosition(const std::vector<TFieldDescriptor>& fields, std::string_view name);
 
