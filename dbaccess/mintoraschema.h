@@ -1,7 +1,8 @@
 // The schema of the program's five tables (User, system, Items, szzb, diary): columns with
 // their engine SQL types and nullability, and the indexes that serve the program's queries.
-// This is the one place that states it; CreateMintoraTables (used by `mtdb init-mintora` and
-// by tests that need the program's tables) creates the tables from it.
+// One place states it, as the SQL statements that create the tables (MintoraSchemaSql); the
+// definitions below are read from that text. CreateMintoraTables (used by `mtdb init-mintora`
+// and by tests that need the program's tables) runs the statements.
 #pragma once
 
 #include <string>
@@ -34,6 +35,9 @@ struct TTableDef {
 
   const TColumnDef* FindColumn(std::string_view column) const;  // ignores letter case
 };
+
+// CREATE TABLE and CREATE INDEX statements of the five tables, separated by ";".
+std::string_view MintoraSchemaSql();
 
 // The five tables in the order User, system, Items, szzb, diary.
 const std::vector<TTableDef>& MintoraTables();

@@ -9,6 +9,7 @@
 #include "engine/common/engineerror.h"
 #include "engine/common/expeval.h"
 #include "engine/sql/changequery.h"
+#include "engine/sql/definitionquery.h"
 #include "engine/sql/privatedirectory.h"
 #include "engine/sql/selectquery.h"
 #include "engine/sql/sqlparser.h"
@@ -269,6 +270,16 @@ TDataCursor* TQueryStatement::ExecuteStatement() {
       executionTime_ += master_->change->Seconds();
       return nullptr;
     }
+    case TStatementKind::CreateTable:
+    case TStatementKind::CreateIndex:
+    case TStatementKind::AlterTable:
+    case TStatementKind::DropTable:
+    case TStatementKind::DropIndex: {
+      TDefinitionQuery definition(*this, *master_);
+      definition.Execute();
+      executionTime_ += definition.Seconds();
+      return nullptr;
+    }
     case TStatementKind::StartTransaction:
     case TStatementKind::Commit:
     case TStatementKind::Rollback:
@@ -277,7 +288,7 @@ TDataCursor* TQueryStatement::ExecuteStatement() {
     default:
       RaiseEngineError(err::kSqlError,
                        {.extra = "Running " + std::string(StatementKindName(Kind())) +
-                                 " statements is not supported yet"});
+                                 " statements is not supported"});
   }
 }
 

@@ -119,19 +119,22 @@ class TCacheList {
 
   // Makes room for one more object in a cache of `capacity`: evicts the oldest clean, unpinned
   // objects down to seven eighths of the capacity, so that a long sequential read compacts the
-  // sorted list once per batch instead of shifting it for every object it adds; when nothing is
-  // evictable, writes back (unless writes are deferred) and tries again; failing that, grows the
-  // capacity (GrownCapacity).
+  // sorted list once per batch instead of shifting it for every object it adds; when too few
+  // are evictable to get there, writes back (unless writes are deferred) and trims again (a
+  // cache full of dirty objects would otherwise be scanned whole for every object added);
+  // failing that, grows the capacity (GrownCapacity).
   template <class TGive, class TWriteBack>
   void MakeRoom(std::size_t& capacity, std::size_t step, bool deferWrites, TGive give,
                 TWriteBack writeBack) {
     while (sorted_.size() >= capacity) {
       const std::size_t keep = capacity - std::max<std::size_t>(1, capacity / 8);
-      if (TrimTo(keep, give)) continue;
+      TrimTo(keep, give);
+      if (sorted_.size() <= keep) return;
       if (!deferWrites) {
         writeBack();
-        if (TrimTo(keep, give)) continue;
+        TrimTo(keep, give);
       }
+      if (sorted_.size() < capacity) return;
       capacity = GrownCapacity(capacity, step, deferWrites);
     }
   }

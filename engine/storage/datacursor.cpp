@@ -929,6 +929,9 @@ int32_t TDataCursor::InsertRecord(const uint8_t* image, bool standOn) {
   SaveCounters();
   if (standOn) {
     StandOnRecord(n);
+  } else if (currentIndex_ == kNoIndex && position_ != TPosition::Empty) {
+    // Record-number order: the visible records are up to date and the position stands as it
+    // was (reading them all again would make a run of inserts quadratic).
   } else {
     synced_ = false;
     Sync();

@@ -6,6 +6,7 @@
 #include "engine/common/engineerror.h"
 #include "indexbuild.h"
 #include "tablenames.h"
+#include "tablerebuild.h"
 
 namespace mt {
 
@@ -189,6 +190,8 @@ void TDataTable::AddIndex(const TIndexDescriptor& index, bool primary) {
 }
 
 void TDataTable::OpenFiles(const TTableOpenOptions& options) {
+  // A rebuild of the table cut off by its process's end is finished or undone first.
+  MendCutOffRebuild(directory_, tableName_, inMemory_);
   needsIndexRebuild_ = false;
   forceFlushOption_ = options.forceFlush;
   ApplyFlushSettings();

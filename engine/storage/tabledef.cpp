@@ -7,6 +7,7 @@
 #include "engine/common/expparser.h"
 #include "engine/common/literals.h"
 #include "engine/common/localetext.h"
+#include "engine/common/numeric.h"
 #include "fieldtypes.h"
 #include "record.h"
 
@@ -213,12 +214,14 @@ void ApplyTypeName(TFieldDescriptor& field, std::string_view typeName) {
   if (!parser.AtEnd()) {
     parser.Raise("Unknown or unexpected symbol '" + parser.TokenText() + "' after the type name");
   }
-  field.type = static_cast<uint8_t>(node->type);
-  field.subtype = static_cast<uint8_t>(node->subtype);
-  field.size =
-      IsSizedFieldType(field.type) ? static_cast<uint8_t>(std::clamp(node->size, 0, 255)) : 0;
-  field.scale =
-      field.type == ftype::kBcd ? static_cast<uint8_t>(std::clamp(node->scale, 0, 255)) : 0;
+  ApplyParsedType(field, node->type, node->subtype, node->size, node->scale);
+}
+
+void ApplyParsedType(TFieldDescriptor& field, int type, int subtype, int32_t size, int32_t scale) {
+  field.type = static_cast<uint8_t>(type);
+  field.subtype = static_cast<uint8_t>(subtype);
+  field.size = IsSizedFieldType(field.type) ? static_cast<uint8_t>(std::clamp(size, 0, 255)) : 0;
+  field.scale = field.type == ftype::kBcd ? static_cast<uint8_t>(std::clamp(scale, 0, 255)) : 0;
 }
 
 int FieldPosition(const std::vector<TFieldDescriptor>& fields, std::string_view name) {
@@ -226,6 +229,55 @@ int FieldPosition(const std::vector<TFieldDescriptor>& fields, std::string_view 
     if (EqualsKeyword(fields[i].name, name)) return static_cast<int>(i + 1);
   }
   return 0;
+}
+
+std::string SqlTypeName(const TFieldDescriptor& f) {
+  switch (f.type) {
+    case ftype::kString:
+      return "CHAR(" + std::to_string(f.size) + ")";
+    case ftype::kDate:
+      return "DATE";
+    case ftype::kBlob:
+      switch (f.subtype) {
+        case fsubtype::kMemo:
+          return "MEMO";
+        case fsubtype::kGraphic:
+          return "GRAPHIC";
+        case fsubtype::kFormattedMemo:
+          return "BLOB(0, 3)";
+        case fsubtype::kTypedBinary:
+          return "BLOB(0, 7)";
+        default:
+          return "BLOB";
+      }
+    case ftype::kBoolean:
+      return "BOOLEAN";
+    case ftype::kSmallInt:
+      return "SMALLINT";
+    case ftype::kInteger:
+      return f.subtype == fsubtype::kAutoInc ? "AUTOINC" : "INTEGER";
+    case ftype::kFloat:
+      return f.subtype == fsubtype::kMoney ? "MONEY" : "FLOAT";
+    case ftype::kBcd:
+      return "DECIMAL(" + std::to_string(kBcdMaxDigits) + ", " + std::to_string(f.scale) + ")";
+    case ftype::kBytes:
+    case ftype::kVarBytes:
+      return (f.type == ftype::kBytes ? "BYTES(" : "VARBYTES(") + std::to_string(f.size) + ")";
+    case ftype::kTime:
+      return "TIME";
+    case ftype::kTimestamp:
+      return "TIMESTAMP";
+    case ftype::kWord:
+      return "WORD";
+    case ftype::kUInt32:
+      return "UNSIGNED";
+    case ftype::kExtended:
+      return "EXTENDED";
+    case ftype::kLargeInt:
+      return "LARGEINT";
+    default:
+      return "TYPE" + std::to_string(f.type);
+  }
 }
 
 }  // namespace mt

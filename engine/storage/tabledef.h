@@ -64,6 +64,14 @@ std::string TrimPassword(std::string_view password);
 // definition's type, subtype, size and scale; raises the SQL engine's error (11949) for a
 // malformed or unknown name.
 void ApplyTypeName(TFieldDescriptor& field, std::string_view typeName);
+// The same from a type name the expression parser has read (its node's type, subtype, size
+// and scale); sizes beyond a descriptor's range stay out of range, so that creation refuses
+// them.
+void ApplyParsedType(TFieldDescriptor& field, int type, int subtype, int32_t size, int32_t scale);
+
+// The SQL type name a field is created from ("CHAR(20)", "INTEGER", "MEMO", ...): what
+// ApplyTypeName reads back into the same type, subtype, size and scale.
+std::string SqlTypeName(const TFieldDescriptor& field);
 
 // The position (from 1) of the field of that name, letter case ignored; 0 when there is none.
 int FieldPosition(const std::vector<TFieldDescriptor>& fields, std::string_view name);

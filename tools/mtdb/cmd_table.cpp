@@ -203,7 +203,7 @@ int RunInfo(const std::vector<std::string>& argList) {
       const TFieldDescriptor& f = data.Format().Field(no);
       out << (no > 1 ? ",\n" : "\n") << "    {\"number\": " << f.number
           << ", \"name\": " << JsonString(fieldName(no))
-          << ", \"type\": " << JsonString(TypeName(f)) << ", \"typeCode\": " << int(f.type)
+          << ", \"type\": " << JsonString(SqlTypeName(f)) << ", \"typeCode\": " << int(f.type)
           << ", \"subtype\": " << int(f.subtype) << ", \"size\": " << int(f.size)
           << ", \"scale\": " << int(f.scale) << ", \"offset\": " << f.offset
           << ", \"physicalSize\": " << int(f.physicalSize) << ", \"required\": " << Bool(f.required)
@@ -251,7 +251,7 @@ int RunInfo(const std::vector<std::string>& argList) {
         << "fields:\n";
     for (int no = 1; no <= data.FieldCount(); ++no) {
       const TFieldDescriptor& f = data.Format().Field(no);
-      out << "  " << no << " " << fieldName(no) << " " << TypeName(f)
+      out << "  " << no << " " << fieldName(no) << " " << SqlTypeName(f)
           << (f.required ? " NOT NULL" : "") << "\n";
     }
     out << "indexes:\n";

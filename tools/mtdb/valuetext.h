@@ -35,7 +35,4 @@ std::string EscapeCell(const std::string& cell);
 bool UnescapeCell(const std::string& cell, std::string& out);
 std::vector<std::string> SplitTabs(const std::string& line);
 
-// The SQL type name a field is created from (CHAR(20), INTEGER, ...), for info.
-std::string TypeName(const TFieldDescriptor& field);
-
 }  // namespace mt::mtdb
