@@ -230,12 +230,17 @@ void TBlobBuffers::CloseAll() {
   slots_.clear();
 }
 
-void FreeBlobValues(TBlobFile& file, const TRecordFormat& format, const uint8_t* image) {
+void FreeBlobValues(TBlobFile& file, const TRecordFormat& format, const uint8_t* image,
+                    const uint8_t* kept) {
   for (int no = 1; no <= format.FieldCount(); ++no) {
     const TFieldDescriptor& f = format.Field(no);
     if (!IsBlobField(f.type) || f.isVirtual) continue;
     const int32_t first = RefFirst(image, f.offset);
-    if (first > 0) file.FreeValue(first, RefStamp(image, f.offset));
+    const int32_t stamp = RefStamp(image, f.offset);
+    if (first <= 0) continue;
+    if (kept != nullptr && RefFirst(kept, f.offset) == first && RefStamp(kept, f.offset) == stamp)
+      continue;
+    file.FreeValue(first, stamp);
   }
 }
 

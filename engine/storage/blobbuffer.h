@@ -130,6 +130,11 @@ class TBlobBuffers {
 };
 
 // Deleting a record frees the chains of all its blob fields.
-void FreeBlobValues(TBlobFile& file, const TRecordFormat& format, const uint8_t* image);
+// With `kept`, the new image of a changed record: only the values it no longer refers to (set
+// to NULL or to another value by any path, buffered or not). A value replaced through a blob
+// buffer is already queued by its write; queuing it again is harmless (ApplyFrees frees each
+// block once).
+void FreeBlobValues(TBlobFile& file, const TRecordFormat& format, const uint8_t* image,
+                    const uint8_t* kept = nullptr);
 
 }  // namespace mt

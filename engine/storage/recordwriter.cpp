@@ -220,9 +220,10 @@ void TRecordWriter::Modify(int32_t n, const uint8_t* image, const uint8_t* expec
   }
 
   table_.Locks().Change([&] {
-    TBlobFile* blobFile = table_.BlobFile();
-    if (blobFile != nullptr && options.blobs != nullptr) {
-      options.blobs->Store(*blobFile, data, format, work.data());
+    if (TBlobFile* blobFile = table_.BlobFile()) {
+      if (options.blobs != nullptr) options.blobs->Store(*blobFile, data, format, work.data());
+      // The values the record no longer refers to are freed with the change.
+      FreeBlobValues(*blobFile, format, old.data(), work.data());
     }
     for (const TChange& c : changes)
       index.Tree(c.slot).Replace(c.oldKey.data(), c.newKey.data(), n);

@@ -137,6 +137,25 @@ TEST_F(DmlTest, UpdateAssignmentsSeeEarlierOnes) {
   EXPECT_EQ(Rows("select m from t where k = 1"), (std::vector<TRow>{{"y"}}));
 }
 
+// A memo value a change replaces or clears gives its blocks back: none is left belonging to no
+// value, whichever way the statement reaches the field.
+TEST_F(DmlTest, ChangedMemoValuesFreeTheirBlocks) {
+  const char* const statements[] = {
+      "update t set m = s",     // values written where there were none
+      "update t set m = NULL",  // every value cleared
+      "update t set m = 'z'",   // written again
+      "update t set m = m",     // replaced by the value read from the record itself
+      "update t set m = '' where k < 3",
+      "delete from t where k = 5",
+  };
+  for (const char* sql : statements) {
+    SCOPED_TRACE(sql);
+    Run(sql);
+    auto cursor = Cursor();
+    EXPECT_EQ(CheckBlobValues(cursor->Table()), std::vector<std::string>{});
+  }
+}
+
 // Rows chosen through an index and moved within it by the change are changed once each; the
 // row after a deleted one is not skipped.
 TEST_F(DmlTest, EveryChosenRowChangedOnce) {
