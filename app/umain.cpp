@@ -20,6 +20,7 @@
 #include "categories/uItems.h"
 #include "desktop.h"
 #include "globals.h"
+#include "ledger/uShouzhi.h"
 #include "pendingwindow.h"
 #include "programicon.h"
 #include "singleinstance.h"
@@ -240,7 +241,7 @@ void Tfrmmain::OpenHomePage() {
 }
 
 void Tfrmmain::OpenLedger() {
-  SwitchView(PendingView("TFrmShouzhi", QStringLiteral("收支记账")), btnszjz_);
+  SwitchView([this] { return new TFrmShouzhi(this); }, btnszjz_);
 }
 
 void Tfrmmain::OpenChart() {

@@ -29,7 +29,7 @@
 #include "desktop.h"
 #include "prompt.h"
 
-class QTreeWidget;
+class TLedgerList;
 class Tfrmmain;
 
 namespace mt::apptest {
@@ -104,7 +104,7 @@ class TSampleData {
 
 // Fills a list in the ledger list's row layout (ledger/ledgerrow.h) with these entries, in
 // order, as the ledger list shows them: amounts and balances in the general number format.
-void FillLedgerList(QTreeWidget& list, const std::vector<TSampleEntry>& entries);
+void FillLedgerList(TLedgerList& list, const std::vector<TSampleEntry>& entries);
 
 // Answers message boxes and file dialogs and records what was asked.
 class TRecordingPrompt : public TPrompt {

@@ -5,14 +5,16 @@
 //
 // A window joins the tour with one line in kStops: its class name and how to bring it up,
 // either as a view of the main window (View) or as a dialog of its own (Dialog).
+#include <QDateEdit>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QRadioButton>
+#include <QScreen>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -27,9 +29,13 @@
 #include "categories/uItemlist.h"
 #include "categories/uItems.h"
 #include "categories/uadditem.h"
+#include "clock.h"
 #include "fixture.h"
 #include "globals.h"
+#include "ledger/ledgerlist.h"
 #include "ledger/uAddshouzhi.h"
+#include "ledger/uShouzhi.h"
+#include "ledger/udatepicker.h"
 #include "umain.h"
 
 namespace {
@@ -83,9 +89,8 @@ class TTour {
     dialog->SetAdding(adding);
     dialog->DateTimePicker1()->setDate(TSampleData::Today());
     if (!adding) {
-      QTreeWidgetItem* row = LedgerList().topLevelItem(LedgerList().topLevelItemCount() - 2);
       dialog->setWindowTitle(QStringLiteral("修改收支记录"));
-      dialog->FillFromRow(*row);
+      dialog->FillFromRow(LedgerList().Row(LedgerList().RowCount() - 2));
     }
     auto* shown = dialog.get();
     Dialog(std::move(dialog));
@@ -101,6 +106,23 @@ class TTour {
     for (int i = 0; i < 5; ++i)
       QCoreApplication::processEvents();
     composite_ = std::make_unique<TComposite>(*dialog, *dialog->Picker());
+    return composite_.get();
+  }
+
+  // The main window on the ledger list with the calendar popup dropped under "显示选项", as
+  // "显示从某天开始以来的记录" shows it.
+  QWidget* LedgerWithCalendar() {
+    View(&Tfrmmain::OpenLedger);
+    auto* ledger = qobject_cast<TFrmShouzhi*>(Main().CurrentView());
+    auto* button = ledger->findChild<QToolButton*>("btnshow");
+    auto* popup = new Tfrmdatepicker(ledger);
+    popup->move(Tfrmdatepicker::Position(button->mapToGlobal(QPoint(0, button->height())),
+                                         button->screen()->geometry()));
+    popup->show();
+    for (int i = 0; i < 5; ++i)
+      QCoreApplication::processEvents();
+    composite_ = std::make_unique<TComposite>(Main(), *popup);
+    popup->close();
     return composite_.get();
   }
 
@@ -126,9 +148,9 @@ class TTour {
   };
 
   // A ledger list of the sample entries in the list's row layout.
-  QTreeWidget& LedgerList() {
+  TLedgerList& LedgerList() {
     if (!ledger_) {
-      ledger_ = std::make_unique<QTreeWidget>();
+      ledger_ = std::make_unique<TLedgerList>();
       mt::apptest::FillLedgerList(*ledger_, fixture_->data.Entries());
     }
     return *ledger_;
@@ -139,7 +161,7 @@ class TTour {
 
  private:
   std::unique_ptr<TComposite> composite_;
-  std::unique_ptr<QTreeWidget> ledger_;
+  std::unique_ptr<TLedgerList> ledger_;
   std::unique_ptr<Tfrmmain> main_;
   std::vector<std::unique_ptr<QDialog>> dialogs_;
 };
@@ -169,6 +191,8 @@ const TTourStop kStops[] = {
     {"TfrmAddshouzhi", [](TTour& t) { return t.EntryDialog(true); }},
     {"TfrmAddshouzhi-change", [](TTour& t) { return t.EntryDialog(false); }},
     {"TfrmItemList", [](TTour& t) { return t.EntryDialogWithPicker(); }},
+    {"TFrmShouzhi", [](TTour& t) { return t.View(&Tfrmmain::OpenLedger); }},
+    {"Tfrmdatepicker", [](TTour& t) { return t.LedgerWithCalendar(); }},
 };
 
 // The family of the Chinese font, loaded from its file when fontconfig does not know it.
@@ -228,6 +252,7 @@ int main(int argc, char** argv) {
 
   try {
     TAppFixture fixture(QStringLiteral("张三"));
+    const TTodayScope today(TSampleData::Today());
     TTour tour;
     tour.fixture_ = &fixture;
     for (const TTourStop& stop : kStops) {
