@@ -212,6 +212,10 @@ void TFrmShouzhi::Load() {
   double expense = 0;
   mt::TEngineQuery query;
   query.SetDatabaseName(directory);
+  // A live result reads szzb itself in the order of its date index, where a canned one would
+  // first copy every row into a result table: on a large ledger that copy is most of the load.
+  // Nothing is written through it.
+  query.SetRequestLive(true);
   if (startDate_.isEmpty()) {
     query.SetSQL("select * from szzb order by date");
   } else {
