@@ -20,18 +20,12 @@
 #include "ledger/ledgerlist.h"
 #include "ledger/uAddshouzhi.h"
 
+using mt::apptest::ExecSql;
 using mt::apptest::FillLedgerList;
 using mt::apptest::RunDeferredDeletes;
 using mt::apptest::TAppFixture;
 
 namespace {
-
-void Exec(const char* sql) {
-  mt::TEngineQuery query;
-  query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL(sql);
-  query.ExecSQL();
-}
 
 int LedgerCount() {
   mt::TEngineQuery query;
@@ -212,7 +206,7 @@ class TLedgerEntryTest : public QObject {
     QFETCH(QString, amount);
     QFETCH(int, id);
     QFETCH(double, balance);
-    if (ledger == "empty") Exec("delete from szzb");
+    if (ledger == "empty") ExecSql("delete from szzb");
     if (ledger == "listed") {
       SampleList();
       TLedgerRow bottom = list_->Row(list_->RowCount() - 1);
@@ -295,7 +289,7 @@ class TLedgerEntryTest : public QObject {
     TLedgerList& list = SampleList();
     list.SelectRow(1);
     const auto changed = [&list](int column) { return list.Text(1, column); };
-    Exec("delete from szzb where id=2");
+    ExecSql("delete from szzb where id=2");
     TfrmAddshouzhi dialog(list);
     dialog.SetAdding(false);
     dialog.FillFromRow(list.Row(1));

@@ -8,6 +8,7 @@
 
 #include <stdexcept>
 
+#include "dbaccess/enginequery.h"
 #include "dbaccess/enginetable.h"
 #include "dbaccess/mintoraschema.h"
 #include "dbaccess/session.h"
@@ -272,6 +273,13 @@ std::unique_ptr<Tfrmmain> ShowMainWindow() {
   window->show();
   window->ShowDate(TSampleData::Today());
   return window;
+}
+
+void ExecSql(const char* sql) {
+  TEngineQuery query;
+  query.SetDatabaseName(ToGbk(DataDirectory()));
+  query.SetSQL(sql);
+  query.ExecSQL();
 }
 
 void RunDeferredDeletes() {

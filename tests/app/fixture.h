@@ -159,6 +159,9 @@ class TModalAnswerer : public QObject {
 // answers it), shown (so it opened its home page), with its date panel on TSampleData::Today().
 std::unique_ptr<Tfrmmain> ShowMainWindow();
 
+// Runs a statement without a result on the data directory (tests setting up their tables).
+void ExecSql(const char* sql);
+
 // Deletes the windows that closed themselves (a closed view deletes itself later).
 void RunDeferredDeletes();
 

@@ -32,19 +32,13 @@
 #include "ledger/udatepicker.h"
 #include "umain.h"
 
+using mt::apptest::ExecSql;
 using mt::apptest::TMainWindowFixture;
 using mt::apptest::TModalAnswerer;
 using mt::apptest::TSampleData;
 using mt::apptest::TSampleEntry;
 
 namespace {
-
-void Exec(const char* sql) {
-  mt::TEngineQuery query;
-  query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL(sql);
-  query.ExecSQL();
-}
 
 QStringList StoredIds() {
   mt::TEngineQuery query;
@@ -95,7 +89,7 @@ class TLedgerListTest : public QObject {
 
   // Replaces the sample ledger with these entries, ids from 1 in order.
   void Ledger(const std::vector<TEntry>& entries) {
-    Exec("delete from szzb");
+    ExecSql("delete from szzb");
     int id = 0;
     for (const TEntry& e : entries) {
       const TSampleEntry entry{++id,
@@ -123,7 +117,7 @@ class TLedgerListTest : public QObject {
   }
 
   void anEmptyLedgerTotalsZero() {
-    Exec("delete from szzb");
+    ExecSql("delete from szzb");
     TFrmShouzhi& window = OpenLedger();
     window.ShowAll();
     QCOMPARE(window.ListView1()->RowCount(), 0);
@@ -307,7 +301,7 @@ class TLedgerListTest : public QObject {
     QFETCH(bool, confirm);
     QFETCH(QString, warning);
     QFETCH(int, selectedAfter);
-    if (rows == 1) Exec("delete from szzb where id>13");
+    if (rows == 1) ExecSql("delete from szzb where id>13");
     TFrmShouzhi& window = OpenLedger();
     TLedgerList& list = *window.ListView1();
     QCOMPARE(list.RowCount(), rows);
@@ -474,7 +468,7 @@ class TLedgerListTest : public QObject {
     Ledger({{"2004-04-01", true, 100, "四月工资"},
             {"2004-04-02", false, 30.5, "午饭"},
             {"2004-04-03", false, 12, ""}});
-    if (empty) Exec("delete from szzb");
+    if (empty) ExecSql("delete from szzb");
     TFrmShouzhi& window = OpenLedger();
     window.ListView1()->ColumnClick(LedgerColumn::Expense);  // ascending
     window.ListView1()->ColumnClick(LedgerColumn::Expense);  // descending
