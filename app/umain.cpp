@@ -24,6 +24,7 @@
 #include "desktop.h"
 #include "diary/udiary.h"
 #include "globals.h"
+#include "ledger/uShouzhi.h"
 #include "pendingwindow.h"
 #include "programicon.h"
 #include "singleinstance.h"
@@ -248,7 +249,7 @@ void Tfrmmain::OpenHomePage() {
 }
 
 void Tfrmmain::OpenLedger() {
-  SwitchView(PendingView("TFrmShouzhi", QStringLiteral("收支记账")), btnszjz_);
+  SwitchView([this] { return new TFrmShouzhi(this); }, btnszjz_);
 }
 
 void Tfrmmain::OpenChart() {

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <array>
+
 namespace LedgerColumn {
 enum : int {
   Date = 0,          // "日期": date, "yyyy-mm-dd"
@@ -19,9 +21,13 @@ enum : int {
   ItemId = 9,        // hidden: category id
   Memo = 10,         // hidden: remark
   DisplayDate = 11,  // hidden: date in the date display format
-  Count = 12
+  Count = 12,
+  Visible = 7  // columns 0 to 6 are shown
 };
 }
+
+// One list row: its texts by column.
+using TLedgerRow = std::array<QString, LedgerColumn::Count>;
 
 // A number in the list's general format: at most 15 significant digits, no trailing zeros,
 // "." as the separator, no grouping.

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -23,7 +22,7 @@
 #include "desktop.h"
 #include "gbktext.h"
 #include "globals.h"
-#include "ledger/ledgerrow.h"
+#include "ledger/ledgerlist.h"
 #include "prompt.h"
 #include "sumquery.h"
 
@@ -65,7 +64,7 @@ double CellNumber(const QString& text) {
 
 }  // namespace
 
-TfrmAddshouzhi::TfrmAddshouzhi(QTreeWidget& ledgerList, QWidget* parent)
+TfrmAddshouzhi::TfrmAddshouzhi(TLedgerList& ledgerList, QWidget* parent)
     : QDialog(parent),
       ledgerList_(ledgerList),
       date_(new QDateEdit(QDate::currentDate(), this)),
@@ -145,22 +144,22 @@ TfrmAddshouzhi::TfrmAddshouzhi(QTreeWidget& ledgerList, QWidget* parent)
   resize(400, 280);
 }
 
-void TfrmAddshouzhi::FillFromRow(const QTreeWidgetItem& row) {
+void TfrmAddshouzhi::FillFromRow(const TLedgerRow& row) {
   // The display format may carry a two-digit year; the caption's date then gives the century.
   QDate day;
   if (GlobalVars.DateFormat.contains(QLatin1String("yyyy")))
-    day = QDate::fromString(row.text(LedgerColumn::DisplayDate), GlobalVars.DateFormat);
+    day = QDate::fromString(row[LedgerColumn::DisplayDate], GlobalVars.DateFormat);
   if (!day.isValid())
-    day = QDate::fromString(row.text(LedgerColumn::Date), QStringLiteral("yyyy-MM-dd"));
+    day = QDate::fromString(row[LedgerColumn::Date], QStringLiteral("yyyy-MM-dd"));
   if (day.isValid()) date_->setDate(day);
-  category_->setText(row.text(LedgerColumn::Item));
-  category_->SetItemType(row.text(LedgerColumn::Type).toInt());
-  category_->SetItemId(row.text(LedgerColumn::ItemId));
-  const bool income = row.text(LedgerColumn::Type) == QLatin1String("0");
-  amount_->setText(row.text(income ? LedgerColumn::Income : LedgerColumn::Expense));
-  description_->setText(row.text(LedgerColumn::Description));
-  memo_->setText(row.text(LedgerColumn::Memo));
-  entryId_ = row.text(LedgerColumn::Id).toInt();
+  category_->setText(row[LedgerColumn::Item]);
+  category_->SetItemType(row[LedgerColumn::Type].toInt());
+  category_->SetItemId(row[LedgerColumn::ItemId]);
+  const bool income = row[LedgerColumn::Type] == QLatin1String("0");
+  amount_->setText(row[income ? LedgerColumn::Income : LedgerColumn::Expense]);
+  description_->setText(row[LedgerColumn::Description]);
+  memo_->setText(row[LedgerColumn::Memo]);
+  entryId_ = row[LedgerColumn::Id].toInt();
 }
 
 void TfrmAddshouzhi::showEvent(QShowEvent* event) {
@@ -239,8 +238,8 @@ bool TfrmAddshouzhi::Save() {
 }
 
 double TfrmAddshouzhi::BaseBalance() const {
-  const int rows = ledgerList_.topLevelItemCount();
-  if (rows > 0) return CellNumber(ledgerList_.topLevelItem(rows - 1)->text(LedgerColumn::Balance));
+  const int rows = ledgerList_.RowCount();
+  if (rows > 0) return CellNumber(ledgerList_.Text(rows - 1, LedgerColumn::Balance));
   const std::unique_ptr<TSumQuery> sums = DataDirectorySumQuery();
   const double allInput = sums->Sum("select sum(input) as allinput from szzb", "allinput");
   const double allOutput = sums->Sum("select sum(output) as alloutput from szzb", "alloutput");
@@ -306,26 +305,29 @@ void TfrmAddshouzhi::WriteEntry(double amount) {
 }
 
 void TfrmAddshouzhi::UpdateList(int id, double balance) {
-  QTreeWidgetItem* row = nullptr;
-  if (adding_) {
-    row = new QTreeWidgetItem;
-    row->setText(LedgerColumn::Id, QString::number(id));
-    ledgerList_.addTopLevelItem(row);
-  } else {
-    row = ledgerList_.currentItem();
-    if (!row || !row->isSelected()) return;
-  }
+  TLedgerRow row;
+  const int changed = adding_ ? -1 : ledgerList_.SelectedRow();
+  if (adding_)
+    row[LedgerColumn::Id] = QString::number(id);
+  else if (changed < 0)
+    return;
+  else
+    row = ledgerList_.Row(changed);  // the id stays as it was
   const int type = category_->ItemType();
   const QDate day = date_->date();
-  row->setText(LedgerColumn::Date, day.toString("yyyy-MM-dd"));
-  row->setText(LedgerColumn::Item, category_->text());
-  row->setText(LedgerColumn::Description, description_->text());
-  row->setText(LedgerColumn::Income, type == 0 ? amount_->text() : QString());
-  row->setText(LedgerColumn::Expense, type == 1 ? amount_->text() : QString());
-  row->setText(LedgerColumn::Balance, GeneralNumber(balance));
-  row->setText(LedgerColumn::User, user_->text());
-  row->setText(LedgerColumn::Type, QString::number(type));
-  row->setText(LedgerColumn::ItemId, category_->ItemId());
-  row->setText(LedgerColumn::Memo, memo_->text());
-  row->setText(LedgerColumn::DisplayDate, day.toString(GlobalVars.DateFormat));
+  row[LedgerColumn::Date] = day.toString("yyyy-MM-dd");
+  row[LedgerColumn::Item] = category_->text();
+  row[LedgerColumn::Description] = description_->text();
+  row[LedgerColumn::Income] = type == 0 ? amount_->text() : QString();
+  row[LedgerColumn::Expense] = type == 1 ? amount_->text() : QString();
+  row[LedgerColumn::Balance] = GeneralNumber(balance);
+  row[LedgerColumn::User] = user_->text();
+  row[LedgerColumn::Type] = QString::number(type);
+  row[LedgerColumn::ItemId] = category_->ItemId();
+  row[LedgerColumn::Memo] = memo_->text();
+  row[LedgerColumn::DisplayDate] = day.toString(GlobalVars.DateFormat);
+  if (adding_)
+    ledgerList_.Model().AppendRow(row);
+  else
+    ledgerList_.Model().SetRow(changed, row);
 }

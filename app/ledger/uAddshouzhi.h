@@ -13,20 +13,21 @@
 #include <QDialog>
 #include <QPointer>
 
+#include "ledger/ledgerrow.h"
+
 class QDateEdit;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
-class QTreeWidget;
-class QTreeWidgetItem;
 class TCategoryField;
+class TLedgerList;
 class TfrmItemList;
 
 class TfrmAddshouzhi : public QDialog {
   Q_OBJECT
  public:
   // `ledgerList` is the list a save updates; it must outlive the dialog.
-  explicit TfrmAddshouzhi(QTreeWidget& ledgerList, QWidget* parent = nullptr);
+  explicit TfrmAddshouzhi(TLedgerList& ledgerList, QWidget* parent = nullptr);
 
   // Set by the opener before showing: adding (true) or changing the entry of that id.
   void SetAdding(bool adding) { adding_ = adding; }
@@ -34,7 +35,7 @@ class TfrmAddshouzhi : public QDialog {
   void SetEntryId(int id) { entryId_ = id; }
   // Changing mode's fields from a row of the ledger list: date, category (name, type, id),
   // amount, description, memo and the entry id.
-  void FillFromRow(const QTreeWidgetItem& row);
+  void FillFromRow(const TLedgerRow& row);
 
   QDateEdit* DateTimePicker1() const { return date_; }
   TCategoryField* Edit1() const { return category_; }
@@ -71,7 +72,7 @@ class TfrmAddshouzhi : public QDialog {
   double BaseBalance() const;
   void UpdateList(int id, double balance);
 
-  QTreeWidget& ledgerList_;
+  TLedgerList& ledgerList_;
   bool adding_ = true;
   int entryId_ = 0;
   QDateEdit* date_;

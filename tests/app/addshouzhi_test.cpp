@@ -6,7 +6,6 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QTest>
-#include <QTreeWidget>
 
 #include <optional>
 
@@ -18,21 +17,15 @@
 #include "fixture.h"
 #include "gbktext.h"
 #include "globals.h"
-#include "ledger/ledgerrow.h"
+#include "ledger/ledgerlist.h"
 #include "ledger/uAddshouzhi.h"
 
+using mt::apptest::ExecSql;
 using mt::apptest::FillLedgerList;
 using mt::apptest::RunDeferredDeletes;
 using mt::apptest::TAppFixture;
 
 namespace {
-
-void Exec(const char* sql) {
-  mt::TEngineQuery query;
-  query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL(sql);
-  query.ExecSQL();
-}
 
 int LedgerCount() {
   mt::TEngineQuery query;
@@ -83,10 +76,10 @@ class TLedgerEntryTest : public QObject {
   Q_OBJECT
  private:
   std::unique_ptr<TAppFixture> fixture_;
-  std::unique_ptr<QTreeWidget> list_;
+  std::unique_ptr<TLedgerList> list_;
 
   // A ledger list of the sample entries, as the ledger list shows all of them.
-  QTreeWidget& SampleList() {
+  TLedgerList& SampleList() {
     FillLedgerList(*list_, fixture_->data.Entries());
     return *list_;
   }
@@ -94,8 +87,7 @@ class TLedgerEntryTest : public QObject {
  private Q_SLOTS:
   void init() {
     fixture_ = std::make_unique<TAppFixture>();
-    list_ = std::make_unique<QTreeWidget>();
-    list_->setColumnCount(LedgerColumn::Count);
+    list_ = std::make_unique<TLedgerList>();
   }
   void cleanup() {
     RunDeferredDeletes();
@@ -124,7 +116,7 @@ class TLedgerEntryTest : public QObject {
     QFETCH(bool, category);
     QFETCH(QString, amount);
     QFETCH(QString, warning);
-    QTreeWidget& list = SampleList();
+    TLedgerList& list = SampleList();
     TfrmAddshouzhi dialog(list);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -147,7 +139,7 @@ class TLedgerEntryTest : public QObject {
       dialog.Picker()->close();
     }
     QCOMPARE(LedgerCount(), 18);
-    QCOMPARE(list.topLevelItemCount(), 18);
+    QCOMPARE(list.RowCount(), 18);
   }
 
   void theAmountFieldTakesOnlyNumberKeys() {
@@ -214,13 +206,14 @@ class TLedgerEntryTest : public QObject {
     QFETCH(QString, amount);
     QFETCH(int, id);
     QFETCH(double, balance);
-    if (ledger == "empty") Exec("delete from szzb");
+    if (ledger == "empty") ExecSql("delete from szzb");
     if (ledger == "listed") {
       SampleList();
-      list_->topLevelItem(list_->topLevelItemCount() - 1)
-          ->setText(LedgerColumn::Balance, bottomBalance);
+      TLedgerRow bottom = list_->Row(list_->RowCount() - 1);
+      bottom[LedgerColumn::Balance] = bottomBalance;
+      list_->Model().SetRow(list_->RowCount() - 1, bottom);
     }
-    const int rowsBefore = list_->topLevelItemCount();
+    const int rowsBefore = list_->RowCount();
     TfrmAddshouzhi dialog(*list_);
     dialog.show();
     dialog.DateTimePicker1()->setDate(QDate(2004, 4, 22));
@@ -247,29 +240,27 @@ class TLedgerEntryTest : public QObject {
     QCOMPARE(e->input.value_or(0) + e->output.value_or(0), amount.toDouble());
     QCOMPARE(e->balance, balance);
 
-    QCOMPARE(list_->topLevelItemCount(), rowsBefore + 1);
-    const QTreeWidgetItem& row = *list_->topLevelItem(rowsBefore);
-    QCOMPARE(row.text(LedgerColumn::Date), QString("2004-04-22"));
-    QCOMPARE(row.text(type == 0 ? LedgerColumn::Income : LedgerColumn::Expense), amount);
-    QVERIFY(row.text(type == 0 ? LedgerColumn::Expense : LedgerColumn::Income).isEmpty());
-    QCOMPARE(row.text(LedgerColumn::Balance), GeneralNumber(balance));
-    QCOMPARE(row.text(LedgerColumn::Id), QString::number(id));
-    QCOMPARE(row.text(LedgerColumn::Type), QString::number(type));
-    QCOMPARE(row.text(LedgerColumn::ItemId), QString::number(type == 0 ? 1 : 4));
-    QCOMPARE(row.text(LedgerColumn::Memo), QString("备注"));
-    QCOMPARE(row.text(LedgerColumn::User), QString("admin"));
-    QCOMPARE(row.text(LedgerColumn::DisplayDate),
-             QDate(2004, 4, 22).toString(GlobalVars.DateFormat));
+    QCOMPARE(list_->RowCount(), rowsBefore + 1);
+    const TLedgerRow& row = list_->Row(rowsBefore);
+    QCOMPARE(row[LedgerColumn::Date], QString("2004-04-22"));
+    QCOMPARE(row[type == 0 ? LedgerColumn::Income : LedgerColumn::Expense], amount);
+    QVERIFY(row[type == 0 ? LedgerColumn::Expense : LedgerColumn::Income].isEmpty());
+    QCOMPARE(row[LedgerColumn::Balance], GeneralNumber(balance));
+    QCOMPARE(row[LedgerColumn::Id], QString::number(id));
+    QCOMPARE(row[LedgerColumn::Type], QString::number(type));
+    QCOMPARE(row[LedgerColumn::ItemId], QString::number(type == 0 ? 1 : 4));
+    QCOMPARE(row[LedgerColumn::Memo], QString("备注"));
+    QCOMPARE(row[LedgerColumn::User], QString("admin"));
+    QCOMPARE(row[LedgerColumn::DisplayDate], QDate(2004, 4, 22).toString(GlobalVars.DateFormat));
   }
 
   void saveAndNewAfterAChangeAddsANewEntry() {
-    QTreeWidget& list = SampleList();
-    QTreeWidgetItem* changed = list.topLevelItem(1);  // 超市买菜, expense 86.5, id 2
-    list.setCurrentItem(changed);
-    changed->setSelected(true);
+    TLedgerList& list = SampleList();
+    list.SelectRow(1);  // 超市买菜, expense 86.5, id 2
+    const auto changed = [&list](int column) { return list.Text(1, column); };
     TfrmAddshouzhi dialog(list);
     dialog.SetAdding(false);
-    dialog.FillFromRow(*changed);
+    dialog.FillFromRow(list.Row(1));
     dialog.show();
     QCOMPARE(dialog.Edit1()->text(), QString("餐饮"));
     QCOMPARE(dialog.Edit2()->text(), QString("86.5"));
@@ -280,29 +271,28 @@ class TLedgerEntryTest : public QObject {
     QVERIFY(dialog.Edit1()->text().isEmpty() && dialog.Edit2()->text().isEmpty());
     QCOMPARE(Stored(2)->output, std::optional<double>(90));
     QCOMPARE(LedgerCount(), 18);
-    QCOMPARE(list.topLevelItemCount(), 18);
-    QCOMPARE(changed->text(LedgerColumn::Expense), QString("90.00"));
-    QCOMPARE(changed->text(LedgerColumn::Id), QString("2"));
+    QCOMPARE(list.RowCount(), 18);
+    QCOMPARE(changed(LedgerColumn::Expense), QString("90.00"));
+    QCOMPARE(changed(LedgerColumn::Id), QString("2"));
 
     ChooseCategory(dialog, "交通", 1, 5);
     dialog.Edit2()->setText("3");
     dialog.SaveAndNew();
     QCOMPARE(LedgerCount(), 19);
     QVERIFY(Stored(19));
-    QCOMPARE(list.topLevelItemCount(), 19);
-    QCOMPARE(list.topLevelItem(18)->text(LedgerColumn::Id), QString("19"));
-    QCOMPARE(changed->text(LedgerColumn::Item), QString("餐饮"));
+    QCOMPARE(list.RowCount(), 19);
+    QCOMPARE(list.Text(18, LedgerColumn::Id), QString("19"));
+    QCOMPARE(changed(LedgerColumn::Item), QString("餐饮"));
   }
 
   void aChangeOfAVanishedEntryIsDropped() {
-    QTreeWidget& list = SampleList();
-    QTreeWidgetItem* changed = list.topLevelItem(1);
-    list.setCurrentItem(changed);
-    changed->setSelected(true);
-    Exec("delete from szzb where id=2");
+    TLedgerList& list = SampleList();
+    list.SelectRow(1);
+    const auto changed = [&list](int column) { return list.Text(1, column); };
+    ExecSql("delete from szzb where id=2");
     TfrmAddshouzhi dialog(list);
     dialog.SetAdding(false);
-    dialog.FillFromRow(*changed);
+    dialog.FillFromRow(list.Row(1));
     dialog.show();
     dialog.Edit2()->setText("1");
     dialog.SaveAndClose();
@@ -310,7 +300,7 @@ class TLedgerEntryTest : public QObject {
     QVERIFY(!dialog.Adding());
     QVERIFY(!Stored(2));
     QCOMPARE(LedgerCount(), 17);
-    QCOMPARE(changed->text(LedgerColumn::Expense), QString("86.5"));
+    QCOMPARE(changed(LedgerColumn::Expense), QString("86.5"));
   }
 
   void showingInAddingModeEmptiesTheFields() {

@@ -18,18 +18,12 @@
 #include "fixture.h"
 #include "gbktext.h"
 
+using mt::apptest::ExecSql;
 using mt::apptest::RunDeferredDeletes;
 using mt::apptest::TAppFixture;
 using mt::apptest::TModalAnswerer;
 
 namespace {
-
-void Exec(const char* sql) {
-  mt::TEngineQuery query;
-  query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL(sql);
-  query.ExecSQL();
-}
 
 // Items as "id name type parent" lines in id order.
 QStringList StoredItems() {
@@ -143,7 +137,7 @@ class TCategoriesTest : public QObject {
   void aNewCategoryTakesTheNextId() {
     QFETCH(QString, before);
     QFETCH(int, expected);
-    if (before == "empty") Exec("delete from Items");
+    if (before == "empty") ExecSql("delete from Items");
     if (before == "free id taken") AddItemRow(TfrmItems::kSwapId, "中断", 1, -1);
     TfrmItems window;
     if (before == "delete last") {

@@ -4,17 +4,17 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QTreeWidget>
 #include <QUuid>
 
 #include <stdexcept>
 
+#include "dbaccess/enginequery.h"
 #include "dbaccess/enginetable.h"
 #include "dbaccess/mintoraschema.h"
 #include "dbaccess/session.h"
 #include "gbktext.h"
 #include "globals.h"
-#include "ledger/ledgerrow.h"
+#include "ledger/ledgerlist.h"
 #include "umain.h"
 
 namespace mt::apptest {
@@ -213,23 +213,23 @@ void TSampleData::AddLedgerRow(const TSampleEntry& entry, const QString& type) {
   WriteEntry(*szzb, entry, type);
 }
 
-void FillLedgerList(QTreeWidget& list, const std::vector<TSampleEntry>& entries) {
-  list.setColumnCount(LedgerColumn::Count);
+void FillLedgerList(TLedgerList& list, const std::vector<TSampleEntry>& entries) {
+  std::vector<TLedgerRow> rows;
   for (const TSampleEntry& e : entries) {
-    auto* row = new QTreeWidgetItem;
-    row->setText(LedgerColumn::Date, e.date.toString("yyyy-MM-dd"));
-    row->setText(LedgerColumn::Item, e.item);
-    row->setText(LedgerColumn::Description, e.description);
-    row->setText(e.income ? LedgerColumn::Income : LedgerColumn::Expense, GeneralNumber(e.amount));
-    row->setText(LedgerColumn::Balance, e.balance == 0 ? QString() : GeneralNumber(e.balance));
-    row->setText(LedgerColumn::User, e.user);
-    row->setText(LedgerColumn::Id, QString::number(e.id));
-    row->setText(LedgerColumn::Type, e.income ? "0" : "1");
-    row->setText(LedgerColumn::ItemId, QString::number(e.itemId));
-    row->setText(LedgerColumn::Memo, e.memo);
-    row->setText(LedgerColumn::DisplayDate, e.date.toString(GlobalVars.DateFormat));
-    list.addTopLevelItem(row);
+    TLedgerRow& row = rows.emplace_back();
+    row[LedgerColumn::Date] = e.date.toString("yyyy-MM-dd");
+    row[LedgerColumn::Item] = e.item;
+    row[LedgerColumn::Description] = e.description;
+    row[e.income ? LedgerColumn::Income : LedgerColumn::Expense] = GeneralNumber(e.amount);
+    row[LedgerColumn::Balance] = e.balance == 0 ? QString() : GeneralNumber(e.balance);
+    row[LedgerColumn::User] = e.user;
+    row[LedgerColumn::Id] = QString::number(e.id);
+    row[LedgerColumn::Type] = e.income ? "0" : "1";
+    row[LedgerColumn::ItemId] = QString::number(e.itemId);
+    row[LedgerColumn::Memo] = e.memo;
+    row[LedgerColumn::DisplayDate] = e.date.toString(GlobalVars.DateFormat);
   }
+  list.Model().SetRows(std::move(rows));
 }
 
 // ---- recorders ----
@@ -273,6 +273,13 @@ std::unique_ptr<Tfrmmain> ShowMainWindow() {
   window->show();
   window->ShowDate(TSampleData::Today());
   return window;
+}
+
+void ExecSql(const char* sql) {
+  TEngineQuery query;
+  query.SetDatabaseName(ToGbk(DataDirectory()));
+  query.SetSQL(sql);
+  query.ExecSQL();
 }
 
 void RunDeferredDeletes() {

@@ -29,7 +29,7 @@
 #include "desktop.h"
 #include "prompt.h"
 
-class QTreeWidget;
+class TLedgerList;
 class Tfrmmain;
 
 namespace mt::apptest {
@@ -104,7 +104,7 @@ class TSampleData {
 
 // Fills a list in the ledger list's row layout (ledger/ledgerrow.h) with these entries, in
 // order, as the ledger list shows them: amounts and balances in the general number format.
-void FillLedgerList(QTreeWidget& list, const std::vector<TSampleEntry>& entries);
+void FillLedgerList(TLedgerList& list, const std::vector<TSampleEntry>& entries);
 
 // Answers message boxes and file dialogs and records what was asked.
 class TRecordingPrompt : public TPrompt {
@@ -158,6 +158,9 @@ class TModalAnswerer : public QObject {
 // A main window listening on a socket name of its own (so no running copy of the program
 // answers it), shown (so it opened its home page), with its date panel on TSampleData::Today().
 std::unique_ptr<Tfrmmain> ShowMainWindow();
+
+// Runs a statement without a result on the data directory (tests setting up their tables).
+void ExecSql(const char* sql);
 
 // Deletes the windows that closed themselves (a closed view deletes itself later).
 void RunDeferredDeletes();

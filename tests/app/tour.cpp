@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QRadioButton>
+#include <QScreen>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -27,16 +29,20 @@
 #include "categories/uItemlist.h"
 #include "categories/uItems.h"
 #include "categories/uadditem.h"
+#include "charts/uchart.h"
+#include "charts/uchart2.h"
+#include "charts/uchart3.h"
+#include "clock.h"
 #include "dbaccess/session.h"
 #include "diary/uadddiary.h"
 #include "diary/udiary.h"
 #include "enginepassword.h"
-#include "charts/uchart.h"
-#include "charts/uchart2.h"
-#include "charts/uchart3.h"
 #include "fixture.h"
 #include "globals.h"
+#include "ledger/ledgerlist.h"
 #include "ledger/uAddshouzhi.h"
+#include "ledger/uShouzhi.h"
+#include "ledger/udatepicker.h"
 #include "uabout.h"
 #include "umain.h"
 #include "usys.h"
@@ -92,9 +98,8 @@ class TTour {
     dialog->SetAdding(adding);
     dialog->DateTimePicker1()->setDate(TSampleData::Today());
     if (!adding) {
-      QTreeWidgetItem* row = LedgerList().topLevelItem(LedgerList().topLevelItemCount() - 2);
       dialog->setWindowTitle(QStringLiteral("修改收支记录"));
-      dialog->FillFromRow(*row);
+      dialog->FillFromRow(LedgerList().Row(LedgerList().RowCount() - 2));
     }
     auto* shown = dialog.get();
     Dialog(std::move(dialog));
@@ -110,6 +115,23 @@ class TTour {
     for (int i = 0; i < 5; ++i)
       QCoreApplication::processEvents();
     composite_ = std::make_unique<TComposite>(*dialog, *dialog->Picker());
+    return composite_.get();
+  }
+
+  // The main window on the ledger list with the calendar popup dropped under "显示选项", as
+  // "显示从某天开始以来的记录" shows it.
+  QWidget* LedgerWithCalendar() {
+    View(&Tfrmmain::OpenLedger);
+    auto* ledger = qobject_cast<TFrmShouzhi*>(Main().CurrentView());
+    auto* button = ledger->findChild<QToolButton*>("btnshow");
+    auto* popup = new Tfrmdatepicker(ledger);
+    popup->move(Tfrmdatepicker::Position(button->mapToGlobal(QPoint(0, button->height())),
+                                         button->screen()->geometry()));
+    popup->show();
+    for (int i = 0; i < 5; ++i)
+      QCoreApplication::processEvents();
+    composite_ = std::make_unique<TComposite>(Main(), *popup);
+    popup->close();
     return composite_.get();
   }
 
@@ -135,9 +157,9 @@ class TTour {
   };
 
   // A ledger list of the sample entries in the list's row layout.
-  QTreeWidget& LedgerList() {
+  TLedgerList& LedgerList() {
     if (!ledger_) {
-      ledger_ = std::make_unique<QTreeWidget>();
+      ledger_ = std::make_unique<TLedgerList>();
       mt::apptest::FillLedgerList(*ledger_, fixture_->data.Entries());
     }
     return *ledger_;
@@ -148,7 +170,7 @@ class TTour {
 
  private:
   std::unique_ptr<TComposite> composite_;
-  std::unique_ptr<QTreeWidget> ledger_;
+  std::unique_ptr<TLedgerList> ledger_;
   std::unique_ptr<Tfrmmain> main_;
   std::vector<std::unique_ptr<QDialog>> dialogs_;
 };
@@ -214,6 +236,8 @@ const TTourStop kStops[] = {
     {"Tfrmchart", [](TTour& t) { return ChartView<Tfrmchart>(t, &Tfrmmain::OpenChart); }},
     {"TfrmChart2", [](TTour& t) { return ChartView<TfrmChart2>(t, &Tfrmmain::OpenChart2); }},
     {"Tfrmchart3", [](TTour& t) { return ChartView<Tfrmchart3>(t, &Tfrmmain::OpenChart3); }},
+    {"TFrmShouzhi", [](TTour& t) { return t.View(&Tfrmmain::OpenLedger); }},
+    {"Tfrmdatepicker", [](TTour& t) { return t.LedgerWithCalendar(); }},
 };
 
 // The family of the Chinese font, loaded from its file when fontconfig does not know it.
@@ -273,6 +297,7 @@ int main(int argc, char** argv) {
 
   try {
     TAppFixture fixture(QStringLiteral("张三"));
+    const TTodayScope today(TSampleData::Today());
     TTour tour;
     tour.fixture_ = &fixture;
     for (const TTourStop& stop : kStops) {
