@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -26,10 +25,7 @@
 
 namespace {
 
-const int kRows = [] {
-  const char* rows = std::getenv("MINTORA_BENCH_ROWS");
-  return rows != nullptr && std::atoi(rows) > 0 ? std::atoi(rows) : 1000000;
-}();
+const int kRows = mt::bench::BenchRows(1000000);
 constexpr int kRuns = 3;
 const QDate kStart(2000, 1, 1);
 const QDate kEnd(2009, 12, 31);
@@ -122,10 +118,7 @@ BENCHMARK(BM_Sqlite)->Iterations(1)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!mt::bench::RunBenchmarks(argc, argv)) return 1;
   std::printf("\n%d entries, comparison chart 2000-01-01 to 2009-12-31, best of %d:\n", kRows,
               kRuns);
   std::printf("engine %.4f s, sqlite %.4f s, ratio %.2f (goal: engine under 1 s)\n",

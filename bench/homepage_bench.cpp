@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -25,10 +24,7 @@
 
 namespace {
 
-const int kRows = [] {
-  const char* rows = std::getenv("MINTORA_BENCH_ROWS");
-  return rows != nullptr && std::atoi(rows) > 0 ? std::atoi(rows) : 1000000;
-}();
+const int kRows = mt::bench::BenchRows(1000000);
 constexpr int kRuns = 3;
 
 using mt::bench::Check;
@@ -97,10 +93,7 @@ bool Agree(double a, double b) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!mt::bench::RunBenchmarks(argc, argv)) return 1;
   std::printf("\n%d entries, home page balance (two totals), best of %d:\n", kRows, kRuns);
   std::printf("engine %.4f s, sqlite %.4f s, ratio %.2f\n", engineOut.seconds, sqliteOut.seconds,
               engineOut.seconds / sqliteOut.seconds);
