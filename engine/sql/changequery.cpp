@@ -231,42 +231,16 @@ int64_t TChangeQuery::Execute() {
 
 void TChangeQuery::PutValue(const TTargetField& field, uint8_t* image, const TExpToken& value,
                             bool truncateBlob) {
-  TDataCursor& cursor = Target();
-  std::string bytes;
-  switch (PutFieldValue(cursor.Format(), field.fieldNo, image, value, bytes)) {
-    case TPutResult::Stored:
-      return;
-    case TPutResult::Blob: {
-      if (bytes.empty() && !truncateBlob) return;
-      const int handle = cursor.OpenBlob(field.fieldNo, image, TBlobOpenMode::ReadWrite);
-      TBlobBuffer& blob = cursor.Blob(handle);
-      blob.Truncate(0);
-      blob.Write(0, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                             bytes.size()));
-      cursor.CloseBlob(handle, true, image);
-      return;
-    }
-    case TPutResult::Failed:
-      break;
-  }
+  if (PutCursorFieldValue(Target(), field.fieldNo, image, value, truncateBlob)) return;
   Fault("Type mismatch between column " + field.name + " and constant value " + ValueToText(value) +
         " in " + std::string(StatementKindName(query_.kind)) + " statement");
 }
 
 void TChangeQuery::AppendRecord(const std::function<TExpTokenPtr(std::size_t)>& valueOf) {
-  TDataCursor& cursor = Target();
-  cursor.InitRecord(record_.data());
-  try {
+  InsertNewRecord(Target(), record_.data(), [&] {
     for (std::size_t i = 0; i < fields_.size(); ++i)
       PutValue(fields_[i], record_.data(), *valueOf(i), false);
-    cursor.InsertRecord(record_.data(), false);
-  } catch (...) {
-    try {
-      cursor.DiscardBlobs(record_.data());
-    } catch (const std::exception&) {
-    }
-    throw;
-  }
+  });
 }
 
 int64_t TChangeQuery::InsertValues() {

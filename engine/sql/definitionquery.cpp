@@ -505,16 +505,14 @@ void TRunner::CopyRecords(TDataCursor& from, TDataCursor& to, const std::vector<
   const uint64_t total = from.RecordCount();
   uint64_t visited = 0;
   int lastPercent = 0;
-  std::string bytes;
   from.ChooseBitmapOrder();
   from.First();
   while (from.Next(source.data()) == TDataCursor::kRecordRead) {
     reader.SetImage(source.data());
-    to.InitRecord(record.data());
-    // The record keeps its auto-increment value (its identifier in the record-id index).
-    std::copy(source.begin() + rec::kAutoInc, source.begin() + rec::kFirstField,
-              record.begin() + rec::kAutoInc);
-    try {
+    InsertNewRecord(to, record.data(), [&] {
+      // The record keeps its auto-increment value (its identifier in the record-id index).
+      std::copy(source.begin() + rec::kAutoInc, source.begin() + rec::kFirstField,
+                record.begin() + rec::kAutoInc);
       for (const TCopy& c : copies) {
         if (c.raw) {
           if (!in.GetField(c.from, source.data(), raw.data())) {
@@ -532,31 +530,12 @@ void TRunner::CopyRecords(TDataCursor& from, TDataCursor& to, const std::vector<
         value->size = c.column->size;
         value->scale = c.column->scale;
         reader.ReadColumn(*c.column, *value);
-        switch (PutFieldValue(out, c.to, record.data(), *value, bytes)) {
-          case TPutResult::Stored:
-            break;
-          case TPutResult::Blob: {
-            if (bytes.empty()) break;
-            const int handle = to.OpenBlob(c.to, record.data(), TBlobOpenMode::ReadWrite);
-            to.Blob(handle).Write(
-                0, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                            bytes.size()));
-            to.CloseBlob(handle, true, record.data());
-            break;
-          }
-          case TPutResult::Failed:
-            Fault("The value " + ValueToText(*value) + " of column " + in.Field(c.from).name +
-                  " does not convert to the column's new type");
+        if (!PutCursorFieldValue(to, c.to, record.data(), *value, false)) {
+          Fault("The value " + ValueToText(*value) + " of column " + in.Field(c.from).name +
+                " does not convert to the column's new type");
         }
       }
-      to.InsertRecord(record.data(), false);
-    } catch (...) {
-      try {
-        to.DiscardBlobs(record.data());
-      } catch (const std::exception&) {
-      }
-      throw;
-    }
+    });
     if (!statement_.ReportScanProgress(++visited, total, lastPercent))
       Fault("ALTER TABLE was stopped; the table is unchanged");
   }

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "engine/common/expeval.h"
+#include "engine/storage/datacursor.h"
 #include "engine/storage/fieldtypes.h"
 #include "engine/storage/record.h"
 
@@ -59,6 +60,43 @@ TPutResult PutFieldValue(const TRecordFormat& format, int fieldNo, uint8_t* imag
                   std::span<const uint8_t>(v->value.Data(),
                                            static_cast<std::size_t>(format.ValueSize(fieldNo))));
   return ok ? TPutResult::Stored : TPutResult::Failed;
+}
+
+bool PutCursorFieldValue(TDataCursor& cursor, int fieldNo, uint8_t* image, const TExpToken& value,
+                         bool truncateBlob) {
+  std::string bytes;
+  switch (PutFieldValue(cursor.Format(), fieldNo, image, value, bytes)) {
+    case TPutResult::Stored:
+      return true;
+    case TPutResult::Blob: {
+      if (bytes.empty() && !truncateBlob) return true;
+      const int handle = cursor.OpenBlob(fieldNo, image, TBlobOpenMode::ReadWrite);
+      TBlobBuffer& blob = cursor.Blob(handle);
+      blob.Truncate(0);
+      blob.Write(0, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                             bytes.size()));
+      cursor.CloseBlob(handle, true, image);
+      return true;
+    }
+    case TPutResult::Failed:
+      break;
+  }
+  return false;
+}
+
+void InsertNewRecord(TDataCursor& cursor, uint8_t* image, const std::function<void()>& fill) {
+  cursor.InitRecord(image);
+  try {
+    fill();
+    cursor.InsertRecord(image, false);
+  } catch (...) {
+    try {
+      cursor.DiscardBlobs(image);
+    } catch (const std::exception&) {
+      // The first failure is the one to report.
+    }
+    throw;
+  }
 }
 
 }  // namespace mt

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/common/exptoken.h"
 
 namespace mt {
 
+class TDataCursor;
 class TRecordFormat;
 
 enum class TPutResult {
@@ -24,5 +26,16 @@ enum class TPutResult {
 // bytes, any other value as its literal text.
 TPutResult PutFieldValue(const TRecordFormat& format, int fieldNo, uint8_t* image,
                          const TExpToken& value, std::string& blobBytes);
+
+// PutFieldValue into a record image of the cursor's table, a blob value written through a blob
+// buffer of the cursor. An empty blob value is written only with truncateBlob (it empties the
+// value the record holds; a new record's field stays empty without it). False when the value
+// does not convert.
+bool PutCursorFieldValue(TDataCursor& cursor, int fieldNo, uint8_t* image, const TExpToken& value,
+                         bool truncateBlob);
+
+// Clears the image for a new record of the cursor's table, lets `fill` put its values, and
+// inserts it. When filling or inserting fails, the blob values written for it are given back.
+void InsertNewRecord(TDataCursor& cursor, uint8_t* image, const std::function<void()>& fill);
 
 }  // namespace mt
