@@ -114,6 +114,15 @@ uint32_t TRecordsBitmap::FindNext(uint32_t from, uint32_t skip, uint32_t* steps)
   return 0;
 }
 
+std::pair<uint32_t, uint32_t> TRecordsBitmap::NextSpan(uint32_t after,
+                                                       uint32_t length) const noexcept {
+  const uint32_t first = FindNext(after);
+  if (first == 0) return {0, 0};
+  const uint64_t end =
+      std::min<uint64_t>(uint64_t{first} + std::max<uint32_t>(length, 1), uint64_t{size_} + 1);
+  return {first, FindPrior(static_cast<uint32_t>(end))};
+}
+
 uint32_t TRecordsBitmap::FindPrior(uint32_t from, uint32_t skip, uint32_t* steps) const noexcept {
   uint32_t passed = 0;
   // Candidates are records below `from`, i.e. bits below min(from - 1, N).

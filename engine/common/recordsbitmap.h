@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace mt {
@@ -53,6 +54,12 @@ class TRecordsBitmap {
   uint32_t FindNext(uint32_t from, uint32_t skip = 0, uint32_t* steps = nullptr) const noexcept;
   // The same towards record 1, starting before `from` (N + 1 or more: from the end).
   uint32_t FindPrior(uint32_t from, uint32_t skip = 0, uint32_t* steps = nullptr) const noexcept;
+
+  // The set records a run of at most `length` records (length >= 1) starting at the next set
+  // record after `after` reaches: {that record, the last set record within the run}; {0, 0}
+  // when no record after `after` is set. Readers of set records use it to read a few
+  // neighbouring records with one transfer.
+  std::pair<uint32_t, uint32_t> NextSpan(uint32_t after, uint32_t length) const noexcept;
 
   std::size_t CapacityBytes() const noexcept { return words_.capacity() * sizeof(uint32_t); }
 

@@ -387,10 +387,9 @@ bool TDataCursor::FillVisible(int32_t count) {
   const uint32_t window = static_cast<uint32_t>(
       std::clamp<std::size_t>(kVisibleRunBytes / std::max<std::size_t>(recordSize, 1), 16, 8192));
   std::vector<uint8_t> run;
-  for (uint32_t n = visible_.FindNext(0); n != 0;) {
-    const uint32_t end =
-        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{n} + window, size + 1ull));
-    const uint32_t last = visible_.FindPrior(end);
+  for (auto span = visible_.NextSpan(0, window); span.first != 0;
+       span = visible_.NextSpan(span.second, window)) {
+    const auto [n, last] = span;
     const int32_t slots = static_cast<int32_t>(last - n + 1);
     run.resize(static_cast<std::size_t>(slots) * recordSize);
     if (data.ReadSlots(static_cast<int32_t>(n), slots, run.data()) != slots) return false;
@@ -398,7 +397,6 @@ bool TDataCursor::FillVisible(int32_t count) {
       const uint8_t* image = run.data() + static_cast<std::size_t>(m - n) * recordSize;
       if (image[rec::kState] != rec::kActive || !PassesFilters(image, evaluate)) visible_.Clear(m);
     }
-    n = visible_.FindNext(last);
   }
   return true;
 }

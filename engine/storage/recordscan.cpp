@@ -82,17 +82,14 @@ void TRecordScan::FillSlots(std::chrono::steady_clock::time_point start) {
   if (bitmapCurrent) {
     // Only the visible records are read: the run starts at the next one and ends at the last
     // one within its length.
-    const TRecordsBitmap& visible = cursor_->visible_;
-    const uint32_t first =
-        next_ > 1 ? visible.FindNext(static_cast<uint32_t>(next_ - 1)) : visible.FindNext(0);
+    const auto [first, last] =
+        cursor_->visible_.NextSpan(static_cast<uint32_t>(next_ - 1), static_cast<uint32_t>(want));
     if (first == 0) {
       done_ = true;
       return;
     }
     next_ = static_cast<int32_t>(first);
-    const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(
-        uint64_t{first} + static_cast<uint64_t>(runRecords_), uint64_t{visible.Size()} + 1));
-    want = static_cast<int32_t>(visible.FindPrior(end) - first + 1);
+    want = static_cast<int32_t>(last - first + 1);
   }
   const int32_t count = data.ReadSlots(next_, want, images_.data());
   int32_t examined = 0;

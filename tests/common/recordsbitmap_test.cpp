@@ -141,6 +141,23 @@ TEST(RecordsBitmapTest, SkippingCountsStepsUpToTheEnd) {
   EXPECT_EQ(steps, 0u);
 }
 
+TEST(RecordsBitmapTest, SpansReachTheLastSetRecordWithinTheirLength) {
+  TRecordsBitmap b(100);
+  for (uint32_t n : {3u, 40u, 41u, 50u, 100u})
+    b.Set(n);
+  struct TCase {
+    uint32_t after, length, first, last;
+  };
+  const TCase cases[] = {
+      {0, 1, 3, 3},    {0, 37, 3, 3},       {0, 38, 3, 40},     {3, 10, 40, 41},
+      {3, 11, 40, 50}, {41, 1000, 50, 100}, {50, 51, 100, 100}, {100, 5, 0, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "after " << c.after << ", length " << c.length);
+    EXPECT_EQ(b.NextSpan(c.after, c.length), std::make_pair(c.first, c.last));
+  }
+}
+
 TEST(RecordsBitmapStackTest, PooledBitmapsComeBackClearedAndThePoolIsBounded) {
   {
     auto a = TRecordsBitmapStack::Take(50);
