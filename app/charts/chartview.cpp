@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLinearGradient>
-#include <QLocale>
 #include <QPieSeries>
 #include <QPieSlice>
 #include <QPushButton>
@@ -58,10 +57,6 @@ void FitLabels(QChart& chart, QBarCategoryAxis& axis, const QStringList& labels)
     axis.setLabelsAngle(-40);
   else
     axis.setLabelsAngle(-90);
-}
-
-double Shown(double value) {
-  return QLocale().toDouble(FormatMoney(value));
 }
 
 TChartTopBar::TChartTopBar(const QString& startName, const QString& endName, QWidget* parent)

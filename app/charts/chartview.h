@@ -69,9 +69,6 @@ void ShowPie(QChart& chart, const QString& name, const std::vector<TChartValue>&
 // Slants the chart's category labels when they would not fit beside each other.
 void FitLabels(QChart& chart, QBarCategoryAxis& axis, const QStringList& labels);
 
-// A value as the charts draw it: rounded to two decimals (the bars' value texts show it).
-double Shown(double value);
-
 // The value axis reaches this far above the highest bar, leaving room for its value text.
 constexpr double kHeadroom = 1.25;
 
