@@ -53,6 +53,8 @@ class TfrmItems : public QDialog {
   // Swaps the selected row with its neighbour `step` rows away (-1 above, +1 below) when
   // both are of one type.
   void Move(int step);
+  // The selected row; null after warning with `warning` when no row is selected.
+  QTreeWidgetItem* SelectedRowOrWarn(const QString& warning);
 
   QTreeWidget* list_;
 };
