@@ -62,11 +62,11 @@ void SetUpCategoryList(QTreeWidget& list) {
   list.setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
 
-void LoadItemsList(QTreeWidget& list) {
+void LoadItemsList(QTreeWidget& list, std::string_view sql) {
   list.clear();
   mt::TEngineQuery query;
   query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL("select * from Items order by type,id");
+  query.SetSQL(sql);
   query.Open();
   QList<QTreeWidgetItem*> rows;
   for (; !query.Eof(); query.Next()) {

@@ -12,6 +12,8 @@
 
 #include <QDialog>
 
+#include <string_view>
+
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -27,9 +29,10 @@ QString CategoryTypeName(long long type);
 // read-only, no tree decoration.
 void SetUpCategoryList(QTreeWidget& list);
 
-// Empties the list and fills it with "select * from Items order by type,id" on the data
-// directory, in the row layout above.
-void LoadItemsList(QTreeWidget& list);
+// Empties the list and fills it with the Items rows of `sql` on the data directory (by default
+// every category, "select * from Items order by type,id"), in the row layout above.
+void LoadItemsList(QTreeWidget& list,
+                   std::string_view sql = "select * from Items order by type,id");
 
 class TfrmItems : public QDialog {
   Q_OBJECT
