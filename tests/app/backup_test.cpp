@@ -26,6 +26,7 @@
 #include "umain.h"
 #include "umainpage.h"
 
+using mt::apptest::OpenTable;
 using mt::apptest::RunDeferredDeletes;
 using mt::apptest::TMainWindowFixture;
 using mt::apptest::TModalAnswerer;
@@ -357,14 +358,11 @@ class TBackupTest : public QObject {
     const QString archive = MakeBackup();
     const auto backedUp = Snapshot(Data());
     AddIncome(42);
-    mt::TEngineTable held;
-    held.SetDatabaseName(ToGbk(DataDirectory()));
-    held.SetTableName("szzb");
-    held.Open();
+    const auto held = OpenTable("szzb");
     const TRestoreResult result = RestoreBackup(archive, Data());
     QCOMPARE(result.problems, QStringList());
     QCOMPARE(int(result.outcome), int(TRestoreResult::TOutcome::Restored));
-    QVERIFY(!held.Active());
+    QVERIFY(!held->Active());
     QCOMPARE(Snapshot(Data()), backedUp);
   }
 };
