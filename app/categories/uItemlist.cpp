@@ -7,11 +7,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "categories/uItems.h"
-#include "datadir.h"
-#include "dbaccess/enginequery.h"
-#include "gbktext.h"
-
 TCategoryField::TCategoryField(QWidget* parent) : QLineEdit(parent) {
   setReadOnly(true);
 }
@@ -26,9 +21,10 @@ TfrmItemList::TfrmItemList(QWidget* parent)
   setObjectName("frmItemList");
   setAttribute(Qt::WA_DeleteOnClose);
   list_->setObjectName("ListView1");
-  list_->setColumnCount(4);
+  list_->setColumnCount(ItemsColumn::Count);
   list_->setHeaderHidden(true);
   list_->setColumnWidth(NameColumn, 100);
+  list_->setColumnHidden(ItemsColumn::Description, true);
   list_->setColumnHidden(TypeColumn, true);
   list_->setColumnHidden(IdColumn, true);
   SetUpCategoryList(*list_);
@@ -48,23 +44,7 @@ void TfrmItemList::showEvent(QShowEvent* event) {
 }
 
 void TfrmItemList::Load() {
-  list_->clear();
-  mt::TEngineQuery query;
-  query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL("select * from Items where parent =-1 order by type,id");
-  query.Open();
-  QList<QTreeWidgetItem*> rows;
-  for (; !query.Eof(); query.Next()) {
-    const int64_t type = query.FieldByName("Type").AsInteger();
-    auto* row = new QTreeWidgetItem;
-    row->setText(NameColumn, FromGbk(query.FieldByName("name").AsString()));
-    row->setText(TypeNameColumn, CategoryTypeName(type));
-    row->setText(TypeColumn, QString::number(type));
-    row->setText(IdColumn, QString::number(query.FieldByName("id").AsInteger()));
-    rows << row;
-  }
-  query.Close();
-  list_->addTopLevelItems(rows);
+  LoadItemsList(*list_, "select * from Items where parent =-1 order by type,id");
 }
 
 void TfrmItemList::Choose() {

@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QWidget>
 
+#include "categories/uItems.h"
+
 class QTreeWidget;
 
 class TCategoryField : public QLineEdit {
@@ -37,9 +39,14 @@ class TCategoryField : public QLineEdit {
 class TfrmItemList : public QWidget {
   Q_OBJECT
  public:
-  // List columns: the name, "收入"/"支出" (the only other visible one), then the hidden type
-  // and id texts.
-  enum : int { NameColumn = 0, TypeNameColumn = 1, TypeColumn = 2, IdColumn = 3 };
+  // List columns: the category window's (ItemsColumn, uItems.h); the name and "收入"/"支出"
+  // are the visible ones.
+  enum : int {
+    NameColumn = ItemsColumn::Name,
+    TypeNameColumn = ItemsColumn::TypeName,
+    TypeColumn = ItemsColumn::Type,
+    IdColumn = ItemsColumn::Id
+  };
 
   explicit TfrmItemList(QWidget* parent = nullptr);
 

@@ -17,10 +17,6 @@
 
 namespace {
 
-void Warn(QWidget* parent, const QString& text) {
-  Prompt().Message(parent, TPrompt::TIcon::Warning, parent->windowTitle(), text);
-}
-
 // Runs the three statements that swap the ids a and b through the free id, as one
 // transaction: a failing statement rolls the earlier ones back, so no category is left at
 // the free id and none has lost its number.
@@ -66,11 +62,11 @@ void SetUpCategoryList(QTreeWidget& list) {
   list.setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
 
-void LoadItemsList(QTreeWidget& list) {
+void LoadItemsList(QTreeWidget& list, std::string_view sql) {
   list.clear();
   mt::TEngineQuery query;
   query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL("select * from Items order by type,id");
+  query.SetSQL(sql);
   query.Open();
   QList<QTreeWidgetItem*> rows;
   for (; !query.Eof(); query.Next()) {
@@ -136,6 +132,13 @@ TfrmItems::TfrmItems(QWidget* parent) : QDialog(parent), list_(new QTreeWidget(t
   LoadItemsList(*list_);
 }
 
+QTreeWidgetItem* TfrmItems::SelectedRowOrWarn(const QString& warning) {
+  QTreeWidgetItem* row = list_->currentItem();
+  if (row && row->isSelected()) return row;
+  Prompt().Message(this, TPrompt::TIcon::Warning, windowTitle(), warning);
+  return nullptr;
+}
+
 void TfrmItems::AddItem() {
   TfrmAddItem dialog(*list_, this);
   dialog.setWindowTitle(QStringLiteral("新增收支项目"));
@@ -144,11 +147,8 @@ void TfrmItems::AddItem() {
 }
 
 void TfrmItems::ModifyItem() {
-  QTreeWidgetItem* row = list_->currentItem();
-  if (!row || !row->isSelected()) {
-    Warn(this, QStringLiteral("请选中要修改的收支项目."));
-    return;
-  }
+  QTreeWidgetItem* row = SelectedRowOrWarn(QStringLiteral("请选中要修改的收支项目."));
+  if (!row) return;
   TfrmAddItem dialog(*list_, this);
   dialog.setWindowTitle(QStringLiteral("修改收支项目"));
   dialog.SetAdding(false);
@@ -161,11 +161,8 @@ void TfrmItems::ModifyItem() {
 }
 
 void TfrmItems::DeleteItem() {
-  QTreeWidgetItem* row = list_->currentItem();
-  if (!row || !row->isSelected()) {
-    Warn(this, QStringLiteral("请选中要删除的项目."));
-    return;
-  }
+  QTreeWidgetItem* row = SelectedRowOrWarn(QStringLiteral("请选中要删除的项目."));
+  if (!row) return;
   if (!Prompt().Confirm(this, windowTitle(), QStringLiteral("确认要删除吗?"))) return;
   mt::TEngineQuery query;
   query.SetDatabaseName(ToGbk(DataDirectory()));
@@ -190,11 +187,8 @@ void TfrmItems::MoveDown() {
 }
 
 void TfrmItems::Move(int step) {
-  QTreeWidgetItem* row = list_->currentItem();
-  if (!row || !row->isSelected()) {
-    Warn(this, QStringLiteral("请选中需要调整的分类项目."));
-    return;
-  }
+  QTreeWidgetItem* row = SelectedRowOrWarn(QStringLiteral("请选中需要调整的分类项目."));
+  if (!row) return;
   const int index = list_->indexOfTopLevelItem(row);
   QTreeWidgetItem* neighbour = list_->topLevelItem(index + step);
   if (!neighbour) return;

@@ -12,6 +12,8 @@
 
 #include <QDialog>
 
+#include <string_view>
+
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -27,9 +29,10 @@ QString CategoryTypeName(long long type);
 // read-only, no tree decoration.
 void SetUpCategoryList(QTreeWidget& list);
 
-// Empties the list and fills it with "select * from Items order by type,id" on the data
-// directory, in the row layout above.
-void LoadItemsList(QTreeWidget& list);
+// Empties the list and fills it with the Items rows of `sql` on the data directory (by default
+// every category, "select * from Items order by type,id"), in the row layout above.
+void LoadItemsList(QTreeWidget& list,
+                   std::string_view sql = "select * from Items order by type,id");
 
 class TfrmItems : public QDialog {
   Q_OBJECT
@@ -53,6 +56,8 @@ class TfrmItems : public QDialog {
   // Swaps the selected row with its neighbour `step` rows away (-1 above, +1 below) when
   // both are of one type.
   void Move(int step);
+  // The selected row; null after warning with `warning` when no row is selected.
+  QTreeWidgetItem* SelectedRowOrWarn(const QString& warning);
 
   QTreeWidget* list_;
 };

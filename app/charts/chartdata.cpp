@@ -40,11 +40,6 @@ mt::TDateTime EngineDate(const QDate& date) {
   return static_cast<mt::TDateTime>(kDayZero.daysTo(date));
 }
 
-// A number as it reads back from its "0.00" text.
-double TwoDecimals(double value) {
-  return QLocale().toDouble(FormatMoney(value));
-}
-
 QString RangeText(const QDate& start, const QDate& end) {
   return QStringLiteral(" 从 ") + ChartDateText(start) + QStringLiteral(" 到") + " " +
          ChartDateText(end);
@@ -82,6 +77,10 @@ std::vector<TChartMonth> ChartMonths(const QDate& start, const QDate& end) {
     months.push_back(m);
   }
   return months;
+}
+
+double Shown(double value) {
+  return QLocale().toDouble(FormatMoney(value));
 }
 
 int ChartMonthCount(const QDate& start, const QDate& end) {
@@ -146,8 +145,8 @@ TComparisonData ComparisonData(TChartQuery& query, const QDate& start, const QDa
     data.balance.push_back(income - expense);
   }
   data.heading = ChartDateText(start) + "\n" + QStringLiteral(" 到") + "\n" + ChartDateText(end);
-  const double income = TwoDecimals(query.Sum(kRangeIncomeSql, "allinput", start, end));
-  const double expense = TwoDecimals(query.Sum(kRangeExpenseSql, "alloutput", start, end));
+  const double income = Shown(query.Sum(kRangeIncomeSql, "allinput", start, end));
+  const double expense = Shown(query.Sum(kRangeExpenseSql, "alloutput", start, end));
   data.incomeText = FormatMoney(income);
   data.expenseText = FormatMoney(expense);
   data.balanceText = FormatMoney(income - expense);
@@ -192,7 +191,7 @@ TDailyData DailyExpenses(TChartQuery& query, const QDate& start, const QDate& en
   data.title = QStringLiteral("每日支出月平均图") + RangeText(start, end);
   double total = 0;
   for (TChartValue& day : query.Rows(kDailySql, "date", "alloutput", start, end)) {
-    day.value = TwoDecimals(day.value);
+    day.value = Shown(day.value);
     total += day.value;
     data.days.push_back(day);
   }

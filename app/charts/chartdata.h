@@ -41,6 +41,10 @@ std::vector<TChartMonth> ChartMonths(const QDate& start, const QDate& end);
 // Calendar months a range touches (MonthDiff + 1); 0 or less for a backward range.
 int ChartMonthCount(const QDate& start, const QDate& end);
 
+// A value as the charts draw it and the totals count it: rounded to two decimals, as its
+// "0.00" text reads back.
+double Shown(double value);
+
 // "yyyy-mm-dd", as dates appear in the charts' titles.
 QString ChartDateText(const QDate& date);
 

@@ -9,11 +9,11 @@
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLinearGradient>
-#include <QLocale>
 #include <QPieSeries>
 #include <QPieSlice>
 #include <QPushButton>
 #include <QStackedBarSeries>
+#include <QVBoxLayout>
 #include <QValueAxis>
 
 #include <algorithm>
@@ -60,10 +60,6 @@ void FitLabels(QChart& chart, QBarCategoryAxis& axis, const QStringList& labels)
     axis.setLabelsAngle(-90);
 }
 
-double Shown(double value) {
-  return QLocale().toDouble(FormatMoney(value));
-}
-
 TChartTopBar::TChartTopBar(const QString& startName, const QString& endName, QWidget* parent)
     : QWidget(parent) {
   setObjectName("Panel1");
@@ -91,6 +87,40 @@ TChartTopBar::TChartTopBar(const QString& startName, const QString& endName, QWi
 void TChartTopBar::SetToMonthOf(const QDate& today) {
   start_->setDate(QDate(today.year(), today.month(), 1));
   end_->setDate(today);
+}
+
+TChartWindow::TChartWindow(const QString& name, const QString& title, const QString& startName,
+                           const QString& endName, QWidget* parent)
+    : QWidget(parent) {
+  setObjectName(name);
+  setWindowTitle(title);
+  layout_ = new QVBoxLayout(this);
+  layout_->setContentsMargins(0, 0, 0, 0);
+  layout_->setSpacing(0);
+  top_ = new TChartTopBar(startName, endName, this);
+  layout_->addWidget(top_);
+  connect(top_->Refresh(), &QPushButton::clicked, this, [this] { btnrefreshClick(); });
+}
+
+void TChartWindow::SetRange(const QDate& start, const QDate& end) {
+  top_->Start()->setDate(start);
+  top_->End()->setDate(end);
+}
+
+QDate TChartWindow::Start() const {
+  return top_->Start()->date();
+}
+
+QDate TChartWindow::End() const {
+  return top_->End()->date();
+}
+
+void TChartWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  top_->SetToMonthOf(QDate::currentDate());
+  btnrefreshClick();
 }
 
 void TChartArea::resizeEvent(QResizeEvent* event) {
@@ -176,6 +206,13 @@ void ShowColouredBars(QChart& chart, const QString& name, const std::vector<TCha
   chart.addAxis(values, Qt::AlignLeft);
   series->attachAxis(values);
   chart.legend()->setVisible(!bars.empty());
+}
+
+void ShowSide(QChart& chart, QPushButton& toggle, const TSideData& side) {
+  chart.setTitle(side.title);
+  toggle.setText(side.toggleCaption);
+  toggle.adjustSize();
+  toggle.setProperty("tag", side.toggleTag);
 }
 
 void ShowPie(QChart& chart, const QString& name, const std::vector<TChartValue>& slices) {

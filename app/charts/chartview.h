@@ -1,7 +1,7 @@
-// Pieces the three chart windows share: the top bar with its two date pickers and refresh
-// button, the area below it that lays the charts out on every resize, chart views with the
-// gradient background, the bar and pie series built from chart values, and the toggle button
-// in a chart's corner.
+// Pieces the three chart windows share: the window base with the top bar (two date pickers and
+// the refresh button) and the first showing, the area below it that lays the charts out on
+// every resize, chart views with the gradient background, the bar and pie series built from
+// chart values, and the toggle button in a chart's corner.
 #pragma once
 
 #include <QChartView>
@@ -17,6 +17,7 @@ class QBarCategoryAxis;
 class QDateEdit;
 class QHBoxLayout;
 class QPushButton;
+class QVBoxLayout;
 
 // The top bar: "从" start picker, "到" end picker, "刷新显示" and room for more.
 class TChartTopBar : public QWidget {
@@ -35,6 +36,36 @@ class TChartTopBar : public QWidget {
   QDateEdit* end_;
   QPushButton* refresh_;
   QHBoxLayout* layout_;
+};
+
+// A chart window: the top bar, with whatever the window adds to Layout() below it. Shown for
+// the first time, it sets the pickers to the current month up to today and builds its charts;
+// "刷新显示" builds them again for the pickers' range.
+class TChartWindow : public QWidget {
+  Q_OBJECT
+ public:
+  // Sets the two pickers (the range the next build reads).
+  void SetRange(const QDate& start, const QDate& end);
+  // Builds the charts of the pickers' range ("刷新显示").
+  virtual void btnrefreshClick() = 0;
+
+ protected:
+  // `name` and `title` are the window's; the pickers are named `startName` and `endName`.
+  TChartWindow(const QString& name, const QString& title, const QString& startName,
+               const QString& endName, QWidget* parent);
+  void showEvent(QShowEvent* event) override;
+
+  TChartTopBar* TopBar() const { return top_; }
+  QVBoxLayout* Layout() const { return layout_; }
+  QDate Start() const;
+  QDate End() const;
+  TChartQuery& Query() { return query_; }
+
+ private:
+  TChartQuery query_;
+  TChartTopBar* top_;
+  QVBoxLayout* layout_;
+  bool shown_ = false;
 };
 
 // The area below the top bar: calls `arrange` with its size after every resize.
@@ -62,15 +93,16 @@ QPushButton* NewCornerToggle(const QString& name, QChartView* view);
 // its own and its value above it; the legend lists each bar's value and label.
 void ShowColouredBars(QChart& chart, const QString& name, const std::vector<TChartValue>& bars);
 
+// Shows one side's title on the chart and points the toggle at the other side (its caption
+// and tag).
+void ShowSide(QChart& chart, QPushButton& toggle, const TSideData& side);
+
 // Replaces the chart's series by one pie series named `name`, one slice per value, each
 // labelled with its label and percentage; no axes.
 void ShowPie(QChart& chart, const QString& name, const std::vector<TChartValue>& slices);
 
 // Slants the chart's category labels when they would not fit beside each other.
 void FitLabels(QChart& chart, QBarCategoryAxis& axis, const QStringList& labels);
-
-// A value as the charts draw it: rounded to two decimals (the bars' value texts show it).
-double Shown(double value);
 
 // The value axis reaches this far above the highest bar, leaving room for its value text.
 constexpr double kHeadroom = 1.25;

@@ -4,7 +4,6 @@
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
-#include <QDateEdit>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -35,17 +34,12 @@ QLabel* ValueLine(const QString& name, QWidget* parent) {
 
 }  // namespace
 
-Tfrmchart::Tfrmchart(QWidget* parent) : QWidget(parent) {
-  setObjectName("frmchart");
-  setWindowTitle(QStringLiteral("收支对比图"));
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(0);
-  top_ = new TChartTopBar("DateTimePicker1", "DateTimePicker2", this);
-  layout->addWidget(top_);
+Tfrmchart::Tfrmchart(QWidget* parent)
+    : TChartWindow("frmchart", QStringLiteral("收支对比图"), "DateTimePicker1", "DateTimePicker2",
+                   parent) {
   area_ = new TChartArea(this);
   area_->setObjectName("Panel2");
-  layout->addWidget(area_, 1);
+  Layout()->addWidget(area_, 1);
 
   chart1_ = NewChartView("Chart1", area_);
   chart2_ = NewChartView("Chart2", area_);
@@ -74,24 +68,10 @@ Tfrmchart::Tfrmchart(QWidget* parent) : QWidget(parent) {
   panel->addStretch(1);
 
   area_->arrange = [this](const QSize& size) { Arrange(size); };
-  connect(top_->Refresh(), &QPushButton::clicked, this, &Tfrmchart::btnrefreshClick);
   connect(btnSz_, &QPushButton::clicked, this, &Tfrmchart::btnSzClick);
 }
 
 Tfrmchart::~Tfrmchart() = default;
-
-void Tfrmchart::SetRange(const QDate& start, const QDate& end) {
-  top_->Start()->setDate(start);
-  top_->End()->setDate(end);
-}
-
-void Tfrmchart::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  if (shown_) return;
-  shown_ = true;
-  top_->SetToMonthOf(QDate::currentDate());
-  btnrefreshClick();
-}
 
 void Tfrmchart::btnrefreshClick() {
   BuildBars();
@@ -103,11 +83,9 @@ void Tfrmchart::btnSzClick() {
 }
 
 void Tfrmchart::BuildBars() {
-  const QDate start = top_->Start()->date();
-  const QDate end = top_->End()->date();
   QChart& chart = *chart1_->chart();
   ClearChart(chart);
-  comparison_ = ComparisonData(query_, start, end);
+  comparison_ = ComparisonData(Query(), Start(), End());
   const TComparisonData& d = comparison_;
   chart.setTitle(d.title);
   auto* series = new QBarSeries;
@@ -163,14 +141,8 @@ void Tfrmchart::BuildBars() {
 
 void Tfrmchart::BuildPie(TChartSide side) {
   QChart& chart = *chart2_->chart();
-  ClearChart(chart);
-  const QDate start = top_->Start()->date();
-  const QDate end = top_->End()->date();
-  pie_ = SharePie(query_, side, start, end);
-  chart.setTitle(pie_.title);
-  btnSz_->setText(pie_.toggleCaption);
-  btnSz_->adjustSize();
-  btnSz_->setProperty("tag", pie_.toggleTag);
+  pie_ = SharePie(Query(), side, Start(), End());
+  ShowSide(chart, *btnSz_, pie_);
   ShowPie(chart, "Series4", pie_.values);
 }
 

@@ -5,26 +5,20 @@
 // the pie's toggle; the pie's side (the toggle's tag) is its only state.
 #pragma once
 
-#include <QWidget>
-
-#include "chartdata.h"
+#include "chartview.h"
 
 class QChartView;
 class QLabel;
 class QPushButton;
-class TChartArea;
-class TChartTopBar;
 
-class Tfrmchart : public QWidget {
+class Tfrmchart : public TChartWindow {
   Q_OBJECT
  public:
   explicit Tfrmchart(QWidget* parent = nullptr);
   ~Tfrmchart() override;
 
-  // Sets the two pickers (the range the next build reads).
-  void SetRange(const QDate& start, const QDate& end);
   // Bars and totals of the pickers' range, then the expense pie ("刷新显示").
-  void btnrefreshClick();
+  void btnrefreshClick() override;
   // The pie of the other side.
   void btnSzClick();
 
@@ -32,16 +26,11 @@ class Tfrmchart : public QWidget {
   const TComparisonData& Comparison() const { return comparison_; }
   const TSideData& Pie() const { return pie_; }
 
- protected:
-  void showEvent(QShowEvent* event) override;
-
  private:
   void BuildBars();
   void BuildPie(TChartSide side);
   void Arrange(const QSize& area);
 
-  TChartQuery query_;
-  TChartTopBar* top_;
   TChartArea* area_;
   QChartView* chart1_;
   QChartView* chart2_;
@@ -53,5 +42,4 @@ class Tfrmchart : public QWidget {
   QLabel* lblyue_;
   TComparisonData comparison_;
   TSideData pie_;
-  bool shown_ = false;
 };

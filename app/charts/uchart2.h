@@ -5,23 +5,19 @@
 // has no average: no bars and no slices.
 #pragma once
 
-#include <QWidget>
-
-#include "chartdata.h"
+#include "chartview.h"
 
 class QChartView;
 class QPushButton;
-class TChartTopBar;
 
-class TfrmChart2 : public QWidget {
+class TfrmChart2 : public TChartWindow {
   Q_OBJECT
  public:
   explicit TfrmChart2(QWidget* parent = nullptr);
   ~TfrmChart2() override;
 
-  void SetRange(const QDate& start, const QDate& end);
   // Income bars and income pie of the pickers' range ("刷新显示").
-  void btnrefreshClick();
+  void btnrefreshClick() override;
   // The other side's bars, respectively pie.
   void btnchart3Click();
   void btnchart4Click();
@@ -29,21 +25,15 @@ class TfrmChart2 : public QWidget {
   const TSideData& Bars() const { return bars_; }
   const TSideData& Pie() const { return pie_; }
 
- protected:
-  void showEvent(QShowEvent* event) override;
-
  private:
   void BuildBars(TChartSide side);
   void BuildPie(TChartSide side);
   void Arrange(const QSize& area);
 
-  TChartQuery query_;
-  TChartTopBar* top_;
   QChartView* chart3_;
   QChartView* chart4_;
   QPushButton* btnchart3_;
   QPushButton* btnchart4_;
   TSideData bars_;
   TSideData pie_;
-  bool shown_ = false;
 };

@@ -3,34 +3,24 @@
 // days) in a label beside the pickers.
 #pragma once
 
-#include <QWidget>
-
-#include "chartdata.h"
+#include "chartview.h"
 
 class QChartView;
 class QLabel;
-class TChartTopBar;
 
-class Tfrmchart3 : public QWidget {
+class Tfrmchart3 : public TChartWindow {
   Q_OBJECT
  public:
   explicit Tfrmchart3(QWidget* parent = nullptr);
   ~Tfrmchart3() override;
 
-  void SetRange(const QDate& start, const QDate& end);
   // The bars and average of the pickers' range ("刷新显示").
-  void btnrefreshClick();
+  void btnrefreshClick() override;
 
   const TDailyData& Daily() const { return daily_; }
 
- protected:
-  void showEvent(QShowEvent* event) override;
-
  private:
-  TChartQuery query_;
-  TChartTopBar* top_;
   QLabel* label1_;
   QChartView* chart1_;
   TDailyData daily_;
-  bool shown_ = false;
 };

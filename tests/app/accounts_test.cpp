@@ -24,6 +24,7 @@
 #include "gbktext.h"
 #include "globals.h"
 
+using mt::apptest::OpenTable;
 using mt::apptest::TAppFixture;
 using mt::apptest::TModalAnswerer;
 using TMessage = mt::apptest::TRecordingPrompt::TMessage;
@@ -31,14 +32,6 @@ using TMessage = mt::apptest::TRecordingPrompt::TMessage;
 namespace {
 
 const QString kWrongPassword = QStringLiteral("密码不对哦,是不是输入错了呢?");
-
-std::unique_ptr<mt::TEngineTable> OpenTable(const char* name) {
-  auto table = std::make_unique<mt::TEngineTable>();
-  table->SetDatabaseName(ToGbk(DataDirectory()));
-  table->SetTableName(name);
-  table->Open();
-  return table;
-}
 
 // The rows of a table, each its columns' texts joined by "|", in the table's order.
 QStringList Rows(const char* table, std::initializer_list<const char*> columns) {

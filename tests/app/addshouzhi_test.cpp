@@ -22,17 +22,16 @@
 
 using mt::apptest::ExecSql;
 using mt::apptest::FillLedgerList;
+using mt::apptest::OpenQuery;
+using mt::apptest::OpenTable;
 using mt::apptest::RunDeferredDeletes;
 using mt::apptest::TAppFixture;
 
 namespace {
 
 int LedgerCount() {
-  mt::TEngineQuery query;
-  query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL("select count(*) as n from szzb");
-  query.Open();
-  return static_cast<int>(query.FieldByName("n").AsInteger());
+  return static_cast<int>(
+      OpenQuery("select count(*) as n from szzb")->FieldByName("n").AsInteger());
 }
 
 struct TStoredEntry {
@@ -43,10 +42,8 @@ struct TStoredEntry {
 };
 
 std::optional<TStoredEntry> Stored(int id) {
-  mt::TEngineTable szzb;
-  szzb.SetDatabaseName(ToGbk(DataDirectory()));
-  szzb.SetTableName("szzb");
-  szzb.Open();
+  const auto table = OpenTable("szzb");
+  mt::TEngineTable& szzb = *table;
   if (!szzb.Locate("id", mt::TVariant(id))) return std::nullopt;
   const auto amount = [&](const char* name) -> std::optional<double> {
     if (szzb.FieldByName(name).IsNull()) return std::nullopt;

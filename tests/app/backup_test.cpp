@@ -4,12 +4,10 @@
 // not one or are damaged, and tables held by another process, changing nothing; and a restore
 // while the program itself holds its tables open.
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -22,10 +20,13 @@
 #include "fixture.h"
 #include "gbktext.h"
 #include "globals.h"
+#include "tests/sharelockholder.h"
+#include "tests/storage/probe.h"
 #include "ubackup.h"
 #include "umain.h"
 #include "umainpage.h"
 
+using mt::apptest::OpenTable;
 using mt::apptest::RunDeferredDeletes;
 using mt::apptest::TMainWindowFixture;
 using mt::apptest::TModalAnswerer;
@@ -45,6 +46,22 @@ QMap<QString, QByteArray> Snapshot(const QString& dir) {
   return files;
 }
 
+// Whether someone holds a lock on the table file's write range that keeps a writer out: 1 when
+// one does, 0 when the range is free, -1 when the file cannot be asked.
+int WriteRangeTaken(const QString& file) {
+  const int fd = open(QFile::encodeName(file).constData(), O_RDWR);
+  if (fd < 0) return -1;
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = static_cast<off_t>(mt::lockofs::kWriteRange);
+  lock.l_len = static_cast<off_t>(mt::lockofs::kWriteRangeLength);
+  const int result = fcntl(fd, F_OFD_GETLK, &lock);
+  close(fd);
+  if (result != 0) return -1;
+  return lock.l_type == F_UNLCK ? 0 : 1;
+}
+
 QStringList EntryNames(const QString& archive) {
   mt::TUnzipArchive zip;
   zip.SetZipName(QFile::encodeName(archive).toStdString());
@@ -55,79 +72,6 @@ QStringList EntryNames(const QString& archive) {
   names.sort();
   return names;
 }
-
-// A child process that holds a file open the way another running copy's engine does (the
-// shared-open lock above 4 GiB) until released.
-class TOtherCopy {
- public:
-  explicit TOtherCopy(const QString& file) {
-    int ready[2];
-    if (pipe(ready) != 0 || pipe(release_) != 0) return;
-    const QByteArray path = QFile::encodeName(file);
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready[0]);
-      close(release_[1]);
-      alarm(120);
-      const int fd = open(path.constData(), O_RDONLY);
-      struct flock lock {};
-      lock.l_type = F_RDLCK;
-      lock.l_whence = SEEK_SET;
-      lock.l_start = off_t{1} << 32;
-      lock.l_len = 1;
-      const char ok = fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 'y' : 'n';
-      (void)!write(ready[1], &ok, 1);
-      char c;
-      (void)!read(release_[0], &c, 1);
-      _exit(0);
-    }
-    close(ready[1]);
-    close(release_[0]);
-    char ok = 0;
-    holding_ = read(ready[0], &ok, 1) == 1 && ok == 'y';
-    close(ready[0]);
-  }
-  ~TOtherCopy() {
-    close(release_[1]);
-    int status = 0;
-    if (pid_ > 0) waitpid(pid_, &status, 0);
-  }
-  bool Holding() const { return holding_; }
-
- private:
-  pid_t pid_ = -1;
-  int release_[2] = {-1, -1};
-  bool holding_ = false;
-};
-
-// Another running copy's table object, in a process of its own (the storage tests' probe,
-// driven by command lines). It announces "waiting write" when the write lock it wants is
-// held by someone else, and answers "ok ..." once it has the lock.
-class TTableProbe {
- public:
-  TTableProbe() {
-    process_.start(QStringLiteral(MINTORA_STORAGE_PROBE), {});
-    process_.waitForStarted();
-  }
-  ~TTableProbe() {
-    process_.write("quit\n");
-    if (!process_.waitForFinished(10000)) process_.kill();
-  }
-  void Send(const QByteArray& command) { process_.write(command + "\n"); }
-  // The probe's next line; empty when none came within ten seconds.
-  QByteArray Line() {
-    while (!process_.canReadLine())
-      if (!process_.waitForReadyRead(10000)) return {};
-    return process_.readLine().trimmed();
-  }
-  QByteArray Ask(const QByteArray& command) {
-    Send(command);
-    return Line();
-  }
-
- private:
-  QProcess process_;
-};
 
 }  // namespace
 
@@ -221,45 +165,33 @@ class TBackupTest : public QObject {
   void backupHoldsTheTablesReadLocksWhileCopying() {
     // While the archive is written the index file's write range is taken by readers: a writer
     // of another copy would have to wait.
-    const QByteArray index = QFile::encodeName(Data() + "/szzb.IDX");
+    const QString index = Data() + "/szzb.IDX";
     int conflicts = -1;
-    QTimer::singleShot(0, [&] {
-      const int fd = open(index.constData(), O_RDWR);
-      struct flock lock {};
-      lock.l_type = F_WRLCK;
-      lock.l_whence = SEEK_SET;
-      lock.l_start = static_cast<off_t>(mt::lockofs::kWriteRange);
-      lock.l_len = static_cast<off_t>(mt::lockofs::kWriteRangeLength);
-      if (fcntl(fd, F_OFD_GETLK, &lock) == 0) conflicts = lock.l_type == F_UNLCK ? 0 : 1;
-      close(fd);
-    });
+    QTimer::singleShot(0, [&] { conflicts = WriteRangeTaken(index); });
     MakeBackup();
     QCOMPARE(conflicts, 1);
     // And none is left behind.
-    const int fd = open(index.constData(), O_RDWR);
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = static_cast<off_t>(mt::lockofs::kWriteRange);
-    lock.l_len = static_cast<off_t>(mt::lockofs::kWriteRangeLength);
-    QCOMPARE(fcntl(fd, F_OFD_GETLK, &lock), 0);
-    close(fd);
-    QCOMPARE(int(lock.l_type), int(F_UNLCK));
+    QCOMPARE(WriteRangeTaken(index), 0);
   }
 
   void anotherProcessesChangeWaitsUntilTheBackupIsWritten() {
-    TTableProbe other;
-    QCOMPARE(other.Ask("open " + QFile::encodeName(Data()) + " szzb"), QByteArray("ok"));
-    QCOMPARE(other.Ask("tableretry 3000 3"), QByteArray("ok"));  // gives up after ~9 s
+    mt::test::TProbe other;
+    // The probe's answers as byte arrays.
+    const auto ask = [&other](const std::string& command) {
+      return QByteArray::fromStdString(other.Ask(command));
+    };
+    const auto line = [&other] { return QByteArray::fromStdString(other.Line()); };
+    QCOMPARE(ask("open " + QFile::encodeName(Data()).toStdString() + " szzb"), QByteArray("ok"));
+    QCOMPARE(ask("tableretry 3000 3"), QByteArray("ok"));  // gives up after ~9 s
     QByteArray duringBackup;
     QTimer::singleShot(0, [&] {
       other.Send("write");
-      duringBackup = other.Line();
+      duringBackup = line();
     });
     MakeBackup();
     QCOMPARE(duringBackup, QByteArray("waiting write"));
-    QVERIFY(other.Line().startsWith("ok"));  // the backup let go of its read locks
-    QCOMPARE(other.Ask("writeunlock"), QByteArray("ok"));
+    QVERIFY(line().startsWith("ok"));  // the backup let go of its read locks
+    QCOMPARE(ask("writeunlock"), QByteArray("ok"));
   }
 
   void restoreKeepsAnExtraTable() {
@@ -344,7 +276,7 @@ class TBackupTest : public QObject {
     const QString archive = MakeBackup();
     AddIncome(42);
     const auto before = Snapshot(Data());
-    TOtherCopy other(Data() + "/szzb.DAT");
+    mt::test::TShareLockHolder other(QFile::encodeName(Data() + "/szzb.DAT").toStdString());
     QVERIFY(other.Holding());
     const TRestoreResult result = RestoreBackup(archive, Data());
     QCOMPARE(int(result.outcome), int(TRestoreResult::TOutcome::Refused));
@@ -357,14 +289,11 @@ class TBackupTest : public QObject {
     const QString archive = MakeBackup();
     const auto backedUp = Snapshot(Data());
     AddIncome(42);
-    mt::TEngineTable held;
-    held.SetDatabaseName(ToGbk(DataDirectory()));
-    held.SetTableName("szzb");
-    held.Open();
+    const auto held = OpenTable("szzb");
     const TRestoreResult result = RestoreBackup(archive, Data());
     QCOMPARE(result.problems, QStringList());
     QCOMPARE(int(result.outcome), int(TRestoreResult::TOutcome::Restored));
-    QVERIFY(!held.Active());
+    QVERIFY(!held->Active());
     QCOMPARE(Snapshot(Data()), backedUp);
   }
 };

@@ -19,6 +19,8 @@
 #include "gbktext.h"
 
 using mt::apptest::ExecSql;
+using mt::apptest::OpenQuery;
+using mt::apptest::OpenTable;
 using mt::apptest::RunDeferredDeletes;
 using mt::apptest::TAppFixture;
 using mt::apptest::TModalAnswerer;
@@ -27,31 +29,25 @@ namespace {
 
 // Items as "id name type parent" lines in id order.
 QStringList StoredItems() {
-  mt::TEngineQuery query;
-  query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL("select * from Items order by id");
-  query.Open();
+  const auto query = OpenQuery("select * from Items order by id");
   QStringList rows;
-  for (; !query.Eof(); query.Next())
+  for (; !query->Eof(); query->Next())
     rows << QString("%1 %2 %3 %4")
-                .arg(query.FieldByName("id").AsInteger())
-                .arg(FromGbk(query.FieldByName("name").AsString()))
-                .arg(query.FieldByName("type").AsInteger())
-                .arg(query.FieldByName("parent").AsInteger());
+                .arg(query->FieldByName("id").AsInteger())
+                .arg(FromGbk(query->FieldByName("name").AsString()))
+                .arg(query->FieldByName("type").AsInteger())
+                .arg(query->FieldByName("parent").AsInteger());
   return rows;
 }
 
 void AddItemRow(int id, const QString& name, int type, int parent) {
-  mt::TEngineTable items;
-  items.SetDatabaseName(ToGbk(DataDirectory()));
-  items.SetTableName("Items");
-  items.Open();
-  items.Append();
-  items.FieldByName("id").SetAsInteger(id);
-  items.FieldByName("name").SetAsString(ToGbk(name));
-  items.FieldByName("type").SetAsInteger(type);
-  items.FieldByName("parent").SetAsInteger(parent);
-  items.Post();
+  const auto items = OpenTable("Items");
+  items->Append();
+  items->FieldByName("id").SetAsInteger(id);
+  items->FieldByName("name").SetAsString(ToGbk(name));
+  items->FieldByName("type").SetAsInteger(type);
+  items->FieldByName("parent").SetAsInteger(parent);
+  items->Post();
 }
 
 QStringList Column(const QTreeWidget& list, int column) {

@@ -17,6 +17,7 @@
 #include "globals.h"
 #include "umain.h"
 
+using mt::apptest::OpenQuery;
 using mt::apptest::TMainWindowFixture;
 using mt::apptest::TModalAnswerer;
 
@@ -24,15 +25,12 @@ namespace {
 
 // The diary rows as "day|contents|user", newest first.
 QStringList StoredNotes() {
-  mt::TEngineQuery query;
-  query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL("select * from diary order by date desc");
-  query.Open();
+  const auto query = OpenQuery("select * from diary order by date desc");
   QStringList notes;
-  for (; !query.Eof(); query.Next())
-    notes << QString::fromLatin1(query.FieldByName("date").AsString()) + "|" +
-                 FromGbk(query.FieldByName("contents").AsString()) + "|" +
-                 FromGbk(query.FieldByName("user").AsString());
+  for (; !query->Eof(); query->Next())
+    notes << QString::fromLatin1(query->FieldByName("date").AsString()) + "|" +
+                 FromGbk(query->FieldByName("contents").AsString()) + "|" +
+                 FromGbk(query->FieldByName("user").AsString());
   return notes;
 }
 

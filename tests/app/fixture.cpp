@@ -282,6 +282,22 @@ void ExecSql(const char* sql) {
   query.ExecSQL();
 }
 
+std::unique_ptr<TEngineQuery> OpenQuery(const char* sql) {
+  auto query = std::make_unique<TEngineQuery>();
+  query->SetDatabaseName(ToGbk(DataDirectory()));
+  query->SetSQL(sql);
+  query->Open();
+  return query;
+}
+
+std::unique_ptr<TEngineTable> OpenTable(const char* name) {
+  auto table = std::make_unique<TEngineTable>();
+  table->SetDatabaseName(ToGbk(DataDirectory()));
+  table->SetTableName(name);
+  table->Open();
+  return table;
+}
+
 void RunDeferredDeletes() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

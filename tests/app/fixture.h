@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "datadir.h"
+#include "dbaccess/enginequery.h"
+#include "dbaccess/enginetable.h"
 #include "desktop.h"
 #include "prompt.h"
 
@@ -161,6 +163,10 @@ std::unique_ptr<Tfrmmain> ShowMainWindow();
 
 // Runs a statement without a result on the data directory (tests setting up their tables).
 void ExecSql(const char* sql);
+// A query dataset on the data directory with the statement open (tests reading their tables).
+std::unique_ptr<TEngineQuery> OpenQuery(const char* sql);
+// The named table of the data directory, open.
+std::unique_ptr<TEngineTable> OpenTable(const char* name);
 
 // Deletes the windows that closed themselves (a closed view deletes itself later).
 void RunDeferredDeletes();

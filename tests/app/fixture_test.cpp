@@ -12,17 +12,10 @@
 #include "fixture.h"
 #include "gbktext.h"
 
+using mt::apptest::OpenTable;
 using mt::apptest::TSampleData;
 
 namespace {
-
-std::unique_ptr<mt::TEngineTable> Open(const char* table) {
-  auto t = std::make_unique<mt::TEngineTable>();
-  t->SetDatabaseName(QFile::encodeName(DataDirectory()).toStdString());
-  t->SetTableName(table);
-  t->Open();
-  return t;
-}
 
 QString Text(const mt::TEngineTable& t, const char* field) {
   return FromGbk(t.FieldByName(field).AsString());
@@ -40,13 +33,13 @@ class TFixtureTest : public QObject {
       QCOMPARE(DataDirectory(), data.Directory());
       QVERIFY(data.Directory() != programDirectory);
 
-      auto users = Open("User");
+      auto users = OpenTable("User");
       QStringList names;
       for (; !users->Eof(); users->Next())
         names << Text(*users, "name");
       QCOMPARE(names, (QStringList{"admin", "张三", "tom"}));
 
-      auto items = Open("Items");
+      auto items = OpenTable("Items");
       int income = 0, expense = 0, children = 0;
       for (; !items->Eof(); items->Next()) {
         (items->FieldByName("type").AsInteger() == 0 ? income : expense)++;
@@ -55,7 +48,7 @@ class TFixtureTest : public QObject {
       QVERIFY(income >= 2 && expense >= 2);
       QCOMPARE(children, 1);
 
-      auto szzb = Open("szzb");
+      auto szzb = OpenTable("szzb");
       szzb->SetIndexFieldNames("id");
       QCOMPARE(int(szzb->RecordCount()), int(data.Entries().size()));
       double balance = 0;
@@ -77,7 +70,7 @@ class TFixtureTest : public QObject {
       QVERIFY(months.size() >= 3);
       QVERIFY(std::fabs(data.TotalIncome() - data.TotalExpense() - balance) < 1e-9);
 
-      auto diary = Open("diary");
+      auto diary = OpenTable("diary");
       QCOMPARE(Text(*diary, "contents"), TSampleData::Notes()[0].contents);
       QVERIFY(Text(*diary, "Contents").contains("\r\n"));
     }

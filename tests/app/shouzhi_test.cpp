@@ -33,6 +33,7 @@
 #include "umain.h"
 
 using mt::apptest::ExecSql;
+using mt::apptest::OpenQuery;
 using mt::apptest::TMainWindowFixture;
 using mt::apptest::TModalAnswerer;
 using mt::apptest::TSampleData;
@@ -41,13 +42,10 @@ using mt::apptest::TSampleEntry;
 namespace {
 
 QStringList StoredIds() {
-  mt::TEngineQuery query;
-  query.SetDatabaseName(ToGbk(DataDirectory()));
-  query.SetSQL("select id from szzb order by id");
-  query.Open();
+  const auto query = OpenQuery("select id from szzb order by id");
   QStringList ids;
-  for (; !query.Eof(); query.Next())
-    ids << QString::fromStdString(query.FieldByName("id").AsString());
+  for (; !query->Eof(); query->Next())
+    ids << QString::fromStdString(query->FieldByName("id").AsString());
   return ids;
 }
 

@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "archive/zipwriter.h"
 #include "engine/common/gbk.h"
+#include "tests/sharelockholder.h"
 #include "ziptestutil.h"
 
 namespace mt {
@@ -310,31 +313,8 @@ TEST(ZipReaderTest, ReadOnlyAndBusyTargetsAreSkipped) {
 
   // Another program holds busy.dat open, as the table engine does: a shared-open lock above
   // the 4 GiB mark.
-  int ready[2], release[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(release), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(ready[0]);
-    close(release[1]);
-    alarm(120);  // never outlive a test that went wrong
-    const int fd = open((dir / "out/busy.dat").c_str(), O_RDONLY);
-    struct flock lock {};
-    lock.l_type = F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = off_t{1} << 32;
-    lock.l_len = 1;
-    const char ok = fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 'y' : 'n';
-    (void)!write(ready[1], &ok, 1);
-    char c;
-    (void)!read(release[0], &c, 1);
-    _exit(0);
-  }
-  close(ready[1]);
-  close(release[0]);
-  char ok = 0;
-  ASSERT_EQ(read(ready[0], &ok, 1), 1);
-  ASSERT_EQ(ok, 'y');
+  auto other = std::make_unique<mt::test::TShareLockHolder>(dir / "out/busy.dat");
+  ASSERT_TRUE(other->Holding());
 
   TUnzipArchive reader;
   reader.SetZipName(dir / "a.zip");
@@ -346,10 +326,7 @@ TEST(ZipReaderTest, ReadOnlyAndBusyTargetsAreSkipped) {
   EXPECT_EQ(reader.ExtractFailures()[1].fileName, "busy.dat");
   EXPECT_EQ(ReadFile(dir / "out/free.dat"), "old");
   const int written = reader.ExtractAll();
-  close(release[1]);
-  close(ready[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  other.reset();
 
   EXPECT_EQ(written, 1);
   EXPECT_EQ(ReadFile(dir / "out/ro.dat"), "old");

@@ -1,8 +1,9 @@
 // Drives storage_probe (a second process with its own table object) from the tests: starts it
-// with pipes on stdin and stdout, sends command lines and reads answer lines.
+// with pipes on stdin and stdout, sends command lines and reads answer lines. No test framework
+// here, so the window tests drive the same probe; a probe that could not be started answers
+// every command with an empty line.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,7 +51,7 @@ class TProbe {
 
   // Sends a command without waiting for its answer.
   void Send(const std::string& command) {
-    ASSERT_NE(in_, nullptr);
+    if (in_ == nullptr) return;
     std::fputs((command + "\n").c_str(), in_);
     std::fflush(in_);
   }
