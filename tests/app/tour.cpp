@@ -141,6 +141,7 @@ class TTour {
    public:
     TComposite(QWidget& window, QWidget& popup) {
       setWindowTitle(window.windowTitle());
+      setWindowIcon(window.windowIcon());
       const QPoint at = popup.mapToGlobal(QPoint(0, 0)) - window.mapToGlobal(QPoint(0, 0));
       QPixmap picture(
           window.size().expandedTo(QSize(at.x() + popup.width(), at.y() + popup.height())));
