@@ -267,9 +267,14 @@ void TModalAnswerer::Poll() {
   answer_(*dialog);
 }
 
+QString UniqueServerName() {
+  static QTemporaryDir sockets;
+  if (!sockets.isValid()) throw std::runtime_error("cannot make a scratch folder for sockets");
+  return sockets.filePath(QUuid::createUuid().toString(QUuid::Id128));
+}
+
 std::unique_ptr<Tfrmmain> ShowMainWindow() {
-  auto window = std::make_unique<Tfrmmain>("MintoraTest-" +
-                                           QUuid::createUuid().toString(QUuid::WithoutBraces));
+  auto window = std::make_unique<Tfrmmain>(UniqueServerName());
   window->show();
   window->ShowDate(TSampleData::Today());
   return window;

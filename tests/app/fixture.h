@@ -157,6 +157,10 @@ class TModalAnswerer : public QObject {
   QTimer timer_;
 };
 
+// A single-instance server name of its own: a socket path inside this test process's scratch
+// folder, so a copy killed without clean-up leaves nothing in the system's temporary folder.
+QString UniqueServerName();
+
 // A main window listening on a socket name of its own (so no running copy of the program
 // answers it), shown (so it opened its home page), with its date panel on TSampleData::Today().
 std::unique_ptr<Tfrmmain> ShowMainWindow();

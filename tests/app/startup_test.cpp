@@ -6,13 +6,14 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUuid>
 
 #include <memory>
 
 #include "apptests.h"
 #include "dbaccess/session.h"
 #include "fixture.h"
+
+using mt::apptest::UniqueServerName;
 
 namespace {
 
@@ -90,17 +91,13 @@ class TInstalledCopy {
   bool ready_ = false;
 };
 
-QString UniqueServer() {
-  return "MintoraTest-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
-
 }  // namespace
 
 class TStartupTest : public QObject {
   Q_OBJECT
  private Q_SLOTS:
   void secondStartActivatesSignedInCopyAndExitsZero() {
-    const QString server = UniqueServer();
+    const QString server = UniqueServerName();
     TProbe first({"--server", server, "--signin", "accept"});
     QVERIFY(first.WaitFor("main-window"));
 
@@ -114,7 +111,7 @@ class TStartupTest : public QObject {
   }
 
   void bothRunWhileTheFirstIsStillSigningIn() {
-    const QString server = UniqueServer();
+    const QString server = UniqueServerName();
     TProbe first({"--server", server, "--signin", "hold"});
     QVERIFY(first.WaitFor("signin-shown"));
 
@@ -127,7 +124,7 @@ class TStartupTest : public QObject {
   }
 
   void cancelledSignInEndsWithZeroAndNoMainWindow() {
-    TProbe probe({"--server", UniqueServer(), "--signin", "cancel"});
+    TProbe probe({"--server", UniqueServerName(), "--signin", "cancel"});
     QVERIFY(probe.Process().waitForFinished(15000));
     QCOMPARE(probe.Process().exitCode(), 0);
     QVERIFY(probe.Said("signin-shown"));
@@ -135,7 +132,7 @@ class TStartupTest : public QObject {
   }
 
   void aCopyLeftBehindByACrashDoesNotBlockTheNext() {
-    const QString server = UniqueServer();
+    const QString server = UniqueServerName();
     {
       TProbe crashed({"--server", server, "--signin", "accept"});
       QVERIFY(crashed.WaitFor("main-window"));
@@ -155,7 +152,7 @@ class TStartupTest : public QObject {
     TInstalledCopy copy;
     QVERIFY(copy.Ready());
     QTemporaryDir elsewhere;
-    TProbe probe({"--server", UniqueServer(), "--signin", "enter"}, elsewhere.path(),
+    TProbe probe({"--server", UniqueServerName(), "--signin", "enter"}, elsewhere.path(),
                  copy.Program());
     QVERIFY(probe.WaitFor("main-window"));
     QVERIFY(probe.WaitFor("user admin"));
@@ -165,7 +162,7 @@ class TStartupTest : public QObject {
   void escapeInTheRealSignInDialogEndsWithZero() {
     TInstalledCopy copy;
     QVERIFY(copy.Ready());
-    TProbe probe({"--server", UniqueServer(), "--signin", "escape"}, QString(), copy.Program());
+    TProbe probe({"--server", UniqueServerName(), "--signin", "escape"}, QString(), copy.Program());
     QVERIFY(probe.Process().waitForFinished(15000));
     QCOMPARE(probe.Process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(probe.Process().exitCode(), 0);

@@ -27,6 +27,7 @@
 using mt::apptest::RunDeferredDeletes;
 using mt::apptest::TMainWindowFixture;
 using mt::apptest::TModalAnswerer;
+using mt::apptest::UniqueServerName;
 
 namespace {
 
@@ -88,7 +89,7 @@ class TMainWindowTest : public QObject {
     QCOMPARE(Window().StatusText(2), QString());
 
     // A window shown for the first time takes today's date; showing it again changes nothing.
-    Tfrmmain fresh("MintoraTest-fresh");
+    Tfrmmain fresh(UniqueServerName());
     fresh.show();
     QCOMPARE(fresh.DatePanel(),
              Tfrmmain::DatePanelText(QDate::currentDate()).replace("\r\n", "\n"));
@@ -359,8 +360,7 @@ class TMainWindowTest : public QObject {
   }
 
   void aLaterStartBringsTheMinimisedWindowBack() {
-    const QString server =
-        "MintoraTest-activate-" + QString::number(QCoreApplication::applicationPid());
+    const QString server = UniqueServerName();
     Tfrmmain window(server);
     window.show();
     window.showMinimized();
