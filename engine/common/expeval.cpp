@@ -875,8 +875,8 @@ TExpTokenPtr TEvaluator::Held(const TExpToken& n) {
 
 int TEvaluator::Compare(const TExpToken& a, const TExpToken& b, bool ignoreCase) {
   if (IsString(a) || IsString(b)) {
-    const std::string x = a.isNull ? std::string() : a.StringValue();
-    const std::string y = b.isNull ? std::string() : b.StringValue();
+    const std::string_view x = a.isNull ? std::string_view() : a.StringView();
+    const std::string_view y = b.isNull ? std::string_view() : b.StringView();
     return CompareLocaleText(locale_, x, y, ignoreCase);
   }
   auto sign = [](auto d) { return d < 0 ? -1 : d > 0 ? 1 : 0; };
@@ -1024,8 +1024,10 @@ bool TEvaluator::Condition(const TExpToken& n) {
 
 bool TEvaluator::Comparison(const TExpToken& n) {
   TExpTokenPtr lOwned, rOwned;
-  const TExpToken& l = Operand(*n.left, lOwned);
-  const TExpToken& r = Operand(*n.right, rOwned);
+  return Compared(n, Operand(*n.left, lOwned), Operand(*n.right, rOwned));
+}
+
+bool TEvaluator::Compared(const TExpToken& n, const TExpToken& l, const TExpToken& r) {
   switch (n.op) {
     case TOperator::Equal:
       return Equal(l, r, n.ignoreCase);
@@ -1158,7 +1160,40 @@ TExpTokenPtr Evaluate(const TExpToken& tree, TExpressionResolver& resolver, uint
 }
 
 bool EvaluateCondition(const TExpToken& tree, TExpressionResolver& resolver, uint32_t locale) {
-  return Truth(*Evaluate(tree, resolver, locale));
+  return TEvaluator(resolver, locale).Condition(tree);
+}
+
+// ---- Row conditions
+
+TRowCondition::TRowCondition(const TExpToken& tree) : tree_(tree) {
+  if (tree.kind != TNodeKind::Binary || !IsComparison(tree.op) || !tree.left || !tree.right) return;
+  auto plainColumn = [](const TExpToken& n) {
+    // Blob values change their size per row; they go the general way.
+    return n.kind == TNodeKind::Column && n.type != ftype::kBlob;
+  };
+  if (plainColumn(*tree.left) && tree.right->kind == TNodeKind::Constant) {
+    column_ = tree.left.get();
+  } else if (plainColumn(*tree.right) && tree.left->kind == TNodeKind::Constant) {
+    column_ = tree.right.get();
+    columnLeft_ = false;
+  } else {
+    return;
+  }
+  TExpTokenPtr value = NewExpToken();
+  value->kind = TNodeKind::Constant;
+  CopyType(*value, *column_);
+  scratch_ = std::move(value);
+}
+
+bool TRowCondition::Holds(TExpressionResolver& resolver, uint32_t locale) {
+  if (column_ == nullptr) return EvaluateCondition(tree_, resolver, locale);
+  scratch_->isNull = false;
+  if (!resolver.ReadColumn(*column_, *scratch_))
+    RaiseEngineError(err::kSqlError, {.extra = "Internal error: Column '" + column_->columnName +
+                                               "' specified illegally"});
+  TEvaluator e(resolver, locale);
+  return columnLeft_ ? e.Compared(tree_, *scratch_, *tree_.right)
+                     : e.Compared(tree_, *tree_.left, *scratch_);
 }
 
 // ---- Filter preparation

@@ -74,6 +74,22 @@ TExpTokenPtr Evaluate(const TExpToken& tree, TExpressionResolver& resolver, uint
 // Whether a checked condition holds for the resolver's current row (NULL counts as FALSE).
 bool EvaluateCondition(const TExpToken& tree, TExpressionResolver& resolver, uint32_t locale);
 
+// A checked condition tested on row after row. A comparison of a column with a constant reads
+// the column into a value node kept between rows (no node per row); any other condition is
+// evaluated as EvaluateCondition does. The tree must outlive this object; a constant's value
+// (a bound parameter) is read at each test. Not thread-safe: one scan at a time.
+class TRowCondition {
+ public:
+  explicit TRowCondition(const TExpToken& tree);
+  bool Holds(TExpressionResolver& resolver, uint32_t locale);
+
+ private:
+  const TExpToken& tree_;
+  const TExpToken* column_ = nullptr;  // the column operand of `column op constant`
+  bool columnLeft_ = true;
+  TExpTokenPtr scratch_;  // the column's value for the current row
+};
+
 // A copy of a checked filter tree ready for the storage engine: constant operands of
 // comparisons, function arguments, IN values and LIKE patterns are evaluated once (and
 // converted to the other side's type where that is exact); with caseInsensitive, `=` and

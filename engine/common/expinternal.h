@@ -178,6 +178,9 @@ class TEvaluator {
 
   TExpressionResolver& Resolver() { return r_; }
 
+  // Whether comparison node n holds for these operand values.
+  bool Compared(const TExpToken& n, const TExpToken& l, const TExpToken& r);
+
  private:
   // An operand's value: a constant is read in place, anything else is evaluated into `owned`.
   const TExpToken& Operand(const TExpToken& n, TExpTokenPtr& owned) {

@@ -176,8 +176,11 @@ void TExpToken::SetTimestamp(double ms) {
 }
 
 std::string TExpToken::StringValue() const {
+  return std::string(StringView());
+}
+std::string_view TExpToken::StringView() const {
   const auto* p = reinterpret_cast<const char*>(value.Data());
-  return std::string(p, strnlen(p, value.Capacity()));
+  return std::string_view(p, strnlen(p, value.Capacity()));
 }
 int16_t TExpToken::Int16Value() const {
   return LoadValue<int16_t>(*this);
@@ -225,6 +228,14 @@ TExpTokenPtr TExpTokenStack::Take() {
 
 void TExpTokenStack::ReleaseTree(TExpToken* root) noexcept {
   if (!root) return;
+  if (!root->left && !root->right && root->arguments.empty()) {
+    // A lone node, the common case of a value given back after each row: no walk needed.
+    root->parent = nullptr;
+    std::unique_ptr<TExpToken> node(root);
+    std::lock_guard<std::mutex> guard(lock_);
+    if (released_.size() < kCapacity) released_.push_back(std::move(node));
+    return;  // a node beyond the pool's capacity is destroyed with `node`, after the unlock
+  }
   // Post-order walk with an explicit stack: a node is released after everything below it.
   struct TPending {
     TExpToken* node;

@@ -219,6 +219,8 @@ class TExpToken {
   void SetTimestamp(double milliseconds);
 
   std::string StringValue() const;  // the bytes up to the first zero
+  // The same bytes in place; valid until the value changes.
+  std::string_view StringView() const;
   int16_t Int16Value() const;
   uint16_t UInt16Value() const;
   int32_t Int32Value() const;

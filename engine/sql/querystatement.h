@@ -26,6 +26,7 @@
 // Thread-safety: a statement is used by the one thread that runs its dataset.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -70,6 +71,11 @@ class TQueryStatement : public TExpressionOwner {
   bool RequestLive() const { return requestLive_; }
   void SetMaxRowCount(int32_t rows) { maxRowCount_ = rows; }  // -1: no limit
   int32_t MaxRowCount() const { return maxRowCount_; }
+  // Bytes of GROUP BY groups held in memory while rows are read; beyond them, groups go to the
+  // result table partly folded. 0: the default (32 MiB).
+  void SetGroupMemory(std::size_t bytes) { groupMemory_ = bytes; }
+  std::size_t GroupMemory() const { return groupMemory_ > 0 ? groupMemory_ : kDefaultGroupMemory; }
+  static constexpr std::size_t kDefaultGroupMemory = std::size_t{32} << 20;
   // The session's private directory for result tables; empty (the default) uses the
   // process's own folder (privatedirectory.h).
   void SetPrivateDirectory(std::string directory) { privateDirectory_ = std::move(directory); }
@@ -191,6 +197,7 @@ class TQueryStatement : public TExpressionOwner {
   std::vector<TExpTokenPtr> parameterValues_;  // by index; null when not given
   bool requestLive_ = false;
   int32_t maxRowCount_ = -1;
+  std::size_t groupMemory_ = 0;
   std::string privateDirectory_;
   int progressSteps_ = 20;
   TProgressCallback progress_;

@@ -18,11 +18,12 @@ namespace mt {
 
 struct TRowScan::TConjunct {
   TExpToken* tree = nullptr;
-  std::vector<int> tables;  // FROM indexes, ascending
-  int onJoin = -1;          // the outer join whose ON condition it belongs to
-  bool subSelect = false;   // holds IN (SELECT ...)
-  bool autoInc = false;     // holds LASTAUTOINC or IDENT_CURRENT
-  bool strings = false;     // holds a string or memo value
+  std::unique_ptr<TRowCondition> check;  // tests `tree` per row
+  std::vector<int> tables;               // FROM indexes, ascending
+  int onJoin = -1;                       // the outer join whose ON condition it belongs to
+  bool subSelect = false;                // holds IN (SELECT ...)
+  bool autoInc = false;                  // holds LASTAUTOINC or IDENT_CURRENT
+  bool strings = false;                  // holds a string or memo value
 };
 
 struct TRowScan::TLevel {
@@ -146,6 +147,7 @@ void TRowScan::Split(TExpToken* node, int onJoin) {
   }
   auto c = std::make_unique<TConjunct>();
   c->tree = node;
+  c->check = std::make_unique<TRowCondition>(*node);
   c->tables = TablesOf(node, query_);
   c->onJoin = onJoin;
   Walk(node, [&](const TExpToken& n) {
@@ -356,7 +358,7 @@ bool TRowScan::EveryConjunctFilterable() const {
 
 bool TRowScan::Passes(const std::vector<TConjunct*>& conjuncts) {
   for (TConjunct* c : conjuncts) {
-    if (!EvaluateCondition(*c->tree, sources_, locale_)) return false;
+    if (!c->check->Holds(sources_, locale_)) return false;
   }
   return true;
 }

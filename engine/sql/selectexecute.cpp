@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "engine/common/engineerror.h"
 #include "engine/common/expparser.h"
@@ -229,10 +232,57 @@ void TSelectQuery::BuildRows() {
     AppendRow(group_.data());
     return;
   }
+  if (!groupColumns_.empty() && rowLimit_ < 0 && !hasBlobColumns_) {
+    BuildGroupedRows(any);
+    return;
+  }
   while (any && !RowLimitReached() && scan_->Next()) {
     BuildRow(row_.data());
     AppendRow(row_.data());
   }
+}
+
+// The rows of a GROUP BY are folded into their groups in memory as they come, so that the
+// result table takes a row per group rather than one per source row. The sort that follows
+// still folds rows of equal keys: groups are told apart here by their key bytes, while the sort
+// compares values, and when more groups come than memory is given for, the groups held so far
+// go to the table as partial groups (folding a partial group adds it up like its rows).
+// Groups go to the table in the order their first rows came.
+void TSelectQuery::BuildGroupedRows(bool any) {
+  struct TKeyPart {
+    int offset;
+    std::size_t length;  // the null flag and the value
+  };
+  std::vector<TKeyPart> parts;
+  for (int c : groupColumns_) {
+    const TFieldDescriptor& f = result_->Format().Field(columns_[c].number);
+    parts.push_back({f.offset, static_cast<std::size_t>(f.physicalSize) + 1});
+  }
+  const std::size_t maxGroups = std::max<std::size_t>(1, statement_.GroupMemory() / row_.size());
+  std::unordered_map<std::string, std::size_t> groupOf;
+  std::vector<std::vector<uint8_t>> groups;
+  auto flush = [&] {
+    for (std::vector<uint8_t>& g : groups)
+      AppendRow(g.data());
+    groups.clear();
+    groupOf.clear();
+  };
+  std::string key;
+  while (any && scan_->Next()) {
+    BuildRow(row_.data());
+    key.clear();
+    for (const TKeyPart& p : parts)
+      key.append(reinterpret_cast<const char*>(row_.data() + p.offset), p.length);
+    const auto found = groupOf.find(key);
+    if (found != groupOf.end()) {
+      aggregator_->Fold(groups[found->second].data(), row_.data());
+      continue;
+    }
+    if (groups.size() == maxGroups) flush();
+    groupOf.emplace(key, groups.size());
+    groups.emplace_back(row_.begin(), row_.end());
+  }
+  flush();
 }
 
 bool TSelectQuery::BuildSingleCount() {

@@ -152,6 +152,7 @@ class TSelectQuery {
   void ResetResultTable();
   void ChooseScanOrder();
   void BuildRows();
+  void BuildGroupedRows(bool any);
   bool BuildSingleCount();
   // One result row from the sources' current rows.
   void BuildRow(uint8_t* row);

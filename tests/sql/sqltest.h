@@ -159,9 +159,11 @@ inline TResult ReadResult(TDataCursor& cursor, int columns) {
 }
 
 // Runs a statement against the directory and reads its result.
-inline TResult Select(TDataDirectory& database, const std::string& sql, int32_t maxRows = -1) {
+inline TResult Select(TDataDirectory& database, const std::string& sql, int32_t maxRows = -1,
+                      std::size_t groupMemory = 0) {
   TQueryStatement statement(&database);
   statement.SetMaxRowCount(maxRows);
+  statement.SetGroupMemory(groupMemory);
   statement.Prepare(sql);
   TDataCursor* cursor = statement.Execute();
   if (cursor == nullptr) throw std::runtime_error("no result: " + sql);
