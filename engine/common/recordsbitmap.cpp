@@ -73,7 +73,7 @@ void TRecordsBitmap::CopyFrom(const TRecordsBitmap& other) {
 uint32_t TRecordsBitmap::Count() const noexcept {
   uint32_t n = 0;
   for (uint32_t w : words_)
-    n += static_cast<uint32_t>(std::popcount(w));
+    if (w != 0) n += static_cast<uint32_t>(std::popcount(w));
   return n;
 }
 
@@ -83,7 +83,7 @@ uint32_t TRecordsBitmap::CountBelow(uint32_t record) const noexcept {
   const uint32_t bits = record - 1;  // records 1..record-1 are bits 0..bits-1
   uint32_t n = 0;
   for (uint32_t i = 0; i < bits / 32; ++i)
-    n += static_cast<uint32_t>(std::popcount(words_[i]));
+    if (words_[i] != 0) n += static_cast<uint32_t>(std::popcount(words_[i]));
   if (bits % 32) {
     n += static_cast<uint32_t>(
         std::popcount(words_[bits / 32] & ((uint32_t{1} << (bits % 32)) - 1)));
@@ -98,6 +98,10 @@ uint32_t TRecordsBitmap::FindNext(uint32_t from, uint32_t skip, uint32_t* steps)
   while (bit < size_) {
     const uint32_t wi = static_cast<uint32_t>(bit / 32);
     uint32_t w = words_[wi] & (~0u << (bit % 32));
+    if (w == 0) {
+      bit = (uint64_t{wi} + 1) * 32;
+      continue;
+    }
     const uint32_t inWord = static_cast<uint32_t>(std::popcount(w));
     if (passed + inWord <= skip) {
       passed += inWord;
@@ -131,6 +135,10 @@ uint32_t TRecordsBitmap::FindPrior(uint32_t from, uint32_t skip, uint32_t* steps
     const uint32_t wi = static_cast<uint32_t>((limit - 1) / 32);
     const uint32_t used = static_cast<uint32_t>(limit - int64_t{wi} * 32);  // 1..32 bits
     uint32_t w = words_[wi] & (used == 32 ? ~0u : ((uint32_t{1} << used) - 1));
+    if (w == 0) {
+      limit = int64_t{wi} * 32;
+      continue;
+    }
     const uint32_t inWord = static_cast<uint32_t>(std::popcount(w));
     if (passed + inWord <= skip) {
       passed += inWord;

@@ -219,21 +219,21 @@ bool TQuerySources::ReadColumn(const TExpToken& column, TExpToken& into) {
     into.isNull = true;
     return true;
   }
-  row->reader->SetImage(row->image.data());
+  row->reader->SetImage(row->Current());
   return row->reader->ReadColumn(column, into);
 }
 
 bool TQuerySources::TextSearch(const TExpToken& column, std::string_view words) {
   TSourceRow* row = RowOfColumn(column);
   if (row == nullptr || !row->onRow) return false;
-  row->reader->SetImage(row->image.data());
+  row->reader->SetImage(row->Current());
   return row->reader->TextSearch(column, words);
 }
 
 int32_t TQuerySources::TextOccurs(const TExpToken& column, std::string_view words) {
   TSourceRow* row = RowOfColumn(column);
   if (row == nullptr || !row->onRow) return 0;
-  row->reader->SetImage(row->image.data());
+  row->reader->SetImage(row->Current());
   return row->reader->TextOccurs(column, words);
 }
 

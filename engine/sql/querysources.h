@@ -32,7 +32,12 @@ struct TSourceRow {
   TSourceTable* table = nullptr;
   std::unique_ptr<TRecordResolver> reader;  // the table's fields, read from `image`
   std::vector<uint8_t> image;
+  // The current row's record when the scan reads it in place from its own buffer (valid until
+  // the scan moves on); null when the record is in `image`.
+  const uint8_t* inPlace = nullptr;
   bool onRow = false;  // false: no row, every column reads NULL
+
+  const uint8_t* Current() const { return inPlace != nullptr ? inPlace : image.data(); }
 
   TDataCursor& Cursor() const { return *table->cursor; }
 };

@@ -445,10 +445,19 @@ bool TRowScan::Start(TVisitCallback visit) {
   return true;
 }
 
+void TRowScan::DropRuns(TLevel& level) {
+  // A row read in place moves into the row's own buffer before the run's buffer goes.
+  if (level.row != nullptr && level.row->inPlace != nullptr) {
+    std::memcpy(level.row->image.data(), level.row->inPlace, level.row->image.size());
+    level.row->inPlace = nullptr;
+  }
+  level.runs.reset();
+}
+
 void TRowScan::Finish() {
   // Conjuncts moved to the per-row list by the last Start go back to the one-table list.
   for (auto& level : levels_) {
-    level->runs.reset();
+    DropRuns(*level);
     level->match.erase(std::remove_if(level->match.begin(), level->match.end(),
                                       [&](TConjunct* c) {
                                         return std::find(level->single.begin(), level->single.end(),
@@ -480,7 +489,7 @@ void TRowScan::OpenLevel(std::size_t k) {
   level.nullDone = false;
   level.row->onRow = false;
   TDataCursor& cursor = level.row->Cursor();
-  level.runs.reset();
+  DropRuns(level);
   if (k == 0 || !level.hasLookup) {
     if (k == 0 && readFirstInRuns_) {
       // The scan starts from the first record itself, without the cursor's visible records
@@ -545,14 +554,16 @@ bool TRowScan::Advance(std::size_t k) {
     if (k == 0 && rereadFirst_) {
       rereadFirst_ = false;
       TDataCursor& cursor = row.Cursor();
+      row.inPlace = nullptr;
       read = cursor.Position() == TDataCursor::TPosition::OnRecord
                  ? cursor.GetCurrentRecord(row.image.data())
                  : static_cast<int>(err::kEndOfTable);
     } else if (level.runs) {
-      const uint8_t* image = level.runs->Next();
-      if (image != nullptr) std::memcpy(row.image.data(), image, row.image.size());
-      read = image != nullptr ? TDataCursor::kRecordRead : static_cast<int>(err::kEndOfTable);
+      // The record is read where the run holds it.
+      row.inPlace = level.runs->Next();
+      read = row.inPlace != nullptr ? TDataCursor::kRecordRead : static_cast<int>(err::kEndOfTable);
     } else {
+      row.inPlace = nullptr;
       read = row.Cursor().Next(row.image.data());
     }
     if (read != TDataCursor::kRecordRead) {

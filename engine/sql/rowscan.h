@@ -102,6 +102,7 @@ class TRowScan {
   bool InstallFilter(TLevel& level, const std::vector<TConjunct*>& conjuncts);
   bool Passes(const std::vector<TConjunct*>& conjuncts);
   void OpenLevel(std::size_t k);
+  void DropRuns(TLevel& level);
   bool Advance(std::size_t k);
 
   TDataQuery& query_;

@@ -111,6 +111,7 @@ TDataCursor* TSelectQuery::ExecuteLive() {
 TExpTokenPtr TSelectQuery::EvaluateLiveColumn(const TLiveColumn& column, const uint8_t* image) {
   TSourceRow& row = sources_->Row(0);
   std::memcpy(row.image.data(), image, row.image.size());
+  row.inPlace = nullptr;
   row.onRow = true;
   return Evaluate(*column.expression, *sources_, locale_);
 }
@@ -304,13 +305,13 @@ void TSelectQuery::BuildRow(uint8_t* row) {
     switch (p.step) {
       case TRowStep::CopyField:
         if (p.source->onRow)
-          std::memcpy(row + p.dstOffset, p.source->image.data() + p.srcOffset,
+          std::memcpy(row + p.dstOffset, p.source->Current() + p.srcOffset,
                       static_cast<std::size_t>(p.length));
         break;
       case TRowStep::CopyAutoInc:
         if (p.source->onRow) {
           row[p.dstOffset] = 1;
-          std::memcpy(row + p.dstOffset + 1, p.source->image.data() + rec::kAutoInc, 4);
+          std::memcpy(row + p.dstOffset + 1, p.source->Current() + rec::kAutoInc, 4);
         }
         break;
       case TRowStep::CountStar:
@@ -319,7 +320,7 @@ void TSelectQuery::BuildRow(uint8_t* row) {
       case TRowStep::CountNotNull: {
         bool present;
         if (p.source != nullptr)
-          present = p.source->onRow && p.source->image[static_cast<std::size_t>(p.srcOffset)] != 0;
+          present = p.source->onRow && p.source->Current()[p.srcOffset] != 0;
         else
           present = !Evaluate(*p.expression, *sources_, locale_)->isNull;
         PutValue(row, p.dstOffset, int32_t{present ? 1 : 0});

@@ -669,6 +669,13 @@ void TSelectQuery::CreateResultTable() {
       resultDirectoryObject_ = statement_.Database();
       resultName_ = query_.into.Path();
     }
+  } else if (implicitGrouping_ && !hasBlobColumns_ && query_.nextUnion == nullptr &&
+             !query_.inUnion) {
+    // A single row of totals is held in memory: no files are made and deleted for each run,
+    // which is most of the cost of the short aggregate queries run one after another.
+    resultInMemory_ = true;
+    resultDirectoryObject_ = &statement_.MemoryDirectory();
+    resultName_ = UniqueTemporaryTableName(std::string());
   } else {
     ownDirectory_ = std::make_unique<TDataDirectory>(statement_.PrivateDirectory());
     resultDirectoryObject_ = ownDirectory_.get();

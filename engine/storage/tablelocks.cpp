@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -41,13 +42,17 @@ class TFailures {
   std::exception_ptr first_;
 };
 
+// A seed for each table's back-off generator: the process's random device is read once (it is
+// a file to open), and each table after that takes the next value of a shared counter.
+std::minstd_rand::result_type NextLockSeed() {
+  static const unsigned base = std::random_device{}() ^ static_cast<unsigned>(getpid());
+  static std::atomic<unsigned> tables{0};
+  return static_cast<std::minstd_rand::result_type>((base + 2654435761u * ++tables) | 1u);
+}
+
 }  // namespace
 
-TTableLocks::TTableLocks(TDataTable& table)
-    : table_(table),
-      random_(static_cast<std::minstd_rand::result_type>(std::random_device{}() ^
-                                                         static_cast<unsigned>(getpid())) |
-              1u) {}
+TTableLocks::TTableLocks(TDataTable& table) : table_(table), random_(NextLockSeed()) {}
 
 void TTableLocks::Raise(int32_t code) const {
   RaiseEngineError(code, {.table = table_.ErrorName()});
