@@ -461,6 +461,15 @@ TEST_F(SelectTest, TemporaryResultsLiveInThePrivateDirectoryUntilReleased) {
   // Run again after the release: prepared anew from the text.
   EXPECT_EQ(ReadResult(*statement.Execute(), 2).rows.size(), 3u);
   EXPECT_EQ(files(), 2u);
+  statement.Release();
+
+  // A single row of totals is held in memory: no files, and each run starts afresh.
+  TQueryStatement totals(&Database());
+  totals.SetPrivateDirectory(privateDir.Path());
+  totals.Prepare("select count(*), sum(a) from t where a > 2");
+  for (int run = 0; run < 2; ++run)
+    EXPECT_EQ(ReadResult(*totals.Execute(), 2).rows, (std::vector<TRow>{{"3", "12"}}));
+  EXPECT_EQ(files(), 0u);
 }
 
 TEST_F(SelectTest, IntoTablesStayAfterTheStatement) {
