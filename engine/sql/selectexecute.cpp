@@ -18,7 +18,9 @@
 #include "engine/sql/rowscan.h"
 #include "engine/sql/selectinternal.h"
 #include "engine/storage/datacursor.h"
+#include "engine/storage/datatable.h"
 #include "engine/storage/fieldtypes.h"
+#include "engine/storage/filterplan.h"
 #include "engine/storage/record.h"
 #include "engine/storage/tablesort.h"
 
@@ -207,6 +209,7 @@ void TSelectQuery::ChooseScanOrder() {
 }
 
 void TSelectQuery::BuildRows() {
+  if (implicitGrouping_ && BuildFromIndexEnds()) return;
   ChooseScanOrder();
   TScanScope scope(*scan_);
   TRowScan::TVisitCallback visit;
@@ -284,6 +287,59 @@ void TSelectQuery::BuildGroupedRows(bool any) {
     groups.emplace_back(row_.begin(), row_.end());
   }
   flush();
+}
+
+// MIN and MAX of columns over a whole table, each read from the end of an index that orders
+// its column (the first record with a value from that end) instead of from every row. Only a
+// select list of nothing else, over one table without conditions or limits.
+bool TSelectQuery::BuildFromIndexEnds() {
+  if (query_.sourceTables.size() != 1 || query_.where || query_.having || query_.top >= 0 ||
+      rowLimit_ >= 0 || !sources_)
+    return false;
+  TSourceRow& source = sources_->Row(0);
+  TDataCursor& cursor = source.Cursor();
+  struct TEnd {
+    int slot;
+    bool highest;
+    int offset;          // of the column in the result row
+    std::size_t length;  // its null flag and value
+  };
+  std::vector<TEnd> ends;
+  for (const TResultColumn& c : columns_) {
+    if (c.hidden || c.computed || c.source == nullptr || c.sourceField <= 0 ||
+        (c.aggregate != TAggregateKind::Min && c.aggregate != TAggregateKind::Max))
+      return false;
+    const int slot = ValueOrderIndexSlot(cursor.Table().Index(), c.sourceField,
+                                         cursor.Format().Field(c.sourceField).type);
+    if (slot < 0) return false;
+    const TFieldDescriptor& f = result_->Format().Field(c.number);
+    ends.push_back({slot, c.aggregate == TAggregateKind::Max, f.offset,
+                    static_cast<std::size_t>(f.physicalSize) + 1});
+  }
+  std::memset(group_.data(), 0, group_.size());
+  for (const TEnd& e : ends) {
+    if (cursor.CurrentIndex() != e.slot) cursor.ChooseIndexSlot(e.slot);
+    if (e.highest)
+      cursor.Last();
+    else
+      cursor.First();
+    source.inPlace = nullptr;
+    // NULLs have their place at one end of the index: the first record with a value counts.
+    while ((e.highest ? cursor.Prior(source.image.data()) : cursor.Next(source.image.data())) ==
+           TDataCursor::kRecordRead) {
+      source.onRow = true;
+      BuildRow(row_.data());
+      if (row_[static_cast<std::size_t>(e.offset)] != 0) {
+        std::memcpy(group_.data() + e.offset, row_.data() + e.offset, e.length);
+        break;
+      }
+    }
+    source.onRow = false;
+  }
+  aggregator_->Finish(group_.data());
+  pendingBlobs_.clear();
+  AppendRow(group_.data());
+  return true;
 }
 
 bool TSelectQuery::BuildSingleCount() {

@@ -153,6 +153,7 @@ class TSelectQuery {
   void ChooseScanOrder();
   void BuildRows();
   void BuildGroupedRows(bool any);
+  bool BuildFromIndexEnds();
   bool BuildSingleCount();
   // One result row from the sources' current rows.
   void BuildRow(uint8_t* row);

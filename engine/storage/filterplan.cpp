@@ -102,6 +102,25 @@ bool TFilterPlanner::KeyableConstant(const TExpToken& column, const TExpToken& c
   return true;
 }
 
+namespace {
+
+// Whether the index's keys begin with the field in the field's ascending order.
+bool LeadsAscending(const TKeyDef& def, int fieldNo) {
+  if (def.Kind() != TIndexKind::Regular || def.Fields().empty()) return false;
+  const TKeyField& first = def.Fields().front();
+  return first.fieldNo == fieldNo && !first.descending && !first.inverted;
+}
+
+}  // namespace
+
+int ValueOrderIndexSlot(TIndexFile& index, int fieldNo, uint16_t type) {
+  if (type == ftype::kString || !KeyOrderedType(type)) return -1;
+  for (int slot = 0; slot <= kMaxSecondaryIndexes; ++slot) {
+    if (index.SlotInUse(slot) && LeadsAscending(index.Tree(slot).KeyDef(), fieldNo)) return slot;
+  }
+  return -1;
+}
+
 TBTree* TFilterPlanner::FindIndex(const TExpToken& column, bool ignoreCase, bool stringRange) {
   const bool isString = column.type == ftype::kString;
   if (isString && locale_ != 0 && ignoreCase) return nullptr;
@@ -110,9 +129,7 @@ TBTree* TFilterPlanner::FindIndex(const TExpToken& column, bool ignoreCase, bool
     if (!index.SlotInUse(slot)) continue;
     TBTree& tree = index.Tree(slot);
     const TKeyDef& def = tree.KeyDef();
-    if (def.Kind() != TIndexKind::Regular || def.Fields().empty()) continue;
-    const TKeyField& first = def.Fields().front();
-    if (first.fieldNo != column.columnNumber || first.descending || first.inverted) continue;
+    if (!LeadsAscending(def, column.columnNumber)) continue;
     if (isString && def.CaseInsensitive() != (ignoreCase && !stringRange)) continue;
     return &tree;
   }

@@ -32,6 +32,11 @@ namespace mt {
 
 class TBTree;
 class TDataTable;
+class TIndexFile;
+
+// The slot of an index whose key order is the value order of a field that is not a string (a
+// regular index with the field first, ascending); -1 when no index orders it so.
+int ValueOrderIndexSlot(TIndexFile& index, int fieldNo, uint16_t type);
 
 class TFilterPlanner {
  public:

@@ -42,6 +42,18 @@ class SelectTest : public ::testing::Test {
               {{nullopt, "7"}, {nullopt, "8"}, {nullopt, "9"}});
     MakeTable(dir, {.name = "mx", .columns = {"v INTEGER"}}, {{nullopt}, {"-5"}, {"-3"}});
     MakeTable(dir, {.name = "cs", .columns = {"name CHAR(5)"}}, {{"b"}, {"A"}, {"a"}, {"B"}});
+    // Indexed columns with NULLs: MIN and MAX over them are read from the index ends.
+    MakeTable(dir,
+              {.name = "ix",
+               .columns = {"v INTEGER", "f FLOAT", "d DATE"},
+               .secondaries = {Index("iv", {1}), Index("if", {2}), Index("idt", {3})}},
+              {{nullopt, "2.5", nullopt},
+               {"-5", "-0.5", "2001-02-03"},
+               {"7", nullopt, "1999-12-31"},
+               {"-3", "10", nullopt},
+               {nullopt, nullopt, nullopt}});
+    MakeTable(dir, {.name = "ie", .columns = {"v INTEGER"}, .secondaries = {Index("iev", {1})}},
+              {});
     std::vector<TRow> many;
     for (int n = 1; n <= 300; ++n)
       many.push_back({std::to_string(n), std::to_string(n % 7)});
@@ -203,6 +215,11 @@ TEST_F(SelectTest, ImplicitGroupingGivesOneRowAlsoWithoutInput) {
       {"select count(*) from t where a > 1 and x < 0", {{"2"}}},
       {"select avg(d) from t where a <= 2", {{"2004-01-23"}}},
       {"select max(id) as id from ai", {{"3"}}},
+      {"select max(v), min(v), min(f), max(f), min(d), max(d) from ix",
+       {{"7", "-5", "-0.5", "10", "1999-12-31", "2001-02-03"}}},
+      {"select min(v), max(v) from ie", {{nullopt, nullopt}}},
+      {"select max(v) from ix where v < 0", {{"-3"}}},
+      {"select max(a), min(d) from t", {{"5", "2004-01-05"}}},
       {"select sum(a) + 0 from t", {}},  // no aggregate inside expressions: parse fault
   };
   for (const TCase& c : cases) {
