@@ -245,6 +245,7 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   TRecordCacheStats CacheStats() const;
   int WindowRecords() const { return windowRecords_; }
   std::size_t TargetCacheSize() const { return targetSize_; }
+  std::size_t CachedRecords() const { return cache_.Size(); }
 
  protected:
   // Stores the engine version and the moment in the copy and the header, writes the 127 bytes.

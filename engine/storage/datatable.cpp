@@ -247,7 +247,6 @@ void TDataTable::OpenFiles(const TTableOpenOptions& options) {
     journal_->Close();
     exclusive_ = false;
     scratch_ = false;
-    scratch_ = false;
     readOnly_ = false;
     throw;
   }
@@ -275,16 +274,12 @@ void TDataTable::Close() {
     closePending_ = true;
     return;
   }
-  exclusive_ = false;
-  scratch_ = false;
   CloseFiles();
 }
 
 void TDataTable::CloseDeferred() {
   if (!closePending_ || openers_ > 0) return;
   closePending_ = false;
-  exclusive_ = false;
-  scratch_ = false;
   CloseFiles();
 }
 
@@ -311,6 +306,10 @@ void TDataTable::CloseFiles() {
       if (!failure) failure = std::current_exception();
     }
   }
+  // The table is written as it was opened (a scratch table without change mark or journal);
+  // only then does it stop being exclusive or scratch.
+  exclusive_ = false;
+  scratch_ = false;
   readOnly_ = false;
   if (failure) std::rethrow_exception(failure);
 }

@@ -42,6 +42,9 @@ class TFailures {
   std::exception_ptr first_;
 };
 
+// Bytes of records a scratch table keeps unwritten in its cache.
+constexpr std::size_t kScratchCacheBytes = std::size_t{4} << 20;
+
 // A seed for each table's back-off generator: the process's random device is read once (it is
 // a file to open), and each table after that takes the next value of a shared counter.
 std::minstd_rand::result_type NextLockSeed() {
@@ -570,6 +573,10 @@ void TTableLocks::FinishChange() {
     data.MarkHeaderDirty();
     index.MarkHeaderDirty();
     scratchUnwritten_ = true;
+    // Nothing is written while a change runs, so the caches only grow from change to change:
+    // past a budget the records and pages go to the files (still without mark or journal).
+    if (data.CachedRecords() * static_cast<std::size_t>(data.RecordSize()) >= kScratchCacheBytes)
+      FlushBuffers(true);
     return;
   }
   // Both headers are written with raised counters after every change.

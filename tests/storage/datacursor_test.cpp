@@ -14,6 +14,7 @@
 #include "engine/common/localetext.h"
 #include "engine/storage/byteio.h"
 #include "engine/storage/datacursor.h"
+#include "engine/storage/tablenames.h"
 #include "storagetest.h"
 
 namespace mt {
@@ -113,6 +114,37 @@ class CursorTest : public ::testing::Test {
   std::string dir_ = scratch_.Path();
   std::unique_ptr<TDataDirectory> directory_;
 };
+
+// A scratch table (a query's result) keeps unwritten records in its cache only up to a budget
+// however many it takes, and writes them without a change journal, when it closes too.
+TEST_F(CursorTest, AScratchTableKeepsItsCacheBoundedAndWritesNoJournal) {
+  TTableCreateParams p;
+  p.fields = {Field("id", ftype::kInteger), Field("text", ftype::kString, 250)};
+  TDataTable(dir_, "result").Create(p);
+  constexpr int kRecords = 40000;  // about 10 MB of records
+  {
+    TDataCursor c(*directory_);
+    c.SetTableName("result");
+    c.SetExclusive(true);
+    c.SetScratch(true);
+    c.Open();
+    std::vector<uint8_t> image(static_cast<std::size_t>(c.RecordSize()));
+    std::size_t most = 0;
+    for (int i = 1; i <= kRecords; ++i) {
+      c.Format().InitRecord(image.data());
+      c.Format().SetInteger(1, image.data(), i);
+      c.InsertRecord(image.data(), false);
+      most = std::max(most, c.Table().Data().CachedRecords());
+    }
+    EXPECT_LE(most * static_cast<std::size_t>(c.RecordSize()), std::size_t{8} << 20);
+    c.Close();
+  }
+  EXPECT_FALSE(fs::exists(TableFileName(dir_, "result", kJournalExt)));
+  TDataCursor reader(*directory_);
+  reader.SetTableName("result");
+  reader.Open();
+  EXPECT_EQ(reader.RecordCount(), static_cast<uint32_t>(kRecords));
+}
 
 TEST_F(CursorTest, AnEmptyTableHasNoCurrentRecord) {
   CreateTable("empty");
