@@ -59,6 +59,7 @@ TEST(EngineErrorTest, MessagesFillNamesInTheirOrder) {
 TEST(EngineErrorTest, OsErrorNumberIsFilledAsDecimalText) {
   try {
     RaiseEngineErrorOs(11047, 117, {.table = "a.dat"});
+    ADD_FAILURE() << "no error raised";
   } catch (const EEngineError& e) {
     EXPECT_STREQ(e.what(),
                  "Engine Error # 11047 An unknown operating system error 117 occurred with the "
@@ -76,6 +77,7 @@ TEST(EngineErrorTest, LongTextIsCutTo254BytesBeforeThePrefix) {
   // Context texts themselves are kept to 255 bytes.
   try {
     RaiseEngineError(11949, {.extra = extra});
+    ADD_FAILURE() << "no error raised";
   } catch (const EEngineError& e) {
     EXPECT_EQ(e.ExtraText().size(), 255u);
   }
@@ -84,6 +86,7 @@ TEST(EngineErrorTest, LongTextIsCutTo254BytesBeforeThePrefix) {
 TEST(EngineErrorTest, CodeOfAnyException) {
   try {
     RaiseEngineError(8709, {.table = "t"});
+    ADD_FAILURE() << "no error raised";
   } catch (const std::exception& e) {
     EXPECT_EQ(ErrorCodeOf(e), 8709);
   }

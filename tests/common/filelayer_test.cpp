@@ -22,6 +22,7 @@
 
 #include "engine/common/engineerror.h"
 #include "engine/common/filehandler.h"
+#include "tests/childprocess.h"
 
 namespace mt {
 namespace {
@@ -44,21 +45,10 @@ class TProbe {
  public:
   TProbe() {
     ::signal(SIGPIPE, SIG_IGN);
-    int toChild[2];
-    int fromChild[2];
-    if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(toChild[0], 0);
-      ::dup2(fromChild[1], 1);
-      ::execl(MT_FILELAYER_PROBE, "filelayer_probe", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    to_ = toChild[1];
-    from_ = fromChild[0];
+    const test::TChildProcess child = test::StartChild({MT_FILELAYER_PROBE}, true);
+    pid_ = child.pid;
+    to_ = child.in;
+    from_ = child.out;
   }
   ~TProbe() {
     Kill();

@@ -20,8 +20,16 @@ TEST(GbkTest, Utf8RoundTrips) {
 }
 
 TEST(GbkTest, BadBytesBecomeReplacementAndUnencodableBecomesQuestionMark) {
-  EXPECT_EQ(GbkToUtf8("ab\x81"), "ab\xEF\xBF\xBD");
-  EXPECT_NE(GbkToUtf8("\x81\x7f").find("\xEF\xBF\xBD"), std::string::npos);
+  // A lead byte without a valid trail byte becomes one U+FFFD; the byte after it, when it
+  // stands for a character of its own, is kept.
+  const std::string replacement = "\xEF\xBF\xBD";
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"ab\x81", "ab" + replacement},         {"\x81\x7f", replacement + "\x7f"},
+      {"\x81\x7fz", replacement + "\x7fz"},   {"\x81 ", replacement + " "},
+      {"\x81 \xca\xd5", replacement + " 收"},
+  };
+  for (const auto& [gbk, utf8] : bad)
+    EXPECT_EQ(GbkToUtf8(gbk), utf8) << testing::PrintToString(gbk);
   EXPECT_EQ(Utf8ToGbk("a\xF0\x9F\x98\x80z"), "a?z");
   // A long text takes the slow path through the buffer sizing.
   std::string many;

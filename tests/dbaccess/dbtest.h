@@ -21,6 +21,7 @@
 #include "engine/common/gbk.h"
 #include "engine/storage/datatable.h"
 #include "storagetest.h"
+#include "tests/childprocess.h"
 
 namespace mt::test {
 
@@ -132,31 +133,12 @@ class TMintoraFixture : public ::testing::Test {
 
 // Runs the dataset probe with the arguments and returns its first output line.
 inline std::string RunDataSetProbe(const std::vector<std::string>& args) {
-  int out[2];
-  if (pipe(out) != 0) return "pipe failed";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
-    std::vector<char*> argv;
-    std::string program = MT_DATASET_PROBE;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (std::string& a : copies)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(MT_DATASET_PROBE, argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-    text.append(buffer, static_cast<std::size_t>(n));
-  close(out[0]);
+  std::vector<std::string> argv = args;
+  argv.insert(argv.begin(), MT_DATASET_PROBE);
+  const TChildProcess child = StartChild(argv);
+  const std::string text = ReadToEnd(child.out);
   int status = 0;
-  waitpid(pid, &status, 0);
+  waitpid(child.pid, &status, 0);
   return text.substr(0, text.find('\n'));
 }
 

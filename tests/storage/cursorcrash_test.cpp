@@ -19,6 +19,7 @@
 #include "engine/storage/datacursor.h"
 #include "engine/storage/tablecheck.h"
 #include "storagetest.h"
+#include "tests/childprocess.h"
 
 namespace mt {
 namespace {
@@ -26,34 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::Field;
 using test::IdPrimaryAndByName;
-
-// Starts the probe with its standard output on a pipe.
-struct TProbe {
-  pid_t pid = -1;
-  int out = -1;
-};
-
-TProbe Spawn(const std::vector<std::string>& args) {
-  int fds[2];
-  if (pipe(fds) != 0) std::abort();
-  TProbe p;
-  p.pid = fork();
-  if (p.pid == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(MINTORA_CURSOR_PROBE));
-    for (const std::string& a : args)
-      argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(MINTORA_CURSOR_PROBE, argv.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  p.out = fds[0];
-  return p;
-}
 
 // Reads what is in the pipe (waiting up to timeoutMs for the first bytes).
 bool ReadSome(int fd, std::string& into, int timeoutMs) {
@@ -81,7 +54,8 @@ TEST(CursorCrashTest, EveryReturnedInsertSurvivesAKill) {
   for (int round = 0; round < 30; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const long first = 1000000L * (round + 1);
-    TProbe probe = Spawn({"insert", dir, "t", std::to_string(first), "1000000"});
+    const test::TChildProcess probe = test::StartChild(
+        {MINTORA_CURSOR_PROBE, "insert", dir, "t", std::to_string(first), "1000000"});
     std::string output;
     // Let it insert for a while: wait for a random number of reported inserts, then kill it
     // a random number of microseconds later.

@@ -12,6 +12,7 @@
 
 #include "engine/storage/datacursor.h"
 #include "storagetest.h"
+#include "tests/childprocess.h"
 
 namespace mt {
 namespace {
@@ -21,34 +22,11 @@ using test::ErrorCodeOf;
 using test::Field;
 
 // Runs the probe with its output on a pipe; returns its pid and the pipe.
-pid_t Spawn(const std::vector<std::string>& args, int& out) {
-  int fds[2];
-  if (pipe(fds) != 0) std::abort();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    std::vector<char*> argv{const_cast<char*>(MINTORA_CURSOR_PROBE)};
-    for (const std::string& a : args)
-      argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(MINTORA_CURSOR_PROBE, argv.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  out = fds[0];
-  return pid;
-}
-
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[256];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0)
-    text.append(buffer, static_cast<std::size_t>(n));
-  close(fd);
-  return text;
+pid_t Spawn(std::vector<std::string> args, int& out) {
+  args.insert(args.begin(), MINTORA_CURSOR_PROBE);
+  const test::TChildProcess child = test::StartChild(args);
+  out = child.out;
+  return child.pid;
 }
 
 TEST(CursorProcessTest, AnEditInAnotherProcessLocksTheRecord) {
@@ -65,7 +43,7 @@ TEST(CursorProcessTest, AnEditInAnotherProcessLocksTheRecord) {
   }
   int out = -1;
   pid_t pid = Spawn({"insert", dir, "t", "1", "5"}, out);
-  EXPECT_EQ(ReadAll(out), "1\n2\n3\n4\n5\n");
+  EXPECT_EQ(test::ReadToEnd(out), "1\n2\n3\n4\n5\n");
   waitpid(pid, nullptr, 0);
 
   TDataDirectory directory(dir);
@@ -106,11 +84,11 @@ TEST(CursorProcessTest, AnEditInAnotherProcessLocksTheRecord) {
 
   // Another process's inserts are seen at once.
   pid = Spawn({"insert", dir, "t", "6", "2"}, out);
-  EXPECT_EQ(ReadAll(out), "6\n7\n");
+  EXPECT_EQ(test::ReadToEnd(out), "6\n7\n");
   waitpid(pid, nullptr, 0);
   EXPECT_EQ(c.RecordCount(), 7u);
   pid = Spawn({"count", dir, "t"}, out);
-  EXPECT_EQ(ReadAll(out), "7\n");
+  EXPECT_EQ(test::ReadToEnd(out), "7\n");
   waitpid(pid, nullptr, 0);
   c.Close();
 }

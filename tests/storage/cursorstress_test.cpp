@@ -21,6 +21,7 @@
 #include "engine/storage/datacursor.h"
 #include "engine/storage/tablecheck.h"
 #include "storagetest.h"
+#include "tests/childprocess.h"
 
 namespace mt {
 namespace {
@@ -44,24 +45,11 @@ std::vector<std::string> RunProbes(const std::vector<std::vector<std::string>>& 
   const int count = static_cast<int>(argLists.size());
   std::vector<pid_t> pids;
   std::vector<int> pipes;
-  for (const std::vector<std::string>& args : argLists) {
-    int fds[2];
-    if (pipe(fds) != 0) ADD_FAILURE() << "no pipe";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      dup2(fds[1], 1);
-      close(fds[0]);
-      close(fds[1]);
-      std::vector<char*> argv{const_cast<char*>(MINTORA_CURSOR_PROBE)};
-      for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(MINTORA_CURSOR_PROBE, argv.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    pids.push_back(pid);
-    pipes.push_back(fds[0]);
+  for (std::vector<std::string> args : argLists) {
+    args.insert(args.begin(), MINTORA_CURSOR_PROBE);
+    const test::TChildProcess child = test::StartChild(args);
+    pids.push_back(child.pid);
+    pipes.push_back(child.out);
   }
   // Read every probe's reports while they run.
   std::vector<std::string> outputs(static_cast<std::size_t>(count));

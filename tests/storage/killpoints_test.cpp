@@ -22,6 +22,7 @@
 
 #include "engine/storage/tablecheck.h"
 #include "storagetest.h"
+#include "tests/childprocess.h"
 
 namespace mt {
 namespace {
@@ -36,21 +37,8 @@ struct TRun {
 
 // Runs a program to its end (or until killed after killAfterMs) and collects its output.
 TRun RunProgram(const std::vector<std::string>& args, int killAfterMs = -1) {
-  int fds[2];
-  if (pipe(fds) != 0) std::abort();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-      argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(fds[1]);
+  const test::TChildProcess child = test::StartChild(args);
+  const pid_t pid = child.pid;
   TRun run;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(killAfterMs);
   bool killed = false;
@@ -66,14 +54,14 @@ TRun RunProgram(const std::vector<std::string>& args, int killAfterMs = -1) {
         wait = -1;
       }
     }
-    pollfd pfd{fds[0], POLLIN, 0};
+    pollfd pfd{child.out, POLLIN, 0};
     if (poll(&pfd, 1, wait) == 0) continue;
     char buffer[4096];
-    const ssize_t n = read(fds[0], buffer, sizeof buffer);
+    const ssize_t n = read(child.out, buffer, sizeof buffer);
     if (n <= 0) break;
     run.output.append(buffer, static_cast<std::size_t>(n));
   }
-  close(fds[0]);
+  close(child.out);
   waitpid(pid, &run.status, 0);
   return run;
 }

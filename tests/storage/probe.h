@@ -1,7 +1,7 @@
 // Drives storage_probe (a second process with its own table object) from the tests: starts it
 // with pipes on stdin and stdout, sends command lines and reads answer lines. No test framework
-// here, so the window tests drive the same probe; a probe that could not be started answers
-// every command with an empty line.
+// here, so the window tests drive the same probe; a probe program that could not be run
+// answers every command with an empty line.
 #pragma once
 
 #include <signal.h>
@@ -11,29 +11,17 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/childprocess.h"
+
 namespace mt::test {
 
 class TProbe {
  public:
   TProbe() {
-    int toChild[2];
-    int fromChild[2];
-    if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(toChild[0], STDIN_FILENO);
-      dup2(fromChild[1], STDOUT_FILENO);
-      close(toChild[0]);
-      close(toChild[1]);
-      close(fromChild[0]);
-      close(fromChild[1]);
-      execl(MT_STORAGE_PROBE, MT_STORAGE_PROBE, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(toChild[0]);
-    close(fromChild[1]);
-    in_ = fdopen(toChild[1], "w");
-    out_ = fdopen(fromChild[0], "r");
+    const TChildProcess child = StartChild({MT_STORAGE_PROBE}, true);
+    pid_ = child.pid;
+    in_ = fdopen(child.in, "w");
+    out_ = fdopen(child.out, "r");
   }
   ~TProbe() {
     if (in_ != nullptr) {
