@@ -305,8 +305,10 @@ TRecord* TDataFile::AddRecord(int32_t n) {
 }
 
 void TDataFile::ReadWindow(int32_t n, TReadAhead ahead) {
-  const int64_t onDisk = static_cast<int64_t>(Size()) - RecordsOffset(header_.fieldCount);
-  const int64_t fileRecords = onDisk > 0 ? onDisk / header_.recordSize : 0;
+  // The window ends at the table's last record (no look at the file's size for each read): a
+  // record added and not yet written lies past the file's end, where the read comes back
+  // short and only what the file holds is taken.
+  const int64_t fileRecords = RecordCount();
   const int32_t count = ahead == TReadAhead::None ? 1 : windowRecords_;
   int64_t first = n;
   int64_t last = n;
