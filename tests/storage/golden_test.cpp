@@ -469,6 +469,38 @@ TEST_F(GoldenTest, EveryIndexKeepsItsOrder) {
   }
 }
 
+// Keys built by today's code find the records through the stored keys.
+TEST_F(GoldenTest, KeysOfTodaysCodeFindTheRecords) {
+  struct Case {
+    std::string table;
+    std::string index;
+    int fieldNo;  // 1: the integer id, 2: a string
+    int64_t id;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"kinds", "", 1, 4, ""},
+      {"kinds", "ByName", 2, 4, "APPLE \xC6\xBB\xB9\xFB"},
+      {"kinds", "ByNameTight", 2, 2, "\xD5\xCB\xB1\xBE ledger"},
+      {"secret", "", 1, 2, ""},
+      {"localed", "ByWord", 2, 4, "cherry"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.table + " " + k.index);
+    auto c = OpenCursor(k.table);
+    c->ChooseIndex(k.index);
+    std::vector<uint8_t> key(static_cast<std::size_t>(c->RecordSize()));
+    std::vector<uint8_t> found(key.size());
+    c->Format().InitRecord(key.data());
+    if (k.fieldNo == 1)
+      c->Format().SetInteger(1, key.data(), k.id);
+    else
+      c->Format().SetString(2, key.data(), k.text);
+    ASSERT_TRUE(c->FindKey(key.data(), 1, true, found.data()));
+    EXPECT_EQ(c->Format().GetInteger(1, found.data()), k.id);
+  }
+}
+
 TEST_F(GoldenTest, EncryptedAndLocaleTablesReadAsWritten) {
   auto secret = OpenCursor("secret");
   const std::vector<std::vector<std::string>> secretRows = {
