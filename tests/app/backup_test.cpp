@@ -298,8 +298,8 @@ class TBackupTest : public QObject {
     QCOMPARE(Snapshot(Data()), backedUp);
   }
 
-  // The golden backup (tests/golden/backup.mtb, written by an earlier build from the golden
-  // tables) restores into an empty folder as exactly those table files, byte for byte.
+  // The golden backup (tests/fixtures/golden/backup.mtb, written by an earlier build from the
+  // golden tables) restores into an empty folder as exactly those table files, byte for byte.
   void aGoldenBackupRestoresTheTablesByteForByte() {
     const QString golden = QString::fromUtf8(MINTORA_GOLDEN_DIR);
     QTemporaryDir target;
@@ -316,8 +316,8 @@ class TBackupTest : public QObject {
     }
   }
 
-  // Writes tests/golden/backup.mtb anew into the folder named by MINTORA_GOLDEN_OUT, from the
-  // golden tables in that folder (tests/golden/README.md); skipped otherwise.
+  // Writes tests/fixtures/golden/backup.mtb anew into the folder named by MINTORA_GOLDEN_OUT, from
+  // the golden tables in that folder (tests/fixtures/golden/README.md); skipped otherwise.
   void writeGoldenBackup() {
     const QString out = qEnvironmentVariable("MINTORA_GOLDEN_OUT");
     if (out.isEmpty()) QSKIP("writes the golden backup only when MINTORA_GOLDEN_OUT is set");

@@ -1,9 +1,9 @@
-// Golden table files: tables written by an earlier build and kept in tests/golden/. Today's code
-// must read every value of every record the same, walk every index in the same order and find
-// the tables consistent. A change of what the bytes of a record, a key, a blob block or a
+// Golden table files: tables written by an earlier build and kept in tests/fixtures/golden/.
+// Today's code must read every value of every record the same, walk every index in the same order
+// and find the tables consistent. A change of what the bytes of a record, a key, a blob block or a
 // header mean fails here; such a change needs a conversion of the files people keep.
 //
-// The fixtures are made by GoldenFiles.DISABLED_Write (see tests/golden/README.md). The
+// The fixtures are made by GoldenFiles.DISABLED_Write (see tests/fixtures/golden/README.md). The
 // expected values below are written out by hand, not taken from the writer.
 #include <gtest/gtest.h>
 
@@ -259,7 +259,7 @@ void WriteLocaled(TDataDirectory& directory) {
 }
 
 // Writes the fixtures into the folder named by MINTORA_GOLDEN_OUT. Run on purpose only, after a
-// deliberate format change that comes with a conversion (tests/golden/README.md).
+// deliberate format change that comes with a conversion (tests/fixtures/golden/README.md).
 TEST(GoldenFiles, DISABLED_Write) {
   const char* out = std::getenv("MINTORA_GOLDEN_OUT");
   ASSERT_NE(out, nullptr) << "set MINTORA_GOLDEN_OUT to the folder to write";
