@@ -89,27 +89,21 @@ TTableCreateParams KindsTable() {
   p.blobBlockSize = 512;
   p.indexes.primary = TIndexDescriptor{};
   p.indexes.primary->fields = {1};
-  TIndexDescriptor byName;
-  byName.name = "ByName";
-  byName.fields = {2};
-  byName.caseInsensitive = true;
-  TIndexDescriptor byNameTight;
-  byNameTight.name = "ByNameTight";
-  byNameTight.fields = {2};
-  byNameTight.compression = 3;
-  TIndexDescriptor byBornDesc;
-  byBornDesc.name = "ByBornDesc";
-  byBornDesc.fields = {3};
-  byBornDesc.descending = true;
-  TIndexDescriptor byBig;
-  byBig.name = "ByBig";
-  byBig.fields = {19};
-  byBig.unique = true;
-  TIndexDescriptor bySmallName;
-  bySmallName.name = "BySmallName";
-  bySmallName.fields = {7, 2};
-  bySmallName.fieldDescending[1] = true;
-  p.indexes.secondaries = {byName, byNameTight, byBornDesc, byBig, bySmallName};
+  const auto named = [](std::string name, std::vector<uint16_t> fields) {
+    TIndexDescriptor d;
+    d.name = std::move(name);
+    d.fields = std::move(fields);
+    return d;
+  };
+  p.indexes.secondaries = {named("ByName", {2}), named("ByNameTight", {2}),
+                           named("ByBornDesc", {3}), named("ByBig", {19}),
+                           named("BySmallName", {7, 2})};
+  std::vector<TIndexDescriptor>& s = p.indexes.secondaries;
+  s[0].caseInsensitive = true;
+  s[1].compression = 3;  // leading and trailing compression
+  s[2].descending = true;
+  s[3].unique = true;
+  s[4].fieldDescending[1] = true;
   p.indexes.textFields = {2, 4};
   return p;
 }
