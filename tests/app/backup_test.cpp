@@ -297,37 +297,6 @@ class TBackupTest : public QObject {
     QVERIFY(!held->Active());
     QCOMPARE(Snapshot(Data()), backedUp);
   }
-
-  // The golden backup (tests/fixtures/golden/backup.mtb, written by an earlier build from the
-  // golden tables) restores into an empty folder as exactly those table files, byte for byte.
-  void aGoldenBackupRestoresTheTablesByteForByte() {
-    const QString golden = QString::fromUtf8(MINTORA_GOLDEN_DIR);
-    QTemporaryDir target;
-    QVERIFY(target.isValid());
-    const TRestoreResult result = RestoreBackup(golden + "/backup.mtb", target.path());
-    QCOMPARE(result.problems, QStringList());
-    QCOMPARE(int(result.outcome), int(TRestoreResult::TOutcome::Restored));
-    const QStringList tables = {"kinds.BLB",   "kinds.DAT",  "kinds.IDX",  "localed.DAT",
-                                "localed.IDX", "secret.BLB", "secret.DAT", "secret.IDX"};
-    QCOMPARE(QDir(target.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), tables);
-    for (const QString& name : tables) {
-      const QByteArray restored = ReadAll(target.filePath(name));
-      QVERIFY2(!restored.isEmpty() && restored == ReadAll(golden + "/" + name), qPrintable(name));
-    }
-  }
-
-  // Writes tests/fixtures/golden/backup.mtb anew into the folder named by MINTORA_GOLDEN_OUT, from
-  // the golden tables in that folder (tests/fixtures/golden/README.md); skipped otherwise.
-  void writeGoldenBackup() {
-    const QString out = qEnvironmentVariable("MINTORA_GOLDEN_OUT");
-    if (out.isEmpty()) QSKIP("writes the golden backup only when MINTORA_GOLDEN_OUT is set");
-    QTemporaryDir tables;
-    QVERIFY(tables.isValid());
-    for (const QString& name : QDir(out).entryList({"*.DAT", "*.IDX", "*.BLB"}, QDir::Files))
-      QVERIFY(QFile::copy(out + "/" + name, tables.filePath(name)));
-    QFile::remove(out + "/backup.mtb");
-    WriteBackup(out + "/backup.mtb", tables.path());
-  }
 };
 
 MINTORA_APP_TEST(Backup, TBackupTest);
