@@ -171,6 +171,10 @@ bool TFileHandler::UnlockRegion(uint64_t start, uint64_t length) {
   return OpenFile().UnlockRegion(start, length);
 }
 
+bool TFileHandler::UnlockAdjacentRegions(uint64_t start, uint64_t length) {
+  return OpenFile().UnlockAdjacentRegions(start, length);
+}
+
 // ---- copies -----------------------------------------------------------------------------
 
 void TFileHandler::SaveToFile(const std::string& target, const TCopyOptions& options) {

@@ -127,6 +127,8 @@ class TFileHandler {
   // One byte range; true when locked. Never waits. See TAbstractFile::LockRegion.
   bool LockRegion(uint64_t start, uint64_t length);
   bool UnlockRegion(uint64_t start, uint64_t length);
+  // See TAbstractFile::UnlockAdjacentRegions.
+  bool UnlockAdjacentRegions(uint64_t start, uint64_t length);
 
  protected:
   // The open file; raises 11014 while closed.

@@ -430,6 +430,23 @@ bool TAbstractFile::UnlockRegion(uint64_t start, uint64_t length) {
   return true;
 }
 
+bool TAbstractFile::UnlockAdjacentRegions(uint64_t start, uint64_t length) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (length == 0) return false;
+  const uint64_t end = start + length - 1;
+  auto first = regions_.find(start);
+  if (first == regions_.end()) return false;
+  auto last = first;
+  while (last->second.end < end) {
+    auto next = std::next(last);
+    if (next == regions_.end() || next->second.start != last->second.end + 1) return false;
+    last = next;
+  }
+  if (last->second.end != end || !DoUnlock(start, length)) return false;
+  regions_.erase(first, std::next(last));
+  return true;
+}
+
 // ---- TPhysicalFile ----------------------------------------------------------------------
 
 TPhysicalFile::TPhysicalFile(std::shared_ptr<TDisk> disk, std::string path, int fd)

@@ -157,6 +157,10 @@ class TAbstractFile {
   bool LockRegion(uint64_t start, uint64_t length);
   // False unless exactly this region is locked through this object.
   bool UnlockRegion(uint64_t start, uint64_t length);
+  // Releases, in one call, the regions locked through this object that together cover exactly
+  // start to start + length - 1 (many adjacent one-byte locks given back at once). False, with
+  // nothing released, unless they cover it without a gap.
+  bool UnlockAdjacentRegions(uint64_t start, uint64_t length);
 
  protected:
   explicit TAbstractFile(std::string name) : name_(std::move(name)) {}

@@ -482,6 +482,18 @@ TEST_F(FileLayerTest, RegionLocksWithinOneProcess) {
     EXPECT_FALSE(a->UnlockRegion(101, 9));
     EXPECT_TRUE(a->UnlockRegion(100, 10));
     EXPECT_FALSE(a->UnlockRegion(100, 10));
+    // Adjacent regions go back together only when they cover the range without a gap.
+    for (uint64_t at : {200, 201, 202, 204, 205})
+      ASSERT_TRUE(a->LockRegion(at, 1));
+    EXPECT_FALSE(a->UnlockAdjacentRegions(200, 5));  // 203 is a gap
+    EXPECT_FALSE(a->UnlockAdjacentRegions(201, 3));  // ends in the gap
+    EXPECT_FALSE(a->UnlockAdjacentRegions(203, 2));  // starts in the gap
+    EXPECT_FALSE(a->UnlockAdjacentRegions(200, 0));
+    EXPECT_EQ(a->File()->LockedRegions().size(), 5u);
+    EXPECT_TRUE(a->UnlockAdjacentRegions(200, 3));
+    EXPECT_TRUE(a->UnlockAdjacentRegions(204, 2));
+    EXPECT_TRUE(b->LockRegion(200, 6));
+    EXPECT_TRUE(b->UnlockRegion(200, 6));
     EXPECT_TRUE(b->LockRegion(100, 1));
     a->Close();
     EXPECT_EQ(b->File()->LockedRegions(), (std::vector<TLockedRegion>{{100, 100, 1}}));

@@ -223,6 +223,21 @@ TEST_F(TableLocksTest, TheLocksLieAtTheirOffsets) {
   EXPECT_TRUE(lockable(".DAT", 4294967293, 1));
   EXPECT_TRUE(lockable(".DAT", 4294967295, 1));
 
+  // Unlocks deferred to the end of a table lock are given back there, adjacent bytes together,
+  // without taking the byte of a record a cursor still holds in between.
+  t.Locks().LockTable();
+  for (int32_t n : {3, 4, 5, 6, 7, 9})
+    t.Locks().LockRecord(n, &cursor);
+  for (int32_t n : {3, 4, 5, 7, 9})
+    t.Locks().UnlockRecord(n, &cursor);
+  t.Locks().UnlockTable();
+  for (int32_t n = 2; n <= 10; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(lockable(".DAT", RecordLockOffset(n), 1), n != 6);
+  }
+  t.Locks().UnlockRecord(6, &cursor);
+  EXPECT_TRUE(lockable(".DAT", RecordLockOffset(6), 1));
+
   // The all-records range, under a table lock, until it ends.
   t.Locks().LockTable();
   t.Locks().LockAllRecords();
