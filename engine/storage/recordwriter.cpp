@@ -126,8 +126,11 @@ int32_t TRecordWriter::Insert(const uint8_t* image, const TRecordWriteOptions& o
       options.blobs->Store(*blobFile, data, format, work.data());
     }
     n = data.AllocateSlot(table_.HasPrimaryIndex());
-    recordLock.Lock(n);
     const bool atEnd = n == data.NextRecordNumber();
+    // A slot past the table's end is seen by nobody before this change ends (the write lock
+    // keeps other processes out, and the end of the change is where its record count grows):
+    // there is nobody to keep out of it, so only a reused slot takes the record lock.
+    if (!atEnd) recordLock.Lock(n);
     TPinnedRecord r(data.GetRecord(n, TReadAhead::None, atEnd));
     if (!r) Raise(err::kRecordChanged);
     const int32_t oldIdentifier = le::GetI32(r->Image(), rec::kAutoInc);
