@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "engine/common/engineerror.h"
 #include "engine/common/expeval.h"
@@ -17,6 +18,7 @@
 #include "engine/sql/selectquery.h"
 #include "engine/storage/datacursor.h"
 #include "engine/storage/datadirectory.h"
+#include "engine/storage/datatable.h"
 #include "engine/storage/fieldtypes.h"
 #include "engine/storage/recordresolver.h"
 
@@ -315,8 +317,13 @@ int64_t TChangeQuery::ChangeRows() {
     sourceRows_->First();
   }
   if (ownTransaction) database.StartTransaction();
+  // Between two commits the target's write lock is held once for all rows, instead of being
+  // taken and given back around each row: other processes wait at most one commit interval.
+  TTableLocks& targetLocks = cursor.Table().Locks();
+  std::optional<TWriteLockScope> batch;
   int64_t count = 0;
   try {
+    if (database.InTransaction()) batch.emplace(targetLocks);
     bool any = true;
     if (scan_) {
       any = scan_->Start([this, &stopped](uint64_t visited, uint64_t total) {
@@ -328,15 +335,19 @@ int64_t TChangeQuery::ChangeRows() {
       ChangeRow();
       ++count;
       if (intermediate && count % interval == 0) {
+        batch.reset();
         database.Commit(query_.commitFlush);
         statement_.ReportCommit(count);
         database.StartTransaction();
+        batch.emplace(targetLocks);
       }
     }
+    batch.reset();
     if (scan_) scan_->Finish();
     sourceRows_ = nullptr;
     if (ownTransaction) database.Commit(query_.commitFlush);
   } catch (...) {
+    batch.reset();
     sourceRows_ = nullptr;
     try {
       if (scan_) scan_->Finish();

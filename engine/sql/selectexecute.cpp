@@ -180,6 +180,10 @@ void TSelectQuery::ExecuteCanned() {
   if (query_.hasOrderBy && !orderSatisfied_ && !query_.inUnion) OrderResult();
   // The result reads in record-number order, which is its order.
   result_->ChooseBitmapOrder();
+  // The last rows appended are still in the cache, unwritten and so not evictable: reading
+  // from the first row would insert every record read in front of them in the cache's sorted
+  // list. They go to the file now, as they would at the close.
+  result_->Table().FlushBuffers(true);
 }
 
 bool TSelectQuery::RowLimitReached() const {
