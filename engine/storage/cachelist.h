@@ -150,9 +150,10 @@ class TCacheList {
   }
 
   // Calls fn(run, count) for each run of objects with consecutive numbers that all satisfy
-  // take, in number order; run points at count objects. Returns whether any run was found.
+  // take, in number order; run points at count objects, at most maxRun of them (a longer run
+  // comes in pieces). Returns whether any run was found.
   template <class TTake, class TFn>
-  bool ForEachRun(TTake take, TFn fn) {
+  bool ForEachRun(TTake take, TFn fn, std::size_t maxRun = SIZE_MAX) {
     bool any = false;
     std::vector<T*> run;
     std::size_t i = 0;
@@ -164,7 +165,7 @@ class TCacheList {
       run.clear();
       run.push_back(sorted_[i].get());
       std::size_t j = i;
-      while (j + 1 < sorted_.size() && take(*sorted_[j + 1]) &&
+      while (run.size() < maxRun && j + 1 < sorted_.size() && take(*sorted_[j + 1]) &&
              sorted_[j + 1]->number_ == sorted_[j]->number_ + 1) {
         run.push_back(sorted_[++j].get());
       }

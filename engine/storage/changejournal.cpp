@@ -3,6 +3,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "byteio.h"
@@ -15,6 +16,9 @@ uint32_t Crc(const uint8_t* bytes, std::size_t length) {
   return static_cast<uint32_t>(crc32_z(0, bytes, length));
 }
 
+// Bytes the journal is written in at a time.
+constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+
 }  // namespace
 
 void TChangeJournal::Record(TDataFile& data, bool flush) {
@@ -25,23 +29,54 @@ void TChangeJournal::Record(TDataFile& data, bool flush) {
       Create();
     }
   }
-  std::vector<uint8_t> out(cjl::kEntries, 0);
+  // The entries are written in pieces behind the header's place, the header (whose entry count
+  // is known only at the end) after them, and last the CRC, combined from the two parts. Until
+  // the header is written the file still carries an earlier change's counter, and until the
+  // CRC is written the bytes do not check: a journal cut off on the way is never replayed.
+  std::vector<uint8_t> buffer;
+  buffer.reserve(kPieceBytes);
+  uint64_t at = cjl::kEntries;
+  uint32_t entriesCrc = Crc(nullptr, 0);
+  auto spill = [&] {
+    if (buffer.empty()) return;
+    WriteAt(at, buffer.data(), buffer.size());
+    entriesCrc = static_cast<uint32_t>(crc32_z(entriesCrc, buffer.data(), buffer.size()));
+    at += buffer.size();
+    buffer.clear();
+  };
+  auto put = [&](const uint8_t* bytes, std::size_t length) {
+    while (length > 0) {
+      if (buffer.size() == kPieceBytes) spill();
+      const std::size_t n = std::min(length, kPieceBytes - buffer.size());
+      buffer.insert(buffer.end(), bytes, bytes + n);
+      bytes += n;
+      length -= n;
+    }
+  };
   int32_t entries = 0;
   data.ForEachPendingWrite([&](uint64_t offset, const uint8_t* bytes, std::size_t length) {
-    const std::size_t at = out.size();
-    out.resize(at + cjl::kEntryHeader + length);
-    le::PutI64(out.data(), at, static_cast<int64_t>(offset));
-    le::PutI32(out.data(), at + 8, static_cast<int32_t>(length));
-    std::copy(bytes, bytes + length, out.data() + at + cjl::kEntryHeader);
+    uint8_t head[cjl::kEntryHeader];
+    le::PutI64(head, 0, static_cast<int64_t>(offset));
+    le::PutI32(head, 8, static_cast<int32_t>(length));
+    put(head, sizeof head);
+    put(bytes, length);
     ++entries;
   });
-  le::PutI32(out.data(), cjl::kMagicAt, static_cast<int32_t>(cjl::kMagic));
-  le::PutI32(out.data(), cjl::kBaseCounter, data.StoredCounter());
-  le::PutI32(out.data(), cjl::kEntryCount, entries);
-  const uint32_t crc = Crc(out.data(), out.size());
-  out.resize(out.size() + cjl::kCrcSize);
-  le::PutI32(out.data(), out.size() - cjl::kCrcSize, static_cast<int32_t>(crc));
-  WriteAt(0, out.data(), out.size());
+  spill();
+  uint8_t header[cjl::kEntries];
+  le::PutI32(header, cjl::kMagicAt, static_cast<int32_t>(cjl::kMagic));
+  le::PutI32(header, cjl::kBaseCounter, data.StoredCounter());
+  le::PutI32(header, cjl::kEntryCount, entries);
+  WriteAt(0, header, sizeof header);
+  const uint64_t entriesLength = at - cjl::kEntries;
+  const uint32_t crc = static_cast<uint32_t>(
+      crc32_combine(Crc(header, sizeof header), entriesCrc, static_cast<z_off_t>(entriesLength)));
+  uint8_t tail[cjl::kCrcSize];
+  le::PutI32(tail, 0, static_cast<int32_t>(crc));
+  WriteAt(at, tail, sizeof tail);
+  const uint64_t end = at + cjl::kCrcSize;
+  // A journal far longer than this change (left by a large transaction) gives its space back.
+  if (Size() > end + std::max<uint64_t>(end, kPieceBytes)) Truncate(end);
   if (flush) Flush();
 }
 

@@ -10,14 +10,15 @@
 // mark and still that counter: the header write that ends the change clears the mark and raises
 // the counter, so a journal of an earlier change never matches.
 //
-// Layout (little-endian), written with one write per change:
+// Layout (little-endian); the entries are written first, in pieces, then the header, then the CRC:
 //   0   uint32  magic 0x4C4E524A
 //   4   int32   the data header's change counter on disk when the change began
 //   8   int32   number of entries n
 //   12  n entries: uint64 data file offset, uint32 length L, L bytes as the data file takes
 //       them (scrambled for encrypted tables)
 //   then uint32 CRC-32 of every byte before it
-// Bytes after the CRC (left by a longer earlier journal) mean nothing.
+// Bytes after the CRC (left by a longer earlier journal) mean nothing; a tail longer than the
+// journal itself (and than 1 MiB) is cut off.
 //
 // Thread-safety: used under the table's write lock by the thread that owns the table.
 #pragma once

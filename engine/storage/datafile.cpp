@@ -441,7 +441,12 @@ void TDataFile::WriteBack(bool pinnedToo) {
         for (std::size_t k = 0; k < count; ++k)
           run[k]->dirty_ = false;
         headerDirty_ = true;
-      });
+      },
+      WriteRunRecords());
+}
+
+std::size_t TDataFile::WriteRunRecords() const {
+  return std::max<std::size_t>(1, kWriteRunBytes / header_.recordSize);
 }
 
 void TDataFile::FillWriteBuffer(TRecord* const* run, std::size_t count) {
@@ -556,7 +561,8 @@ void TDataFile::ForEachPendingWrite(
                       FillWriteBuffer(run, count);
                       fn(static_cast<uint64_t>(RecordOffset(run[0]->number_)), writeBuffer_.data(),
                          writeBuffer_.size());
-                    });
+                    },
+                    WriteRunRecords());
   TDataFileHeader h = header_;
   h.changeCounter = storedCounter_;
   h.pending = dfh::kChangeMarkSet;

@@ -271,6 +271,10 @@ class TDataFile : public TTableFile<TDataFileHeader> {
   void ReadWindow(int32_t n, TReadAhead ahead);
   // The run's records as the file takes them (scrambled for encrypted tables) in writeBuffer_.
   void FillWriteBuffer(TRecord* const* run, std::size_t count);
+  // Records per write: a long run of dirty records (a large transaction) is written in pieces
+  // of about kWriteRunBytes, so the write buffer stays small.
+  static constexpr std::size_t kWriteRunBytes = std::size_t{1} << 20;
+  std::size_t WriteRunRecords() const;
   void RebuildFormat();
   void ApplyCacheSizing();
 

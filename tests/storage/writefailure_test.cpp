@@ -8,16 +8,20 @@
 // journal nothing can take back what reached the disk), with the same guarantee.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/common/filelayer.h"
 #include "engine/storage/datacursor.h"
 #include "engine/storage/tablecheck.h"
+#include "engine/storage/tablenames.h"
 #include "engine/storage/transaction.h"
 #include "failingdisk.h"
 #include "probe.h"
@@ -29,6 +33,7 @@ namespace {
 using test::Field;
 using test::IdPrimaryAndByName;
 using test::TFailingDisk;
+namespace fs = std::filesystem;
 
 const char* KindName(TFailingDisk::TKind kind) {
   return kind == TFailingDisk::TKind::Write ? "write" : "sync";
@@ -247,6 +252,93 @@ TEST_P(WriteFailureTest, ADiskThatKeepsFailingLeavesWhatRepairMends) {
     ExpectSound(returned, {{id}});
     c = Open();
   }
+}
+
+// A commit whose change journal takes several write pieces: a failure at any write of it
+// leaves the transaction there whole or not at all, and once a small change follows, the
+// journal gives back the space the large one took.
+TEST_P(WriteFailureTest, ALargeCommitIsWholeOrAbsentAndItsJournalShrinksAfterwards) {
+  TTableCreateParams p;
+  p.fields = {Field("id", ftype::kInteger), Field("text", ftype::kString, 250)};
+  p.indexes = IdPrimaryAndByName();
+  p.indexes.secondaries.clear();
+  TDataTable(dir_, "wide").Create(p);
+  constexpr int32_t kRows = 5000;  // about 1.3 MB of records
+  auto open = [&] {
+    auto c = std::make_unique<TDataCursor>(directory_);
+    c->SetTableName("wide");
+    TSessionSettings settings;
+    settings.forceBufferFlush = true;
+    c->SetSettings(settings);
+    c->Open();
+    return c;
+  };
+  auto insert = [](TDataCursor& c, int32_t id) {
+    std::vector<uint8_t> image(static_cast<std::size_t>(c.RecordSize()));
+    c.InitRecord(image.data());
+    c.Format().SetInteger(1, image.data(), id);
+    c.Format().SetString(2, image.data(), std::string(200, static_cast<char>('a' + id % 26)));
+    c.InsertRecord(image.data(), false);
+  };
+  std::unique_ptr<TDataCursor> c = open();
+  auto fill = [&](TTransaction& tx, int32_t first) {
+    tx.Start(directory_.OpenTables());
+    for (int32_t id = first; id < first + kRows; ++id)
+      insert(*c, id);
+  };
+  // The ids in the table, through the real disk, after a check of the table.
+  auto present = [&] {
+    TFileList::Process()->SetDisk(nullptr);
+    std::set<int32_t> ids;
+    {
+      TDataTable t(dir_, "wide");
+      t.Open();
+      EXPECT_EQ(CheckDataRecords(t), std::vector<std::string>{});
+      EXPECT_EQ(CheckIndexes(t), std::vector<std::string>{});
+    }
+    std::unique_ptr<TDataCursor> r = open();
+    std::vector<uint8_t> image(static_cast<std::size_t>(r->RecordSize()));
+    while (r->Next(image.data()) == TDataCursor::kRecordRead)
+      ids.insert(static_cast<int32_t>(*r->Format().GetInteger(1, image.data())));
+    TFileList::Process()->SetDisk(disk_);
+    return ids;
+  };
+  int count = 0;
+  {
+    TTransaction tx;
+    fill(tx, 1);
+    disk_->Arm(Kind(), 0);
+    tx.Commit();
+    count = disk_->Count(Kind());
+  }
+  const std::string journal = TableFileName(dir_, "wide", kJournalExt);
+  EXPECT_GT(fs::file_size(journal), std::size_t{1} << 20);
+  std::set<int32_t> expected = present();
+  ASSERT_EQ(expected.size(), static_cast<std::size_t>(kRows));
+  // The journal's pieces, its header and CRC, and the first record writes come first; later
+  // writes are those of any commit (the test above).
+  ASSERT_GT(count, Kind() == TFailingDisk::TKind::Write ? 8 : 3);
+  for (int n = 1; n <= std::min(count, 12); ++n) {
+    SCOPED_TRACE(std::string(KindName(Kind())) + " " + std::to_string(n) + " of " +
+                 std::to_string(count));
+    const int32_t first = 100000 * n;
+    TTransaction tx;
+    fill(tx, first);
+    disk_->Arm(Kind(), n);
+    EXPECT_EQ(test::ErrorCodeOf([&] { tx.Commit(); }), err::kWriteError);
+    c->Close();
+    const std::set<int32_t> ids = present();
+    if (ids.count(first) != 0) {
+      for (int32_t id = first; id < first + kRows; ++id)
+        expected.insert(id);
+    }
+    EXPECT_EQ(ids, expected);
+    c = open();
+  }
+  disk_->Disarm();
+  insert(*c, 99999);
+  c->Close();
+  EXPECT_LT(fs::file_size(journal), std::size_t{64} << 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(WritesAndSyncs, WriteFailureTest,
