@@ -1228,8 +1228,7 @@ class TPreparer {
       Fold(n.left, n.right.get());
       Fold(n.right, n.left.get());
       StringCompare(slot);
-    } else if (n.kind == TNodeKind::Function && n.op != TOperator::TextSearch &&
-               n.op != TOperator::TextOccurs) {
+    } else if (n.kind == TNodeKind::Function && !CallsWithArguments(n, TArgumentUse::TextIndex)) {
       for (auto& a : n.arguments)
         Fold(a, nullptr);
     } else if (n.kind == TNodeKind::Predicate && n.op != TOperator::InSelect &&

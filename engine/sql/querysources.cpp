@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "engine/common/engineerror.h"
+#include "engine/common/expfunctions.h"
 #include "engine/common/expparser.h"
 #include "engine/sql/dataquery.h"
 #include "engine/sql/querystatement.h"
@@ -119,9 +120,7 @@ TExpTokenPtr* FindSlot(TExpTokenPtr& slot, const TExpToken* target) {
 void TQuerySources::OpenNamedTables(const std::vector<const TExpToken*>& trees) {
   for (const TExpToken* tree : trees) {
     ForEachNode(tree, [&](const TExpToken& n) {
-      if (n.kind != TNodeKind::Function ||
-          (n.op != TOperator::LastAutoInc && n.op != TOperator::IdentCurrent))
-        return;
+      if (!CallsWithArguments(n, TArgumentUse::TableName)) return;
       const std::string name = n.arguments.empty() ? std::string() : n.arguments[0]->StringValue();
       if (FindOpenTable(name) != nullptr) return;
       auto table = std::make_unique<TSourceTable>();

@@ -707,6 +707,9 @@ TEST(ExpEvalTest, FilterPreparation) {
       {"name LIKE 'S_i%'", false, false, "(LIKE name str:'S_i%') -> T"},
       {"name LIKE 'S%h%'", false, false, "(LIKE name str:'S%h%') -> T"},
       {"name LIKE 'sm%'", false, false, "(= name str:'sm') prefix nocase -> T"},
+      // A function's constant arguments are folded; the call itself reads the row.
+      {"SUBSTRING(name FROM 1 + 1) = 'mith'", false, false,
+       "(= (SUBSTRING name int:2) str:'mith') -> T"},
   };
   for (const TPrep& c : cases)
     EXPECT_EQ(Prepared(c.text, c.partial, c.ignoreCase), c.expected) << c.text;
