@@ -202,7 +202,7 @@ bool TQuerySources::ResolveColumn(TExpToken& node) {
 }
 
 TSourceRow* TQuerySources::RowOfColumn(const TExpToken& column) {
-  const auto* table = static_cast<const TSourceTable*>(column.columnSource);
+  const TSourceTable* table = SourceTableOf(column);
   if (table == nullptr || table->position < 1 ||
       static_cast<std::size_t>(table->position) > rows_.size())
     return nullptr;
@@ -245,7 +245,7 @@ int32_t TQuerySources::LastAutoInc(std::string_view tableName) {
 // ---- Sub-selects
 
 bool TQuerySources::CheckSubSelect(TExpToken& subSelect) {
-  auto* sub = static_cast<TDataQuery*>(subSelect.subQuery);
+  TDataQuery* sub = SubQueryOf(subSelect);
   if (sub == nullptr || !sub->select || sub->select->VisibleColumnCount() != 1) return false;
   const TResultColumn& c = sub->select->Columns().front();
   subSelect.type = c.type;
@@ -256,7 +256,7 @@ bool TQuerySources::CheckSubSelect(TExpToken& subSelect) {
 }
 
 bool TQuerySources::SubSelectContains(const TExpToken& subSelect, const TExpToken& value) {
-  auto* sub = static_cast<TDataQuery*>(subSelect.subQuery);
+  TDataQuery* sub = SubQueryOf(subSelect);
   return sub != nullptr && sub->select && sub->select->SubSelectContains(value);
 }
 

@@ -316,7 +316,7 @@ void TSelectQuery::CheckItems() {
     c.aggregate = item.aggregate;
     TExpToken& e = *item.expression;
     const auto column = [&](const TExpToken& n) {
-      c.source = static_cast<const TSourceTable*>(n.columnSource);
+      c.source = SourceTableOf(n);
       c.sourceField = n.columnNumber;
       item.computed = false;
       item.columnName = n.columnName;
