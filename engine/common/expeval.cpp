@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <optional>
 #include <vector>
 
@@ -357,11 +356,8 @@ bool ConvertScalar(const TExpToken& from, TExpToken& to) {
         v = AsInt64(from);
       else if (!IsNumeric(src) || !TruncToInt64(AsDouble(from), v))
         return false;
-      int64_t lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max();
-      if (to.type == ftype::kSmallInt) lo = -32768, hi = 32767;
-      if (to.type == ftype::kWord) lo = 0, hi = 65535;
-      if (to.type == ftype::kInteger) lo = INT32_MIN, hi = INT32_MAX;
-      if (v < lo || v > hi) return false;
+      int64_t lo = 0, hi = 0;
+      if (!IntegerFieldRange(to.type, lo, hi) || v < lo || v > hi) return false;
       PutInteger(to, v);
       return true;
     }
@@ -1228,8 +1224,7 @@ class TPreparer {
       Fold(n.left, n.right.get());
       Fold(n.right, n.left.get());
       StringCompare(slot);
-    } else if (n.kind == TNodeKind::Function && n.op != TOperator::TextSearch &&
-               n.op != TOperator::TextOccurs) {
+    } else if (n.kind == TNodeKind::Function && !CallsWithArguments(n, TArgumentUse::TextIndex)) {
       for (auto& a : n.arguments)
         Fold(a, nullptr);
     } else if (n.kind == TNodeKind::Predicate && n.op != TOperator::InSelect &&

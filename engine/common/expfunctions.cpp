@@ -715,79 +715,82 @@ using TOp = TOperator;
 constexpr TClosing kArgument = TClosing::Argument;
 constexpr TClosing kArguments = TClosing::Arguments;
 constexpr uint8_t kAny = kAnyNumberOfArguments;
+constexpr TArgumentUse kValues = TArgumentUse::Values;
+constexpr TArgumentUse kTextIndex = TArgumentUse::TextIndex;
+constexpr TArgumentUse kTableName = TArgumentUse::TableName;
 
 // clang-format off
 constexpr TFunctionInfo kFunctions[] = {
     // code, word, mode, printed name, aggregate, argument syntax, closing message,
-    // arguments (least, most), type rule, evaluation
-    {TOp::Sum, "SUM", "", "SUM", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld},
-    {TOp::RunSum, "RUNSUM", "", "RUNSUM", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld},
-    {TOp::Avg, "AVG", "", "AVG", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld},
-    {TOp::Min, "MIN", "", "MIN", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld},
-    {TOp::Max, "MAX", "", "MAX", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld},
-    {TOp::Count, "COUNT", "", "COUNT", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld},
+    // arguments (least, most), type rule, evaluation, argument use
+    {TOp::Sum, "SUM", "", "SUM", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld, kValues},
+    {TOp::RunSum, "RUNSUM", "", "RUNSUM", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld, kValues},
+    {TOp::Avg, "AVG", "", "AVG", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld, kValues},
+    {TOp::Min, "MIN", "", "MIN", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld, kValues},
+    {TOp::Max, "MAX", "", "MAX", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld, kValues},
+    {TOp::Count, "COUNT", "", "COUNT", true, {}, kArgument, 1, 1, TypeAggregate, EvalHeld, kValues},
 
     {TOp::Upper, "UPPER", "", "UPPER", false, kOneArgument, kArgument, 1, 1,
-     TypeOfString, EvalCase},
+     TypeOfString, EvalCase, kValues},
     {TOp::Lower, "LOWER", "", "LOWER", false, kOneArgument, kArgument, 1, 1,
-     TypeOfString, EvalCase},
+     TypeOfString, EvalCase, kValues},
     {TOp::Length, "LENGTH", "", "LENGTH", false, kOneArgument, kArgument, 1, 1,
-     TypeOfString, EvalLength},
+     TypeOfString, EvalLength, kValues},
     {TOp::Substring, "SUBSTRING", "", "SUBSTRING", false, kSubstringSyntax, kArguments, 2, 3,
-     TypeSubstring, EvalSubstring},
+     TypeSubstring, EvalSubstring, kValues},
     {TOp::Replace, "REPLACE", "", "REPLACE", false, kReplaceSyntax, kArguments, 3, 3,
-     TypeReplace, EvalReplace},
+     TypeReplace, EvalReplace, kValues},
     {TOp::Pos, "POS", "", "POS", false, kPosSyntax, kArguments, 2, 2,
-     TypeFind, EvalFind},
+     TypeFind, EvalFind, kValues},
     {TOp::Occurs, "OCCURS", "", "OCCURS", false, kOccursSyntax, kArguments, 2, 2,
-     TypeFind, EvalFind},
+     TypeFind, EvalFind, kValues},
     {TOp::Cast, "CAST", "", "CAST", false, kCastSyntax, kArguments, 1, 3,
-     TypeCast, EvalCast},
+     TypeCast, EvalCast, kValues},
 
     {TOp::TrimLeading, "TRIM", "LEADING", "TRIM LEADING", false, kTrimSyntax, kArguments, 2, 2,
-     TypeTrim, EvalTrim},
+     TypeTrim, EvalTrim, kValues},
     {TOp::TrimTrailing, "TRIM", "TRAILING", "TRIM TRAILING", false, kTrimSyntax, kArguments, 2, 2,
-     TypeTrim, EvalTrim},
+     TypeTrim, EvalTrim, kValues},
     {TOp::TrimBoth, "TRIM", "BOTH", "TRIM BOTH", false, kTrimSyntax, kArguments, 2, 2,
-     TypeTrim, EvalTrim},
+     TypeTrim, EvalTrim, kValues},
 
     {TOp::ExtractYear, "EXTRACT", "YEAR", "EXTRACT YEAR", false, kExtractSyntax, kArguments, 1, 1,
-     TypeExtract, EvalExtract},
+     TypeExtract, EvalExtract, kValues},
     {TOp::ExtractMonth, "EXTRACT", "MONTH", "EXTRACT MONTH", false, kExtractSyntax, kArguments,
-     1, 1, TypeExtract, EvalExtract},
+     1, 1, TypeExtract, EvalExtract, kValues},
     {TOp::ExtractWeek, "EXTRACT", "WEEK", "EXTRACT WEEK", false, kExtractSyntax, kArguments, 1, 1,
-     TypeExtract, EvalExtract},
+     TypeExtract, EvalExtract, kValues},
     {TOp::ExtractDay, "EXTRACT", "DAY", "EXTRACT DAY", false, kExtractSyntax, kArguments, 1, 1,
-     TypeExtract, EvalExtract},
+     TypeExtract, EvalExtract, kValues},
     {TOp::ExtractDayOfWeek, "EXTRACT", "DAYOFWEEK", "EXTRACT DAYOFWEEK", false, kExtractSyntax,
-     kArguments, 1, 1, TypeExtract, EvalExtract},
+     kArguments, 1, 1, TypeExtract, EvalExtract, kValues},
     {TOp::ExtractDayOfYear, "EXTRACT", "DAYOFYEAR", "EXTRACT DAYOFYEAR", false, kExtractSyntax,
-     kArguments, 1, 1, TypeExtract, EvalExtract},
+     kArguments, 1, 1, TypeExtract, EvalExtract, kValues},
     {TOp::ExtractHour, "EXTRACT", "HOUR", "EXTRACT HOUR", false, kExtractSyntax, kArguments, 1, 1,
-     TypeExtract, EvalExtract},
+     TypeExtract, EvalExtract, kValues},
     {TOp::ExtractMinute, "EXTRACT", "MINUTE", "EXTRACT MINUTE", false, kExtractSyntax, kArguments,
-     1, 1, TypeExtract, EvalExtract},
+     1, 1, TypeExtract, EvalExtract, kValues},
     {TOp::ExtractSecond, "EXTRACT", "SECOND", "EXTRACT SECOND", false, kExtractSyntax, kArguments,
-     1, 1, TypeExtract, EvalExtract},
+     1, 1, TypeExtract, EvalExtract, kValues},
 
     {TOp::Abs, "ABS", "", "ABS", false, kOneArgument, kArgument, 1, 1,
-     TypeAbs, EvalAbs},
+     TypeAbs, EvalAbs, kValues},
     {TOp::Round, "ROUND", "", "ROUND", false, kRoundSyntax, kArguments, 1, 2,
-     TypeRound, EvalRound},
+     TypeRound, EvalRound, kValues},
     {TOp::If, "IF", "", "IF", false, kIfSyntax, kArguments, 3, 3,
-     TypeIf, EvalChoice},
+     TypeIf, EvalChoice, kValues},
     {TOp::IfNull, "IFNULL", "", "IFNULL", false, kIfNullSyntax, kArguments, 3, 3,
-     TypeFirstNonNull, EvalChoice},
+     TypeFirstNonNull, EvalChoice, kValues},
     {TOp::Coalesce, "COALESCE", "", "COALESCE", false, kCoalesceSyntax,
-     TClosing::ExpressionArguments, 1, kAny, TypeFirstNonNull, EvalCoalesce},
+     TClosing::ExpressionArguments, 1, kAny, TypeFirstNonNull, EvalCoalesce, kValues},
     {TOp::TextSearch, "TEXTSEARCH", "", "TEXTSEARCH", false, kTextSearchSyntax, kArgument, 2, 2,
-     TypeTextSearch, EvalTextSearch},
+     TypeTextSearch, EvalTextSearch, kTextIndex},
     {TOp::TextOccurs, "TEXTOCCURS", "", "TEXTOCCURS", false, kTextOccursSyntax, kArgument, 2, 2,
-     TypeTextSearch, EvalTextSearch},
+     TypeTextSearch, EvalTextSearch, kTextIndex},
     {TOp::LastAutoInc, "LASTAUTOINC", "", "LASTAUTOINC", false, kOnePrimary, kArgument, 1, 1,
-     TypeTableName, EvalLastAutoInc},
+     TypeTableName, EvalLastAutoInc, kTableName},
     {TOp::IdentCurrent, "IDENT_CURRENT", "", "IDENT_CURRENT", false, kOnePrimary, kArgument, 1, 1,
-     TypeTableName, EvalLastAutoInc},
+     TypeTableName, EvalLastAutoInc, kTableName},
 };
 // clang-format on
 
@@ -812,6 +815,23 @@ std::span<const TFunctionInfo> FunctionTable() {
 const TFunctionInfo* FunctionOf(TOperator op) {
   const int row = expdetail::kRowOf[static_cast<uint8_t>(op)];
   return row < 0 ? nullptr : &expdetail::kFunctions[row];
+}
+
+bool TFunctionInfo::TypedByCall() const {
+  return std::ranges::any_of(syntax,
+                             [](const TArgSyntax& a) { return a.form == TArgForm::DataType; });
+}
+
+bool CallsWithArguments(const TExpToken& node, TArgumentUse use) {
+  if (node.kind != TNodeKind::Function) return false;
+  const TFunctionInfo* f = FunctionOf(node.op);
+  return f != nullptr && f->use == use;
+}
+
+bool IsTypedCall(const TExpToken& node) {
+  if (node.kind != TNodeKind::Function) return false;
+  const TFunctionInfo* f = FunctionOf(node.op);
+  return f != nullptr && f->TypedByCall();
 }
 
 }  // namespace mt

@@ -1,9 +1,10 @@
 // The built-in functions and aggregates of the expression language as one table: the word
 // that calls each function, how the parser reads its arguments, how many arguments its node
-// holds, its type rule, its evaluation, and the name messages and tree texts print. The
-// parser (expparser.cpp), the type checker and the evaluator (expeval.cpp) and the tree
-// printer (exptoken.cpp) all read this table; the type rules and evaluations live beside it
-// in expfunctions.cpp.
+// holds, its type rule, its evaluation, the name messages and tree texts print, and what
+// the statement does with its arguments besides evaluating them. The parser (expparser.cpp),
+// the type checker, the evaluator and the filter preparation (expeval.cpp), the tree printer
+// (exptoken.cpp) and the SQL engine (tables named by a call, calls that carry their own type)
+// all read this table; the type rules and evaluations live beside it in expfunctions.cpp.
 //
 // Function codes whose call word is shared (TRIM LEADING, TRAILING and BOTH; the EXTRACT
 // parts) have one row each; a keyword inside the parentheses chooses among them.
@@ -53,6 +54,13 @@ enum class TClosing : uint8_t {
 
 inline constexpr uint8_t kAnyNumberOfArguments = UINT8_MAX;
 
+// What the statement does with a function's arguments besides evaluating them.
+enum class TArgumentUse : uint8_t {
+  Values,     // plain values: constant arguments are folded when a filter is prepared
+  TextIndex,  // a search text and a column searched through its text index: left as written
+  TableName,  // the name of a table the statement opens to read its last auto-increment value
+};
+
 struct TFunctionInfo {
   TOperator op;
   std::string_view name;         // the word that calls the function
@@ -67,11 +75,20 @@ struct TFunctionInfo {
   void (*typeRule)(expdetail::TChecker& checker, TExpToken& node);
   // The value for the evaluator's current row, as a new node.
   TExpTokenPtr (*evaluate)(expdetail::TEvaluator& evaluator, const TExpToken& node);
+  TArgumentUse use;
+
+  // Whether the parser reads a type name into the node itself (CAST): its type, size and
+  // scale are then part of what the call says, not only the result of checking it.
+  bool TypedByCall() const;
 };
 
 // Every row, the rows of one call word next to each other.
 std::span<const TFunctionInfo> FunctionTable();
 // The row of a function or aggregate code; nullptr for operators and predicates.
 const TFunctionInfo* FunctionOf(TOperator op);
+// Whether the node calls a function whose arguments are used that way.
+bool CallsWithArguments(const TExpToken& node, TArgumentUse use);
+// Whether the node calls a function that reads a type name into itself (TypedByCall).
+bool IsTypedCall(const TExpToken& node);
 
 }  // namespace mt

@@ -379,7 +379,7 @@ void AppendTree(std::string& out, const TExpToken* n) {
     out += ' ';
     AppendTree(out, a.get());
   }
-  if (n->op == TOperator::Cast) {
+  if (IsTypedCall(*n)) {
     out += " :";
     AppendNumber(out, n->type);
     out += '/';

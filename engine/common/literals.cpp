@@ -66,11 +66,11 @@ void StoreDouble(TLiteralValue& out, double v) {
   StoreInteger(out, std::bit_cast<int64_t>(v), 8);
 }
 
-// A decimal integer within [low, high] as `width` bytes.
-bool ReadInteger(std::string_view text, int64_t low, int64_t high, std::size_t width,
-                 TLiteralValue& out) {
-  int64_t v = 0;
-  if (!TextToInt64(text, v) || v < low || v > high) return false;
+// A decimal integer within the range of an integer type, as `width` bytes.
+bool ReadInteger(std::string_view text, uint16_t type, std::size_t width, TLiteralValue& out) {
+  int64_t v = 0, low = 0, high = 0;
+  if (!TextToInt64(text, v) || !IntegerFieldRange(type, low, high) || v < low || v > high)
+    return false;
   StoreInteger(out, v, width);
   return true;
 }
@@ -273,6 +273,34 @@ bool TextToFloat(std::string_view text, double& value) {
   return true;
 }
 
+bool IntegerFieldRange(uint16_t type, int64_t& low, int64_t& high) {
+  switch (type) {
+    case ftype::kSmallInt:
+      low = std::numeric_limits<int16_t>::min(), high = std::numeric_limits<int16_t>::max();
+      return true;
+    case ftype::kWord:
+      low = 0, high = std::numeric_limits<uint16_t>::max();
+      return true;
+    case ftype::kInteger:
+      low = std::numeric_limits<int32_t>::min(), high = std::numeric_limits<int32_t>::max();
+      return true;
+    case ftype::kUInt32:
+      low = 0, high = std::numeric_limits<uint32_t>::max();
+      return true;
+    case ftype::kLargeInt:
+      low = std::numeric_limits<int64_t>::min(), high = std::numeric_limits<int64_t>::max();
+      return true;
+    case ftype::kDate:
+      low = kMinDay, high = kMaxDay;
+      return true;
+    case ftype::kTime:
+      low = 0, high = kMsPerDay - 1;
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool ReadLiteral(std::string_view text, uint16_t type, int scale, TLiteralValue& value,
                  const TLocalMoment* now) {
   value = TLiteralValue{};
@@ -321,18 +349,13 @@ bool ReadLiteral(std::string_view text, uint16_t type, int scale, TLiteralValue&
       return true;
     }
     case ftype::kSmallInt:
-      return ReadInteger(text, std::numeric_limits<int16_t>::min(),
-                         std::numeric_limits<int16_t>::max(), 2, value);
     case ftype::kWord:
-      return ReadInteger(text, 0, std::numeric_limits<uint16_t>::max(), 2, value);
+      return ReadInteger(text, type, 2, value);
     case ftype::kInteger:
-      return ReadInteger(text, std::numeric_limits<int32_t>::min(),
-                         std::numeric_limits<int32_t>::max(), 4, value);
     case ftype::kUInt32:
-      return ReadInteger(text, 0, std::numeric_limits<uint32_t>::max(), 4, value);
+      return ReadInteger(text, type, 4, value);
     case ftype::kLargeInt:
-      return ReadInteger(text, std::numeric_limits<int64_t>::min(),
-                         std::numeric_limits<int64_t>::max(), 8, value);
+      return ReadInteger(text, type, 8, value);
     case ftype::kFloat: {
       double v = 0;
       if (!TextToFloat(text, v)) return false;

@@ -72,6 +72,12 @@ bool TextToUInt32(std::string_view text, uint32_t& value);
 // ignored; infinities and NaN are refused.
 bool TextToFloat(std::string_view text, double& value);
 
+// The values a field type holding a whole number takes: SMALLINT, WORD, INTEGER, unsigned
+// INTEGER and LARGEINT by their width, DATE as day numbers (kMinDay to kMaxDay), TIME as
+// milliseconds within one day; false for every other type. The literal reader, the
+// evaluator's conversions and the record stores all check whole numbers against it.
+bool IntegerFieldRange(uint16_t type, int64_t& low, int64_t& high);
+
 // yyyy-mm-dd, zero-padded.
 std::string DateToText(int32_t dayNumber);
 // hh:mm, then :ss when the seconds are not zero, then .z (unpadded milliseconds) when the

@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/common/debugcheck.h"
 #include "engine/common/exptoken.h"
 #include "engine/sql/sqlitems.h"
 
@@ -117,5 +118,13 @@ class TDataQuery : public TExpSubQuery {
   // INSERT, UPDATE and DELETE: their preparation and run (changequery.h).
   std::unique_ptr<TChangeQuery> change;
 };
+
+// The query of an IN (SELECT ...) node; nullptr when it has none. The parser hangs only data
+// queries on sub-select nodes; debug builds check it.
+inline TDataQuery* SubQueryOf(const TExpToken& subSelect) {
+  MT_ASSERT(subSelect.subQuery == nullptr ||
+            dynamic_cast<TDataQuery*>(subSelect.subQuery) != nullptr);
+  return static_cast<TDataQuery*>(subSelect.subQuery);
+}
 
 }  // namespace mt

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "engine/common/engineerror.h"
+#include "engine/common/expfunctions.h"
 #include "engine/common/expparser.h"
 #include "engine/sql/dataquery.h"
 #include "engine/sql/querystatement.h"
@@ -119,9 +120,7 @@ TExpTokenPtr* FindSlot(TExpTokenPtr& slot, const TExpToken* target) {
 void TQuerySources::OpenNamedTables(const std::vector<const TExpToken*>& trees) {
   for (const TExpToken* tree : trees) {
     ForEachNode(tree, [&](const TExpToken& n) {
-      if (n.kind != TNodeKind::Function ||
-          (n.op != TOperator::LastAutoInc && n.op != TOperator::IdentCurrent))
-        return;
+      if (!CallsWithArguments(n, TArgumentUse::TableName)) return;
       const std::string name = n.arguments.empty() ? std::string() : n.arguments[0]->StringValue();
       if (FindOpenTable(name) != nullptr) return;
       auto table = std::make_unique<TSourceTable>();
@@ -203,7 +202,7 @@ bool TQuerySources::ResolveColumn(TExpToken& node) {
 }
 
 TSourceRow* TQuerySources::RowOfColumn(const TExpToken& column) {
-  const auto* table = static_cast<const TSourceTable*>(column.columnSource);
+  const TSourceTable* table = SourceTableOf(column);
   if (table == nullptr || table->position < 1 ||
       static_cast<std::size_t>(table->position) > rows_.size())
     return nullptr;
@@ -246,7 +245,7 @@ int32_t TQuerySources::LastAutoInc(std::string_view tableName) {
 // ---- Sub-selects
 
 bool TQuerySources::CheckSubSelect(TExpToken& subSelect) {
-  auto* sub = static_cast<TDataQuery*>(subSelect.subQuery);
+  TDataQuery* sub = SubQueryOf(subSelect);
   if (sub == nullptr || !sub->select || sub->select->VisibleColumnCount() != 1) return false;
   const TResultColumn& c = sub->select->Columns().front();
   subSelect.type = c.type;
@@ -257,7 +256,7 @@ bool TQuerySources::CheckSubSelect(TExpToken& subSelect) {
 }
 
 bool TQuerySources::SubSelectContains(const TExpToken& subSelect, const TExpToken& value) {
-  auto* sub = static_cast<TDataQuery*>(subSelect.subQuery);
+  TDataQuery* sub = SubQueryOf(subSelect);
   return sub != nullptr && sub->select && sub->select->SubSelectContains(value);
 }
 

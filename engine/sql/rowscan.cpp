@@ -7,6 +7,7 @@
 
 #include "engine/common/engineerror.h"
 #include "engine/common/expeval.h"
+#include "engine/common/expfunctions.h"
 #include "engine/sql/dataquery.h"
 #include "engine/sql/querysources.h"
 #include "engine/storage/datacursor.h"
@@ -152,9 +153,7 @@ void TRowScan::Split(TExpToken* node, int onJoin) {
   c->onJoin = onJoin;
   Walk(node, [&](const TExpToken& n) {
     if (n.kind == TNodeKind::SubSelect) c->subSelect = true;
-    if (n.kind == TNodeKind::Function &&
-        (n.op == TOperator::LastAutoInc || n.op == TOperator::IdentCurrent))
-      c->autoInc = true;
+    if (CallsWithArguments(n, TArgumentUse::TableName)) c->autoInc = true;
     if (IsStringType(n)) c->strings = true;
   });
   CheckJoinOperands(*c);

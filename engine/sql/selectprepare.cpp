@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "engine/common/engineerror.h"
+#include "engine/common/expfunctions.h"
 #include "engine/common/expparser.h"
 #include "engine/common/localetext.h"
 #include "engine/sql/aggregates.h"
@@ -95,7 +96,7 @@ bool SameExpression(const TExpToken& item, const TExpToken& having) {
     if ((a == nullptr) != (b == nullptr)) return false;
     if (a != nullptr && !SameExpression(*a, *b)) return false;
   }
-  if (item.kind == TNodeKind::Function && item.op == TOperator::Cast)
+  if (IsTypedCall(item))
     return item.type == having.type && item.size == having.size && item.scale == having.scale;
   return true;
 }
@@ -315,7 +316,7 @@ void TSelectQuery::CheckItems() {
     c.aggregate = item.aggregate;
     TExpToken& e = *item.expression;
     const auto column = [&](const TExpToken& n) {
-      c.source = static_cast<const TSourceTable*>(n.columnSource);
+      c.source = SourceTableOf(n);
       c.sourceField = n.columnNumber;
       item.computed = false;
       item.columnName = n.columnName;

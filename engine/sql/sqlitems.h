@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/common/debugcheck.h"
 #include "engine/common/exptoken.h"
 
 namespace mt {
@@ -72,6 +73,15 @@ class TSourceTable : public TExpColumnSource {
   // The open cursor on the table while the statement is prepared (execution opens it).
   std::unique_ptr<TDataCursor> cursor;
 };
+
+// The source table a column node was resolved to; nullptr when none. Every column source the
+// statement's source tables resolve is one of them; debug builds check it (HAVING binds its
+// columns to the result instead, and those nodes must never reach here).
+inline const TSourceTable* SourceTableOf(const TExpToken& column) {
+  MT_ASSERT(column.columnSource == nullptr ||
+            dynamic_cast<const TSourceTable*>(column.columnSource) != nullptr);
+  return static_cast<const TSourceTable*>(column.columnSource);
+}
 
 enum class TJoinType : uint8_t { Inner = 1, LeftOuter = 2, RightOuter = 3 };
 

@@ -286,15 +286,7 @@ void TDataCursor::Resync() {
     StandAt(TPosition::BeforeFirst);
     return;
   }
-  if (!OnRecord()) return;
-  if (visible_.Test(static_cast<uint32_t>(current_))) return;
-  // The current record is gone: stand on the one that now follows it.
-  const uint32_t next = visible_.FindNext(static_cast<uint32_t>(current_));
-  if (next != 0) {
-    current_ = static_cast<int32_t>(next);
-  } else {
-    StandAt(TPosition::AfterLast);
-  }
+  if (OnRecord() && !visible_.Test(static_cast<uint32_t>(current_))) StandOnFollowing();
 }
 
 void TDataCursor::RefindPosition() {
@@ -428,6 +420,18 @@ void TDataCursor::StandAt(TPosition position) {
 
 void TDataCursor::StandNowhere() {
   StandAt(TPosition::Empty);
+}
+
+void TDataCursor::StandOnFollowing() {
+  MT_ASSERT(OnRecord() && currentIndex_ == kNoIndex);
+  const uint32_t next = visible_.FindNext(static_cast<uint32_t>(current_));
+  if (next != 0) {
+    StandOn(static_cast<int32_t>(next));
+  } else if (visible_.Count() == 0) {
+    StandNowhere();
+  } else {
+    StandAt(TPosition::AfterLast);
+  }
 }
 
 void TDataCursor::CheckPosition() const {
@@ -1023,16 +1027,7 @@ void TDataCursor::RefreshPosition() {
     RefindPosition();
     return;
   }
-  if (OnRecord() && !visible_.Test(static_cast<uint32_t>(current_))) {
-    const uint32_t next = visible_.FindNext(static_cast<uint32_t>(current_));
-    if (next != 0) {
-      current_ = static_cast<int32_t>(next);
-    } else if (visible_.Count() == 0) {
-      StandNowhere();
-    } else {
-      StandAt(TPosition::AfterLast);
-    }
-  }
+  if (OnRecord() && !visible_.Test(static_cast<uint32_t>(current_))) StandOnFollowing();
 }
 
 // ---- filters -----------------------------------------------------------------------------

@@ -276,6 +276,9 @@ class TDataCursor {
   // Before the first, after the last or empty: on no record.
   void StandAt(TPosition position);
   void StandNowhere();
+  // Record-number order, when the current record is no longer visible: stands on the visible
+  // record that now follows it, after the last when none follows, nowhere when none is left.
+  void StandOnFollowing();
   // Debug builds: the position's invariants hold.
   void CheckPosition() const;
   // Before the first (start) or after the last visible record; nowhere when there is none.

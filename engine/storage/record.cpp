@@ -2,7 +2,6 @@
 #include "record.h"
 
 #include <cstring>
-#include <limits>
 
 #include "byteio.h"
 #include "engine/common/engineerror.h"
@@ -257,34 +256,6 @@ void TRecordFormat::SetString(int fieldNo, uint8_t* image, std::string_view text
   if (f.type != ftype::kString) RaiseInvalidField(&f);
   SetField(fieldNo, image,
            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-}
-
-bool IntegerFieldRange(uint8_t type, int64_t& lo, int64_t& hi) {
-  switch (type) {
-    case ftype::kSmallInt:
-      lo = std::numeric_limits<int16_t>::min(), hi = std::numeric_limits<int16_t>::max();
-      return true;
-    case ftype::kWord:
-      lo = 0, hi = std::numeric_limits<uint16_t>::max();
-      return true;
-    case ftype::kInteger:
-      lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
-      return true;
-    case ftype::kUInt32:
-      lo = 0, hi = std::numeric_limits<uint32_t>::max();
-      return true;
-    case ftype::kLargeInt:
-      lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max();
-      return true;
-    case ftype::kDate:
-      lo = kMinDay, hi = kMaxDay;
-      return true;
-    case ftype::kTime:
-      lo = 0, hi = kMsPerDay - 1;
-      return true;
-    default:
-      return false;
-  }
 }
 
 void TRecordFormat::SetInteger(int fieldNo, uint8_t* image, int64_t value) const {

@@ -56,10 +56,6 @@ bool IsValidFieldText(const TFieldDescriptor& field, std::string_view text);
 // Cuts GBK text to at most maxBytes bytes without splitting a two-byte character.
 std::string_view CutGbk(std::string_view text, std::size_t maxBytes);
 
-// The values a field of an integer-like type (smallint, word, integer, unsigned integer,
-// largeint, date as a day number, time in ms) may hold; false for the other types.
-bool IntegerFieldRange(uint8_t type, int64_t& lo, int64_t& hi);
-
 class TRecordFormat {
  public:
   // Recomputes the virtual fields of an image after a non-virtual field changed. Supplied by

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -605,6 +606,34 @@ TEST(ExpEvalTest, ConvertAndTextForms) {
   EXPECT_TRUE(IsValidText("fAlSe", ftype::kBoolean));
 }
 
+// A number converted to a whole-number type and the same number read from text meet the
+// same limits: the ends of each type's range are taken, one past them refused, both ways.
+TEST(ExpEvalTest, ConversionsAndTheLiteralReaderShareTheIntegerLimits) {
+  for (const uint16_t type : {ftype::kSmallInt, ftype::kWord, ftype::kInteger, ftype::kLargeInt}) {
+    int64_t low = 0, high = 0;
+    ASSERT_TRUE(IntegerFieldRange(type, low, high)) << int(type);
+    std::vector<std::pair<int64_t, bool>> values = {{low, true}, {high, true}};
+    if (low > std::numeric_limits<int64_t>::min()) values.emplace_back(low - 1, false);
+    if (high < std::numeric_limits<int64_t>::max()) values.emplace_back(high + 1, false);
+    for (const auto& [v, inRange] : values) {
+      TExpTokenPtr from = NewExpToken();
+      from->SetLargeInt(v);
+      TExpTokenPtr to = NewExpToken();
+      to->type = type;
+      EXPECT_EQ(Convert(*from, *to), inRange) << int(type) << " " << v;
+      const int64_t back = type == ftype::kSmallInt  ? to->Int16Value()
+                           : type == ftype::kWord    ? to->UInt16Value()
+                           : type == ftype::kInteger ? to->Int32Value()
+                                                     : to->Int64Value();
+      if (inRange) {
+        EXPECT_EQ(back, v) << int(type);
+      }
+      TLiteralValue literal;
+      EXPECT_EQ(ReadLiteral(std::to_string(v), type, 0, literal), inRange) << int(type) << " " << v;
+    }
+  }
+}
+
 bool Truth(const TExpToken& v);
 
 // A row whose sub-selects have one INTEGER column holding 3 and 12, or two columns.
@@ -707,6 +736,9 @@ TEST(ExpEvalTest, FilterPreparation) {
       {"name LIKE 'S_i%'", false, false, "(LIKE name str:'S_i%') -> T"},
       {"name LIKE 'S%h%'", false, false, "(LIKE name str:'S%h%') -> T"},
       {"name LIKE 'sm%'", false, false, "(= name str:'sm') prefix nocase -> T"},
+      // A function's constant arguments are folded; the call itself reads the row.
+      {"SUBSTRING(name FROM 1 + 1) = 'mith'", false, false,
+       "(= (SUBSTRING name int:2) str:'mith') -> T"},
   };
   for (const TPrep& c : cases)
     EXPECT_EQ(Prepared(c.text, c.partial, c.ignoreCase), c.expected) << c.text;

@@ -1,7 +1,8 @@
 // Cursors in record-number order: positions at the ends and on empty tables, moving over
-// deleted records, ordinals and counts, callback filters, two cursors of one process seeing
-// each other's changes, the shared table of the database directory with its exclusive and
-// password refusals, and the character orders of table locales.
+// deleted records, the position after the cursor's own changes hide its record, ordinals and
+// counts, callback filters, two cursors of one process seeing each other's changes, the shared
+// table of the database directory with its exclusive and password refusals, and the character
+// orders of table locales.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -275,6 +276,62 @@ TEST_F(CursorTest, TwoCursorsOfOneProcessSeeEachOthersChanges) {
     Remove("t", n);
   EXPECT_EQ(a->GetCurrentRecord(buf.data()), err::kNoCurrentRecord);
   EXPECT_EQ(b->RecordCount(), 0u);
+}
+
+// The cursor's own delete, and its own change that takes the record out of a filter, leave it
+// on the visible record that followed, after the last when none follows, and on none when no
+// visible record is left.
+TEST_F(CursorTest, OwnChangesThatHideTheCurrentRecordMoveToTheFollowingOne) {
+  struct TCase {
+    uint32_t ordinal;  // of the record deleted among the ids 10, 20, 30
+    int current;       // GetCurrentRecord afterwards
+    int32_t id;        // the record it read, or after the last the one Prior reads
+  };
+  // Through the cursor, so that the table's record-identifier index holds them too.
+  auto insert = [](TDataCursor& c, const std::vector<int32_t>& ids) {
+    std::vector<uint8_t> image(c.RecordSize());
+    for (int32_t id : ids) {
+      c.InitRecord(image.data());
+      c.Format().SetInteger(1, image.data(), id);
+      c.InsertRecord(image.data(), false);
+    }
+  };
+  const TCase cases[] = {{1, 0, 20}, {2, 0, 30}, {3, err::kEndOfTable, 20}};
+  for (const TCase& k : cases) {
+    const std::string name = "d" + std::to_string(k.ordinal);
+    CreateTable(name);
+    auto c = OpenCursor(name);
+    insert(*c, {10, 20, 30});
+    std::vector<uint8_t> buf(c->RecordSize());
+    ASSERT_TRUE(c->GoToOrdinal(k.ordinal));
+    ASSERT_EQ(c->GetCurrentRecord(buf.data()), 0);
+    c->DeleteRecord(buf.data());
+    EXPECT_EQ(c->GetCurrentRecord(buf.data()), k.current) << k.ordinal;
+    if (k.current != 0) {
+      ASSERT_EQ(c->Prior(buf.data()), 0) << k.ordinal;
+    }
+    EXPECT_EQ(IdOf(*c, buf), k.id) << k.ordinal;
+  }
+
+  CreateTable("f");
+  auto c = OpenCursor("f");
+  insert(*c, {1, 2, 3});
+  const TRecordFormat& f = c->Format();
+  c->AddFilter([&f](const uint8_t* image) { return *f.GetInteger(1, image) < 10; });
+  std::vector<uint8_t> buf(c->RecordSize());
+  ASSERT_TRUE(c->GoToOrdinal(1));
+  for (int32_t next : {2, 3, 0}) {
+    ASSERT_EQ(c->GetCurrentRecord(buf.data()), 0);
+    ASSERT_EQ(c->GetCurrentRecord(buf.data(), true), 0);
+    f.SetInteger(1, buf.data(), IdOf(*c, buf) + 10);
+    c->ModifyRecord(buf.data(), false);
+    if (next == 0) break;
+    ASSERT_EQ(c->GetCurrentRecord(buf.data()), 0);
+    EXPECT_EQ(IdOf(*c, buf), next);
+  }
+  EXPECT_TRUE(c->BeforeFirst() && c->AfterLast());
+  EXPECT_EQ(c->GetCurrentRecord(buf.data()), err::kNoCurrentRecord);
+  EXPECT_EQ(c->RecordCount(), 0u);
 }
 
 TEST_F(CursorTest, TheDirectorySharesOneTableAndRefusesExclusiveConflicts) {
