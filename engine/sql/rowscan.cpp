@@ -11,8 +11,8 @@
 #include "engine/sql/dataquery.h"
 #include "engine/sql/querysources.h"
 #include "engine/storage/datacursor.h"
+#include "engine/storage/datatable.h"
 #include "engine/storage/fieldtypes.h"
-#include "engine/storage/indexfile.h"
 #include "engine/storage/recordscan.h"
 
 namespace mt {

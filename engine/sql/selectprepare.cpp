@@ -16,8 +16,8 @@
 #include "engine/sql/rowscan.h"
 #include "engine/sql/selectinternal.h"
 #include "engine/storage/datacursor.h"
+#include "engine/storage/datatable.h"
 #include "engine/storage/fieldtypes.h"
-#include "engine/storage/indexfile.h"
 #include "engine/storage/record.h"
 #include "engine/storage/tablenames.h"
 

@@ -31,7 +31,10 @@
 //
 // Thread-safety: shared by the cursors of the process on the table, all on the thread that
 // owns the table (datatable.h); each seek-and-transfer is atomic in the file layer.
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_BLOBFILE_H
+#define MT_STORAGE_BLOBFILE_H
 
 #include <cstdint>
 #include <functional>
@@ -255,3 +258,5 @@ class TBlobFile : public TTableFile<TBlobFileHeader> {
 };
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_BLOBFILE_H

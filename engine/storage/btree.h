@@ -36,7 +36,10 @@
 //
 // Thread-safety: a tree belongs to its table's index file and is used on the thread that owns
 // the table (datatable.h).
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_BTREE_H
+#define MT_STORAGE_BTREE_H
 
 #include <cstdint>
 #include <memory>
@@ -267,3 +270,5 @@ class TBTree {
 };
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_BTREE_H

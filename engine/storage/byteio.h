@@ -4,7 +4,10 @@
 // them at byte offsets of a buffer whatever the host's byte order. A length-prefixed string
 // is one length byte followed by that many characters inside a field of fixed capacity; a
 // stored length beyond the capacity (a damaged file) is cut to the capacity when read.
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_BYTEIO_H
+#define MT_STORAGE_BYTEIO_H
 
 #include <cstdint>
 #include <cstring>
@@ -97,3 +100,5 @@ inline int32_t NextChangeCounter(int32_t counter) {
 }
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_BYTEIO_H

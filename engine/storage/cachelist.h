@@ -9,7 +9,10 @@
 // room, how to write back, pooling) stay with the owner.
 //
 // Thread-safety: none of its own; used on the thread of its owner's table (datatable.h).
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_CACHELIST_H
+#define MT_STORAGE_CACHELIST_H
 
 #include <algorithm>
 #include <cstddef>
@@ -225,3 +228,5 @@ class TCacheList {
 };
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_CACHELIST_H

@@ -21,7 +21,10 @@
 // journal itself (and than 1 MiB) is cut off.
 //
 // Thread-safety: used under the table's write lock by the thread that owns the table.
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_CHANGEJOURNAL_H
+#define MT_STORAGE_CHANGEJOURNAL_H
 
 #include <cstdint>
 #include <string>
@@ -56,3 +59,5 @@ class TChangeJournal : public TFileHandler {
 bool ReplayChangeJournal(const std::string& path, TDataFile& data);
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_CHANGEJOURNAL_H

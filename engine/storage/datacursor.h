@@ -34,14 +34,18 @@
 #include <vector>
 
 #include "blobbuffer.h"
+// The storage engine's private types these declarations are made of.
+#pragma push_macro("MT_STORAGE_THROUGH_PUBLIC")
+#define MT_STORAGE_THROUGH_PUBLIC 1
 #include "btree.h"
+#include "recordwriter.h"
+#include "tablelocks.h"
+#pragma pop_macro("MT_STORAGE_THROUGH_PUBLIC")
 #include "datadirectory.h"
 #include "engine/common/charmaps.h"
 #include "engine/common/exptoken.h"
 #include "engine/common/recordsbitmap.h"
-#include "recordwriter.h"
 #include "sessionsettings.h"
-#include "tablelocks.h"
 
 namespace mt {
 

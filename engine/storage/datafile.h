@@ -16,7 +16,10 @@
 //
 // Thread-safety: a TDataFile is shared by every cursor of the process on the table, all on the
 // thread that owns the table (datatable.h). Each seek-and-transfer is atomic in the file layer.
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_DATAFILE_H
+#define MT_STORAGE_DATAFILE_H
 
 #include <cstdint>
 #include <functional>
@@ -334,3 +337,5 @@ class TPinnedRecord {
 };
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_DATAFILE_H

@@ -35,15 +35,19 @@
 #include <thread>
 #include <vector>
 
+// The storage engine's private types these declarations are made of.
+#pragma push_macro("MT_STORAGE_THROUGH_PUBLIC")
+#define MT_STORAGE_THROUGH_PUBLIC 1
 #include "blobfile.h"
 #include "changejournal.h"
 #include "datafile.h"
-#include "engine/common/debugcheck.h"
 #include "indexfile.h"
 #include "recordwriter.h"
+#include "tablelocks.h"
+#pragma pop_macro("MT_STORAGE_THROUGH_PUBLIC")
+#include "engine/common/debugcheck.h"
 #include "sessionsettings.h"
 #include "tabledef.h"
-#include "tablelocks.h"
 
 namespace mt {
 

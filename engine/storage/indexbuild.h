@@ -9,7 +9,10 @@
 //
 // Memo fields of the text index need the blob file: their text comes from a caller-supplied
 // reader; without one they are left out.
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_INDEXBUILD_H
+#define MT_STORAGE_INDEXBUILD_H
 
 #include <cstdint>
 #include <functional>
@@ -40,3 +43,5 @@ void RebuildIndexes(TDataFile& data, TIndexFile& index, const TMemoTextReader& m
 void FillIndex(TDataFile& data, TIndexFile& index, int slot, const TMemoTextReader& memo = {});
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_INDEXBUILD_H

@@ -12,7 +12,10 @@
 //
 // Thread-safety: shared by the cursors of the process on the table, all on the thread that
 // owns the table (datatable.h).
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_INDEXFILE_H
+#define MT_STORAGE_INDEXFILE_H
 
 #include <array>
 #include <memory>
@@ -103,3 +106,5 @@ class TIndexFile : public TTableFile<TIndexFileHeader>, public TIndexPageStore {
 };
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_INDEXFILE_H

@@ -34,7 +34,10 @@
 // locale's collation over their text, every other field by its flag and key bytes).
 //
 // TKeyDef is immutable once built and may be shared by threads.
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_INDEXKEY_H
+#define MT_STORAGE_INDEXKEY_H
 
 #include <cstdint>
 #include <string>
@@ -147,3 +150,5 @@ uint16_t TextKeyField(const uint8_t* key);
 std::string TextKeyWord(const uint8_t* key);
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_INDEXKEY_H

@@ -26,7 +26,10 @@
 // number, and the int32 count (0 in leaves).
 //
 // Thread-safety: pages belong to one index's cache, used on its table's thread (datatable.h).
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_INDEXPAGE_H
+#define MT_STORAGE_INDEXPAGE_H
 
 #include <cstdint>
 #include <vector>
@@ -151,3 +154,5 @@ class TPage {
 };
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_INDEXPAGE_H

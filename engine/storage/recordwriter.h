@@ -17,7 +17,10 @@
 //    dropped, one whose writing fails is finished by the table's next operation or its close.
 //
 // Thread-safety: as its table (datatable.h).
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_RECORDWRITER_H
+#define MT_STORAGE_RECORDWRITER_H
 
 #include <cstdint>
 #include <vector>
@@ -67,3 +70,5 @@ class TRecordWriter {
 };
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_RECORDWRITER_H

@@ -9,7 +9,10 @@
 // scrambled buffer is ever left as it was.
 //
 // The user's password is not part of the key; it only guards the open.
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_SCRAMBLER_H
+#define MT_STORAGE_SCRAMBLER_H
 
 #include <cstddef>
 #include <cstdint>
@@ -36,3 +39,5 @@ inline std::string ScrambleText(std::string text) {
 }
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_SCRAMBLER_H

@@ -9,7 +9,10 @@
 // closes; a failed write still drops the cache and closes the file before the failure goes on.
 //
 // Thread-safety: as the file that derives from it (its table's thread, datatable.h).
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_TABLEFILE_H
+#define MT_STORAGE_TABLEFILE_H
 
 #include <cstdint>
 
@@ -95,3 +98,5 @@ class TTableFile : public TFileHandler {
 };
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_TABLEFILE_H

@@ -88,7 +88,10 @@
 // whose last opener closed during the transaction is closed at its end.
 //
 // Thread-safety: as its table: used only by the thread that owns the table (datatable.h).
-#pragma once
+#include "engine/storage/privateheader.h"
+
+#ifndef MT_STORAGE_TABLELOCKS_H
+#define MT_STORAGE_TABLELOCKS_H
 
 #include <cstdint>
 #include <exception>
@@ -381,3 +384,5 @@ class TOperationScope {
 };
 
 }  // namespace mt
+
+#endif  // MT_STORAGE_TABLELOCKS_H

@@ -17,7 +17,7 @@
 #include "archive/zipreader.h"
 #include "datadir.h"
 #include "dbaccess/enginetable.h"
-#include "engine/storage/tablelocks.h"
+#include "engine/storage/datatable.h"
 #include "fixture.h"
 #include "gbktext.h"
 #include "globals.h"
