@@ -370,6 +370,65 @@ TEST_P(WriteFailureTest, AFailedChangeOrDeleteLeavesTheTableSound) {
   }
 }
 
+TEST_P(WriteFailureTest, AFailedCommitOfChangesAndDeletionsLeavesTheTableSound) {
+  std::map<int32_t, int> committed;  // id -> version
+  std::unique_ptr<TDataCursor> c = Open();
+  int32_t next = 1;
+  for (; next <= 20; ++next) {
+    Insert(*c, next);
+    committed[next] = 0;
+  }
+  // A transaction that inserts two records, changes two and deletes one, all made just
+  // before it; returns the contents it commits.
+  auto transaction = [&](TTransaction& tx) {
+    const int32_t first = next;
+    for (int i = 0; i < 3; ++i) {
+      Insert(*c, next);
+      committed[next++] = 0;
+    }
+    std::map<int32_t, int> after = committed;
+    tx.Start(directory_.OpenTables());
+    for (int i = 0; i < 2; ++i) {
+      Insert(*c, next);
+      after[next++] = 0;
+    }
+    Change(*c, first, 1);
+    after[first] = 1;
+    Change(*c, first + 1, 2);
+    after[first + 1] = 2;
+    Change(*c, first + 2, 0);
+    after.erase(first + 2);
+    return after;
+  };
+  int count = 0;
+  {
+    TTransaction tx;
+    const std::map<int32_t, int> after = transaction(tx);
+    disk_->Arm(Kind(), 0);
+    tx.Commit();
+    count = disk_->Count(Kind());
+    committed = after;
+  }
+  ASSERT_GT(count, 0);
+  for (int n = 1; n <= count; ++n) {
+    SCOPED_TRACE(std::string(KindName(Kind())) + " " + std::to_string(n) + " of " +
+                 std::to_string(count));
+    TTransaction tx;
+    const std::map<int32_t, int> after = transaction(tx);
+    disk_->Arm(Kind(), n);
+    EXPECT_EQ(test::ErrorCodeOf([&] { tx.Commit(); }), err::kWriteError);
+    EXPECT_FALSE(tx.Active());
+    c->Close();
+    // The transaction is there whole or not at all.
+    const std::map<int32_t, int> found = Contents();
+    if (found != after) {
+      EXPECT_EQ(found, committed);
+    }
+    committed = found;
+    c = Open();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(WritesAndSyncs, WriteFailureTest,
                          ::testing::Values(TFailingDisk::TKind::Write, TFailingDisk::TKind::Sync),
                          [](const auto& info) { return std::string(KindName(info.param)); });
