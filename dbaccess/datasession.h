@@ -8,8 +8,9 @@
 // cursor of the process, so the last session to set its settings wins; the program uses one
 // session.)
 //
-// Thread-safety: every member function may be called from any thread; the state is guarded by
-// one mutex.
+// Thread-safety: the session's own state is guarded by one mutex, so the getters may be called
+// from any thread. A setter that reaches open tables changes them on the calling thread, which
+// must be the thread that owns those tables (datatable.h); debug builds check it.
 #pragma once
 
 #include <cstdint>

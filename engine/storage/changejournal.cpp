@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "byteio.h"
+#include "engine/common/engineerror.h"
 #include "tablelayout.h"
 
 namespace mt {
@@ -76,7 +77,11 @@ void TChangeJournal::Record(TDataFile& data, bool flush) {
   WriteAt(at, tail, sizeof tail);
   const uint64_t end = at + cjl::kCrcSize;
   // A journal far longer than this change (left by a large transaction) gives its space back.
-  if (Size() > end + std::max<uint64_t>(end, kPieceBytes)) Truncate(end);
+  // Only space is at stake: the journal is complete either way, so a failure is not the change's.
+  try {
+    if (Size() > end + std::max<uint64_t>(end, kPieceBytes)) Truncate(end);
+  } catch (const EEngineError&) {
+  }
   if (flush) Flush();
 }
 

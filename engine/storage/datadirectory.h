@@ -14,9 +14,11 @@
 // share is given back during the transaction stays open (its share held by the directory)
 // until the transaction ends, so that its changes are committed or rolled back with the rest.
 //
-// Thread-safety: the registry and each directory's list are guarded by mutexes. A table object
-// is used only on the thread that owns it (datatable.h): a thread may open a table that
-// another thread of the process has open only after that thread closed it.
+// Thread-safety: one thread per table. The registry and each directory's list are guarded by
+// mutexes, but a table object, its cursors and the transaction over it are used only on the
+// thread that owns the table (datatable.h): a thread may open a table that another thread of
+// the process has open only after that thread closed it. Debug builds stop a thread that
+// reaches into a table another thread owns.
 #pragma once
 
 #include <cstdint>

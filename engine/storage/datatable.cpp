@@ -45,6 +45,7 @@ void TDataTable::SetNames(std::string tableName) {
 }
 
 void TDataTable::SetSettings(const TSessionSettings& settings) {
+  CheckThread();
   settings_ = settings;
   ApplyFlushSettings();
 }

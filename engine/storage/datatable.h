@@ -22,11 +22,11 @@
 // shared table, the thread of its first opener) and is used only there: its files, caches,
 // locks, writer and every cursor on it share state without locking of their own, and the
 // byte-range locks between processes do not tell this process's threads apart. Debug builds
-// check the owner at every open, lock and cursor operation (CheckThread). Another thread may
-// use the table once the owner closed it (a new table object is then made). The process-wide
-// parts are guarded by mutexes: the file list and each open file (filelayer.h), the table
-// registry (datadirectory.h), the error context, the character orders and the node and bitmap
-// pools. (The program itself runs the engine on its one GUI thread.)
+// check the owner at every open, lock, settings change and cursor operation (CheckThread).
+// Another thread may use the table once the owner closed it (a new table object is then made).
+// The process-wide parts are guarded by mutexes: the file list and each open file
+// (filelayer.h), the table registry (datadirectory.h), the error context, the character orders
+// and the node and bitmap pools. (The program itself runs the engine on its one GUI thread.)
 #pragma once
 
 #include <functional>

@@ -1,7 +1,7 @@
 // TTransaction: one transaction over a set of tables, normally all tables open in a database
-// directory (TDataDirectory::OpenTables()). Its owner (the caller: later the session's database
-// object) starts it over those tables, lets tables opened meanwhile join, and commits or rolls
-// it back; each table's part is TTableLocks' (tablelocks.h).
+// directory (TDataDirectory::OpenTables()). Its owner (a database directory, which holds the
+// database's transaction, or a test) starts it over those tables, lets tables opened meanwhile
+// join, and commits or rolls it back; each table's part is TTableLocks' (tablelocks.h).
 //
 // While active, the tables' changes stay in their caches, record unlocks are deferred and
 // every table holds its semaphore, so other processes can read the last committed state but

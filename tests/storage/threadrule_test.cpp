@@ -3,7 +3,10 @@
 // builds leave the check out, so the test runs in the sanitizer (debug) build.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
 #include <thread>
+#include <vector>
 
 #include "engine/storage/datacursor.h"
 #include "storagetest.h"
@@ -36,6 +39,45 @@ TEST(TableThreadDeathTest, AnotherThreadUsingAnOpenTableIsStopped) {
     other.Last();
     other.Close();
   }).join();
+#endif
+}
+
+// Every way into a table another thread owns is stopped: through a cursor, the table's
+// settings and the directory's transaction.
+TEST(TableThreadDeathTest, EveryUseFromAnotherThreadIsStopped) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "the owner check is part of debug builds";
+#else
+  struct TCase {
+    const char* name;
+    std::function<void(TDataDirectory&, TDataTable&, TDataCursor&)> use;
+  };
+  const TCase cases[] = {
+      {"read", [](TDataDirectory&, TDataTable&, TDataCursor& c) { c.First(); }},
+      {"insert",
+       [](TDataDirectory&, TDataTable&, TDataCursor& c) {
+         std::vector<uint8_t> image(static_cast<std::size_t>(c.RecordSize()));
+         c.InitRecord(image.data());
+         c.InsertRecord(image.data());
+       }},
+      {"settings", [](TDataDirectory&, TDataTable& t, TDataCursor&) { t.SetSettings({}); }},
+      {"transaction", [](TDataDirectory& d, TDataTable&, TDataCursor&) { d.StartTransaction(); }},
+  };
+  const test::TScratchDir scratch("mt-thread");
+  TTableCreateParams p;
+  p.fields = {Field("id", ftype::kInteger)};
+  TDataTable(scratch.Path(), "t").Create(p);
+  TDataDirectory directory(scratch.Path());
+  TDataCursor cursor(directory);
+  cursor.SetTableName("t");
+  cursor.Open();
+  TDataTable& table = cursor.Table();
+  for (const TCase& use : cases) {
+    SCOPED_TRACE(use.name);
+    EXPECT_DEATH(std::thread([&] { use.use(directory, table, cursor); }).join(),
+                 "engine invariant does not hold");
+  }
+  cursor.Close();
 #endif
 }
 

@@ -1,11 +1,12 @@
-// A write or a flush to disk that fails in the middle of an insert or of a transaction's
-// commit. The process's disk is replaced by one that fails the n-th write or sync from a
-// chosen moment on, for every n the operation reaches. Each time the engine must report the
-// failure as an engine error, keep other processes away from the half-written files, and
-// leave a table that checks out (tablecheck.h) once opened again, holding every change that
-// had returned: the failed change itself is either there completely or not at all. A disk
-// that keeps failing until the table is closed leaves files that repair mends (without a
-// journal nothing can take back what reached the disk), with the same guarantee.
+// A write or a flush to disk that fails in the middle of an insert, of a change or deletion
+// of a record, or of a transaction's commit. The process's disk is replaced by one that fails
+// the n-th write or sync from a chosen moment on, for every n the operation reaches. Each time
+// the engine must report the failure as an engine error, keep other processes away from the
+// half-written files, and leave a table that checks out (tablecheck.h) once opened again,
+// holding every change that had returned: the failed change itself is either there completely
+// or not at all. A disk that keeps failing until the table is closed leaves files that repair
+// mends (without a journal nothing can take back what reached the disk), with the same
+// guarantee.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -64,21 +65,83 @@ class WriteFailureTest : public ::testing::TestWithParam<TFailingDisk::TKind> {
     return c;
   }
 
-  static std::string MemoOf(int32_t id) {
-    return "memo " + std::to_string(id) + std::string(static_cast<std::size_t>(id % 3) * 400, 'm');
+  // A record's name and memo in each version: 0 as inserted, higher ones after changes. A
+  // changed record moves in the name index, and its memo grows by blocks.
+  static std::string NameOf(int32_t id, int version = 0) {
+    return (version == 0 ? "name " : "v" + std::to_string(version) + " ") + std::to_string(id % 7);
+  }
+  static std::string MemoOf(int32_t id, int version = 0) {
+    return "memo " + std::to_string(id) +
+           std::string(static_cast<std::size_t>(id % 3 + 2 * version) * 400, 'm');
+  }
+
+  // Sets id's name and memo of the version into the image.
+  static void Fill(TDataCursor& c, uint8_t* image, int32_t id, int version) {
+    c.Format().SetInteger(1, image, id);
+    c.Format().SetString(2, image, NameOf(id, version));
+    const int h = c.OpenBlob(3, image, TBlobOpenMode::ReadWrite);
+    c.Blob(h).Truncate(0);
+    const std::string memo = MemoOf(id, version);
+    c.Blob(h).Write(0, {reinterpret_cast<const uint8_t*>(memo.data()), memo.size()});
+    c.CloseBlob(h, true, image);
   }
 
   // Inserts a record for id (its memo takes one to three blob blocks).
   static void Insert(TDataCursor& c, int32_t id) {
     std::vector<uint8_t> image(static_cast<std::size_t>(c.RecordSize()));
     c.InitRecord(image.data());
-    c.Format().SetInteger(1, image.data(), id);
-    c.Format().SetString(2, image.data(), "name " + std::to_string(id % 7));
-    const int h = c.OpenBlob(3, image.data(), TBlobOpenMode::ReadWrite);
-    const std::string memo = MemoOf(id);
-    c.Blob(h).Write(0, {reinterpret_cast<const uint8_t*>(memo.data()), memo.size()});
-    c.CloseBlob(h, true, image.data());
+    Fill(c, image.data(), id, 0);
     c.InsertRecord(image.data(), false);
+  }
+
+  // Changes record id to the version, or deletes it (version 0), as an edit does: find, read,
+  // lock, post.
+  static void Change(TDataCursor& c, int32_t id, int version) {
+    std::vector<uint8_t> image(static_cast<std::size_t>(c.RecordSize()));
+    c.InitRecord(image.data());
+    c.Format().SetInteger(1, image.data(), id);
+    ASSERT_TRUE(c.FindKey(image.data(), 1, true)) << id;
+    c.GetCurrentRecord(image.data());
+    c.GetCurrentRecord(image.data(), true);
+    if (version == 0) {
+      c.DeleteRecord(image.data());
+    } else {
+      Fill(c, image.data(), id, version);
+      c.ModifyRecord(image.data(), false);
+    }
+  }
+
+  // The records of the table opened anew through the real disk, which must check out: the
+  // version of each id (-1 for a record whose name and memo match no version of it).
+  std::map<int32_t, int> Contents() {
+    TFileList::Process()->SetDisk(nullptr);
+    {
+      TDataTable t(dir_, "t");
+      t.Open();
+      EXPECT_EQ(CheckDataRecords(t), std::vector<std::string>{});
+      EXPECT_EQ(CheckIndexes(t), std::vector<std::string>{});
+    }
+    std::map<int32_t, int> found;
+    {
+      std::unique_ptr<TDataCursor> c = Open();
+      std::vector<uint8_t> image(static_cast<std::size_t>(c->RecordSize()));
+      while (c->Next(image.data()) == TDataCursor::kRecordRead) {
+        const int32_t id = static_cast<int32_t>(*c->Format().GetInteger(1, image.data()));
+        const std::string name = *c->Format().GetString(2, image.data());
+        const int h = c->OpenBlob(3, image.data(), TBlobOpenMode::Read);
+        const std::vector<uint8_t>& bytes = c->Blob(h).Data();
+        const std::string memo(bytes.begin(), bytes.end());
+        c->CloseBlob(h, false, image.data());
+        int version = -1;
+        for (int v = 0; v <= 2; ++v) {
+          if (name == NameOf(id, v) && memo == MemoOf(id, v)) version = v;
+        }
+        EXPECT_EQ(found.count(id), 0u) << "record " << id << " twice";
+        found[id] = version;
+      }
+    }
+    TFileList::Process()->SetDisk(disk_);
+    return found;
   }
 
   // Inserts ids 1 to 21 and returns how many writes (or syncs) the last insert made.
@@ -109,30 +172,15 @@ class WriteFailureTest : public ::testing::TestWithParam<TFailingDisk::TKind> {
   // of each group in `whole` all ids or none, every record with its memo, and nothing else.
   // The groups found are added to `sure`.
   void ExpectSound(std::vector<int32_t>& sure, const std::vector<std::vector<int32_t>>& whole) {
-    TFileList::Process()->SetDisk(nullptr);
-    {
-      TDataTable t(dir_, "t");
-      t.Open();
-      EXPECT_EQ(CheckDataRecords(t), std::vector<std::string>{});
-      EXPECT_EQ(CheckIndexes(t), std::vector<std::string>{});
-    }
-    std::map<int32_t, int> found;
-    {
-      std::unique_ptr<TDataCursor> c = Open();
-      std::vector<uint8_t> image(static_cast<std::size_t>(c->RecordSize()));
-      while (c->Next(image.data()) == TDataCursor::kRecordRead) {
-        const int32_t id = static_cast<int32_t>(*c->Format().GetInteger(1, image.data()));
-        ++found[id];
-        const int h = c->OpenBlob(3, image.data(), TBlobOpenMode::Read);
-        const std::vector<uint8_t>& memo = c->Blob(h).Data();
-        EXPECT_EQ(std::string(memo.begin(), memo.end()), MemoOf(id)) << id;
-        c->CloseBlob(h, false, image.data());
-      }
-    }
-    TFileList::Process()->SetDisk(disk_);
+    const std::map<int32_t, int> found = Contents();
+    // The version found of an id, -2 when it is missing.
+    auto versionOf = [&](int32_t id) {
+      const auto it = found.find(id);
+      return it == found.end() ? -2 : it->second;
+    };
     std::size_t expected = 0;
     for (int32_t id : sure) {
-      EXPECT_EQ(found[id], 1) << "returned insert " << id;
+      EXPECT_EQ(versionOf(id), 0) << "returned insert " << id;
       ++expected;
     }
     for (const std::vector<int32_t>& group : whole) {
@@ -140,7 +188,7 @@ class WriteFailureTest : public ::testing::TestWithParam<TFailingDisk::TKind> {
       for (int32_t id : group) {
         EXPECT_EQ(found.count(id) != 0, there) << "failed change, id " << id;
         if (there) {
-          EXPECT_EQ(found[id], 1) << id;
+          EXPECT_EQ(versionOf(id), 0) << id;
           sure.push_back(id);
           ++expected;
         }
@@ -250,6 +298,123 @@ TEST_P(WriteFailureTest, ADiskThatKeepsFailingLeavesWhatRepairMends) {
       TFileList::Process()->SetDisk(disk_);
     }
     ExpectSound(returned, {{id}});
+    c = Open();
+  }
+}
+
+TEST_P(WriteFailureTest, AFailedChangeOrDeleteLeavesTheTableSound) {
+  // Each change is made to a record inserted just before it: version 1 or 2 of it, or 0 for
+  // its deletion.
+  struct TCase {
+    const char* name;
+    int version;
+  };
+  const TCase cases[] = {{"change", 1}, {"change to a longer memo", 2}, {"delete", 0}};
+  std::map<int32_t, int> returned;  // id -> version of every change that returned
+  std::unique_ptr<TDataCursor> c = Open();
+  int32_t next = 1;
+  for (; next <= 20; ++next) {
+    Insert(*c, next);
+    returned[next] = 0;
+  }
+  for (const TCase& change : cases) {
+    // First how many writes (or syncs) the change makes.
+    Insert(*c, next);
+    disk_->Arm(Kind(), 0);
+    Change(*c, next, change.version);
+    const int count = disk_->Count(Kind());
+    if (change.version == 0) {
+      returned.erase(next);
+    } else {
+      returned[next] = change.version;
+    }
+    ++next;
+    ASSERT_GT(count, 0) << change.name;
+    for (int n = 1; n <= count; ++n) {
+      SCOPED_TRACE(std::string(change.name) + ", " + KindName(Kind()) + " " + std::to_string(n) +
+                   " of " + std::to_string(count));
+      const int32_t id = next++;
+      Insert(*c, id);
+      returned[id] = 0;
+      disk_->Arm(Kind(), n);
+      EXPECT_EQ(test::ErrorCodeOf([&] { Change(*c, id, change.version); }), err::kWriteError);
+      if (n % 2 == 0) {
+        // The next change writes the rest first.
+        const int32_t other = next++;
+        Insert(*c, other);
+        returned[other] = 0;
+      }
+      c->Close();
+      std::map<int32_t, int> found = Contents();
+      // The failed change is there whole or not at all.
+      const auto it = found.find(id);
+      if (change.version == 0 && it == found.end()) {
+        returned.erase(id);
+      } else if (it != found.end() && it->second == change.version) {
+        returned[id] = change.version;
+      }
+      EXPECT_EQ(found, returned);
+      returned = found;
+      c = Open();
+    }
+  }
+}
+
+TEST_P(WriteFailureTest, AFailedCommitOfChangesAndDeletionsLeavesTheTableSound) {
+  std::map<int32_t, int> committed;  // id -> version
+  std::unique_ptr<TDataCursor> c = Open();
+  int32_t next = 1;
+  for (; next <= 20; ++next) {
+    Insert(*c, next);
+    committed[next] = 0;
+  }
+  // A transaction that inserts two records, changes two and deletes one, all made just
+  // before it; returns the contents it commits.
+  auto transaction = [&](TTransaction& tx) {
+    const int32_t first = next;
+    for (int i = 0; i < 3; ++i) {
+      Insert(*c, next);
+      committed[next++] = 0;
+    }
+    std::map<int32_t, int> after = committed;
+    tx.Start(directory_.OpenTables());
+    for (int i = 0; i < 2; ++i) {
+      Insert(*c, next);
+      after[next++] = 0;
+    }
+    Change(*c, first, 1);
+    after[first] = 1;
+    Change(*c, first + 1, 2);
+    after[first + 1] = 2;
+    Change(*c, first + 2, 0);
+    after.erase(first + 2);
+    return after;
+  };
+  int count = 0;
+  {
+    TTransaction tx;
+    const std::map<int32_t, int> after = transaction(tx);
+    disk_->Arm(Kind(), 0);
+    tx.Commit();
+    count = disk_->Count(Kind());
+    committed = after;
+  }
+  ASSERT_GT(count, 0);
+  for (int n = 1; n <= count; ++n) {
+    SCOPED_TRACE(std::string(KindName(Kind())) + " " + std::to_string(n) + " of " +
+                 std::to_string(count));
+    TTransaction tx;
+    const std::map<int32_t, int> after = transaction(tx);
+    disk_->Arm(Kind(), n);
+    EXPECT_EQ(test::ErrorCodeOf([&] { tx.Commit(); }), err::kWriteError);
+    EXPECT_FALSE(tx.Active());
+    c->Close();
+    // The transaction is there whole or not at all.
+    const std::map<int32_t, int> found = Contents();
+    if (found != after) {
+      EXPECT_EQ(found, committed);
+    }
+    committed = found;
     c = Open();
   }
 }
