@@ -307,12 +307,15 @@ void RunDeferredDeletes() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-TAppFixture::TAppFixture(const QString& user) : previousUser_(GlobalVars.UserName) {
+TAppFixture::TAppFixture(const QString& user)
+    : previousUser_(GlobalVars.UserName), previousDateFormat_(GlobalVars.DateFormat) {
   GlobalVars.UserName = user;
+  GlobalVars.DateFormat = QString::fromLatin1(kFixtureDateFormat);
 }
 
 TAppFixture::~TAppFixture() {
   GlobalVars.UserName = previousUser_;
+  GlobalVars.DateFormat = previousDateFormat_;
 }
 
 TMainWindowFixture::TMainWindowFixture(const QString& user)

@@ -176,6 +176,10 @@ std::unique_ptr<TEngineTable> OpenTable(const char* name);
 void RunDeferredDeletes();
 
 // Sample data, recorded prompts and desktop, and a signed-in user (restored afterwards).
+// While it lives, the system's short date format reads as kFixtureDateFormat, so that the
+// dates the windows show are the same texts on every machine.
+inline constexpr const char* kFixtureDateFormat = "yyyy/M/d";
+
 class TAppFixture {
  public:
   explicit TAppFixture(const QString& user = QStringLiteral("admin"));
@@ -189,6 +193,7 @@ class TAppFixture {
   TPromptScope promptScope_{prompt};
   TDesktopScope desktopScope_{desktop};
   QString previousUser_;
+  QString previousDateFormat_;
 };
 
 // A signed-in user's main window on the sample data, on its home page: where window tests of

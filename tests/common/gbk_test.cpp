@@ -3,33 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/gbkcases.h"
+
 namespace mt {
 namespace {
 
 TEST(GbkTest, Utf8RoundTrips) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"收入", "\xca\xd5\xc8\xeb"},
-      {"支出", "\xd6\xa7\xb3\xf6"},
-      {"szzb", "szzb"},
-      {"", ""},
-  };
-  for (const auto& [utf8, gbk] : cases) {
-    EXPECT_EQ(Utf8ToGbk(utf8), gbk);
-    EXPECT_EQ(GbkToUtf8(gbk), utf8);
+  for (const test::TGbkRoundTrip& c : test::GbkRoundTrips()) {
+    SCOPED_TRACE(c.name);
+    const std::string gbk = Utf8ToGbk(c.utf8);
+    if (c.gbk) {
+      EXPECT_EQ(gbk, *c.gbk);
+    }
+    EXPECT_EQ(GbkToUtf8(gbk), c.utf8);
   }
 }
 
 TEST(GbkTest, BadBytesBecomeReplacementAndUnencodableBecomesQuestionMark) {
-  // A lead byte without a valid trail byte becomes one U+FFFD; the byte after it, when it
-  // stands for a character of its own, is kept.
-  const std::string replacement = "\xEF\xBF\xBD";
-  const std::vector<std::pair<std::string, std::string>> bad = {
-      {"ab\x81", "ab" + replacement},         {"\x81\x7f", replacement + "\x7f"},
-      {"\x81\x7fz", replacement + "\x7fz"},   {"\x81 ", replacement + " "},
-      {"\x81 \xca\xd5", replacement + " 收"},
-  };
-  for (const auto& [gbk, utf8] : bad)
-    EXPECT_EQ(GbkToUtf8(gbk), utf8) << testing::PrintToString(gbk);
+  for (const test::TGbkBadBytes& c : test::GbkBadBytes())
+    EXPECT_EQ(GbkToUtf8(c.gbk), c.utf8) << c.name;
   EXPECT_EQ(Utf8ToGbk("a\xF0\x9F\x98\x80z"), "a?z");
   // A long text takes the slow path through the buffer sizing.
   std::string many;

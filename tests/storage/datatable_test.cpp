@@ -452,33 +452,6 @@ TEST_F(TableTest, DamagedFilesRaiseTheirCodes) {
       EXPECT_EQ(ErrorCodeOf([&] { t.Delete(); }), 0) << c.what;
     }
   }
-
-  struct IndexCase {
-    const char* what;
-    std::function<void(std::vector<uint8_t>&)> damage;
-    int32_t code;
-  };
-  const std::vector<IndexCase> indexCases = {
-      {"index version tag", [](std::vector<uint8_t>& b) { b[ifh::kVersion] = 4; },
-       err::kWrongVersion},
-      {"short index header", [](std::vector<uint8_t>& b) { b.resize(4000); }, err::kHeaderCorrupt},
-      {"root page past the end",
-       [](std::vector<uint8_t>& b) {
-         le::PutI32(b.data(), ifh::kDescriptors + kRecordIdSlot * idl::kSize + idl::kRootPage, 9);
-       },
-       err::kHeaderCorrupt},
-      {"secondary count 31", [](std::vector<uint8_t>& b) { b[ifh::kSecondaryCount] = 31; },
-       err::kHeaderCorrupt},
-  };
-  for (const IndexCase& c : indexCases) {
-    std::vector<uint8_t> bytes = index;
-    c.damage(bytes);
-    WriteFile("base.DAT", data);
-    WriteFile("base.IDX", bytes);
-    TDataTable t(dir_, "base");
-    EXPECT_EQ(ErrorCodeOf([&] { t.Open(); }), c.code) << c.what;
-    EXPECT_FALSE(t.IsOpen());
-  }
 }
 
 TEST_F(TableTest, ArbitraryDamageToHeaderAndDescriptorsNeverCrashes) {

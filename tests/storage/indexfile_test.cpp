@@ -111,47 +111,65 @@ TEST_F(IndexFileTest, DamagedHeadersGiveTheirCodes) {
   };
   struct TCase {
     const char* what;
-    std::function<void(uint8_t*)> change;
+    std::function<void(std::vector<uint8_t>&)> change;
     int32_t code;
   };
   const TCase cases[] = {
-      {"version 4", [](uint8_t* h) { h[ifh::kVersion] = 4; }, err::kWrongVersion},
+      {"version 4", [](std::vector<uint8_t>& b) { b[ifh::kVersion] = 4; }, err::kWrongVersion},
+      {"short header page", [](std::vector<uint8_t>& b) { b.resize(4000); }, err::kHeaderCorrupt},
       {"root beyond the file",
-       [&](uint8_t* h) { le::PutI32(h, descriptor(1, idl::kRootPage), 100000); },
+       [&](std::vector<uint8_t>& b) {
+         le::PutI32(b.data(), descriptor(1, idl::kRootPage), 100000);
+       },
+       err::kHeaderCorrupt},
+      {"record-identifier root beyond the file",
+       [&](std::vector<uint8_t>& b) {
+         le::PutI32(b.data(), descriptor(31, idl::kRootPage), le::GetI32(b.data(), ifh::kNextPage));
+       },
        err::kHeaderCorrupt},
       {"free chain beyond the file",
-       [&](uint8_t* h) {
-         le::PutI32(h, descriptor(31, idl::kFreeChain), le::GetI32(h, ifh::kNextPage));
+       [&](std::vector<uint8_t>& b) {
+         le::PutI32(b.data(), descriptor(31, idl::kFreeChain),
+                    le::GetI32(b.data(), ifh::kNextPage));
        },
        err::kHeaderCorrupt},
       {"parameter page beyond the file",
-       [&](uint8_t* h) { le::PutI32(h, descriptor(32, idl::kParameterPage), -3); },
-       err::kHeaderCorrupt},
-      {"unknown compression", [&](uint8_t* h) { h[descriptor(1, idl::kCompression)] = 9; },
-       err::kHeaderCorrupt},
-      {"wrong key length", [&](uint8_t* h) { le::PutU16(h, descriptor(2, idl::kKeyLength), 10); },
-       err::kHeaderCorrupt},
-      {"secondary name starting with a digit",
-       [&](uint8_t* h) { h[descriptor(1, idl::kName) + 1] = '1'; }, err::kHeaderCorrupt},
-      {"equal secondary names",
-       [&](uint8_t* h) {
-         std::memcpy(h + descriptor(2, idl::kName), h + descriptor(1, idl::kName), 31);
+       [&](std::vector<uint8_t>& b) {
+         le::PutI32(b.data(), descriptor(32, idl::kParameterPage), -3);
        },
        err::kHeaderCorrupt},
-      {"missing field", [&](uint8_t* h) { le::PutU16(h, descriptor(1, idl::kFields), 9); },
+      {"unknown compression",
+       [&](std::vector<uint8_t>& b) { b[descriptor(1, idl::kCompression)] = 9; },
        err::kHeaderCorrupt},
-      {"17 fields", [&](uint8_t* h) { h[descriptor(1, idl::kFieldCount)] = 17; },
+      {"wrong key length",
+       [&](std::vector<uint8_t>& b) { le::PutU16(b.data(), descriptor(2, idl::kKeyLength), 10); },
+       err::kHeaderCorrupt},
+      {"secondary name starting with a digit",
+       [&](std::vector<uint8_t>& b) { b[descriptor(1, idl::kName) + 1] = '1'; },
+       err::kHeaderCorrupt},
+      {"equal secondary names",
+       [&](std::vector<uint8_t>& b) {
+         std::memcpy(b.data() + descriptor(2, idl::kName), b.data() + descriptor(1, idl::kName),
+                     31);
+       },
+       err::kHeaderCorrupt},
+      {"missing field",
+       [&](std::vector<uint8_t>& b) { le::PutU16(b.data(), descriptor(1, idl::kFields), 9); },
+       err::kHeaderCorrupt},
+      {"17 fields", [&](std::vector<uint8_t>& b) { b[descriptor(1, idl::kFieldCount)] = 17; },
        err::kHeaderCorrupt},
       {"text index over a date",
-       [&](uint8_t* h) { le::PutU16(h, descriptor(32, idl::kFields), kDay); }, err::kHeaderCorrupt},
-      {"primary with a name", [&](uint8_t* h) { h[descriptor(0, idl::kName)] = 1; },
+       [&](std::vector<uint8_t>& b) { le::PutU16(b.data(), descriptor(32, idl::kFields), kDay); },
        err::kHeaderCorrupt},
-      {"31 secondaries", [](uint8_t* h) { h[ifh::kSecondaryCount] = 31; }, err::kHeaderCorrupt},
+      {"primary with a name", [&](std::vector<uint8_t>& b) { b[descriptor(0, idl::kName)] = 1; },
+       err::kHeaderCorrupt},
+      {"31 secondaries", [](std::vector<uint8_t>& b) { b[ifh::kSecondaryCount] = 31; },
+       err::kHeaderCorrupt},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<uint8_t> bad = good;
-    c.change(bad.data());
+    c.change(bad);
     WriteFile("bad.IDX", bad);
     WriteFile("bad.DAT", data);
     TDataTable t(dir_, "bad");

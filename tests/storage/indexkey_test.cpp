@@ -293,6 +293,102 @@ TEST(IndexPageTest, CompressedLeavesRoundTripThroughTheDiskForm) {
   }
 }
 
+// Pages written out by hand from the page layout: type, entry count, previous and next page,
+// the packed bytes of a compressed leaf, then the entries.
+TEST(IndexPageTest, DiskFormWrittenOutByHand) {
+  struct TEntry {
+    std::vector<uint8_t> key;
+    int32_t value;
+    int32_t below;
+  };
+  struct TCase {
+    const char* name;
+    TPageFormat format;
+    uint8_t type;
+    int32_t prev;
+    int32_t next;
+    std::vector<TEntry> entries;
+    std::vector<uint8_t> head;  // the page's first bytes; the rest are zero
+  };
+  const std::vector<TCase> cases = {
+      {"plain leaf",
+       {3, 0, true, false},
+       ptype::kLeaf,
+       3,
+       9,
+       {{{0x01, 0x02, 0x03}, 5, 0}, {{0x01, 0x02, 0x04}, 258, 0}},
+       {0x02, 0x02, 0x00, 0x03, 0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00,  //
+        0x01, 0x02, 0x03, 0x05, 0x00, 0x00, 0x00,                                      //
+        0x01, 0x02, 0x04, 0x02, 0x01, 0x00, 0x00}},
+      {"root internal page with counts",
+       {2, 0, true, false},
+       ptype::kRootInternal,
+       0,
+       0,
+       {{{0xAA, 0xBB}, 4, 10}, {{0xAA, 0xCC}, 7, 512}},
+       {0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  //
+        0xAA, 0xBB, 0x04, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x00,                    //
+        0xAA, 0xCC, 0x07, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00}},
+      {"internal page without counts",
+       {2, 0, false, false},
+       ptype::kInternal,
+       6,
+       0,
+       {{{0x10, 0x20}, 4, 0}},
+       {0x01, 0x01, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  //
+        0x10, 0x20, 0x04, 0x00, 0x00, 0x00}},
+      // Entry 1: no leading bytes to share, two trailing zeros dropped. Entry 2: two
+      // leading bytes shared, one trailing zero dropped. 15 packed bytes.
+      {"leaf with both compressions",
+       {4, 3, true, false},
+       ptype::kRootLeaf,
+       0,
+       0,
+       {{{0x41, 0x42, 0x00, 0x00}, 1, 0}, {{0x41, 0x42, 0x43, 0x00}, 2, 0}},
+       {0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F, 0x00,  //
+        0x00, 0x02, 0x41, 0x42, 0x01, 0x00, 0x00, 0x00,                                //
+        0x02, 0x01, 0x43, 0x02, 0x00, 0x00, 0x00}},
+      // The zeros are counted before the 4-byte identifier, which is stored whole.
+      {"leaf with trailing zeros before an identifier",
+       {7, 2, true, true},
+       ptype::kLeaf,
+       0,
+       0,
+       {{{0x50, 0x00, 0x00, 0x00, 0x00, 0x00, 0x09}, 7, 0}},
+       {0x02, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00,  //
+        0x02, 0x50, 0x00, 0x00, 0x00, 0x09, 0x07, 0x00, 0x00, 0x00}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPage page(&c.format);
+    page.SetType(c.type);
+    page.SetPrev(c.prev);
+    page.SetNext(c.next);
+    for (const TEntry& e : c.entries)
+      page.Insert(page.Count(), e.key.data(), e.value, e.below);
+    std::vector<uint8_t> expected(kIndexPageSize, 0);
+    std::copy(c.head.begin(), c.head.end(), expected.begin());
+    std::vector<uint8_t> disk(kIndexPageSize);
+    page.Encode(disk.data());
+    EXPECT_EQ(disk, expected);
+
+    TPage back(&c.format);
+    ASSERT_TRUE(back.Decode(expected.data(), 100));
+    EXPECT_EQ(back.Type(), c.type);
+    EXPECT_EQ(back.Prev(), c.prev);
+    EXPECT_EQ(back.Next(), c.next);
+    ASSERT_EQ(back.Count(), static_cast<int>(c.entries.size()));
+    for (int i = 0; i < back.Count(); ++i) {
+      const TEntry& e = c.entries[static_cast<std::size_t>(i)];
+      EXPECT_EQ(std::vector<uint8_t>(back.Key(i), back.Key(i) + e.key.size()), e.key) << i;
+      EXPECT_EQ(back.Value(i), e.value) << i;
+      if (!back.IsLeaf() && c.format.counts) {
+        EXPECT_EQ(back.Below(i), e.below) << i;
+      }
+    }
+  }
+}
+
 TEST(IndexPageTest, DamagedPagesAreRefused) {
   TPageFormat f{5, 3, true, false};
   TPage page(&f);

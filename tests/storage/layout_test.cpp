@@ -78,6 +78,73 @@ TEST(DataFileLayoutTest, HeaderFieldsSitAtTheirOffsets) {
   EXPECT_EQ(h.EffectiveBlobBlockSize(), 512);
 }
 
+// The whole 127 bytes of a header, written out by hand from the layout: little-endian
+// integers, a double, length-prefixed texts in fixed fields.
+TEST(DataFileLayoutTest, HeaderBytesWrittenOutByHand) {
+  TDataFileHeader h;
+  h.changeCounter = 0x01020304;
+  h.blobBlockSize = 512;
+  h.deletedHead = 7;
+  h.nextRecord = 42;
+  h.lastAutoInc = -2;
+  h.recordSize = 0x1234;
+  h.fieldCount = 3;
+  h.blobFieldCount = 1;
+  h.lastWrite = 2.0;
+  h.description = "ab";
+  h.encrypted = 1;
+  h.password = "pw";
+  h.languageId = 1033;
+  h.userMajor = 2;
+  h.userMinor = 9;
+  h.pending = 1;
+  h.lastBlobStamp = 256;
+  h.engineVersion = 32400;
+  h.unused = {0, 0, 0xEE};
+
+  std::vector<uint8_t> expected(127, 0);
+  auto put = [&](std::size_t at, std::initializer_list<uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), expected.begin() + static_cast<std::ptrdiff_t>(at));
+  };
+  put(0, {0x04, 0x03, 0x02, 0x01});          // change counter
+  put(4, {0x00, 0x02, 0x00, 0x00});          // blob block size 512
+  put(8, {0x05});                            // format version
+  put(9, {0x07, 0x00, 0x00, 0x00});          // deleted head
+  put(13, {0x2A, 0x00, 0x00, 0x00});         // next record 42
+  put(17, {0xFE, 0xFF, 0xFF, 0xFF});         // last auto-increment value -2
+  put(21, {0x34, 0x12});                     // record size
+  put(23, {0x03, 0x00});                     // fields
+  put(25, {0x01, 0x00});                     // blob fields
+  put(27, {0, 0, 0, 0, 0, 0, 0, 0x40});      // 2.0
+  put(35, {0x02, 'a', 'b'});                 // description, 50 characters from 36
+  put(86, {0x01});                           // encrypted
+  put(87, {0x02, 'p', 'w'});                 // password, 15 characters from 88
+  put(103, {0x09, 0x04});                    // language 1033
+  put(107, {0x02, 0x00, 0x09, 0x00});        // user version 2.9
+  put(111, {0x01});                          // change mark
+  put(112, {0x00, 0x01, 0x00, 0x00});        // last blob stamp 256
+  put(116, {0x90, 0x7E, 0, 0, 0, 0, 0, 0});  // engine version 32400
+  put(126, {0xEE});
+
+  std::vector<uint8_t> encoded(dfh::kSize);
+  EncodeDataFileHeader(h, encoded.data());
+  EXPECT_EQ(encoded, expected);
+
+  const TDataFileHeader back = DecodeDataFileHeader(expected.data());
+  EXPECT_EQ(back.changeCounter, 0x01020304);
+  EXPECT_EQ(back.blobBlockSize, 512);
+  EXPECT_EQ(back.nextRecord, 42);
+  EXPECT_EQ(back.lastAutoInc, -2);
+  EXPECT_EQ(back.recordSize, 0x1234);
+  EXPECT_EQ(back.lastWrite, 2.0);
+  EXPECT_EQ(back.description, "ab");
+  EXPECT_EQ(back.password, "pw");
+  EXPECT_EQ(back.languageId, 1033);
+  EXPECT_EQ(back.pending, 0);  // the mark is not a header value
+  EXPECT_EQ(back.lastBlobStamp, 256);
+  EXPECT_EQ(back.engineVersion, 32400);
+}
+
 TEST(DataFileLayoutTest, DescriptorFieldsSitAtTheirOffsets) {
   TFieldDescriptor d;
   d.number = 3;
@@ -205,6 +272,22 @@ TEST(ScramblerTest, TwiceGivesTheBufferBackAndOnceChangesEveryByte) {
     }
   }
   EXPECT_EQ(ScrambleText(ScrambleText("pass word")), "pass word");
+}
+
+// Each byte is XORed with two counters that start at the format's constants, the first
+// counting up and the second down; the expected bytes are worked out by hand from that.
+TEST(ScramblerTest, BytesWorkedOutByHand) {
+  // Zero bytes come out as a XOR b: 5A^C3, 5B^C2, 5C^C1, 5D^C0, 5E^BF, 5F^BE, 60^BD, 61^BC.
+  std::vector<uint8_t> zeros(300, 0);
+  ScrambleBlock(zeros.data(), zeros.size());
+  EXPECT_EQ(std::vector<uint8_t>(zeros.begin(), zeros.begin() + 8),
+            (std::vector<uint8_t>{0x99, 0x99, 0x9D, 0x9D, 0xE1, 0xE1, 0xDD, 0xDD}));
+  EXPECT_EQ(zeros[166], 0x1D);  // a has wrapped to 00, b is C3 - 166 = 1D
+  EXPECT_EQ(zeros[196], 0xE1);  // a is 1E, b has wrapped to FF
+  EXPECT_EQ(zeros[256], 0x99);  // both counters back at their start
+  // Texts: 39^8E = B7 for the first seven bytes, 40^87 = C7 for the eighth.
+  EXPECT_EQ(ScrambleText("pw"), "\xC7\xC0");
+  EXPECT_EQ(ScrambleText(std::string(8, '\0')), "\xB7\xB7\xB7\xB7\xB7\xB7\xB7\xC7");
 }
 
 TEST(TableNamesTest, ExtensionRule) {

@@ -18,11 +18,14 @@
 
 namespace mt::test {
 
-// A new temporary directory, removed with everything in it when the object goes.
+// A new temporary directory (in the system's temporary directory unless another parent is
+// given), removed with everything in it when the object goes.
 class TScratchDir {
  public:
-  explicit TScratchDir(const std::string& prefix = "mt-test") {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  explicit TScratchDir(
+      const std::string& prefix = "mt-test",
+      const std::filesystem::path& parent = std::filesystem::temp_directory_path()) {
+    std::string pattern = (parent / (prefix + "-XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary directory");
     path_ = pattern;
   }
