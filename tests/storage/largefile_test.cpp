@@ -45,9 +45,14 @@ constexpr int kFillerFields = 255;  // strings of 250: records of almost 64 KiB
 constexpr int kIdField = 1;
 constexpr int kMemoField = 2;
 
+// The memory file system when it has room for the written parts of a table's files (a few
+// hundred MB; containers often give it only 64 MB), else the system's temporary folder.
 fs::path ScratchParent() {
   std::error_code ec;
-  if (fs::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0) return "/dev/shm";
+  if (fs::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0) {
+    const fs::space_info room = fs::space("/dev/shm", ec);
+    if (!ec && room.available >= (uintmax_t{3} << 30)) return "/dev/shm";
+  }
   return fs::temp_directory_path();
 }
 
