@@ -16,15 +16,22 @@ namespace {
 
 using test::Field;
 
+#ifndef NDEBUG
+// A scratch folder holding table "t" (one integer field), made on this thread.
+std::string ScratchTable(const test::TScratchDir& scratch) {
+  TTableCreateParams p;
+  p.fields = {Field("id", ftype::kInteger)};
+  TDataTable(scratch.Path(), "t").Create(p);
+  return scratch.Path();
+}
+#endif
+
 TEST(TableThreadDeathTest, AnotherThreadUsingAnOpenTableIsStopped) {
 #ifdef NDEBUG
   GTEST_SKIP() << "the owner check is part of debug builds";
 #else
   const test::TScratchDir scratch("mt-thread");
-  TTableCreateParams p;
-  p.fields = {Field("id", ftype::kInteger)};
-  TDataTable(scratch.Path(), "t").Create(p);
-  TDataDirectory directory(scratch.Path());
+  TDataDirectory directory(ScratchTable(scratch));
   TDataCursor cursor(directory);
   cursor.SetTableName("t");
   cursor.Open();
@@ -64,10 +71,7 @@ TEST(TableThreadDeathTest, EveryUseFromAnotherThreadIsStopped) {
       {"transaction", [](TDataDirectory& d, TDataTable&, TDataCursor&) { d.StartTransaction(); }},
   };
   const test::TScratchDir scratch("mt-thread");
-  TTableCreateParams p;
-  p.fields = {Field("id", ftype::kInteger)};
-  TDataTable(scratch.Path(), "t").Create(p);
-  TDataDirectory directory(scratch.Path());
+  TDataDirectory directory(ScratchTable(scratch));
   TDataCursor cursor(directory);
   cursor.SetTableName("t");
   cursor.Open();

@@ -55,9 +55,9 @@ class WriteFailureTest : public ::testing::TestWithParam<TFailingDisk::TKind> {
   TFailingDisk::TKind Kind() const { return GetParam(); }
 
   // A cursor on the table; syncs happen only with forced flushes.
-  std::unique_ptr<TDataCursor> Open() {
+  std::unique_ptr<TDataCursor> Open(const std::string& table = "t") {
     auto c = std::make_unique<TDataCursor>(directory_);
-    c->SetTableName("t");
+    c->SetTableName(table);
     TSessionSettings settings;
     settings.forceBufferFlush = true;
     c->SetSettings(settings);
@@ -429,15 +429,7 @@ TEST_P(WriteFailureTest, ALargeCommitIsWholeOrAbsentAndItsJournalShrinksAfterwar
   p.indexes.secondaries.clear();
   TDataTable(dir_, "wide").Create(p);
   constexpr int32_t kRows = 5000;  // about 1.3 MB of records
-  auto open = [&] {
-    auto c = std::make_unique<TDataCursor>(directory_);
-    c->SetTableName("wide");
-    TSessionSettings settings;
-    settings.forceBufferFlush = true;
-    c->SetSettings(settings);
-    c->Open();
-    return c;
-  };
+  auto open = [&] { return Open("wide"); };
   auto insert = [](TDataCursor& c, int32_t id) {
     std::vector<uint8_t> image(static_cast<std::size_t>(c.RecordSize()));
     c.InitRecord(image.data());
