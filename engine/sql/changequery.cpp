@@ -323,7 +323,7 @@ int64_t TChangeQuery::ChangeRows() {
   std::optional<TWriteLockScope> batch;
   int64_t count = 0;
   try {
-    if (database.InTransaction()) batch.emplace(targetLocks);
+    batch.emplace(targetLocks);
     bool any = true;
     if (scan_) {
       any = scan_->Start([this, &stopped](uint64_t visited, uint64_t total) {
