@@ -329,9 +329,8 @@ void TTableLocks::ReleaseDeferred() {
     ok = table_.Data().UnlockAdjacentRegions(RecordLockOffset(last),
                                              static_cast<uint64_t>(last - first) + 1) &&
          ok;
+    held_.erase(held_.lower_bound(first), held_.upper_bound(last));
   }
-  for (int32_t n : deferred_)
-    held_.erase(n);
   deferred_.clear();
   if (!ok) Raise(err::kCannotUnlock);
 }
