@@ -20,6 +20,7 @@
 #include "engine/storage/datadirectory.h"
 #include "engine/storage/datatable.h"
 #include "engine/storage/fieldtypes.h"
+#include "engine/storage/record.h"
 #include "engine/storage/recordresolver.h"
 
 namespace mt {
@@ -262,7 +263,7 @@ bool TChangeQuery::NextRow() {
 void TChangeQuery::ChangeRow() {
   TDataCursor& cursor = Target();
   if (query_.kind == TStatementKind::Insert) {
-    InsertSourceRow();
+    InsertSourceRow(sourceImage_.data());
     return;
   }
   TSourceRow& row = sources_->Row(0);
@@ -287,10 +288,32 @@ void TChangeQuery::ChangeRow() {
   scan_->LeaveFirstRow(false);
 }
 
-void TChangeQuery::InsertSourceRow() {
+void TChangeQuery::PlanSourceColumns() {
   TSelectQuery& source = *query_.insertSource->select;
-  AppendRecord([&](std::size_t i) {
-    return source.ReadResultValue(*sourceColumns_[i], sourceImage_.data());
+  const TRecordFormat& result = source.ResultFormat();
+  const TRecordFormat& target = Target().Format();
+  sourceColumns_.clear();
+  storedCopies_.clear();
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    sourceColumns_.push_back(source.ResultColumnNode(static_cast<int>(i)));
+    const int from = source.Columns()[i].number;
+    storedCopies_.push_back(
+        SameStoredForm(result.Field(from), target.Field(fields_[i].fieldNo)) ? from : 0);
+  }
+}
+
+void TChangeQuery::InsertSourceRow(const uint8_t* row) {
+  TSelectQuery& source = *query_.insertSource->select;
+  const TRecordFormat& result = source.ResultFormat();
+  const TRecordFormat& target = Target().Format();
+  InsertNewRecord(Target(), record_.data(), [&] {
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+      if (storedCopies_[i] > 0)
+        target.CopyStoredField(fields_[i].fieldNo, record_.data(), result, storedCopies_[i], row);
+      else
+        PutValue(fields_[i], record_.data(), *source.ReadResultValue(*sourceColumns_[i], row),
+                 false);
+    }
   });
 }
 
@@ -303,18 +326,23 @@ int64_t TChangeQuery::ChangeRows() {
   // Inside a caller's transaction only an interval the statement gives commits.
   const bool intermediate = interval > 0 && (ownTransaction || query_.commitInterval >= 0);
   bool stopped = false;
+  // INSERT ... SELECT whose source rows need no sorting or folding, and cannot see the rows
+  // going into the target, takes them as the source builds them, without a result table.
+  TSelectQuery* streamed = nullptr;
   if (scan_) {
     // Rows are visited in record-number order: a changed row keeps its place, so no row is
     // met twice, and the row after a deleted one is the next to read.
     cursor.ChooseBitmapOrder();
   } else {
     TSelectQuery& source = *query_.insertSource->select;
-    sourceRows_ = source.Execute();
-    sourceColumns_.clear();
-    for (std::size_t i = 0; i < fields_.size(); ++i)
-      sourceColumns_.push_back(source.ResultColumnNode(static_cast<int>(i)));
-    sourceImage_.assign(static_cast<std::size_t>(sourceRows_->RecordSize()), 0);
-    sourceRows_->First();
+    if (source.CanStreamInto(query_.Target()->table)) {
+      streamed = &source;
+    } else {
+      sourceRows_ = source.Execute();
+      sourceImage_.assign(static_cast<std::size_t>(sourceRows_->RecordSize()), 0);
+      sourceRows_->First();
+    }
+    PlanSourceColumns();
   }
   if (ownTransaction) database.StartTransaction();
   // Between two commits the target's write lock is held once for all rows, instead of being
@@ -322,24 +350,34 @@ int64_t TChangeQuery::ChangeRows() {
   TTableLocks& targetLocks = cursor.Table().Locks();
   std::optional<TWriteLockScope> batch;
   int64_t count = 0;
+  const auto rowDone = [&] {
+    ++count;
+    if (intermediate && count % interval == 0) {
+      batch.reset();
+      database.Commit(query_.commitFlush);
+      statement_.ReportCommit(count);
+      database.StartTransaction();
+      batch.emplace(targetLocks);
+    }
+  };
   try {
     batch.emplace(targetLocks);
-    bool any = true;
-    if (scan_) {
-      any = scan_->Start([this, &stopped](uint64_t visited, uint64_t total) {
-        if (!statement_.ReportScanProgress(visited, total, lastProgress_)) stopped = true;
-        return !stopped;
+    if (streamed != nullptr) {
+      streamed->Stream([&](const uint8_t* row) {
+        InsertSourceRow(row);
+        rowDone();
       });
-    }
-    while (any && NextRow()) {
-      ChangeRow();
-      ++count;
-      if (intermediate && count % interval == 0) {
-        batch.reset();
-        database.Commit(query_.commitFlush);
-        statement_.ReportCommit(count);
-        database.StartTransaction();
-        batch.emplace(targetLocks);
+    } else {
+      bool any = true;
+      if (scan_) {
+        any = scan_->Start([this, &stopped](uint64_t visited, uint64_t total) {
+          if (!statement_.ReportScanProgress(visited, total, lastProgress_)) stopped = true;
+          return !stopped;
+        });
+      }
+      while (any && NextRow()) {
+        ChangeRow();
+        rowDone();
       }
     }
     batch.reset();

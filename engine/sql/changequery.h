@@ -79,7 +79,11 @@ class TChangeQuery {
   int64_t ChangeRows();
   bool NextRow();
   void ChangeRow();
-  void InsertSourceRow();
+  // Appends the record of one row of the INSERT's source, an image in its result's format.
+  void InsertSourceRow(const uint8_t* row);
+  // INSERT ... SELECT: the source's columns for the target fields, and which of them go in
+  // unconverted.
+  void PlanSourceColumns();
 
   TDataCursor& Target() const;
   TDataDirectory& TargetDirectory() const;
@@ -95,6 +99,9 @@ class TChangeQuery {
   // INSERT ... SELECT: the source's result while it is read.
   TDataCursor* sourceRows_ = nullptr;
   std::vector<TExpTokenPtr> sourceColumns_;
+  // Per target field: the result field whose stored bytes it takes as they are (the same
+  // stored form), else 0 when the value is converted.
+  std::vector<int> storedCopies_;
   std::vector<uint8_t> sourceImage_;
   int lastProgress_ = 0;
   double seconds_ = 0;

@@ -489,8 +489,7 @@ void TRunner::CopyRecords(TDataCursor& from, TDataCursor& to, const std::vector<
     TCopy c{.to = static_cast<int>(i + 1), .from = sources[i]};
     const TFieldDescriptor& a = in.Field(c.from);
     const TFieldDescriptor& b = out.Field(c.to);
-    c.raw = a.type == b.type && a.subtype == b.subtype && a.size == b.size && a.scale == b.scale &&
-            a.caseMode == b.caseMode && !IsBlobField(a.type);
+    c.raw = SameStoredForm(a, b);
     if (!c.raw) {
       c.column = NewExpToken();
       c.column->kind = TNodeKind::Column;
@@ -501,7 +500,6 @@ void TRunner::CopyRecords(TDataCursor& from, TDataCursor& to, const std::vector<
   }
   std::vector<uint8_t> source(static_cast<std::size_t>(from.RecordSize()));
   std::vector<uint8_t> record(static_cast<std::size_t>(to.RecordSize()));
-  std::vector<uint8_t> raw(static_cast<std::size_t>(std::max(from.RecordSize(), 1)));
   const uint64_t total = from.RecordCount();
   uint64_t visited = 0;
   int lastPercent = 0;
@@ -515,13 +513,7 @@ void TRunner::CopyRecords(TDataCursor& from, TDataCursor& to, const std::vector<
                 record.begin() + rec::kAutoInc);
       for (const TCopy& c : copies) {
         if (c.raw) {
-          if (!in.GetField(c.from, source.data(), raw.data())) {
-            out.SetField(c.to, record.data(),
-                         std::span<const uint8_t>(raw.data(),
-                                                  static_cast<std::size_t>(out.ValueSize(c.to))));
-          } else {
-            out.SetNull(c.to, record.data());
-          }
+          out.CopyStoredField(c.to, record.data(), in, c.from, source.data());
           continue;
         }
         TExpTokenPtr value = NewExpToken();

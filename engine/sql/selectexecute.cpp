@@ -9,6 +9,7 @@
 
 #include "engine/common/engineerror.h"
 #include "engine/common/expparser.h"
+#include "engine/common/filelayer.h"
 #include "engine/common/localetext.h"
 #include "engine/common/numeric.h"
 #include "engine/sql/aggregates.h"
@@ -89,6 +90,11 @@ TDataCursor* TSelectQuery::ResultCursor() const {
   return result_.get();
 }
 
+const TRecordFormat& TSelectQuery::ResultFormat() const {
+  MT_ASSERT(result_ != nullptr);
+  return result_->Format();
+}
+
 TDataCursor* TSelectQuery::Execute() {
   const auto started = std::chrono::steady_clock::now();
   lastProgress_ = 0;
@@ -158,14 +164,7 @@ void TSelectQuery::ExecuteCanned() {
   // order it would rebuild its visible records after every append.
   if (result_->CurrentIndex() != kRecordIdSlot) result_->ChooseIndexSlot(kRecordIdSlot);
   appended_ = 0;
-  rowLimit_ = -1;
-  if (!query_.isSubQuery && statement_.MaxRowCount() >= 0) rowLimit_ = statement_.MaxRowCount();
-  // TOP without a later sort stops the scan itself.
-  const bool sortedLater = query_.hasGroupBy || implicitGrouping_ || distinct_ ||
-                           (query_.hasOrderBy && orderIndexSlot_ < 0) ||
-                           query_.nextUnion != nullptr || query_.inUnion;
-  if (query_.top >= 0 && !sortedLater)
-    rowLimit_ = rowLimit_ < 0 ? query_.top : std::min(rowLimit_, query_.top);
+  SetRowLimit();
   {
     TScanLocks locks(*sources_, query_.withLocks);
     if (!singleCountStar_ || !BuildSingleCount()) BuildRows();
@@ -184,6 +183,65 @@ void TSelectQuery::ExecuteCanned() {
   // from the first row would insert every record read in front of them in the cache's sorted
   // list. They go to the file now, as they would at the close.
   result_->Table().FlushBuffers(true);
+}
+
+void TSelectQuery::SetRowLimit() {
+  rowLimit_ = -1;
+  if (!query_.isSubQuery && statement_.MaxRowCount() >= 0) rowLimit_ = statement_.MaxRowCount();
+  // TOP without a later sort stops the scan itself.
+  const bool sortedLater = query_.hasGroupBy || implicitGrouping_ || distinct_ ||
+                           (query_.hasOrderBy && orderIndexSlot_ < 0) ||
+                           query_.nextUnion != nullptr || query_.inUnion;
+  if (query_.top >= 0 && !sortedLater)
+    rowLimit_ = rowLimit_ < 0 ? query_.top : std::min(rowLimit_, query_.top);
+}
+
+bool TSelectQuery::CanStreamInto(const TTableName& target) const {
+  if (live_ || !sources_ || !scan_ || !result_ || implicitGrouping_ || !groupColumns_.empty() ||
+      distinct_ || hasBlobColumns_ || query_.hasInto || query_.withLocks ||
+      query_.nextUnion != nullptr || query_.inUnion || (query_.hasOrderBy && !orderSatisfied_))
+    return false;
+  // A table of the same file name anywhere counts as the target: the names are compared the
+  // way the file layer finds files, and a false match only costs the result table.
+  for (const auto& source : query_.sourceTables) {
+    if (source->table.inMemory == target.inMemory && SameFileName(source->table.name, target.name))
+      return false;
+  }
+  // Sub-selects and the functions that read a table's auto-increment value could read the
+  // target while rows go into it.
+  std::vector<const TExpToken*> pending{query_.where.get()};
+  for (const TResultColumn& c : columns_)
+    pending.push_back(c.value);
+  while (!pending.empty()) {
+    const TExpToken* node = pending.back();
+    pending.pop_back();
+    if (node == nullptr) continue;
+    if (node->kind == TNodeKind::SubSelect) return false;
+    if (node->kind == TNodeKind::Function &&
+        (node->op == TOperator::LastAutoInc || node->op == TOperator::IdentCurrent))
+      return false;
+    pending.push_back(node->left.get());
+    pending.push_back(node->right.get());
+    for (const TExpTokenPtr& argument : node->arguments)
+      pending.push_back(argument.get());
+  }
+  return true;
+}
+
+uint32_t TSelectQuery::Stream(const std::function<void(const uint8_t* row)>& onRow) {
+  const auto started = std::chrono::steady_clock::now();
+  lastProgress_ = 0;
+  stopped_ = false;
+  appended_ = 0;
+  SetRowLimit();
+  {
+    TScanLocks locks(*sources_, query_.withLocks);
+    BuildRows(&onRow);
+  }
+  if (statement_.HasProgressCallback()) statement_.ReportProgress(100);
+  rows_ = appended_;
+  seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return appended_;
 }
 
 bool TSelectQuery::RowLimitReached() const {
@@ -212,7 +270,7 @@ void TSelectQuery::ChooseScanOrder() {
     cursor.ChooseIndexSlot(slot);
 }
 
-void TSelectQuery::BuildRows() {
+void TSelectQuery::BuildRows(const std::function<void(const uint8_t* row)>* onRow) {
   if (implicitGrouping_ && BuildFromIndexEnds()) return;
   ChooseScanOrder();
   TScanScope scope(*scan_);
@@ -246,7 +304,12 @@ void TSelectQuery::BuildRows() {
   }
   while (any && !RowLimitReached() && scan_->Next()) {
     BuildRow(row_.data());
-    AppendRow(row_.data());
+    if (onRow == nullptr) {
+      AppendRow(row_.data());
+    } else {
+      (*onRow)(row_.data());
+      ++appended_;
+    }
   }
 }
 

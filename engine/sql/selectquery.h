@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -37,6 +38,7 @@ class TDataDirectory;
 class TDataQuery;
 class TQuerySources;
 class TQueryStatement;
+class TRecordFormat;
 class TRecordResolver;
 class TRowScan;
 
@@ -91,6 +93,18 @@ class TSelectQuery {
   // Closes the cursors; a temporary result table is deleted, an INTO table kept.
   void Release();
 
+  // ---- Rows handed over as they are built, for INSERT ... SELECT.
+  // Whether the result rows can go straight to a consumer that writes table `target`, in
+  // place of the result table: no sorting, grouping, DISTINCT, UNION, INTO or blob columns
+  // come after the scan, and nothing the query reads (its source tables, sub-selects,
+  // LASTAUTOINC and IDENT_CURRENT) can see rows written to the target while it runs.
+  bool CanStreamInto(const TTableName& target) const;
+  // Runs the query and hands each result row (an image in the result table's format, valid
+  // during the call) to `onRow`, in the order a canned result would hold them; TOP, the
+  // statement's row limit and the progress callback's stop end it as they end a canned run.
+  // Returns the rows handed over.
+  uint32_t Stream(const std::function<void(const uint8_t* row)>& onRow);
+
   // ---- Facts after preparation.
   bool Live() const { return live_; }
   TDataQuery& Query() const { return query_; }
@@ -105,6 +119,9 @@ class TSelectQuery {
   // The canned result table's directory and name.
   const std::string& ResultDirectory() const { return resultDirectory_; }
   const std::string& ResultTableName() const { return resultName_; }
+
+  // The record format of a canned result's table (its rows' images).
+  const TRecordFormat& ResultFormat() const;
 
   // ---- Facts after execution.
   TDataCursor* ResultCursor() const;
@@ -149,9 +166,13 @@ class TSelectQuery {
   // ---- Execution (selectexecute.cpp).
   TDataCursor* ExecuteLive();
   void ExecuteCanned();
+  // The rows appended before the scan stops (-1: no limit): the statement's row limit, and TOP
+  // when nothing sorts or folds the rows after the scan.
+  void SetRowLimit();
   void ResetResultTable();
   void ChooseScanOrder();
-  void BuildRows();
+  // The result rows of the scan, appended to the result table, or handed to `onRow` when given.
+  void BuildRows(const std::function<void(const uint8_t* row)>* onRow = nullptr);
   void BuildGroupedRows(bool any);
   bool BuildFromIndexEnds();
   bool BuildSingleCount();

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "byteio.h"
+#include "engine/common/debugcheck.h"
 #include "engine/common/engineerror.h"
 #include "engine/common/gbk.h"
 #include "engine/common/localetext.h"
@@ -149,6 +150,24 @@ bool TRecordFormat::GetField(int fieldNo, const uint8_t* image, uint8_t* value) 
   const bool isNull = image[f.offset] == 0;
   if (value != nullptr) std::memcpy(value, image + f.offset + 1, ValueSize(fieldNo));
   return isNull;
+}
+
+bool SameStoredForm(const TFieldDescriptor& a, const TFieldDescriptor& b) {
+  return a.type == b.type && a.subtype == b.subtype && a.size == b.size && a.scale == b.scale &&
+         a.caseMode == b.caseMode && a.isVirtual == b.isVirtual && !IsBlobField(a.type);
+}
+
+void TRecordFormat::CopyStoredField(int fieldNo, uint8_t* image, const TRecordFormat& from,
+                                    int fromNo, const uint8_t* source) const {
+  const TFieldDescriptor& f = Field(fieldNo);
+  const TFieldDescriptor& g = from.Field(fromNo);
+  MT_ASSERT(SameStoredForm(f, g));
+  if (f.isVirtual) return;
+  if (IsAutoIncField(f.type, f.subtype))
+    std::memcpy(image + rec::kAutoInc, source + rec::kAutoInc, 4);
+  else
+    std::memcpy(image + f.offset, source + g.offset, 1u + f.physicalSize);
+  if (virtualEvaluator_) virtualEvaluator_(image);
 }
 
 void TRecordFormat::SetField(int fieldNo, uint8_t* image,

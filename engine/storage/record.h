@@ -53,6 +53,12 @@ bool FieldValueFromText(const TFieldDescriptor& field, std::string_view text,
 // scale).
 bool IsValidFieldText(const TFieldDescriptor& field, std::string_view text);
 
+// Whether two fields store their values alike, so that a value's bytes (null flag included) can
+// go from a record of one into a record of the other unchanged: the same type, subtype, size,
+// scale and letter-case rule, both virtual or neither, and no blob (its bytes name blocks of
+// its own table's blob file).
+bool SameStoredForm(const TFieldDescriptor& a, const TFieldDescriptor& b);
+
 // Cuts GBK text to at most maxBytes bytes without splitting a two-byte character.
 std::string_view CutGbk(std::string_view text, std::size_t maxBytes);
 
@@ -95,6 +101,11 @@ class TRecordFormat {
   // Virtual fields are only touched with allowVirtual. Then recomputes virtual fields.
   void SetField(int fieldNo, uint8_t* image, std::optional<std::span<const uint8_t>> value,
                 bool allowVirtual = false) const;
+  // Copies field fromNo of `source`, an image of `from`, into field fieldNo of `image` as it is
+  // stored, null flag and all; the two fields must store their values alike (SameStoredForm).
+  // Then recomputes virtual fields, as SetField does.
+  void CopyStoredField(int fieldNo, uint8_t* image, const TRecordFormat& from, int fromNo,
+                       const uint8_t* source) const;
   // Clears the image and applies the defaults.
   void InitRecord(uint8_t* image, const TLocalMoment& now) const;
   void InitRecord(uint8_t* image) const { InitRecord(image, CurrentLocalMoment()); }

@@ -114,6 +114,76 @@ TEST_F(DmlTest, InsertValuesAndSelect) {
   EXPECT_EQ(Rows("select count(*) from t").front().front(), "9");
 }
 
+// INSERT ... SELECT from another table takes the source's rows as the source builds them; the
+// rows, their order and their values must still be the ones its result would hold.
+TEST_F(DmlTest, InsertFromAnotherTable) {
+  // w: k unique, a text where t has a number; no primary index, so its rows read back in the
+  // order they were appended.
+  MakeTable(scratch_.Path(),
+            {"w",
+             {"k INTEGER", "a CHAR(10)", "b INTEGER", "s CHAR(10)", "d DATE"},
+             {Index("k", {1}, true)},
+             std::nullopt},
+            {});
+  struct TCase {
+    std::string sql;
+    int64_t rows;
+    std::string check;
+    std::vector<TRow> expected;
+  };
+  const std::string all = "select k, a, b, s, d from w";
+  const std::vector<TCase> cases = {
+      // a converted to text; the other values copied as stored.
+      {"insert into w select k, a, b, s, d from t where k >= 4 or b = 21",
+       3,
+       all,
+       {{"2", "11", "21", "two", "2004-01-02"},
+        {"4", "13", "23", "four", "2004-01-04"},
+        {"5", "14", "24", "five", "2004-01-05"}}},
+      // Sorted after the scan, TOP after the sort.
+      {"insert into w select k, a, b, s, d from t order by b desc top 2",
+       2,
+       all,
+       {{"5", "14", "24", "five", "2004-01-05"}, {"4", "13", "23", "four", "2004-01-04"}}},
+      // In the order of t's index on a; the fields not named stay NULL.
+      {"insert into w (k, a) select k, a from t where k > 2 order by a",
+       3,
+       "select k, a, b from w",
+       {{"3", "12", std::nullopt}, {"4", "13", std::nullopt}, {"5", "14", std::nullopt}}},
+      // LASTAUTOINC of the target is read before any row goes in.
+      {"insert into n (v) values (7); insert into n (v) select lastautoinc('n') from t where k <= "
+       "2",
+       3,
+       "select id, v from n",
+       {{"1", "7"}, {"2", "1"}, {"3", "1"}}},
+  };
+  for (const TCase& c : cases) {
+    EXPECT_EQ(Run(c.sql), c.rows) << c.sql;
+    EXPECT_EQ(Rows(c.check), c.expected) << c.sql;
+    Run("delete from w");
+  }
+
+  // A key already in w: the rows before the last intermediate commit stay, nothing after.
+  Run("insert into w (k) values (3)");
+  EXPECT_NE(FaultOf(database_, "insert into w (k) select k from t commit interval 2").find("9729"),
+            std::string::npos);
+  EXPECT_EQ(Rows("select k from w"), (std::vector<TRow>{{"3"}, {"1"}, {"2"}}));
+  Run("delete from w");
+
+  // The progress callback stops the statement; the rows done so far stay.
+  TQueryStatement statement(&database_);
+  statement.SetProgressSteps(100);
+  statement.SetProgressCallback([](int percent) {
+    return percent >= 40 && percent < 100 ? TProgressAnswer::Stop : TProgressAnswer::Continue;
+  });
+  statement.Prepare("insert into w (k) select k from t");
+  statement.Execute();
+  EXPECT_GT(statement.RowsAffected(), 0);
+  EXPECT_LT(statement.RowsAffected(), 5);
+  EXPECT_EQ(Rows("select count(*) from w").front().front(),
+            std::to_string(statement.RowsAffected()));
+}
+
 TEST_F(DmlTest, AutoIncrementAndNoAutoInc) {
   EXPECT_EQ(Run("insert into n (v) values (1); insert into n (id, v) values (50, 2)"), 2);
   EXPECT_EQ(Run("insert into n (id, v) values (40, 3) noautoinc"), 1);
