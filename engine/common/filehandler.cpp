@@ -171,6 +171,10 @@ bool TFileHandler::UnlockRegion(uint64_t start, uint64_t length) {
   return OpenFile().UnlockRegion(start, length);
 }
 
+bool TFileHandler::LockAdjacentRegions(uint64_t start, uint64_t length) {
+  return OpenFile().LockAdjacentRegions(start, length);
+}
+
 bool TFileHandler::UnlockAdjacentRegions(uint64_t start, uint64_t length) {
   return OpenFile().UnlockAdjacentRegions(start, length);
 }

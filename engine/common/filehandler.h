@@ -127,7 +127,8 @@ class TFileHandler {
   // One byte range; true when locked. Never waits. See TAbstractFile::LockRegion.
   bool LockRegion(uint64_t start, uint64_t length);
   bool UnlockRegion(uint64_t start, uint64_t length);
-  // See TAbstractFile::UnlockAdjacentRegions.
+  // See TAbstractFile::LockAdjacentRegions and UnlockAdjacentRegions.
+  bool LockAdjacentRegions(uint64_t start, uint64_t length);
   bool UnlockAdjacentRegions(uint64_t start, uint64_t length);
 
  protected:

@@ -408,7 +408,7 @@ bool ValidRegion(uint64_t start, uint64_t length) {
 
 }  // namespace
 
-bool TAbstractFile::LockRegion(uint64_t start, uint64_t length) {
+bool TAbstractFile::LockSpan(uint64_t start, uint64_t length, bool byteRegions) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (openers_.empty() || !ValidRegion(start, length)) return false;
   const uint64_t end = start + length - 1;
@@ -417,8 +417,21 @@ bool TAbstractFile::LockRegion(uint64_t start, uint64_t length) {
   auto it = regions_.upper_bound(end);
   if (it != regions_.begin() && std::prev(it)->second.end >= start) return false;
   if (!DoLock(start, length)) return false;
-  regions_.emplace(start, TLockedRegion{start, end, length});
+  if (!byteRegions) {
+    regions_.emplace_hint(it, start, TLockedRegion{start, end, length});
+    return true;
+  }
+  for (uint64_t at = start; at <= end; ++at)
+    it = std::next(regions_.emplace_hint(it, at, TLockedRegion{at, at, 1}));
   return true;
+}
+
+bool TAbstractFile::LockRegion(uint64_t start, uint64_t length) {
+  return LockSpan(start, length, false);
+}
+
+bool TAbstractFile::LockAdjacentRegions(uint64_t start, uint64_t length) {
+  return LockSpan(start, length, true);
 }
 
 bool TAbstractFile::UnlockRegion(uint64_t start, uint64_t length) {

@@ -157,6 +157,10 @@ class TAbstractFile {
   bool LockRegion(uint64_t start, uint64_t length);
   // False unless exactly this region is locked through this object.
   bool UnlockRegion(uint64_t start, uint64_t length);
+  // Locks `length` adjacent one-byte regions from `start` in one call; each is then a region of
+  // its own, given back alone (UnlockRegion) or in runs (UnlockAdjacentRegions). False, with
+  // nothing locked, under the conditions of LockRegion for the whole span.
+  bool LockAdjacentRegions(uint64_t start, uint64_t length);
   // Releases, in one call, the regions locked through this object that together cover exactly
   // start to start + length - 1 (many adjacent one-byte locks given back at once). False, with
   // nothing released, unless they cover it without a gap.
@@ -195,6 +199,8 @@ class TAbstractFile {
   // Removes an opener; returns true when it was the last one (the file then has no openers).
   bool RemoveOpener(uint32_t id);
   TOpener* FindOpener(uint32_t id);
+  // LockRegion, and with byteRegions LockAdjacentRegions.
+  bool LockSpan(uint64_t start, uint64_t length, bool byteRegions);
 
   std::string name_;  // guarded by the owning list's mutex
   bool exclusive_ = false;

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <exception>
@@ -361,15 +362,31 @@ bool TTableLocks::LockRecord(int32_t n, const void* owner) {
   // With strict detection the cursor's operation holds the read lock and checked already.
   const bool check = !settings.strictChangeDetection;
   TDataFile& data = table_.Data();
+  // The lock-ahead span, n to last, stops before a record this process holds already.
+  int32_t last = n;
+  if (lockAhead_ > 1 && tableLockDepth_ > 0 && n > lockAheadPausedTo_) {
+    last = static_cast<int32_t>(std::min<int64_t>(int64_t{n} + lockAhead_ - 1, kMaxRecordNumber));
+    const auto next = held_.upper_bound(n);
+    if (next != held_.end() && *next <= last) last = *next - 1;
+  }
+  const auto tryLock = [&] {
+    if (last > n) {
+      if (data.LockAdjacentRegions(RecordLockOffset(last), static_cast<uint64_t>(last - n) + 1))
+        return true;
+      lockAheadPausedTo_ = last;
+      last = n;
+    }
+    return data.LockRegion(RecordLockOffset(n), 1);
+  };
   bool changed = false;
   for (int attempt = 1;; ++attempt) {
     bool locked = false;
     if (check) {
       TReadLockScope read(*this);
       changed = read.Changed() || changed;
-      locked = data.LockRegion(RecordLockOffset(n), 1);
+      locked = tryLock();
     } else {
-      locked = data.LockRegion(RecordLockOffset(n), 1);
+      locked = tryLock();
     }
     if (locked) break;
     if (observer_) observer_(TLockWait::Record, attempt);
@@ -378,7 +395,16 @@ bool TTableLocks::LockRecord(int32_t n, const void* owner) {
   }
   held_.insert(n);
   lockedBy_[n] = owner;
+  for (int32_t ahead = n + 1; ahead <= last; ++ahead) {
+    held_.insert(ahead);
+    deferred_.insert(ahead);
+  }
   return changed;
+}
+
+void TTableLocks::SetRecordLockAhead(int32_t records) {
+  lockAhead_ = std::max(records, 1);
+  lockAheadPausedTo_ = 0;
 }
 
 void TTableLocks::UnlockRecord(int32_t n, const void* owner) {

@@ -169,6 +169,14 @@ class TTableLocks {
   void UnlockRecord(int32_t n, const void* owner);
   // Every record lock the owner holds (closing a cursor).
   void UnlockRecords(const void* owner);
+  // Lock-ahead for a statement that changes many records in record-number order: with
+  // records > 1, a record lock taken under a table lock (a transaction) also takes the bytes of
+  // up to records - 1 records after it, in the same call, when no other process holds any of
+  // them. They are this process's then, kept like deferred unlocks: a later LockRecord of one
+  // takes nothing, and those left are given back when the table lock ends. When another process
+  // holds one, the record alone is locked, and no lock-ahead reaches past that span again.
+  // 1 (the default) ends it.
+  void SetRecordLockAhead(int32_t records);
   // Under a table lock: the all-records range, released when the table lock ends; record
   // locks then take nothing. 10258 when a record is locked (after the record retries).
   void LockAllRecords();
@@ -319,6 +327,8 @@ class TTableLocks {
   std::map<int32_t, const void*> lockedBy_;
   std::set<int32_t> held_;
   std::set<int32_t> deferred_;
+  int32_t lockAhead_ = 1;
+  int32_t lockAheadPausedTo_ = 0;  // a lock-ahead span up to here met another process's lock
 
   int tableLockTries_ = kTableLockTries;
   int tableLockWaitMs_ = kTableLockWaitMs;

@@ -494,6 +494,15 @@ TEST_F(FileLayerTest, RegionLocksWithinOneProcess) {
     EXPECT_TRUE(a->UnlockAdjacentRegions(204, 2));
     EXPECT_TRUE(b->LockRegion(200, 6));
     EXPECT_TRUE(b->UnlockRegion(200, 6));
+    // Adjacent one-byte regions taken in one call go back one by one or in runs; a span that
+    // overlaps a locked byte takes nothing.
+    EXPECT_TRUE(a->LockAdjacentRegions(300, 4));
+    EXPECT_FALSE(b->LockAdjacentRegions(296, 5));
+    EXPECT_TRUE(b->LockRegion(296, 4));
+    EXPECT_TRUE(b->UnlockRegion(296, 4));
+    EXPECT_TRUE(a->UnlockRegion(301, 1));
+    EXPECT_TRUE(a->UnlockAdjacentRegions(302, 2));
+    EXPECT_TRUE(a->UnlockRegion(300, 1));
     EXPECT_TRUE(b->LockRegion(100, 1));
     a->Close();
     EXPECT_EQ(b->File()->LockedRegions(), (std::vector<TLockedRegion>{{100, 100, 1}}));

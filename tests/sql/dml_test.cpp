@@ -2,6 +2,9 @@
 // preparation faults with their messages, the rows each statement changes and counts, the
 // implicit transaction (its commit interval, its rollback on a failure), the caller's
 // transaction, and scripts.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -321,6 +324,60 @@ TEST_F(DmlTest, CommitInterval) {
   small.recordCacheBytes = 1;
   statement.SetSessionSettings(small);
   EXPECT_EQ(statement.Master()->change->CommitInterval(), 1);
+}
+
+// Another process holds the lock of record 3 (k = 3). The statement locks its rows ahead, so
+// the lock of a row it passes by must not stop it; the row itself must.
+TEST_F(DmlTest, AnotherProcesssRecordLockStopsOnlyItsRow) {
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ready[0]);
+    close(release[1]);
+    try {
+      TDataTable table(scratch_.Path(), "t");
+      table.Open();
+      const int owner = 0;
+      table.Locks().LockRecord(3, &owner);
+      char c = 'l';
+      if (write(ready[1], &c, 1) != 1) _exit(2);
+      while (read(release[0], &c, 1) > 0) {
+      }
+    } catch (...) {
+      _exit(1);
+    }
+    _exit(0);
+  }
+  close(ready[1]);
+  close(release[0]);
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  TSessionSettings noWait;
+  noWait.lockRetryCount = 0;
+  const auto run = [&](const std::string& sql) {
+    TQueryStatement statement(&database_);
+    statement.SetSessionSettings(noWait);
+    statement.Prepare(sql);
+    statement.Execute();
+    return statement.RowsAffected();
+  };
+  EXPECT_EQ(run("update t set b = b + 1 where k <> 3"), 4);
+  EXPECT_EQ(run("delete from t where k >= 4"), 2);
+  try {
+    run("update t set b = 0");
+    ADD_FAILURE() << "the locked row was changed";
+  } catch (const EEngineError& e) {
+    EXPECT_EQ(e.ErrorCode(), err::kRecordInUse);
+  }
+  close(release[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // The failed statement changed nothing; the lock went with the other process.
+  EXPECT_EQ(Rows("select k, b from t"), (std::vector<TRow>{{"1", "21"}, {"2", "22"}, {"3", "22"}}));
+  EXPECT_EQ(run("update t set b = 0"), 3);
 }
 
 TEST_F(DmlTest, ProgressMayStopAStatement) {

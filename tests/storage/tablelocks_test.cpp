@@ -121,6 +121,49 @@ TEST_F(TableLocksTest, CursorsOfOneProcessExcludeEachOtherWithoutRetrying) {
   t.Close();
 }
 
+// Lock-ahead under a table lock: one record lock takes the following records' bytes too, unless
+// another process holds one of them; what no cursor asked for goes back with the table lock.
+TEST_F(TableLocksTest, LockAheadTakesTheFollowingRecordsUnlessAnotherProcessHoldsOne) {
+  CreateTable();
+  TProbe b;
+  ASSERT_EQ(b.Ask(OpenCommand()), "ok");
+  ASSERT_EQ(b.Ask("settings 0 0 0"), "ok");
+  ASSERT_EQ(b.Ask("lockrec 9"), "ok 0");
+  TDataTable t(dir_, "ledger");
+  t.Open();
+  TSessionSettings settings;
+  settings.lockRetryCount = 0;
+  t.SetSettings(settings);
+  TTableLocks& locks = t.Locks();
+  const int cursor = 0;
+  const auto held = [&] {
+    return std::vector<int32_t>(locks.HeldRecordLocks().begin(), locks.HeldRecordLocks().end());
+  };
+  // Outside a table lock, or without lock-ahead, a record lock takes its own byte only.
+  locks.SetRecordLockAhead(5);
+  locks.LockRecord(1, &cursor);
+  EXPECT_EQ(held(), (std::vector<int32_t>{1}));
+  locks.UnlockRecord(1, &cursor);
+
+  locks.LockTable();
+  locks.LockRecord(1, &cursor);
+  EXPECT_EQ(held(), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(b.Ask("lockrec 3"), "err 10258 attempts 1");
+  locks.LockRecord(3, &cursor);  // already this process's
+  // 6 to 10 would take b's 9: record 6 alone, and 7 and 8 alone after it.
+  locks.LockRecord(6, &cursor);
+  locks.LockRecord(7, &cursor);
+  EXPECT_EQ(held(), (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(ErrorCodeOf([&] { locks.LockRecord(9, &cursor); }), err::kRecordInUse);
+  for (int32_t n : {1, 3, 6, 7})
+    locks.UnlockRecord(n, &cursor);
+  locks.UnlockTable();
+  EXPECT_TRUE(held().empty());
+  EXPECT_EQ(b.Ask("lockrec 3"), "ok 0");
+  EXPECT_EQ(b.Ask("lockrec 8"), "ok 0");
+  t.Close();
+}
+
 // A filter switched on or off reads the records under the read lock, after the change check:
 // it waits while another process writes, and then sees what that process inserted.
 TEST_F(TableLocksTest, FiltersWaitForAnotherProcesssWriteAndSeeIt) {
