@@ -590,7 +590,9 @@ int TDataCursor::GetCurrentRecord(uint8_t* buffer, bool lockForChange) {
     editImage_.assign(buffer, buffer + size);
     return kRecordRead;
   }
-  if (!ReadRecord(current_, buffer, TReadAhead::None)) {
+  // In record-number order the records after this one are the likely next reads (a scan that
+  // deletes stands on the following record and reads it here): a miss reads them with it.
+  if (!ReadRecord(current_, buffer, UseBitmap() ? TReadAhead::Forward : TReadAhead::None)) {
     // Deleted since the cursor stood on it: stand on the record that follows.
     Resync();
     return err::kNoCurrentRecord;
