@@ -60,6 +60,33 @@ void CancelEdit(TDataCursor& cursor, uint8_t* image) {
   }
 }
 
+// The write lock a statement holds over the rows between two commits: taken and given back by
+// hand, and given back on every way out.
+class TBatchLock {
+ public:
+  explicit TBatchLock(TTableLocks& locks) : locks_(locks) {}
+  ~TBatchLock() { Release(); }
+  TBatchLock(const TBatchLock&) = delete;
+  TBatchLock& operator=(const TBatchLock&) = delete;
+  void Take() {
+    locks_.WriteLock();
+    held_ = true;
+  }
+  void Release() noexcept {
+    if (!held_) return;
+    held_ = false;
+    try {
+      locks_.WriteUnlock();
+    } catch (...) {
+      // As for a write lock's scope: the lock goes with the table's close at the latest.
+    }
+  }
+
+ private:
+  TTableLocks& locks_;
+  bool held_ = false;
+};
+
 }  // namespace
 
 // The values of INSERT ... VALUES see no columns; LASTAUTOINC and IDENT_CURRENT still read the
@@ -360,20 +387,22 @@ int64_t TChangeQuery::ChangeRows() {
     lockAhead.emplace(TLockAhead{targetLocks});
     targetLocks.SetRecordLockAhead(static_cast<int32_t>(std::min<int64_t>(interval, 8192)));
   }
-  std::optional<TWriteLockScope> batch;
+  TBatchLock batch(targetLocks);
   int64_t count = 0;
   const auto rowDone = [&] {
     ++count;
     if (intermediate && count % interval == 0) {
-      batch.reset();
+      // The commit's own write lock nests in the batch's; other processes get their turn
+      // between this commit and the next transaction.
       database.Commit(query_.commitFlush);
+      batch.Release();
       statement_.ReportCommit(count);
       database.StartTransaction();
-      batch.emplace(targetLocks);
+      batch.Take();
     }
   };
   try {
-    batch.emplace(targetLocks);
+    batch.Take();
     if (streamed != nullptr) {
       streamed->Stream([&](const uint8_t* row) {
         InsertSourceRow(row);
@@ -392,12 +421,12 @@ int64_t TChangeQuery::ChangeRows() {
         rowDone();
       }
     }
-    batch.reset();
     if (scan_) scan_->Finish();
     sourceRows_ = nullptr;
     if (ownTransaction) database.Commit(query_.commitFlush);
+    batch.Release();
   } catch (...) {
-    batch.reset();
+    batch.Release();
     sourceRows_ = nullptr;
     try {
       if (scan_) scan_->Finish();
