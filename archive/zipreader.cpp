@@ -14,6 +14,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "engine/common/crc32.h"
+
 namespace mt {
 namespace {
 
@@ -119,19 +121,19 @@ class TEntrySink {
     if (n > expectedSize_ - written_) throw EEntryTooLarge();
     if (fd_ >= 0 && !WriteAll(fd_, data, n))
       throw EEntryFailed("cannot write the file: " + ErrnoText(errno));
-    crc_ = crc32_z(crc_, data, n);
+    crc_ = Crc32(crc_, data, n);
     written_ += n;
     afterBlock_();
   }
   uint64_t Written() const { return written_; }
-  uint32_t Crc() const { return static_cast<uint32_t>(crc_); }
+  uint32_t Crc() const { return crc_; }
 
  private:
   int fd_;
   uint64_t expectedSize_;
   const std::function<void()>& afterBlock_;
   uint64_t written_ = 0;
-  uLong crc_ = crc32_z(0, nullptr, 0);
+  uint32_t crc_ = 0;
 };
 
 class TInflater {

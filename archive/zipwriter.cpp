@@ -12,6 +12,8 @@
 #include <optional>
 #include <vector>
 
+#include "engine/common/crc32.h"
+
 namespace mt {
 namespace {
 
@@ -145,7 +147,7 @@ struct TEntryData {
 std::optional<TEntryData> WriteEntryData(int in, int packLevel, TDeflater* deflater,
                                          TArchiveOutput& out) {
   TEntryData result;
-  uLong crc = crc32_z(0, nullptr, 0);
+  uint32_t crc = 0;
   std::vector<unsigned char> input(std::max(kReadChunk, kFirstBlock + 1));
   std::size_t got = 0;
   // The first read decides whether the file ends within the first block.
@@ -154,7 +156,7 @@ std::optional<TEntryData> WriteEntryData(int in, int packLevel, TDeflater* defla
   const uint64_t start = out.Position();
 
   const auto account = [&](std::size_t n) {
-    crc = crc32_z(crc, input.data(), n);
+    crc = Crc32(crc, input.data(), n);
     result.uncompressedSize += n;
     if (result.uncompressedSize > kMax32) {
       throw EArchiveLimit("A file is larger than the zip format allows");
@@ -208,7 +210,7 @@ std::optional<TEntryData> WriteEntryData(int in, int packLevel, TDeflater* defla
       }
     }
   }
-  result.crc32 = static_cast<uint32_t>(crc);
+  result.crc32 = crc;
   result.compressedSize = out.Position() - start;
   return result;
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
-  libicu-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
+  libicu-dev zlib1g-dev libisal-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   fonts-wqy-microhei
   clang libclang-rt-14-dev
   zip unzip python3

@@ -1,21 +1,16 @@
 // The change journal: writing it before a change's records and replaying it after a kill.
 #include "changejournal.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <vector>
 
 #include "byteio.h"
+#include "engine/common/crc32.h"
 #include "engine/common/engineerror.h"
 #include "tablelayout.h"
 
 namespace mt {
 namespace {
-
-uint32_t Crc(const uint8_t* bytes, std::size_t length) {
-  return static_cast<uint32_t>(crc32_z(0, bytes, length));
-}
 
 // Bytes the journal is written in at a time.
 constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
@@ -37,11 +32,11 @@ void TChangeJournal::Record(TDataFile& data, bool flush) {
   std::vector<uint8_t> buffer;
   buffer.reserve(kPieceBytes);
   uint64_t at = cjl::kEntries;
-  uint32_t entriesCrc = Crc(nullptr, 0);
+  uint32_t entriesCrc = 0;
   auto spill = [&] {
     if (buffer.empty()) return;
     WriteAt(at, buffer.data(), buffer.size());
-    entriesCrc = static_cast<uint32_t>(crc32_z(entriesCrc, buffer.data(), buffer.size()));
+    entriesCrc = Crc32(entriesCrc, buffer.data(), buffer.size());
     at += buffer.size();
     buffer.clear();
   };
@@ -70,8 +65,7 @@ void TChangeJournal::Record(TDataFile& data, bool flush) {
   le::PutI32(header, cjl::kEntryCount, entries);
   WriteAt(0, header, sizeof header);
   const uint64_t entriesLength = at - cjl::kEntries;
-  const uint32_t crc = static_cast<uint32_t>(
-      crc32_combine(Crc(header, sizeof header), entriesCrc, static_cast<z_off_t>(entriesLength)));
+  const uint32_t crc = Crc32Combine(Crc32(0, header, sizeof header), entriesCrc, entriesLength);
   uint8_t tail[cjl::kCrcSize];
   le::PutI32(tail, 0, static_cast<int32_t>(crc));
   WriteAt(at, tail, sizeof tail);
@@ -122,7 +116,7 @@ bool ReplayChangeJournal(const std::string& path, TDataFile& data) {
     entries.push_back({static_cast<uint64_t>(offset), at, static_cast<std::size_t>(length)});
     at += static_cast<std::size_t>(length);
   }
-  if (count < 0 || static_cast<uint32_t>(le::GetI32(in.data(), at)) != Crc(in.data(), at)) {
+  if (count < 0 || static_cast<uint32_t>(le::GetI32(in.data(), at)) != Crc32(0, in.data(), at)) {
     return false;
   }
   for (const TEntry& e : entries)
