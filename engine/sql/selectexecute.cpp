@@ -158,6 +158,8 @@ void TSelectQuery::ExecuteCanned() {
   // order it would rebuild its visible records after every append.
   if (result_->CurrentIndex() != kRecordIdSlot) result_->ChooseIndexSlot(kRecordIdSlot);
   appended_ = 0;
+  gatheredRows_ = 0;
+  gatherRows_ = !hasBlobColumns_ && result_->CanAppendInBulk();
   rowLimit_ = -1;
   if (!query_.isSubQuery && statement_.MaxRowCount() >= 0) rowLimit_ = statement_.MaxRowCount();
   // TOP without a later sort stops the scan itself.
@@ -169,6 +171,7 @@ void TSelectQuery::ExecuteCanned() {
   {
     TScanLocks locks(*sources_, query_.withLocks);
     if (!singleCountStar_ || !BuildSingleCount()) BuildRows();
+    FlushGatheredRows();
   }
   const bool topAfterGrouping = query_.top >= 0 && (!query_.hasOrderBy || orderSatisfied_) &&
                                 query_.nextUnion == nullptr && !query_.inUnion;
@@ -411,8 +414,25 @@ void TSelectQuery::AppendRow(uint8_t* row) {
     result_->CloseBlob(handle, true, row);
   }
   pendingBlobs_.clear();
-  result_->InsertRecord(row, false);
   ++appended_;
+  if (!gatherRows_) {
+    result_->InsertRecord(row, false);
+    return;
+  }
+  // Runs of about 1 MiB: few enough changes, and a buffer that stays in the cache.
+  const std::size_t size = row_.size();
+  if (gathered_.empty())
+    gathered_.resize(std::max<std::size_t>(1, (std::size_t{1} << 20) / size) * size);
+  std::memcpy(gathered_.data() + static_cast<std::size_t>(gatheredRows_) * size, row, size);
+  ++gatheredRows_;
+  if (static_cast<std::size_t>(gatheredRows_) * size == gathered_.size()) FlushGatheredRows();
+}
+
+void TSelectQuery::FlushGatheredRows() {
+  if (gatheredRows_ == 0) return;
+  const int32_t count = gatheredRows_;
+  gatheredRows_ = 0;
+  result_->AppendInBulk(gathered_.data(), count);
 }
 
 // ---- Sorting the result
@@ -499,6 +519,7 @@ void TSelectQuery::AppendRowsOf(TSelectQuery& member) {
                  *member.ReadResultValue(*columns[i], image.data()));
     AppendRow(row_.data());
   }
+  FlushGatheredRows();
 }
 
 TExpTokenPtr TSelectQuery::ResultColumnNode(int i) const {

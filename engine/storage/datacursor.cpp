@@ -941,6 +941,38 @@ int32_t TDataCursor::InsertRecord(const uint8_t* image, bool standOn) {
   return n;
 }
 
+bool TDataCursor::CanAppendInBulk() const {
+  return table_ != nullptr && !ReadOnly() && table_->Writer().CanAppendInBulk();
+}
+
+void TDataCursor::AppendInBulk(uint8_t* images, int32_t count) {
+  RequireWritable();
+  TWriteLockScope writeLock(table_->Locks());
+  Sync(writeLock.Changed());
+  try {
+    table_->Writer().AppendInBulk(images, count);
+  } catch (...) {
+    synced_ = false;
+    throw;
+  }
+  TDataFile& data = table_->Data();
+  const std::size_t size = static_cast<std::size_t>(data.RecordSize());
+  if (UseBitmap()) {
+    visible_.SetSize(static_cast<uint32_t>(data.RecordCount()));
+    for (int32_t i = 0; i < count; ++i) {
+      const uint8_t* image = images + static_cast<std::size_t>(i) * size;
+      if (PassesFilters(image))
+        visible_.Set(static_cast<uint32_t>(le::GetI32(image, rec::kNumber)));
+    }
+  }
+  SaveCounters();
+  // As after InsertRecord without standing on the record.
+  if (currentIndex_ != kNoIndex || position_ == TPosition::Empty) {
+    synced_ = false;
+    Sync();
+  }
+}
+
 void TDataCursor::ModifyRecord(const uint8_t* image, bool standOn) {
   RequireWritable();
   const int32_t n = current_;
