@@ -797,7 +797,12 @@ int TDataCursor::IndexStep(bool forward, uint8_t* buffer) {
     const bool candidate = (!UseBitmap() || visible_.Test(static_cast<uint32_t>(number))) &&
                            !(currentIndex_ == kRecordIdSlot && key[0] != rec::kActive);
     resynced_ = false;
-    if (candidate && ReadRecord(number, buffer, TReadAhead::None)) {
+    // Records often lie in the file in the order of an index too (rows added in key order): a
+    // step to the record beside the current one reads ahead as a walk in record order would.
+    TReadAhead ahead = TReadAhead::None;
+    if (position_ == TPosition::OnRecord && number == current_ + (forward ? 1 : -1))
+      ahead = forward ? TReadAhead::Forward : TReadAhead::Backward;
+    if (candidate && ReadRecord(number, buffer, ahead)) {
       pos_ = p;
       curKey_ = key;
       StandOn(number);
