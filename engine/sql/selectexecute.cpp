@@ -158,7 +158,7 @@ void TSelectQuery::ExecuteCanned() {
   // order it would rebuild its visible records after every append.
   if (result_->CurrentIndex() != kRecordIdSlot) result_->ChooseIndexSlot(kRecordIdSlot);
   appended_ = 0;
-  gatheredRows_ = 0;
+  gathered_.clear();
   gatherRows_ = !hasBlobColumns_ && result_->CanAppendInBulk();
   rowLimit_ = -1;
   if (!query_.isSubQuery && statement_.MaxRowCount() >= 0) rowLimit_ = statement_.MaxRowCount();
@@ -419,20 +419,22 @@ void TSelectQuery::AppendRow(uint8_t* row) {
     result_->InsertRecord(row, false);
     return;
   }
-  // Runs of about 1 MiB: few enough changes, and a buffer that stays in the cache.
-  const std::size_t size = row_.size();
-  if (gathered_.empty())
-    gathered_.resize(std::max<std::size_t>(1, (std::size_t{1} << 20) / size) * size);
-  std::memcpy(gathered_.data() + static_cast<std::size_t>(gatheredRows_) * size, row, size);
-  ++gatheredRows_;
-  if (static_cast<std::size_t>(gatheredRows_) * size == gathered_.size()) FlushGatheredRows();
+  // Runs of about 1 MiB: few enough changes, and a buffer that stays in the cache. The buffer
+  // grows with the rows, so that a result of a few rows costs no more than them.
+  gathered_.insert(gathered_.end(), row, row + row_.size());
+  if (gathered_.size() >= (std::size_t{1} << 20)) FlushGatheredRows();
 }
 
 void TSelectQuery::FlushGatheredRows() {
-  if (gatheredRows_ == 0) return;
-  const int32_t count = gatheredRows_;
-  gatheredRows_ = 0;
-  result_->AppendInBulk(gathered_.data(), count);
+  if (gathered_.empty()) return;
+  const int32_t count = static_cast<int32_t>(gathered_.size() / row_.size());
+  try {
+    result_->AppendInBulk(gathered_.data(), count);
+  } catch (...) {
+    gathered_.clear();
+    throw;
+  }
+  gathered_.clear();
 }
 
 // ---- Sorting the result

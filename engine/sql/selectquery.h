@@ -221,7 +221,6 @@ class TSelectQuery {
   // AppendRow gathers them here until the run is full or the rows are complete.
   bool gatherRows_ = false;
   std::vector<uint8_t> gathered_;
-  int32_t gatheredRows_ = 0;
   int32_t rowLimit_ = -1;  // rows appended before the scan stops; -1: none
 
   uint32_t rows_ = 0;
