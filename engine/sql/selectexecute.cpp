@@ -154,12 +154,12 @@ void TSelectQuery::ResetResultTable() {
 
 void TSelectQuery::ExecuteCanned() {
   ResetResultTable();
+  gathered_.clear();
+  gatherRows_ = !hasBlobColumns_ && result_->CanAppendInBulk();
   // While rows are appended the cursor walks the record-identifier index: in record-number
   // order it would rebuild its visible records after every append.
   if (result_->CurrentIndex() != kRecordIdSlot) result_->ChooseIndexSlot(kRecordIdSlot);
   appended_ = 0;
-  gathered_.clear();
-  gatherRows_ = !hasBlobColumns_ && result_->CanAppendInBulk();
   rowLimit_ = -1;
   if (!query_.isSubQuery && statement_.MaxRowCount() >= 0) rowLimit_ = statement_.MaxRowCount();
   // TOP without a later sort stops the scan itself.
