@@ -53,12 +53,12 @@ const std::string& DefaultPrivateDirectory() {
   return folder.Path();
 }
 
-std::string UniqueTemporaryTableName(const std::string& directory) {
+std::string UniqueTemporaryTableName(const std::string& directory, bool inMemory) {
   static std::atomic<uint64_t> counter{0};
   const std::string dir = NormalizeDirectory(directory);
   for (;;) {
     const std::string name = "mtq" + std::to_string(getpid()) + "_" + std::to_string(++counter);
-    if (!TFileHandler(TableFileName(dir, name, kDataExt)).Exists()) return name;
+    if (!TFileHandler(TableFileName(dir, name, kDataExt), inMemory).Exists()) return name;
   }
 }
 

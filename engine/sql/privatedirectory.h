@@ -18,7 +18,8 @@ const std::string& DefaultPrivateDirectory();
 
 // A table name no other result of this process uses: "mtq" + process id + "_" + a counter of
 // the process. The directory is checked so that a name whose files exist (another process
-// sharing a private directory, or a crashed run) is skipped.
-std::string UniqueTemporaryTableName(const std::string& directory);
+// sharing a private directory, or a crashed run) is skipped. With inMemory the name is for
+// the in-memory database, whose tables alone are looked at (no disk directory).
+std::string UniqueTemporaryTableName(const std::string& directory, bool inMemory = false);
 
 }  // namespace mt

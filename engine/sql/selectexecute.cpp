@@ -160,6 +160,8 @@ void TSelectQuery::ResetResultTable() {
 
 void TSelectQuery::ExecuteCanned() {
   ResetResultTable();
+  gathered_.clear();
+  gatherRows_ = !hasBlobColumns_ && result_->CanAppendInBulk();
   // While rows are appended the cursor walks the record-identifier index: in record-number
   // order it would rebuild its visible records after every append.
   if (result_->CurrentIndex() != kRecordIdSlot) result_->ChooseIndexSlot(kRecordIdSlot);
@@ -168,6 +170,7 @@ void TSelectQuery::ExecuteCanned() {
   {
     TScanLocks locks(*sources_, query_.withLocks);
     if (!singleCountStar_ || !BuildSingleCount()) BuildRows();
+    FlushGatheredRows();
   }
   const bool topAfterGrouping = query_.top >= 0 && (!query_.hasOrderBy || orderSatisfied_) &&
                                 query_.nextUnion == nullptr && !query_.inUnion;
@@ -474,8 +477,27 @@ void TSelectQuery::AppendRow(uint8_t* row) {
     result_->CloseBlob(handle, true, row);
   }
   pendingBlobs_.clear();
-  result_->InsertRecord(row, false);
   ++appended_;
+  if (!gatherRows_) {
+    result_->InsertRecord(row, false);
+    return;
+  }
+  // Runs of about 1 MiB: few enough changes, and a buffer that stays in the cache. The buffer
+  // grows with the rows, so that a result of a few rows costs no more than them.
+  gathered_.insert(gathered_.end(), row, row + row_.size());
+  if (gathered_.size() >= (std::size_t{1} << 20)) FlushGatheredRows();
+}
+
+void TSelectQuery::FlushGatheredRows() {
+  if (gathered_.empty()) return;
+  const int32_t count = static_cast<int32_t>(gathered_.size() / row_.size());
+  try {
+    result_->AppendInBulk(gathered_.data(), count);
+  } catch (...) {
+    gathered_.clear();
+    throw;
+  }
+  gathered_.clear();
 }
 
 // ---- Sorting the result
@@ -562,6 +584,7 @@ void TSelectQuery::AppendRowsOf(TSelectQuery& member) {
                  *member.ReadResultValue(*columns[i], image.data()));
     AppendRow(row_.data());
   }
+  FlushGatheredRows();
 }
 
 TExpTokenPtr TSelectQuery::ResultColumnNode(int i) const {

@@ -664,7 +664,7 @@ void TSelectQuery::CreateResultTable() {
     resultInMemory_ = query_.into.inMemory;
     if (resultInMemory_) {
       resultDirectoryObject_ = &statement_.MemoryDirectory();
-      resultName_ = query_.into.fileName.empty() ? UniqueTemporaryTableName(std::string())
+      resultName_ = query_.into.fileName.empty() ? UniqueTemporaryTableName(std::string(), true)
                                                  : query_.into.Path();
     } else {
       resultDirectoryObject_ = statement_.Database();
@@ -676,7 +676,7 @@ void TSelectQuery::CreateResultTable() {
     // which is most of the cost of the short aggregate queries run one after another.
     resultInMemory_ = true;
     resultDirectoryObject_ = &statement_.MemoryDirectory();
-    resultName_ = UniqueTemporaryTableName(std::string());
+    resultName_ = UniqueTemporaryTableName(std::string(), true);
   } else {
     ownDirectory_ = std::make_unique<TDataDirectory>(statement_.PrivateDirectory());
     resultDirectoryObject_ = ownDirectory_.get();

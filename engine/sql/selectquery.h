@@ -180,6 +180,8 @@ class TSelectQuery {
   void BuildRow(uint8_t* row);
   void StoreValue(int fieldNo, uint8_t* row, const TExpToken& value);
   void AppendRow(uint8_t* row);
+  // Adds the rows AppendRow gathered for a bulk append to the result table.
+  void FlushGatheredRows();
   bool RowLimitReached() const;
   bool OnVisit(uint64_t visited, uint64_t total);
   void GroupResult();
@@ -236,6 +238,10 @@ class TSelectQuery {
   };
   std::vector<TPendingBlob> pendingBlobs_;
   uint32_t appended_ = 0;
+  // A temporary result without blobs takes its rows in runs (TDataCursor::AppendInBulk):
+  // AppendRow gathers them here until the run is full or the rows are complete.
+  bool gatherRows_ = false;
+  std::vector<uint8_t> gathered_;
   int32_t rowLimit_ = -1;  // rows appended before the scan stops; -1: none
 
   uint32_t rows_ = 0;

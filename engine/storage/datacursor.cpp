@@ -799,7 +799,12 @@ int TDataCursor::IndexStep(bool forward, uint8_t* buffer) {
     const bool candidate = (!UseBitmap() || visible_.Test(static_cast<uint32_t>(number))) &&
                            !(currentIndex_ == kRecordIdSlot && key[0] != rec::kActive);
     resynced_ = false;
-    if (candidate && ReadRecord(number, buffer, TReadAhead::None)) {
+    // Records often lie in the file in the order of an index too (rows added in key order): a
+    // step to the record beside the current one reads ahead as a walk in record order would.
+    TReadAhead ahead = TReadAhead::None;
+    if (position_ == TPosition::OnRecord && number == current_ + (forward ? 1 : -1))
+      ahead = forward ? TReadAhead::Forward : TReadAhead::Backward;
+    if (candidate && ReadRecord(number, buffer, ahead)) {
       pos_ = p;
       curKey_ = key;
       StandOn(number);
@@ -941,6 +946,38 @@ int32_t TDataCursor::InsertRecord(const uint8_t* image, bool standOn) {
     Sync();
   }
   return n;
+}
+
+bool TDataCursor::CanAppendInBulk() const {
+  return table_ != nullptr && !ReadOnly() && table_->Writer().CanAppendInBulk();
+}
+
+void TDataCursor::AppendInBulk(uint8_t* images, int32_t count) {
+  RequireWritable();
+  TWriteLockScope writeLock(table_->Locks());
+  Sync(writeLock.Changed());
+  try {
+    table_->Writer().AppendInBulk(images, count);
+  } catch (...) {
+    synced_ = false;
+    throw;
+  }
+  TDataFile& data = table_->Data();
+  const std::size_t size = static_cast<std::size_t>(data.RecordSize());
+  if (UseBitmap()) {
+    visible_.SetSize(static_cast<uint32_t>(data.RecordCount()));
+    for (int32_t i = 0; i < count; ++i) {
+      const uint8_t* image = images + static_cast<std::size_t>(i) * size;
+      if (PassesFilters(image))
+        visible_.Set(static_cast<uint32_t>(le::GetI32(image, rec::kNumber)));
+    }
+  }
+  SaveCounters();
+  // As after InsertRecord without standing on the record.
+  if (currentIndex_ != kNoIndex || position_ == TPosition::Empty) {
+    synced_ = false;
+    Sync();
+  }
 }
 
 void TDataCursor::ModifyRecord(const uint8_t* image, bool standOn) {

@@ -187,6 +187,11 @@ class TDataCursor {
   // any index changes (9729). Returns the new record's number; with standOn the cursor stands
   // on it. 11013 for a read-only cursor; 9732, 9730, 9731 for values the fields refuse.
   int32_t InsertRecord(const uint8_t* image, bool standOn = true);
+  // A scratch table's fast way to add many records (TRecordWriter::CanAppendInBulk): `count`
+  // images, RecordSize bytes each, whose first 9 bytes are overwritten. The cursor's position
+  // is kept as after InsertRecord without standOn.
+  bool CanAppendInBulk() const;
+  void AppendInBulk(uint8_t* images, int32_t count);
   // Changes the current record to the image. Its auto-increment value stays (keeping supplied
   // values takes the image's). With standOn the cursor stands on the changed record, which may
   // have moved in the current index.

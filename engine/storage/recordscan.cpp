@@ -10,7 +10,9 @@
 namespace mt {
 namespace {
 
-constexpr int kRunBytes = 65536;
+// A run is read in one call and copied out of the file cache once: large enough that the lock
+// and change check of each run cost little beside the copy, small enough to stay in the CPU cache.
+constexpr int kRunBytes = 262144;
 constexpr int kMinRunRecords = 16;
 constexpr int kMaxRunRecords = 4096;
 // How many records pass between looks at the clock.

@@ -45,7 +45,7 @@ class TDataTable;
 
 // How much one run of a scan covers.
 struct TScanLimits {
-  // Records (or, in record-number order, record slots) per run; 0 takes 64 KiB of records
+  // Records (or, in record-number order, record slots) per run; 0 takes 256 KiB of records
   // (between 16 and 4096 of them).
   int maxRecords = 0;
   // A run stops once it held the lock this long.

@@ -282,4 +282,50 @@ void TRecordWriter::Delete(int32_t n, const uint8_t* lastRead, const void* owner
   });
 }
 
+bool TRecordWriter::CanAppendInBulk() const {
+  if (!table_.Scratch() || table_.ReadOnly() || table_.Locks().InTransaction() ||
+      !MaintainedSlots().empty() || HasTextIndex(table_.Index()))
+    return false;
+  const TRecordFormat& format = table_.Data().Format();
+  for (int no = 1; no <= format.FieldCount(); ++no)
+    if (IsBlobField(format.Field(no).type)) return false;
+  return true;
+}
+
+void TRecordWriter::AppendInBulk(uint8_t* images, int32_t count) {
+  MT_ASSERT(CanAppendInBulk());
+  if (count <= 0) return;
+  TDataFile& data = table_.Data();
+  TIndexFile& index = table_.Index();
+  const TRecordFormat& format = data.Format();
+  const std::size_t size = static_cast<std::size_t>(data.RecordSize());
+  const TLocalMoment now = CurrentLocalMoment();
+  for (int32_t i = 0; i < count; ++i)
+    format.CheckRecord(images + static_cast<std::size_t>(i) * size, now);
+  TWriteLockScope writeLock(table_.Locks());
+  // Records added one by one before wait in the cache, possibly past the file's end: they go
+  // first, so that the run lands after them.
+  if (data.HasDirtyRecords()) table_.Locks().FlushBuffers();
+  table_.Locks().Change([&] {
+    const int32_t first = data.NextRecordNumber();
+    TBTree& recordIds = index.Tree(kRecordIdSlot);
+    uint8_t idKey[kRecordIdKeyLength];
+    for (int32_t i = 0; i < count; ++i) {
+      uint8_t* image = images + static_cast<std::size_t>(i) * size;
+      const int32_t identifier = data.NextAutoInc();
+      std::memset(image, 0, rec::kFirstField);
+      image[rec::kState] = rec::kActive;
+      le::PutI32(image, rec::kNumber, first + i);
+      le::PutI32(image, rec::kAutoInc, identifier);
+      BuildRecordIdKey(rec::kActive, identifier, idKey);
+      recordIds.Insert(idKey, first + i);
+    }
+    data.AppendSlots(images, count);
+    index.MutableHeader().activeRecords += count;
+  });
+  // The change wrote no records through the cache, so nothing else bounds the pages the
+  // record-identifier index keeps: they go to the file now, with the headers.
+  table_.Locks().FlushBuffers(true);
+}
+
 }  // namespace mt

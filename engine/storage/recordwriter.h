@@ -61,6 +61,16 @@ class TRecordWriter {
   // values and puts its slot at the head of the deleted chain.
   void Delete(int32_t n, const uint8_t* lastRead, const void* owner);
 
+  // True for a scratch table (a query's result) with nothing kept per record beyond the
+  // record-identifier index: no primary, secondary or text index, no blob fields, no
+  // transaction. Such a table takes whole runs of records through AppendInBulk.
+  bool CanAppendInBulk() const;
+  // Adds `count` images (RecordSize bytes each, their first 9 bytes ignored and filled here)
+  // as new records after the last one, each with the next auto-increment value, in one change
+  // and one write past the record cache. Values are checked as for inserts, all before any is
+  // added. Only where CanAppendInBulk holds.
+  void AppendInBulk(uint8_t* images, int32_t count);
+
  private:
   // The indexes kept for every active record: the primary (when in use) and the secondaries.
   std::vector<int> MaintainedSlots() const;

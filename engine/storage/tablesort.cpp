@@ -322,7 +322,7 @@ class TSorter {
       if (next == blocks_.size() || blockSizes_[next] < size) {
         const std::size_t capacity = std::max(blockSize_, size);
         const auto at = static_cast<std::ptrdiff_t>(next);
-        blocks_.insert(blocks_.begin() + at, std::make_unique<uint8_t[]>(capacity));
+        blocks_.insert(blocks_.begin() + at, std::make_unique_for_overwrite<uint8_t[]>(capacity));
         blockSizes_.insert(blockSizes_.begin() + at, capacity);
       }
       current_ = next;
@@ -490,7 +490,8 @@ class TRowSink {
         keepIdentifiers_(keepIdentifiers),
         imageSize_(static_cast<std::size_t>(format.RecordSize())),
         chunkRows_(ChunkRows(imageSize_)),
-        pending_(static_cast<std::size_t>(chunkRows_) * imageSize_) {
+        pending_(std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(chunkRows_) *
+                                                           imageSize_)) {
     for (const TFieldDescriptor& f : format.Fields()) {
       if (IsBlobField(f.type)) blobFields_.push_back(f.position);
     }
@@ -560,7 +561,7 @@ class TRowSink {
 
   void Keep(const uint8_t* image) {
     if (pendingRows_ == chunkRows_) WritePending();
-    uint8_t* target = pending_.data() + static_cast<std::size_t>(pendingRows_) * imageSize_;
+    uint8_t* target = pending_.get() + static_cast<std::size_t>(pendingRows_) * imageSize_;
     std::memcpy(target, image, imageSize_);
     target[rec::kState] = rec::kActive;
     le::PutI32(target, rec::kNumber, out_.NextRecordNumber() + pendingRows_);
@@ -575,7 +576,7 @@ class TRowSink {
   }
 
   void WritePending() {
-    out_.AppendSlots(pending_.data(), pendingRows_);
+    out_.AppendSlots(pending_.get(), pendingRows_);
     pendingRows_ = 0;
   }
 
@@ -594,7 +595,9 @@ class TRowSink {
   bool keepIdentifiers_;
   std::size_t imageSize_;
   const int32_t chunkRows_;
-  std::vector<uint8_t> pending_;  // kept rows not yet written
+  // Kept rows not yet written; left uncleared, as each row is copied in whole: a sort of a few
+  // rows touches no more of it than they take.
+  std::unique_ptr<uint8_t[]> pending_;
   int32_t pendingRows_ = 0;
   std::vector<int> blobFields_;
   int64_t rows_ = 0;
@@ -729,7 +732,8 @@ TSortResult SortTable(TDataCursor& cursor, const TSortOptions& options) {
     std::vector<uint8_t> key;
     data.WriteBack(true);
     const int32_t count = data.RecordCount();
-    const int32_t chunk = ChunkRows(imageSize);
+    // A small table takes a buffer of its own size.
+    const int32_t chunk = std::min(ChunkRows(imageSize), std::max(count, 1));
     std::vector<uint8_t> images(static_cast<std::size_t>(chunk) * imageSize);
     for (int32_t first = 1; first <= count; first += chunk) {
       const int32_t n = std::min(chunk, count - first + 1);

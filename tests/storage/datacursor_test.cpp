@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "engine/common/localetext.h"
 #include "engine/storage/byteio.h"
 #include "engine/storage/datacursor.h"
+#include "engine/storage/datatable.h"
+#include "engine/storage/tablecheck.h"
 #include "engine/storage/tablenames.h"
 #include "storagetest.h"
 
@@ -145,6 +148,82 @@ TEST_F(CursorTest, AScratchTableKeepsItsCacheBoundedAndWritesNoJournal) {
   reader.SetTableName("result");
   reader.Open();
   EXPECT_EQ(reader.RecordCount(), static_cast<uint32_t>(kRecords));
+}
+
+// Runs of records appended in bulk to a scratch table follow the records inserted one by one:
+// identifiers and numbers go on, the record-identifier index finds every record and the table
+// checks clean after its close. A run with a refused value adds nothing. Tables that keep more
+// per record take no bulk appends.
+TEST_F(CursorTest, AScratchTableTakesRunsOfRecordsInBulk) {
+  TTableCreateParams p;
+  p.fields = {Field("id", ftype::kInteger), Field("text", ftype::kString, 250)};
+  p.fields[0].required = true;
+  TDataTable(dir_, "result").Create(p);
+  constexpr int kSingles = 3;
+  constexpr int kRun = 5000;  // several times the cache's budget of records
+  {
+    TDataCursor c(*directory_);
+    c.SetTableName("result");
+    c.SetExclusive(true);
+    c.SetScratch(true);
+    c.Open();
+    ASSERT_TRUE(c.CanAppendInBulk());
+    c.ChooseIndexSlot(kRecordIdSlot);
+    const std::size_t size = static_cast<std::size_t>(c.RecordSize());
+    std::vector<uint8_t> image(size);
+    for (int i = 1; i <= kSingles; ++i) {
+      c.Format().InitRecord(image.data());
+      c.Format().SetInteger(1, image.data(), i);
+      c.InsertRecord(image.data(), false);
+    }
+    std::vector<uint8_t> run(size * kRun);
+    for (int i = 0; i < kRun; ++i) {
+      uint8_t* r = run.data() + size * static_cast<std::size_t>(i);
+      c.Format().InitRecord(r);
+      c.Format().SetInteger(1, r, kSingles + 1 + i);
+      std::memset(r, 0xEE, 9);  // the slot bytes are the append's to fill
+    }
+    c.AppendInBulk(run.data(), kRun);
+    // The last image lacks its required value: the whole run is refused.
+    std::vector<uint8_t> refused(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(2 * size));
+    refused[size + static_cast<std::size_t>(c.Format().Field(1).offset)] = 0;
+    EXPECT_THROW(c.AppendInBulk(refused.data(), 2), EEngineError);
+    EXPECT_EQ(c.RecordCount(), static_cast<uint32_t>(kSingles + kRun));
+    // In record-identifier order the cursor meets every record once, with its values.
+    c.First();
+    int n = 0;
+    while (c.Next(image.data()) == 0) {
+      ++n;
+      ASSERT_EQ(le::GetI32(image.data(), rec::kAutoInc), n);
+      ASSERT_EQ(IdOf(c, image), n);
+    }
+    EXPECT_EQ(n, kSingles + kRun);
+    c.Close();
+  }
+  TDataTable t(dir_, "result");
+  t.Open(TTableOpenOptions{});
+  EXPECT_TRUE(CheckDataRecords(t).empty());
+  EXPECT_TRUE(CheckIndexes(t).empty());
+  EXPECT_EQ(t.Data().RecordCount(), kSingles + kRun);
+  t.Close();
+
+  // A table others may read, or one with an index on its fields, takes each record on its own.
+  TTableCreateParams indexed = p;
+  indexed.indexes.primary = TIndexDescriptor{};
+  indexed.indexes.primary->fields = {1};
+  TDataTable(dir_, "keyed").Create(indexed);
+  struct TCase {
+    const char* table;
+    bool scratch;
+  };
+  for (const TCase& k : {TCase{"result", false}, TCase{"keyed", true}}) {
+    TDataCursor c(*directory_);
+    c.SetTableName(k.table);
+    c.SetExclusive(true);
+    c.SetScratch(k.scratch);
+    c.Open();
+    EXPECT_FALSE(c.CanAppendInBulk()) << k.table;
+  }
 }
 
 TEST_F(CursorTest, AnEmptyTableHasNoCurrentRecord) {
