@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <optional>
 
 #include "engine/common/engineerror.h"
 #include "engine/common/expeval.h"
@@ -382,11 +381,9 @@ int64_t TChangeQuery::ChangeRows() {
     TTableLocks& locks;
     ~TLockAhead() { locks.SetRecordLockAhead(1); }
   };
-  std::optional<TLockAhead> lockAhead;
-  if (scan_ && ownTransaction && intermediate) {
-    lockAhead.emplace(TLockAhead{targetLocks});
+  const TLockAhead lockAhead{targetLocks};
+  if (scan_ && ownTransaction && intermediate)
     targetLocks.SetRecordLockAhead(static_cast<int32_t>(std::min<int64_t>(interval, 8192)));
-  }
   TBatchLock batch(targetLocks);
   int64_t count = 0;
   const auto rowDone = [&] {
