@@ -147,10 +147,9 @@ TLocalMoment CurrentLocalMoment() {
   clock_gettime(CLOCK_REALTIME, &ts);
   // The local calendar moment of a second is worked out once (localtime_r is what costs, and
   // writers ask for every record and header): offsets change only between whole seconds.
-  thread_local time_t cachedSecond = 0;
-  thread_local bool cached = false;
+  thread_local time_t cachedSecond = -1;
   thread_local TLocalMoment secondStart;
-  if (!cached || ts.tv_sec != cachedSecond) {
+  if (ts.tv_sec != cachedSecond) {
     std::tm local{};
     localtime_r(&ts.tv_sec, &local);
     EncodeDay(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, secondStart.day);
@@ -158,7 +157,6 @@ TLocalMoment CurrentLocalMoment() {
     const int second = local.tm_sec > 59 ? 59 : local.tm_sec;
     EncodeTimeOfDay(local.tm_hour, local.tm_min, second, 0, secondStart.timeMs);
     cachedSecond = ts.tv_sec;
-    cached = true;
   }
   TLocalMoment m = secondStart;
   m.timeMs += static_cast<int32_t>(ts.tv_nsec / 1000000);
