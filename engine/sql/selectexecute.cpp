@@ -161,7 +161,7 @@ void TSelectQuery::ResetResultTable() {
 void TSelectQuery::ExecuteCanned() {
   ResetResultTable();
   gathered_.clear();
-  gatherRows_ = !hasBlobColumns_ && result_->CanAppendInBulk();
+  gatherRows_ = result_->CanAppendInBulk();  // refuses tables with blob fields
   // While rows are appended the cursor walks the record-identifier index: in record-number
   // order it would rebuild its visible records after every append.
   if (result_->CurrentIndex() != kRecordIdSlot) result_->ChooseIndexSlot(kRecordIdSlot);
