@@ -21,24 +21,33 @@ void TChangeJournal::Record(TDataFile& data, bool flush) {
   if (!IsOpen()) {
     if (Exists()) {
       Open();
+      size_ = Size();
     } else {
       Create();
+      size_ = 0;
     }
   }
-  // The entries are written in pieces behind the header's place, the header (whose entry count
+  // A journal that fits one piece (every change of the commit interval's size) goes out in one
+  // write: header, entries, CRC. A write cut off leaves a prefix of it, and the CRC is its last
+  // bytes, so the journal does not check until it is complete.
+  // A longer one is written in pieces behind the header's place, the header (whose entry count
   // is known only at the end) after them, and last the CRC, combined from the two parts. Until
   // the header is written the file still carries an earlier change's counter, and until the
   // CRC is written the bytes do not check: a journal cut off on the way is never replayed.
-  std::vector<uint8_t> buffer;
+  std::vector<uint8_t> buffer(cjl::kEntries);  // the header's place while nothing is spilled
   buffer.reserve(kPieceBytes);
-  uint64_t at = cjl::kEntries;
+  std::size_t skip = cjl::kEntries;  // bytes at the buffer's front that are not entries
+  uint64_t at = 0;                   // the file offset of buffer[0]
   uint32_t entriesCrc = 0;
   auto spill = [&] {
-    if (buffer.empty()) return;
-    WriteAt(at, buffer.data(), buffer.size());
-    entriesCrc = Crc32(entriesCrc, buffer.data(), buffer.size());
+    const std::size_t n = buffer.size() - skip;
+    if (n > 0) {
+      WriteAt(at + skip, buffer.data() + skip, n);
+      entriesCrc = Crc32(entriesCrc, buffer.data() + skip, n);
+    }
     at += buffer.size();
     buffer.clear();
+    skip = 0;
   };
   auto put = [&](const uint8_t* bytes, std::size_t length) {
     while (length > 0) {
@@ -58,22 +67,35 @@ void TChangeJournal::Record(TDataFile& data, bool flush) {
     put(bytes, length);
     ++entries;
   });
-  spill();
   uint8_t header[cjl::kEntries];
   le::PutI32(header, cjl::kMagicAt, static_cast<int32_t>(cjl::kMagic));
   le::PutI32(header, cjl::kBaseCounter, data.StoredCounter());
   le::PutI32(header, cjl::kEntryCount, entries);
-  WriteAt(0, header, sizeof header);
-  const uint64_t entriesLength = at - cjl::kEntries;
-  const uint32_t crc = Crc32Combine(Crc32(0, header, sizeof header), entriesCrc, entriesLength);
   uint8_t tail[cjl::kCrcSize];
-  le::PutI32(tail, 0, static_cast<int32_t>(crc));
-  WriteAt(at, tail, sizeof tail);
-  const uint64_t end = at + cjl::kCrcSize;
+  uint64_t end = 0;
+  if (skip != 0) {
+    std::copy(header, header + sizeof header, buffer.begin());
+    le::PutI32(tail, 0, static_cast<int32_t>(Crc32(0, buffer.data(), buffer.size())));
+    buffer.insert(buffer.end(), tail, tail + sizeof tail);
+    WriteAt(0, buffer.data(), buffer.size());
+    end = buffer.size();
+  } else {
+    spill();
+    WriteAt(0, header, sizeof header);
+    const uint64_t entriesLength = at - cjl::kEntries;
+    const uint32_t crc = Crc32Combine(Crc32(0, header, sizeof header), entriesCrc, entriesLength);
+    le::PutI32(tail, 0, static_cast<int32_t>(crc));
+    WriteAt(at, tail, sizeof tail);
+    end = at + cjl::kCrcSize;
+  }
+  size_ = std::max(size_, end);
   // A journal far longer than this change (left by a large transaction) gives its space back.
   // Only space is at stake: the journal is complete either way, so a failure is not the change's.
   try {
-    if (Size() > end + std::max<uint64_t>(end, kPieceBytes)) Truncate(end);
+    if (size_ > end + std::max<uint64_t>(end, kPieceBytes)) {
+      Truncate(end);
+      size_ = end;
+    }
   } catch (const EEngineError&) {
   }
   if (flush) Flush();

@@ -50,6 +50,11 @@ class TChangeJournal : public TFileHandler {
   // Writes the data file's pending writes (TDataFile::ForEachPendingWrite) as the journal of
   // the change, opening or making the file on first use; flushes it when asked.
   void Record(TDataFile& data, bool flush);
+
+ private:
+  // The file's size when this handler opened it, grown by its own writes. Another process's
+  // longer journal is seen at the next opening; until then it only keeps its space.
+  uint64_t size_ = 0;
 };
 
 // Writes the journal at `path` onto the data file when it is complete and belongs to the
