@@ -258,6 +258,19 @@ void TKeyDef::Build(const uint8_t* image, uint8_t* key) const {
   }
 }
 
+bool TKeyDef::SameSource(const uint8_t* a, const uint8_t* b) const {
+  if (kind_ != TIndexKind::Regular) return false;
+  auto same = [&](int offset, int length) {
+    return std::memcmp(a + offset, b + offset, static_cast<std::size_t>(length)) == 0;
+  };
+  for (const TKeyField& f : fields_) {
+    if (f.autoInc ? !same(rec::kAutoInc, 4) : !same(f.recordOffset, 1 + f.physicalSize)) {
+      return false;
+    }
+  }
+  return !idSuffix_ || same(rec::kAutoInc, 4);
+}
+
 void TKeyDef::BuildPartial(const uint8_t* image, int fieldCount, TKeyFill fill,
                            uint8_t* key) const {
   const int n = std::clamp(fieldCount, 0, static_cast<int>(fields_.size()));

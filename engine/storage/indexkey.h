@@ -102,6 +102,10 @@ class TKeyDef {
 
   // The key of a record image (Length() bytes).
   void Build(const uint8_t* image, uint8_t* key) const;
+  // True when the two images hold the same bytes wherever Build reads (each field's null flag
+  // and value, the identifier): their keys are then equal without being built. False may
+  // still mean equal keys (a null field's stale value bytes, other index kinds).
+  bool SameSource(const uint8_t* a, const uint8_t* b) const;
   // The key of the first `fieldCount` fields of the image; the remaining fields and the
   // identifier suffix are filled as `fill` says.
   void BuildPartial(const uint8_t* image, int fieldCount, TKeyFill fill, uint8_t* key) const;

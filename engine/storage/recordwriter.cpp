@@ -77,6 +77,23 @@ std::vector<int> TRecordWriter::MaintainedSlots() const {
   return slots;
 }
 
+void TRecordWriter::CollectMaintainedSlots() {
+  slots_.clear();
+  const TIndexFile& index = table_.Index();
+  for (int slot = 0; slot <= kMaxSecondaryIndexes; ++slot) {
+    if (index.SlotInUse(slot)) slots_.push_back(slot);
+  }
+}
+
+void TRecordWriter::ReserveKeys(std::size_t count) {
+  const std::size_t bytes = count * kMaxKeyLength;
+  if (keys_.size() < bytes) keys_.resize(bytes);
+}
+
+uint8_t* TRecordWriter::KeyAt(std::size_t i) {
+  return keys_.data() + i * kMaxKeyLength;
+}
+
 int32_t TRecordWriter::Insert(const uint8_t* image, const TRecordWriteOptions& options) {
   TDataFile& data = table_.Data();
   TIndexFile& index = table_.Index();
@@ -84,35 +101,35 @@ int32_t TRecordWriter::Insert(const uint8_t* image, const TRecordWriteOptions& o
   format.CheckRecord(image);
   TWriteLockScope writeLock(table_.Locks());
   const std::size_t size = static_cast<std::size_t>(data.RecordSize());
-  std::vector<uint8_t> work(image, image + size);
+  newImage_.assign(image, image + size);
+  uint8_t* work = newImage_.data();
   // Without an auto-increment field the image carries no value to keep: every record still
   // gets an identifier of its own.
   const bool keepIdentifier = options.keepSuppliedValues && HasAutoIncField(format);
   int32_t identifier;
   if (keepIdentifier) {
-    identifier = le::GetI32(work.data(), rec::kAutoInc);
+    identifier = le::GetI32(work, rec::kAutoInc);
   } else {
     // Known before a slot is taken, so that the keys can be built and checked first.
     identifier = data.FollowingAutoInc();
-    le::PutI32(work.data(), rec::kAutoInc, identifier);
+    le::PutI32(work, rec::kAutoInc, identifier);
   }
 
   // Every key is built and checked before any index changes.
-  const std::vector<int> slots = MaintainedSlots();
-  std::vector<std::vector<uint8_t>> keys;
-  for (int slot : slots) {
-    TBTree& tree = index.Tree(slot);
-    keys.emplace_back(static_cast<std::size_t>(tree.KeyLength()));
-    tree.KeyDef().Build(work.data(), keys.back().data());
-    if (tree.KeyDef().Unique() && tree.KeyExists(keys.back().data())) {
+  CollectMaintainedSlots();
+  ReserveKeys(slots_.size());
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    TBTree& tree = index.Tree(slots_[i]);
+    tree.KeyDef().Build(work, KeyAt(i));
+    if (tree.KeyDef().Unique() && tree.KeyExists(KeyAt(i))) {
       RaiseEngineError(err::kDuplicateKey,
                        {.table = table_.ErrorName(), .index = tree.IndexName()});
     }
   }
   TBTree& recordIds = index.Tree(kRecordIdSlot);
-  std::vector<uint8_t> idKey(kRecordIdKeyLength);
-  BuildRecordIdKey(rec::kActive, identifier, idKey.data());
-  if (keepIdentifier && recordIds.KeyExists(idKey.data())) {
+  uint8_t idKey[kRecordIdKeyLength];
+  BuildRecordIdKey(rec::kActive, identifier, idKey);
+  if (keepIdentifier && recordIds.KeyExists(idKey)) {
     RaiseEngineError(err::kDuplicateKey,
                      {.table = table_.ErrorName(), .index = std::string(kRecordIdIndexName)});
   }
@@ -123,7 +140,7 @@ int32_t TRecordWriter::Insert(const uint8_t* image, const TRecordWriteOptions& o
     // Blob values the caller holds open for this image are written now.
     TBlobFile* blobFile = table_.BlobFile();
     if (blobFile != nullptr && options.blobs != nullptr) {
-      options.blobs->Store(*blobFile, data, format, work.data());
+      options.blobs->Store(*blobFile, data, format, work);
     }
     n = data.AllocateSlot(table_.HasPrimaryIndex());
     const bool atEnd = n == data.NextRecordNumber();
@@ -134,14 +151,14 @@ int32_t TRecordWriter::Insert(const uint8_t* image, const TRecordWriteOptions& o
     TPinnedRecord r(data.GetRecord(n, TReadAhead::None, atEnd));
     if (!r) Raise(err::kRecordChanged);
     const int32_t oldIdentifier = le::GetI32(r->Image(), rec::kAutoInc);
-    for (std::size_t i = 0; i < slots.size(); ++i)
-      index.Tree(slots[i]).Insert(keys[i].data(), n);
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+      index.Tree(slots_[i]).Insert(KeyAt(i), n);
     if (atEnd) {
-      recordIds.Insert(idKey.data(), n);
+      recordIds.Insert(idKey, n);
     } else {
-      std::vector<uint8_t> oldKey(kRecordIdKeyLength);
-      BuildRecordIdKey(rec::kDeleted, oldIdentifier, oldKey.data());
-      recordIds.Replace(oldKey.data(), idKey.data(), n);
+      uint8_t oldKey[kRecordIdKeyLength];
+      BuildRecordIdKey(rec::kDeleted, oldIdentifier, oldKey);
+      recordIds.Replace(oldKey, idKey, n);
     }
     uint8_t* target = r->Image();
     std::memset(target, 0, size);
@@ -150,7 +167,7 @@ int32_t TRecordWriter::Insert(const uint8_t* image, const TRecordWriteOptions& o
     } else {
       identifier = data.NextAutoInc();
     }
-    std::memcpy(target + rec::kFirstField, work.data() + rec::kFirstField, size - rec::kFirstField);
+    std::memcpy(target + rec::kFirstField, work + rec::kFirstField, size - rec::kFirstField);
     target[rec::kState] = rec::kActive;
     le::PutI32(target, rec::kNumber, n);
     le::PutI32(target, rec::kAutoInc, identifier);
@@ -179,64 +196,67 @@ void TRecordWriter::Modify(int32_t n, const uint8_t* image, const uint8_t* expec
   }
   TRecordLockGuard recordLock(table_.Locks(), options.owner);
   recordLock.Lock(n);
-  const std::vector<uint8_t> old(r->Image(), r->Image() + size);
-  std::vector<uint8_t> work(image, image + size);
+  oldImage_.assign(r->Image(), r->Image() + size);
+  newImage_.assign(image, image + size);
+  const uint8_t* old = oldImage_.data();
+  uint8_t* work = newImage_.data();
   work[rec::kState] = rec::kActive;
-  le::PutI32(work.data(), rec::kNumber, n);
-  const int32_t oldIdentifier = le::GetI32(old.data(), rec::kAutoInc);
+  le::PutI32(work, rec::kNumber, n);
+  const int32_t oldIdentifier = le::GetI32(old, rec::kAutoInc);
   int32_t identifier = oldIdentifier;
   if (options.keepSuppliedValues) {
-    identifier = le::GetI32(work.data(), rec::kAutoInc);
+    identifier = le::GetI32(work, rec::kAutoInc);
   } else {
-    le::PutI32(work.data(), rec::kAutoInc, oldIdentifier);
+    le::PutI32(work, rec::kAutoInc, oldIdentifier);
   }
 
-  // Keys that change, all checked before any index is touched.
-  struct TChange {
-    int slot;
-    std::vector<uint8_t> oldKey;
-    std::vector<uint8_t> newKey;
-  };
-  std::vector<TChange> changes;
-  for (int slot : MaintainedSlots()) {
-    TBTree& tree = index.Tree(slot);
-    TChange c{slot, std::vector<uint8_t>(static_cast<std::size_t>(tree.KeyLength())),
-              std::vector<uint8_t>(static_cast<std::size_t>(tree.KeyLength()))};
-    tree.KeyDef().Build(old.data(), c.oldKey.data());
-    tree.KeyDef().Build(work.data(), c.newKey.data());
-    if (tree.KeyDef().Compare(c.oldKey.data(), c.newKey.data()) == 0) continue;
-    if (tree.KeyDef().Unique() && tree.KeyExists(c.newKey.data())) {
+  // Keys that change, all checked before any index is touched. The first `changes` entries of
+  // slots_ become the indexes whose key changes, with the old key at KeyAt(2i) and the new one
+  // at KeyAt(2i + 1). An index none of whose fields changed keeps its key unbuilt.
+  CollectMaintainedSlots();
+  ReserveKeys(2 * slots_.size());
+  std::size_t changes = 0;
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    TBTree& tree = index.Tree(slots_[i]);
+    const TKeyDef& def = tree.KeyDef();
+    if (def.SameSource(old, work)) continue;
+    uint8_t* oldKey = KeyAt(2 * changes);
+    uint8_t* newKey = KeyAt(2 * changes + 1);
+    def.Build(old, oldKey);
+    def.Build(work, newKey);
+    if (def.Compare(oldKey, newKey) == 0) continue;
+    if (def.Unique() && tree.KeyExists(newKey)) {
       RaiseEngineError(err::kDuplicateKey,
                        {.table = table_.ErrorName(), .index = tree.IndexName()});
     }
-    changes.push_back(std::move(c));
+    slots_[changes++] = slots_[i];
   }
   TBTree& recordIds = index.Tree(kRecordIdSlot);
-  std::vector<uint8_t> oldIdKey(kRecordIdKeyLength);
-  std::vector<uint8_t> newIdKey(kRecordIdKeyLength);
-  BuildRecordIdKey(rec::kActive, oldIdentifier, oldIdKey.data());
-  BuildRecordIdKey(rec::kActive, identifier, newIdKey.data());
+  uint8_t oldIdKey[kRecordIdKeyLength];
+  uint8_t newIdKey[kRecordIdKeyLength];
+  BuildRecordIdKey(rec::kActive, oldIdentifier, oldIdKey);
+  BuildRecordIdKey(rec::kActive, identifier, newIdKey);
   const bool idChanges = identifier != oldIdentifier;
-  if (idChanges && recordIds.KeyExists(newIdKey.data())) {
+  if (idChanges && recordIds.KeyExists(newIdKey)) {
     RaiseEngineError(err::kDuplicateKey,
                      {.table = table_.ErrorName(), .index = std::string(kRecordIdIndexName)});
   }
 
   table_.Locks().Change([&] {
     if (TBlobFile* blobFile = table_.BlobFile()) {
-      if (options.blobs != nullptr) options.blobs->Store(*blobFile, data, format, work.data());
+      if (options.blobs != nullptr) options.blobs->Store(*blobFile, data, format, work);
       // The values the record no longer refers to are freed with the change.
-      FreeBlobValues(*blobFile, format, old.data(), work.data());
+      FreeBlobValues(*blobFile, format, old, work);
     }
-    for (const TChange& c : changes)
-      index.Tree(c.slot).Replace(c.oldKey.data(), c.newKey.data(), n);
+    for (std::size_t i = 0; i < changes; ++i)
+      index.Tree(slots_[i]).Replace(KeyAt(2 * i), KeyAt(2 * i + 1), n);
     if (idChanges) {
-      recordIds.Replace(oldIdKey.data(), newIdKey.data(), n);
+      recordIds.Replace(oldIdKey, newIdKey, n);
       data.KeepAutoInc(identifier);
     }
     const bool text = HasTextIndex(index);
-    if (text) RemoveRecordText(index, format, old.data(), n);
-    std::memcpy(r->Image(), work.data(), size);
+    if (text) RemoveRecordText(index, format, old, n);
+    std::memcpy(r->Image(), work, size);
     if (text) AddRecordText(index, format, r->Image(), n);
     r->MarkDirty();
     r.Reset();
@@ -259,23 +279,26 @@ void TRecordWriter::Delete(int32_t n, const uint8_t* lastRead, const void* owner
   }
   TRecordLockGuard recordLock(table_.Locks(), owner);
   recordLock.Lock(n);
-  const std::vector<uint8_t> old(r->Image(), r->Image() + size);
+  oldImage_.assign(r->Image(), r->Image() + size);
+  const uint8_t* old = oldImage_.data();
 
   table_.Locks().Change([&] {
-    std::vector<uint8_t> key(kMaxKeyLength);
-    for (int slot : MaintainedSlots()) {
+    CollectMaintainedSlots();
+    ReserveKeys(1);
+    uint8_t* key = KeyAt(0);
+    for (int slot : slots_) {
       TBTree& tree = index.Tree(slot);
-      tree.KeyDef().Build(old.data(), key.data());
-      tree.Delete(key.data(), n);
+      tree.KeyDef().Build(old, key);
+      tree.Delete(key, n);
     }
-    const int32_t identifier = le::GetI32(old.data(), rec::kAutoInc);
-    std::vector<uint8_t> oldIdKey(kRecordIdKeyLength);
-    std::vector<uint8_t> newIdKey(kRecordIdKeyLength);
-    BuildRecordIdKey(rec::kActive, identifier, oldIdKey.data());
-    BuildRecordIdKey(rec::kDeleted, identifier, newIdKey.data());
-    index.Tree(kRecordIdSlot).Replace(oldIdKey.data(), newIdKey.data(), n);
-    if (HasTextIndex(index)) RemoveRecordText(index, format, old.data(), n);
-    if (TBlobFile* blobFile = table_.BlobFile()) FreeBlobValues(*blobFile, format, old.data());
+    const int32_t identifier = le::GetI32(old, rec::kAutoInc);
+    uint8_t oldIdKey[kRecordIdKeyLength];
+    uint8_t newIdKey[kRecordIdKeyLength];
+    BuildRecordIdKey(rec::kActive, identifier, oldIdKey);
+    BuildRecordIdKey(rec::kDeleted, identifier, newIdKey);
+    index.Tree(kRecordIdSlot).Replace(oldIdKey, newIdKey, n);
+    if (HasTextIndex(index)) RemoveRecordText(index, format, old, n);
+    if (TBlobFile* blobFile = table_.BlobFile()) FreeBlobValues(*blobFile, format, old);
     data.DeleteRecord(r.Get());
     r.Reset();
     --index.MutableHeader().activeRecords;

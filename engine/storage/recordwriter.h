@@ -74,9 +74,20 @@ class TRecordWriter {
  private:
   // The indexes kept for every active record: the primary (when in use) and the secondaries.
   std::vector<int> MaintainedSlots() const;
+  // The same into slots_.
+  void CollectMaintainedSlots();
+  // Room in keys_ for `count` keys of up to kMaxKeyLength bytes; key i at KeyAt(i).
+  void ReserveKeys(std::size_t count);
+  uint8_t* KeyAt(std::size_t i);
   [[noreturn]] void Raise(int32_t code) const;
 
   TDataTable& table_;
+  // Buffers reused from one change to the next, so that a change allocates nothing for its
+  // images and keys (the writer is used on its table's thread only).
+  std::vector<int> slots_;
+  std::vector<uint8_t> oldImage_;
+  std::vector<uint8_t> newImage_;
+  std::vector<uint8_t> keys_;
 };
 
 }  // namespace mt

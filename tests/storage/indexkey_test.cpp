@@ -158,6 +158,65 @@ TEST(IndexKeyTest, EveryIndexableTypeKeepsValueOrder) {
   }
 }
 
+// An update leaves an index alone when the bytes its key is built from did not change: where
+// SameSource says so the built keys must be equal, and every real key change must be seen.
+TEST(IndexKeyTest, SameSourceHoldsOnlyForEqualKeys) {
+  std::vector<TFieldDescriptor> fields = {Field("name", ftype::kString, 10),
+                                          Field("amount", ftype::kInteger),
+                                          Field("memo", ftype::kFloat)};
+  int offset = 9;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    TFieldDescriptor& f = fields[i];
+    f.number = static_cast<uint16_t>(i + 1);
+    f.offset = static_cast<uint16_t>(offset);
+    f.physicalSize = static_cast<uint8_t>(FieldPhysicalSize(f.type, f.subtype, f.size));
+    offset += 1 + f.physicalSize;
+  }
+  const TRecordFormat format(fields, offset, 0, "t");
+  // Unique over name and amount (no identifier suffix); not unique over amount (with one).
+  const TKeyDef byNameAmount = TKeyDef::ForIndex(test::Index("a", {1, 2}, true), fields, 0, false);
+  const TKeyDef byAmount = TKeyDef::ForIndex(test::Index("b", {2}), fields, 0, false);
+  ASSERT_FALSE(byNameAmount.HasIdSuffix());
+  ASSERT_TRUE(byAmount.HasIdSuffix());
+
+  std::vector<uint8_t> base(static_cast<std::size_t>(format.RecordSize()));
+  format.InitRecord(base.data());
+  format.SetString(1, base.data(), "abc");
+  format.SetInteger(2, base.data(), 7);
+  format.SetFloat(3, base.data(), 1.5);
+  le::PutI32(base.data(), rec::kAutoInc, 41);
+
+  struct TCase {
+    const char* what;
+    std::function<void(uint8_t*)> change;
+    bool nameAmountKeyChanges;
+    bool amountKeyChanges;
+  };
+  const TCase cases[] = {
+      {"a field outside both keys", [&](uint8_t* img) { format.SetFloat(3, img, 2.5); }, false,
+       false},
+      {"the string field", [&](uint8_t* img) { format.SetString(1, img, "abd"); }, true, false},
+      {"the integer field", [&](uint8_t* img) { format.SetInteger(2, img, 8); }, true, true},
+      {"the integer made null", [&](uint8_t* img) { format.SetNull(2, img); }, true, true},
+      {"the record identifier", [&](uint8_t* img) { le::PutI32(img, rec::kAutoInc, 42); }, false,
+       true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> changed = base;
+    c.change(changed.data());
+    for (const auto& [def, keyChanges] : {std::pair{&byNameAmount, c.nameAmountKeyChanges},
+                                          std::pair{&byAmount, c.amountKeyChanges}}) {
+      std::vector<uint8_t> before(static_cast<std::size_t>(def->Length()));
+      std::vector<uint8_t> after(before.size());
+      def->Build(base.data(), before.data());
+      def->Build(changed.data(), after.data());
+      EXPECT_EQ(def->Compare(before.data(), after.data()) != 0, keyChanges);
+      EXPECT_EQ(def->SameSource(base.data(), changed.data()), !keyChanges);
+    }
+  }
+}
+
 TEST(IndexKeyTest, DocumentedKeyBytes) {
   uint8_t k[8];
   PutKeyInt(1, 4, k);
