@@ -95,9 +95,15 @@ void TPage::Insert(int i, const uint8_t* key, int32_t value, int32_t below) {
     }
     packed_ += delta;
   }
-  const std::size_t at = static_cast<std::size_t>(i) * size;
-  data_.insert(data_.begin() + static_cast<std::ptrdiff_t>(at), size, 0);
-  uint8_t* e = data_.data() + at;
+  const std::size_t before = static_cast<std::size_t>(i) * size;
+  if (head_ >= size && i < count_ / 2) {
+    // Into the unused head: the entries before i move one place to the front.
+    std::memmove(data_.data() + head_ - size, data_.data() + head_, before);
+    head_ -= size;
+  } else {
+    data_.insert(data_.begin() + static_cast<std::ptrdiff_t>(head_ + before), size, 0);
+  }
+  uint8_t* e = data_.data() + head_ + before;
   std::memcpy(e, key, static_cast<std::size_t>(format_->keyLength));
   ++count_;
   SetValue(i, value);
@@ -115,14 +121,33 @@ void TPage::Remove(int i) {
     }
     packed_ += delta;
   }
-  const std::size_t at = static_cast<std::size_t>(i) * size;
-  data_.erase(data_.begin() + static_cast<std::ptrdiff_t>(at),
-              data_.begin() + static_cast<std::ptrdiff_t>(at + size));
+  const std::size_t at = head_ + static_cast<std::size_t>(i) * size;
   --count_;
+  if (i < count_ / 2) {
+    // The entries before i move one place to the back, into the removed one's place.
+    std::memmove(data_.data() + head_ + size, data_.data() + head_, at - head_);
+    head_ += size;
+    TrimHead();
+  } else {
+    data_.erase(data_.begin() + static_cast<std::ptrdiff_t>(at),
+                data_.begin() + static_cast<std::ptrdiff_t>(at + size));
+  }
+}
+
+void TPage::TrimHead() {
+  const std::size_t size = static_cast<std::size_t>(format_->MemoryEntrySize());
+  if (head_ > static_cast<std::size_t>(count_) * size + size) Compact();
+}
+
+void TPage::Compact() {
+  if (head_ == 0) return;
+  data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(head_));
+  head_ = 0;
 }
 
 void TPage::Clear() {
   data_.clear();
+  head_ = 0;
   count_ = 0;
   packed_ = 0;
   prev_ = next_ = 0;
@@ -131,23 +156,25 @@ void TPage::Clear() {
 void TPage::MoveTailTo(int from, TPage& to) {
   const std::size_t size = static_cast<std::size_t>(format_->MemoryEntrySize());
   const auto begin =
-      data_.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(from) * size);
-  to.data_.insert(to.data_.begin(), begin, data_.end());
+      data_.begin() + static_cast<std::ptrdiff_t>(head_ + static_cast<std::size_t>(from) * size);
+  to.data_.insert(to.data_.begin() + static_cast<std::ptrdiff_t>(to.head_), begin, data_.end());
   to.count_ += count_ - from;
   data_.erase(begin, data_.end());
   count_ = from;
+  TrimHead();
   RecomputePacked();
   to.RecomputePacked();
 }
 
 void TPage::TakeHeadFrom(TPage& from, int n) {
   const std::size_t size = static_cast<std::size_t>(format_->MemoryEntrySize());
-  const auto end =
-      from.data_.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(n) * size);
-  data_.insert(data_.end(), from.data_.begin(), end);
+  const auto begin = from.data_.begin() + static_cast<std::ptrdiff_t>(from.head_);
+  const auto end = begin + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(n) * size);
+  data_.insert(data_.end(), begin, end);
   count_ += n;
-  from.data_.erase(from.data_.begin(), end);
+  from.data_.erase(begin, end);
   from.count_ -= n;
+  from.TrimHead();
   RecomputePacked();
   from.RecomputePacked();
 }
@@ -195,7 +222,7 @@ void TPage::Encode(uint8_t* out) const {
       static_cast<std::size_t>(IsLeaf() ? f.LeafEntrySize() : f.InternalEntrySize());
   if (!IsLeaf() || !f.Compressed()) {
     if (stored == static_cast<std::size_t>(f.MemoryEntrySize())) {
-      std::memcpy(p, data_.data(), stored * static_cast<std::size_t>(count_));
+      std::memcpy(p, Entry(0), stored * static_cast<std::size_t>(count_));
       return;
     }
     for (int i = 0; i < count_; ++i) {
@@ -241,6 +268,7 @@ bool TPage::Decode(const uint8_t* in, int32_t nextPage) {
   count_ = 0;
   packed_ = 0;
   data_.assign(static_cast<std::size_t>(count) * f.MemoryEntrySize(), 0);
+  head_ = 0;
   const uint8_t* p = in + ipl::kEntries;
   const uint8_t* end = p + ipl::kDataBytes;
 

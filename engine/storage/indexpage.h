@@ -130,12 +130,16 @@ class TPage {
   friend class TPageRef;
 
   uint8_t* Entry(int i) {
-    return data_.data() + static_cast<std::size_t>(i) * format_->MemoryEntrySize();
+    return data_.data() + head_ + static_cast<std::size_t>(i) * format_->MemoryEntrySize();
   }
   const uint8_t* Entry(int i) const {
-    return data_.data() + static_cast<std::size_t>(i) * format_->MemoryEntrySize();
+    return data_.data() + head_ + static_cast<std::size_t>(i) * format_->MemoryEntrySize();
   }
   void RecomputePacked();
+  // Moves the entries to the front of data_, dropping the unused head; TrimHead does so when
+  // the head has grown past the entries.
+  void Compact();
+  void TrimHead();
 
   const TPageFormat* format_ = nullptr;
   int32_t number_ = 0;
@@ -144,7 +148,12 @@ class TPage {
   int32_t prev_ = 0;
   int32_t next_ = 0;
   int packed_ = 0;  // compressed leaves: bytes the entries take on disk
+  // The entries, in memory form, from data_[head_] to data_'s end. The unused head lets an
+  // entry near the front be removed (or added) by moving the entries before it instead of
+  // all after it, as removing records in key order does page after page. It never exceeds
+  // the bytes of the entries (plus one entry), so a page holds at most twice its entries.
   std::vector<uint8_t> data_;
+  std::size_t head_ = 0;
 
   // Cache bookkeeping (TBTree).
   bool dirty_ = false;

@@ -354,6 +354,84 @@ TEST(IndexPageTest, CompressedLeavesRoundTripThroughTheDiskForm) {
 
 // Pages written out by hand from the page layout: type, entry count, previous and next page,
 // the packed bytes of a compressed leaf, then the entries.
+// Entries added and removed at either end (as removing records in key order does, page after
+// page) and moved between sibling pages keep every page equal to a plain list of its entries,
+// with the packed size in step with the disk form.
+TEST(IndexPageTest, EntriesChangedAtEitherEndMatchAModel) {
+  using TEntries = std::vector<std::pair<std::vector<uint8_t>, int32_t>>;
+  for (uint8_t compression : {uint8_t{0}, uint8_t{3}}) {
+    SCOPED_TRACE("compression " + std::to_string(compression));
+    TPageFormat f{9, compression, true, true};
+    const auto keys = SortedKeys(9, 2000, true, 77u + compression);
+    std::mt19937 rng(5);
+    TPage left(&f);
+    TPage right(&f);
+    left.SetType(ptype::kLeaf);
+    right.SetType(ptype::kLeaf);
+    TEntries leftModel;
+    TEntries rightModel;
+    auto expectPage = [&](const TPage& page, const TEntries& model) {
+      ASSERT_EQ(page.Count(), static_cast<int>(model.size()));
+      for (int i = 0; i < page.Count(); ++i) {
+        const auto& [key, value] = model[static_cast<std::size_t>(i)];
+        ASSERT_EQ(std::memcmp(page.Key(i), key.data(), key.size()), 0) << "entry " << i;
+        ASSERT_EQ(page.Value(i), value) << "entry " << i;
+      }
+      if (page.Overfull()) return;
+      std::vector<uint8_t> disk(kIndexPageSize);
+      page.Encode(disk.data());
+      TPage back(&f);
+      back.SetType(ptype::kLeaf);
+      ASSERT_TRUE(back.Decode(disk.data(), 10));
+      ASSERT_EQ(back.Count(), page.Count());
+      EXPECT_EQ(back.UsedBytes(), page.UsedBytes());
+    };
+    // Keys go in at any position, in no particular order: a page's layout does not depend on
+    // their order, and the model is the same list.
+    std::size_t nextKey = 0;
+    for (int step = 0; step < 3000 && nextKey < keys.size(); ++step) {
+      const bool toLeft = rng() % 2 == 0;
+      TPage& page = toLeft ? left : right;
+      TEntries& model = toLeft ? leftModel : rightModel;
+      const int count = page.Count();
+      // Positions near either end, as well as anywhere.
+      auto position = [&](int limit) {
+        switch (rng() % 3) {
+          case 0:
+            return std::min<int>(limit, static_cast<int>(rng() % 3));
+          case 1:
+            return std::max(0, limit - static_cast<int>(rng() % 3));
+          default:
+            return static_cast<int>(rng() % static_cast<uint32_t>(limit + 1));
+        }
+      };
+      const uint32_t op = rng() % 20;
+      if (op < 9 && count < 300) {
+        const int at = position(count);
+        const auto& key = keys[nextKey++];
+        page.Insert(at, key.data(), static_cast<int32_t>(step));
+        model.insert(model.begin() + at, {key, static_cast<int32_t>(step)});
+      } else if (op < 18 && count > 0) {
+        const int at = position(count - 1);
+        page.Remove(at);
+        model.erase(model.begin() + at);
+      } else if (op == 18 && leftModel.size() > 1) {
+        const int from = static_cast<int>(rng() % leftModel.size());
+        left.MoveTailTo(from, right);
+        rightModel.insert(rightModel.begin(), leftModel.begin() + from, leftModel.end());
+        leftModel.erase(leftModel.begin() + from, leftModel.end());
+      } else if (op == 19 && !rightModel.empty()) {
+        const int n = static_cast<int>(rng() % rightModel.size()) + 1;
+        left.TakeHeadFrom(right, n);
+        leftModel.insert(leftModel.end(), rightModel.begin(), rightModel.begin() + n);
+        rightModel.erase(rightModel.begin(), rightModel.begin() + n);
+      }
+      ASSERT_NO_FATAL_FAILURE(expectPage(left, leftModel)) << "step " << step;
+      ASSERT_NO_FATAL_FAILURE(expectPage(right, rightModel)) << "step " << step;
+    }
+  }
+}
+
 TEST(IndexPageTest, DiskFormWrittenOutByHand) {
   struct TEntry {
     std::vector<uint8_t> key;
