@@ -14,12 +14,8 @@
 namespace mt {
 namespace {
 
-int Sign(int c) {
-  return c < 0 ? -1 : (c > 0 ? 1 : 0);
-}
-
 int CompareBytes(const uint8_t* a, const uint8_t* b, std::size_t n) {
-  return n == 0 ? 0 : Sign(std::memcmp(a, b, n));
+  return CompareKeyBytes(a, b, n);
 }
 
 // The text of a zero-terminated string field inside a key, at most `size` bytes.
@@ -336,11 +332,7 @@ int TKeyDef::CompareSuffix(const uint8_t* a, const uint8_t* b) const {
   return descending_ ? -c : c;
 }
 
-int TKeyDef::Compare(const uint8_t* a, const uint8_t* b) const {
-  if (byteOrder_ && kind_ != TIndexKind::Text) {
-    const int c = CompareBytes(a, b, static_cast<std::size_t>(length_));
-    return descending_ ? -c : c;
-  }
+int TKeyDef::CompareByFields(const uint8_t* a, const uint8_t* b) const {
   const int c = CompareFieldRange(a, b, static_cast<int>(fields_.size()) + 1);
   return c != 0 ? c : CompareSuffix(a, b);
 }

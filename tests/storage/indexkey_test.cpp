@@ -217,6 +217,26 @@ TEST(IndexKeyTest, SameSourceHoldsOnlyForEqualKeys) {
   }
 }
 
+// Key bytes compare as unsigned bytes, whatever the length and wherever the first difference
+// lies (in a whole word, its half, or the bytes after them).
+TEST(IndexKeyTest, KeyBytesCompareAsUnsignedBytes) {
+  for (std::size_t n = 0; n <= 40; ++n) {
+    std::vector<uint8_t> a(n, 0x7F);
+    EXPECT_EQ(CompareKeyBytes(a.data(), a.data(), n), 0) << n;
+    for (std::size_t at = 0; at < n; ++at) {
+      for (uint8_t other : {uint8_t{0x00}, uint8_t{0x80}, uint8_t{0xFF}}) {
+        std::vector<uint8_t> b = a;
+        b[at] = other;
+        // A later byte in the opposite direction must not matter.
+        if (at + 1 < n) b[at + 1] = other == 0 ? 0xFF : 0x00;
+        const int expected = other < 0x7F ? 1 : -1;
+        EXPECT_EQ(CompareKeyBytes(a.data(), b.data(), n), expected) << n << " at " << at;
+        EXPECT_EQ(CompareKeyBytes(b.data(), a.data(), n), -expected) << n << " at " << at;
+      }
+    }
+  }
+}
+
 TEST(IndexKeyTest, DocumentedKeyBytes) {
   uint8_t k[8];
   PutKeyInt(1, 4, k);
