@@ -105,6 +105,7 @@ TPageRef TBTree::FetchTree(int32_t n) {
 }
 
 TPageRef TBTree::NewPage(uint8_t type) {
+  ++shape_;
   TIndexDescriptor& d = Descriptor();
   TIndexFileHeader& h = store_.StoreHeader();
   TPageRef p;
@@ -130,6 +131,7 @@ TPageRef TBTree::NewPage(uint8_t type) {
 }
 
 void TBTree::FreePage(TPageRef page) {
+  ++shape_;
   TIndexDescriptor& d = Descriptor();
   page->Clear();
   page->SetType(ptype::kLeaf);
@@ -156,6 +158,7 @@ bool TBTree::WriteBack() {
 }
 
 void TBTree::ClearCache() {
+  ++shape_;
   for (std::unique_ptr<TPage>& p : cache_.TakeAll())
     pool_.Give(std::move(p));
   capacity_ = target_;
@@ -243,12 +246,28 @@ int TBTree::SearchLeaf(const TPage& p, const uint8_t* key) const {
 TPageRef TBTree::Descend(const uint8_t* key, std::vector<TPathStep>* path) {
   int32_t n = RootPage();
   if (n == 0) return {};
+  if (hint_.shape == shape_ && hint_.root == n && hint_.leaf < store_.StoreHeader().nextPage) {
+    TPageRef p = Fetch(hint_.leaf);
+    if (p->IsLeaf() && p->Count() > 0 && (p->Prev() == 0 || keyDef_.Compare(p->Key(0), key) <= 0) &&
+        (p->Next() == 0 || keyDef_.Compare(key, p->Key(p->Count() - 1)) <= 0)) {
+      if (path != nullptr) *path = hint_.path;
+      return p;
+    }
+  }
+  hint_.shape = 0;
+  hint_.path.clear();
   for (int depth = 0; depth < kMaxDepth; ++depth) {
     TPageRef p = FetchTree(n);
     if (p->IsRoot() != (depth == 0)) Corrupt();
-    if (p->IsLeaf()) return p;
+    if (p->IsLeaf()) {
+      hint_.leaf = n;
+      hint_.root = RootPage();
+      hint_.shape = shape_;
+      if (path != nullptr) *path = hint_.path;
+      return p;
+    }
     const int i = SearchInternal(*p, key);
-    if (path != nullptr) path->push_back({n, i});
+    hint_.path.push_back({n, i});
     n = p->Value(i);
   }
   Corrupt();
@@ -500,6 +519,7 @@ void TBTree::Rebalance(TPageRef page, std::vector<TPathStep>& path) {
         left->Next() != right->Number() || right->Prev() != left->Number()) {
       Corrupt();
     }
+    ++shape_;  // the pair is joined or shares its entries anew
     const int lc = left->Count();
     const int rc = right->Count();
     // The right page's first entry stops being first: it takes the separator, which bounds

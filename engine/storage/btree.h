@@ -257,6 +257,22 @@ class TBTree {
   TPageFormat format_;
   std::string indexName_;
 
+  // The leaf the last full descent reached and its path. A key within that leaf's keys (or
+  // beyond them at either end of the tree) goes down to the same leaf by the separators'
+  // rule, so the next descent starts there: changes in key order (appends, removals of the
+  // lowest keys) then search one page instead of one per level. Valid while shape_ and the
+  // root are what they were; shape_ rises with every new or freed page, every join or share
+  // of two pages and every drop of the cache, which are all the ways a path's pages and slots
+  // can change.
+  struct TDescentHint {
+    int32_t leaf = 0;
+    int32_t root = 0;
+    uint64_t shape = 0;
+    std::vector<TPathStep> path;
+  };
+  TDescentHint hint_;
+  uint64_t shape_ = 1;
+
   TCacheList<TPage> cache_;
   TPageStack pool_;
   std::size_t target_ = kDefaultCacheTarget;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <random>
 #include <set>
 
@@ -529,6 +531,120 @@ TEST_F(BTreeShapeTest, SmallCachesWriteBackWhileDeferredCachesGrow) {
   EXPECT_TRUE(tree.CheckStructure().empty());
   EXPECT_EQ(tree.EntryCount(), 800);
   t.Close();
+}
+
+// Changes in key order (appending the highest key or the lowest, removing from the other end,
+// as a ledger's inserts and range deletes do) and changes clustered around a drifting point go
+// down to the leaf the last change used; the trees must keep every entry, count, separator and
+// link right through the splits, joins and shares of leaves and of the pages above them (long
+// keys make the trees deep), with a cache small enough to drop that leaf, and after the cache
+// is dropped.
+TEST_F(BTreeShapeTest, ChangesInKeyOrderKeepEveryCountAndLink) {
+  static constexpr int32_t kNone = -2000000000;
+  static constexpr int kWindow = 1500;
+  struct TPattern {
+    const char* what;
+    int32_t (*inserted)(int step);
+    int32_t (*removed)(int step);  // the value removed at a step, or kNone
+  };
+  const TPattern patterns[] = {
+      {"appends, the lowest removed", [](int s) { return s; },
+       [](int s) { return s >= kWindow ? s - kWindow : kNone; }},
+      {"prepends, the highest removed", [](int s) { return -s; },
+       [](int s) { return s >= kWindow ? -(s - kWindow) : kNone; }},
+      {"two ascending runs, the lower one removed from its start",
+       [](int s) { return s % 2 == 0 ? s : 1000000 + s; },
+       [](int s) { return s >= kWindow && s % 2 == 1 ? s - kWindow - 1 : kNone; }},
+  };
+  int tableNo = 0;
+  auto run = [&](const char* what, const std::function<int32_t(int)>& inserted,
+                 const std::function<int32_t(int)>& removed, int steps) {
+    SCOPED_TRACE(what);
+    TTableCreateParams p;
+    p.fields = {Field("s", ftype::kString, 200)};
+    p.indexes.primary = Index("", {1});
+    p.indexes.secondaries = {Index("packed", {1}, false, 3)};
+    TDataTable t(dir_, "order" + std::to_string(++tableNo));
+    t.Create(p);
+    t.Open();
+    const TRecordFormat& fmt = t.Data().Format();
+    std::vector<uint8_t> image(static_cast<std::size_t>(fmt.RecordSize()));
+    std::vector<TBTree*> trees = {&t.Index().Tree(kPrimarySlot), &t.Index().Tree(1)};
+    std::vector<TModel> models;
+    for (TBTree* tree : trees) {
+      tree->SetCacheTarget(8);
+      models.emplace_back(TKeyLess{&tree->KeyDef()});
+    }
+    auto keyOf = [&](const TBTree& tree, int32_t value) {
+      char text[16];
+      std::snprintf(text, sizeof text, "%010lld", static_cast<long long>(value) + 1000000000LL);
+      fmt.InitRecord(image.data());
+      fmt.SetString(1, image.data(), text);
+      le::PutI32(image.data(), rec::kAutoInc, value ^ 0x5A5A);
+      std::vector<uint8_t> key(static_cast<std::size_t>(tree.KeyLength()));
+      tree.KeyDef().Build(image.data(), key.data());
+      return key;
+    };
+    int heights = 0;
+    for (int step = 0; step < steps; ++step) {
+      for (std::size_t i = 0; i < trees.size(); ++i) {
+        TBTree& tree = *trees[i];
+        const int32_t in = inserted(step);
+        if (in != kNone) {
+          const std::vector<uint8_t> key = keyOf(tree, in);
+          if (models[i].count(key) == 0) {
+            tree.Insert(key.data(), in + 1000000000);
+            models[i].emplace(key, in + 1000000000);
+          }
+        }
+        const int32_t out = removed(step);
+        if (out != kNone) {
+          const std::vector<uint8_t> gone = keyOf(tree, out);
+          const auto found = models[i].find(gone);
+          ASSERT_EQ(tree.Delete(gone.data(), out + 1000000000), found != models[i].end())
+              << "step " << step;
+          if (found != models[i].end()) models[i].erase(found);
+        }
+        heights = std::max(heights, tree.Height());
+      }
+      if (step == steps / 2) {
+        for (TBTree* tree : trees) {
+          tree->WriteBack();
+          tree->ClearCache();
+        }
+      }
+      if (step % 1000 == 999 || step == steps - 1) {
+        for (std::size_t i = 0; i < trees.size(); ++i) {
+          SCOPED_TRACE(trees[i]->IndexName() + " at step " + std::to_string(step));
+          test::ExpectTreeMatches(*trees[i], models[i]);
+          if (HasFatalFailure()) return;
+        }
+      }
+    }
+    EXPECT_GE(heights, 3);
+    t.Close();
+  };
+  for (const TPattern& pattern : patterns)
+    run(pattern.what, pattern.inserted, pattern.removed, 6000);
+  // Inserts and removals a few keys apart around a point that drifts up and down, in phases
+  // that grow the trees and phases that shrink them.
+  std::mt19937 rng(17);
+  constexpr int kSteps = 16000;
+  std::vector<int32_t> centre(1, 50000);
+  for (int s = 1; s < kSteps; ++s)
+    centre.push_back(centre.back() + static_cast<int32_t>(rng() % 7) - (s / 2000 % 2 == 0 ? 2 : 4));
+  std::vector<int32_t> offsets;
+  for (int s = 0; s < 2 * kSteps; ++s)
+    offsets.push_back(static_cast<int32_t>(rng() % 81) - 40);
+  auto at = [&](int s, int k) {
+    const auto i = static_cast<std::size_t>(s);
+    return centre[i] + offsets[2 * i + static_cast<std::size_t>(k)];
+  };
+  const auto growing = [](int s) { return s / 4000 % 2 == 0; };
+  run(
+      "clustered around a drifting point",
+      [&](int s) { return growing(s) || s % 3 == 0 ? at(s, 0) : kNone; },
+      [&](int s) { return growing(s) && s % 3 != 0 ? kNone : at(s, 1); }, kSteps);
 }
 
 TEST_F(BTreeShapeTest, ReplaceMovesAnEntryAndRefusesAnEqualKeyFirst) {
