@@ -330,32 +330,39 @@ TResolvedFileName ResolveFileName(const std::string& path, const std::string& er
   const std::string prefix = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string dir = DirectoryOf(path);
 
-  struct stat st {};
-  const bool exactExists = disk.Stat(path, &st) == 0;
-  if (base.empty() || base == "." || base == "..") return {path, exactExists};
+  TResolvedFileName exact{path, false, false, {}};
+  exact.exists = exact.hasStatus = disk.Stat(path, &exact.status) == 0;
+  if (base.empty() || base == "." || base == "..") return exact;
 
   std::vector<std::string> matches;
   bool cached = false;
   // An unreadable directory: only the exact name can match.
-  if (!disk.Listings().Match(disk, dir, base, false, matches, cached)) return {path, exactExists};
+  if (!disk.Listings().Match(disk, dir, base, false, matches, cached)) return exact;
+  TResolvedFileName other{std::string(), true, false, {}};
   if (cached) {
     // A kept listing answers only what the disk confirms: its one match still exists, or it
     // has none and the exact name is missing too. Anything else (a file gone, two matches)
     // is read afresh before it is believed.
     bool confirmed = false;
     if (matches.empty()) {
-      confirmed = !exactExists;
+      confirmed = !exact.exists;
+    } else if (matches.size() == 1 && matches.front() == base) {
+      confirmed = exact.exists;
     } else if (matches.size() == 1) {
-      struct stat found {};
-      confirmed =
-          matches.front() == base ? exactExists : disk.Stat(prefix + matches.front(), &found) == 0;
+      other.hasStatus = confirmed = disk.Stat(prefix + matches.front(), &other.status) == 0;
     }
-    if (!confirmed && !disk.Listings().Match(disk, dir, base, true, matches, cached))
-      return {path, exactExists};
+    if (!confirmed && !disk.Listings().Match(disk, dir, base, true, matches, cached)) return exact;
   }
   if (matches.size() > 1) RaiseCode(err::kAccessDenied, 0, errorName);
-  if (matches.empty()) return {path, exactExists};
-  return {prefix + matches.front(), true};
+  if (matches.empty()) return exact;
+  if (matches.front() == base) {
+    exact.exists = true;
+    return exact;
+  }
+  // A stat taken before a fresh listing was read belongs to the kept listing's answer only.
+  if (!cached) other.hasStatus = false;
+  other.path = prefix + matches.front();
+  return other;
 }
 
 int32_t EngineCodeForOsError(int osError) {
@@ -611,9 +618,14 @@ void TPhysicalFile::CloseHandle() {
 
 std::shared_ptr<TPhysicalFile> TPhysicalFile::OpenOs(const std::shared_ptr<TDisk>& disk,
                                                      const std::string& path, bool exclusive,
-                                                     const std::string& errorName) {
+                                                     const std::string& errorName,
+                                                     const struct stat* status) {
   struct stat st {};
-  if (disk->Stat(path, &st) != 0) RaiseFileError(errno, errorName);
+  if (status) {
+    st = *status;
+  } else if (disk->Stat(path, &st) != 0) {
+    RaiseFileError(errno, errorName);
+  }
   if (S_ISDIR(st.st_mode)) RaiseFileError(EISDIR, errorName);
   const bool readOnlyAttribute = (st.st_mode & kWriteBits) == 0;
   bool readOnly = readOnlyAttribute;
@@ -890,7 +902,8 @@ TFileList::TOpened TFileList::Open(const std::string& name, bool inMemory, bool 
   if (inMemory) RaiseCode(err::kTableNotFound, ENOENT, name);
   const TResolvedFileName resolved = ResolveFileName(key, name, *disk_);
   if (!resolved.exists) RaiseCode(err::kTableNotFound, ENOENT, name);
-  file = TPhysicalFile::OpenOs(disk_, resolved.path, exclusive, name);
+  file = TPhysicalFile::OpenOs(disk_, resolved.path, exclusive, name,
+                               resolved.hasStatus ? &resolved.status : nullptr);
   const uint32_t id = file->AddOpener(exclusive);
   files_.push_back(file);
   return {file, id};

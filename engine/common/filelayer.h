@@ -281,9 +281,12 @@ class TPhysicalFile final : public TAbstractFile {
 
   // The operating-system side of open, create, delete and rename. `path` is the name on disk;
   // failures raise EEngineError with `errorName` in place of the table name.
+  // `status`, when given, is a stat of `path` the caller has just taken, which saves taking
+  // another.
   static std::shared_ptr<TPhysicalFile> OpenOs(const std::shared_ptr<TDisk>& disk,
                                                const std::string& path, bool exclusive,
-                                               const std::string& errorName);
+                                               const std::string& errorName,
+                                               const struct stat* status = nullptr);
   // Creates or truncates the file. Refused (11013) while another handle anywhere has it open,
   // so a file in use is never truncated.
   static std::shared_ptr<TPhysicalFile> CreateOs(const std::shared_ptr<TDisk>& disk,
@@ -416,6 +419,9 @@ bool SameListedName(std::string_view a, std::string_view b, bool inMemory);
 struct TResolvedFileName {
   std::string path;  // the path on disk when found, else the path as given
   bool exists = false;
+  // The stat of `path` the lookup took on its way, when it took one (then status holds it).
+  bool hasStatus = false;
+  struct stat status {};
 };
 
 // Looks for the file that `path` names in its directory, letter case aside: table files are
