@@ -98,6 +98,43 @@ bool SameInode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// The name with ASCII letters in lower case and GBK characters as they are: two names are
+// SameFileName exactly when their folded forms are equal.
+std::string FoldFileName(std::string_view name) {
+  std::string folded(name);
+  for (std::size_t i = 0; i < folded.size(); ++i) {
+    if (IsGbkLeadByte(static_cast<unsigned char>(folded[i])) && i + 1 < folded.size()) {
+      ++i;
+      continue;
+    }
+    folded[i] = AsciiLower(folded[i]);
+  }
+  return folded;
+}
+
+// The directory ResolveFileName reads for a path, as it names it: the path up to and with its
+// last slash, "/" for a file in the root, "." for a bare name.
+std::string DirectoryOf(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(path.substr(0, slash + 1));
+}
+
+timespec WallClockNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return now;
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+std::chrono::nanoseconds SinceEpoch(const timespec& t) {
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
 }  // namespace
 
 // ---- the disk ---------------------------------------------------------------------------
@@ -108,6 +145,7 @@ const std::shared_ptr<TDisk>& TDisk::Real() {
 }
 
 int TDisk::Open(const std::string& path, int flags, mode_t mode) {
+  if (flags & O_CREAT) listings_.Forget(DirectoryOf(path));
   int fd;
   do {
     fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
@@ -149,10 +187,13 @@ int TDisk::Lock(int fd, int command, struct flock* region) {
 }
 
 int TDisk::Unlink(const std::string& path) {
+  listings_.Forget(DirectoryOf(path));
   return ::unlink(path.c_str());
 }
 
 int TDisk::Rename(const std::string& from, const std::string& to, bool noReplace) {
+  listings_.Forget(DirectoryOf(from));
+  listings_.Forget(DirectoryOf(to));
   if (noReplace) return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
   return ::rename(from.c_str(), to.c_str());
 }
@@ -170,6 +211,79 @@ bool TDisk::List(const std::string& directory, std::vector<std::string>& names) 
     names.push_back(it->path().filename().string());
   }
   return !ec;
+}
+
+// ---- kept directory listings --------------------------------------------------------------
+
+bool TListingCache::StillHolds(const struct stat& listed, const timespec& listedAt,
+                               const struct stat& now, std::chrono::nanoseconds margin) {
+  if (!SameInode(listed, now) || listed.st_size != now.st_size ||
+      !SameTime(listed.st_mtim, now.st_mtim) || !SameTime(listed.st_ctim, now.st_ctim))
+    return false;
+  // A change stamped later than the listing (a clock set back, a file server's clock ahead)
+  // leaves the listing untrusted as well.
+  const std::chrono::nanoseconds lastChange =
+      std::max(SinceEpoch(listed.st_mtim), SinceEpoch(listed.st_ctim));
+  return SinceEpoch(listedAt) - lastChange >= margin;
+}
+
+bool TListingCache::Match(TDisk& disk, const std::string& directory, std::string_view name,
+                          bool fresh, std::vector<std::string>& matches, bool& cached) {
+  const std::string folded = FoldFileName(name);
+  const auto collect = [&](const TListing& listing) {
+    auto it = std::lower_bound(
+        listing.names.begin(), listing.names.end(), folded,
+        [](const auto& entry, const std::string& key) { return entry.first < key; });
+    for (; it != listing.names.end() && it->first == folded; ++it)
+      matches.push_back(it->second);
+  };
+  matches.clear();
+  cached = false;
+
+  // The clock is read before the directory's stat: the listing is taken no earlier than this.
+  const timespec listedAt = WallClockNow();
+  struct stat stamp {};
+  const bool stamped = disk.Stat(directory, &stamp) == 0 && S_ISDIR(stamp.st_mode);
+  if (stamped && !fresh) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto it = listings_.find(directory);
+    if (it != listings_.end() &&
+        StillHolds(it->second.stamp, it->second.listedAt, stamp, Margin())) {
+      collect(it->second);
+      cached = true;
+      return true;
+    }
+  }
+
+  std::vector<std::string> entries;
+  if (!disk.List(directory, entries)) {
+    Forget(directory);
+    return false;
+  }
+  TListing listing;
+  listing.stamp = stamp;
+  listing.listedAt = listedAt;
+  listing.names.reserve(entries.size());
+  for (std::string& entry : entries)
+    listing.names.emplace_back(FoldFileName(entry), std::move(entry));
+  std::sort(listing.names.begin(), listing.names.end());
+  collect(listing);
+
+  std::lock_guard<std::mutex> guard(mutex_);
+  // A listing that could not be trusted later is not kept (nor one whose directory could not
+  // be stamped).
+  if (!stamped || !StillHolds(stamp, listedAt, stamp, Margin())) {
+    listings_.erase(directory);
+    return true;
+  }
+  if (listings_.size() >= kMaxListings && !listings_.contains(directory)) listings_.clear();
+  listings_.insert_or_assign(directory, std::move(listing));
+  return true;
+}
+
+void TListingCache::Forget(const std::string& directory) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  listings_.erase(directory);
 }
 
 // ---- names and errors -------------------------------------------------------------------
@@ -214,22 +328,41 @@ TResolvedFileName ResolveFileName(const std::string& path, const std::string& er
   const std::size_t slash = path.rfind('/');
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::string prefix = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : prefix);
+  const std::string dir = DirectoryOf(path);
 
-  struct stat st {};
-  const bool exactExists = disk.Stat(path, &st) == 0;
-  if (base.empty() || base == "." || base == "..") return {path, exactExists};
+  TResolvedFileName exact{path, false, false, {}};
+  exact.exists = exact.hasStatus = disk.Stat(path, &exact.status) == 0;
+  if (base.empty() || base == "." || base == "..") return exact;
 
-  std::vector<std::string> entries;
-  // An unreadable directory: only the exact name can match.
-  if (!disk.List(dir, entries)) return {path, exactExists};
   std::vector<std::string> matches;
-  for (std::string& entry : entries) {
-    if (SameFileName(entry, base)) matches.push_back(std::move(entry));
+  bool cached = false;
+  // An unreadable directory: only the exact name can match.
+  if (!disk.Listings().Match(disk, dir, base, false, matches, cached)) return exact;
+  TResolvedFileName other{std::string(), true, false, {}};
+  if (cached) {
+    // A kept listing answers only what the disk confirms: its one match still exists, or it
+    // has none and the exact name is missing too. Anything else (a file gone, two matches)
+    // is read afresh before it is believed.
+    bool confirmed = false;
+    if (matches.empty()) {
+      confirmed = !exact.exists;
+    } else if (matches.size() == 1 && matches.front() == base) {
+      confirmed = exact.exists;
+    } else if (matches.size() == 1) {
+      other.hasStatus = confirmed = disk.Stat(prefix + matches.front(), &other.status) == 0;
+    }
+    if (!confirmed && !disk.Listings().Match(disk, dir, base, true, matches, cached)) return exact;
   }
   if (matches.size() > 1) RaiseCode(err::kAccessDenied, 0, errorName);
-  if (matches.empty()) return {path, exactExists};
-  return {prefix + matches.front(), true};
+  if (matches.empty()) return exact;
+  if (matches.front() == base) {
+    exact.exists = true;
+    return exact;
+  }
+  // A stat taken before a fresh listing was read belongs to the kept listing's answer only.
+  if (!cached) other.hasStatus = false;
+  other.path = prefix + matches.front();
+  return other;
 }
 
 int32_t EngineCodeForOsError(int osError) {
@@ -485,9 +618,14 @@ void TPhysicalFile::CloseHandle() {
 
 std::shared_ptr<TPhysicalFile> TPhysicalFile::OpenOs(const std::shared_ptr<TDisk>& disk,
                                                      const std::string& path, bool exclusive,
-                                                     const std::string& errorName) {
+                                                     const std::string& errorName,
+                                                     const struct stat* status) {
   struct stat st {};
-  if (disk->Stat(path, &st) != 0) RaiseFileError(errno, errorName);
+  if (status) {
+    st = *status;
+  } else if (disk->Stat(path, &st) != 0) {
+    RaiseFileError(errno, errorName);
+  }
   if (S_ISDIR(st.st_mode)) RaiseFileError(EISDIR, errorName);
   const bool readOnlyAttribute = (st.st_mode & kWriteBits) == 0;
   bool readOnly = readOnlyAttribute;
@@ -764,7 +902,8 @@ TFileList::TOpened TFileList::Open(const std::string& name, bool inMemory, bool 
   if (inMemory) RaiseCode(err::kTableNotFound, ENOENT, name);
   const TResolvedFileName resolved = ResolveFileName(key, name, *disk_);
   if (!resolved.exists) RaiseCode(err::kTableNotFound, ENOENT, name);
-  file = TPhysicalFile::OpenOs(disk_, resolved.path, exclusive, name);
+  file = TPhysicalFile::OpenOs(disk_, resolved.path, exclusive, name,
+                               resolved.hasStatus ? &resolved.status : nullptr);
   const uint32_t id = file->AddOpener(exclusive);
   files_.push_back(file);
   return {file, id};

@@ -29,7 +29,9 @@
 // file name (ASCII letters only; two-byte GBK characters are compared as they are); for files
 // on disk the directory part must match exactly, as directories differing in case differ here.
 // On disk, ResolveFileName finds the file whose name matches letter case aside, and refuses a
-// name that matches two.
+// name that matches two. It reads the directory for that, and keeps what it read (per disk,
+// TListingCache) so that the files of one table, and the next statement's, are found without
+// reading the directory again while it stays unchanged.
 //
 // The disk. Files on disk reach the operating system only through the TDisk of their file
 // list: opening, reading, writing, truncating, flushing, locking, deleting, renaming and
@@ -46,8 +48,11 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -78,6 +83,56 @@ struct TLockedRegion {
 struct TIoResult {
   uint64_t value = 0;
   int osError = 0;
+};
+
+class TDisk;
+
+// The directory listings ResolveFileName has read through one disk, kept while the directories
+// stay unchanged. A kept listing is used only when a fresh stat of the directory shows the same
+// directory (device and inode) with the same modification and change times and size, and when
+// the listing was taken at least Margin() after the directory last changed: file systems stamp
+// times in ticks (up to 2 seconds on FAT-like ones), so a change made in the tick of the last
+// stamp would leave the times as they were; a listing taken a margin later cannot miss such a
+// change, since any change after it gets a later stamp.
+//
+// Thread-safety: safe from any thread; its own mutex guards the kept listings, and is never
+// held while the disk is asked anything.
+class TListingCache {
+ public:
+  static constexpr std::chrono::nanoseconds kDefaultMargin = std::chrono::seconds(3);
+
+  TListingCache() = default;
+  TListingCache(const TListingCache&) = delete;
+  TListingCache& operator=(const TListingCache&) = delete;
+
+  std::chrono::nanoseconds Margin() const { return std::chrono::nanoseconds(margin_.load()); }
+  void SetMargin(std::chrono::nanoseconds margin) { margin_.store(margin.count()); }
+
+  // The names in `directory` equal to `name` letter case aside, read through `disk`. Uses the
+  // kept listing unless `fresh` or the directory has changed, and then keeps the new one when
+  // it may be kept; `cached` says which it was. False when the directory cannot be read.
+  bool Match(TDisk& disk, const std::string& directory, std::string_view name, bool fresh,
+             std::vector<std::string>& matches, bool& cached);
+  // Drops the listing of a directory (one this process has just changed).
+  void Forget(const std::string& directory);
+
+  // Whether a listing taken at `listedAt` (wall clock, read before the stat `listed` of the
+  // directory) still shows the directory whose stat is now `now`.
+  static bool StillHolds(const struct stat& listed, const timespec& listedAt,
+                         const struct stat& now, std::chrono::nanoseconds margin);
+
+ private:
+  struct TListing {
+    struct stat stamp {};
+    timespec listedAt{};
+    // (name folded to one letter case, name as listed), sorted.
+    std::vector<std::pair<std::string, std::string>> names;
+  };
+  static constexpr std::size_t kMaxListings = 64;
+
+  std::atomic<int64_t> margin_{kDefaultMargin.count()};
+  std::mutex mutex_;
+  std::map<std::string, TListing, std::less<>> listings_;
 };
 
 // The operating system's file interface as the file layer uses it. Each operation stands for
@@ -115,6 +170,13 @@ class TDisk {
   virtual int Exists(const std::string& path);
   // The names in a directory; false when it cannot be read.
   virtual bool List(const std::string& directory, std::vector<std::string>& names);
+
+  // The listings ResolveFileName keeps for this disk. Creating, deleting and renaming files
+  // through the base class's calls drop the listings of their directories.
+  TListingCache& Listings() { return listings_; }
+
+ private:
+  TListingCache listings_;
 };
 
 // One open file, shared by all its openers in the process.
@@ -219,9 +281,12 @@ class TPhysicalFile final : public TAbstractFile {
 
   // The operating-system side of open, create, delete and rename. `path` is the name on disk;
   // failures raise EEngineError with `errorName` in place of the table name.
+  // `status`, when given, is a stat of `path` the caller has just taken, which saves taking
+  // another.
   static std::shared_ptr<TPhysicalFile> OpenOs(const std::shared_ptr<TDisk>& disk,
                                                const std::string& path, bool exclusive,
-                                               const std::string& errorName);
+                                               const std::string& errorName,
+                                               const struct stat* status = nullptr);
   // Creates or truncates the file. Refused (11013) while another handle anywhere has it open,
   // so a file in use is never truncated.
   static std::shared_ptr<TPhysicalFile> CreateOs(const std::shared_ptr<TDisk>& disk,
@@ -354,11 +419,17 @@ bool SameListedName(std::string_view a, std::string_view b, bool inMemory);
 struct TResolvedFileName {
   std::string path;  // the path on disk when found, else the path as given
   bool exists = false;
+  // The stat of `path` the lookup took on its way, when it took one (then status holds it).
+  bool hasStatus = false;
+  struct stat status {};
 };
 
 // Looks for the file that `path` names in its directory, letter case aside: table files are
 // written as "name.DAT" and still found as "NAME.dat". Only the last path component is
-// matched this way. Raises 11013 (with `errorName`) when two files on disk match.
+// matched this way. Raises 11013 (with `errorName`) when two files on disk match. Answers
+// from a kept listing (TListingCache) only when the disk agrees: the one file found still
+// exists, or, when none is found, neither does the exact name; otherwise it reads the
+// directory afresh.
 TResolvedFileName ResolveFileName(const std::string& path, const std::string& errorName,
                                   TDisk& disk = *TDisk::Real());
 

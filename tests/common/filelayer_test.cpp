@@ -10,11 +10,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -546,6 +549,200 @@ TEST_F(FileLayerTest, FileNamesMatchRegardlessOfLetterCase) {
   EXPECT_EQ(CodeOf([&] { h->Create(); }), err::kAccessDenied);
   EXPECT_EQ(ReadDisk("Items.DAT"), "i");
   EXPECT_EQ(ReadDisk("items.dat"), "j");
+}
+
+// The real disk, counting directory listings; optionally with directories that never show
+// a change (a file system that does not stamp them), or that cannot be read or stat'ed.
+class TListingDisk : public TDisk {
+ public:
+  bool freezeDirectories = false;
+  bool failList = false;
+  bool failDirectoryStat = false;
+  std::atomic<int> lists{0};
+
+  int Stat(const std::string& path, struct stat* st) override {
+    const int r = TDisk::Stat(path, st);
+    if (r != 0 || !S_ISDIR(st->st_mode)) return r;
+    if (failDirectoryStat) {
+      errno = EACCES;
+      return -1;
+    }
+    if (freezeDirectories) {
+      std::lock_guard<std::mutex> guard(mutex_);
+      *st = frozen_.try_emplace(path, *st).first->second;
+    }
+    return r;
+  }
+  bool List(const std::string& directory, std::vector<std::string>& names) override {
+    ++lists;
+    if (failList) return false;
+    return TDisk::List(directory, names);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, struct stat> frozen_;
+};
+
+TEST(ListingCacheTest, KeptListingHoldsOnlyForAnUnchangedDirectoryListedAMarginAfterItsChange) {
+  struct stat base {};
+  base.st_dev = 1;
+  base.st_ino = 2;
+  base.st_size = 4096;
+  base.st_mtim = {100, 5};
+  base.st_ctim = {100, 5};
+  struct Case {
+    const char* what;
+    std::function<void(struct stat&)> change;  // applied to the fresh stat
+    timespec listedAt;
+    bool holds;
+  };
+  const auto same = [](struct stat&) {};
+  const std::vector<Case> cases = {
+      {"unchanged, listed a margin later", same, {103, 5}, true},
+      {"unchanged, listed just inside the margin", same, {103, 4}, false},
+      {"listed before the stamp (clock set back)", same, {99, 0}, false},
+      {"modification time moved by 1 ns",
+       [](struct stat& s) { s.st_mtim.tv_nsec++; },
+       {200, 0},
+       false},
+      {"change time moved", [](struct stat& s) { s.st_ctim.tv_sec++; }, {200, 0}, false},
+      {"size changed", [](struct stat& s) { s.st_size += 4096; }, {200, 0}, false},
+      {"another inode (directory replaced)", [](struct stat& s) { s.st_ino++; }, {200, 0}, false},
+      {"another device", [](struct stat& s) { s.st_dev++; }, {200, 0}, false},
+  };
+  for (const Case& c : cases) {
+    struct stat now = base;
+    c.change(now);
+    EXPECT_EQ(TListingCache::StillHolds(base, c.listedAt, now, std::chrono::seconds(3)), c.holds)
+        << c.what;
+  }
+  // The later of the two times counts.
+  struct stat changedLater = base;
+  changedLater.st_ctim = {102, 0};
+  EXPECT_FALSE(
+      TListingCache::StillHolds(changedLater, {103, 5}, changedLater, std::chrono::seconds(3)));
+  EXPECT_TRUE(
+      TListingCache::StillHolds(changedLater, {105, 0}, changedLater, std::chrono::seconds(3)));
+}
+
+// Changes made to the directory behind the kept listing's back (as another process would) are
+// seen by the next resolution, whether the directory's stamps show them or only the files do.
+TEST_F(FileLayerTest, KeptListingNeverHidesAChangedDirectory) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> files;
+    std::string asked;
+    bool foundBefore;
+    std::function<void()> change;
+    std::string found;  // "" when nothing may be found
+    int32_t code;
+    bool seenWithoutStamps;  // also seen when the directory's stamps never change
+  };
+  const std::vector<Case> cases = {
+      {"file created in another case",
+       {"Other.DAT"},
+       "NEW.DAT",
+       false,
+       [&] { WriteDisk("new.Dat", "n"); },
+       "new.Dat",
+       0,
+       false},
+      {"file created under the exact name",
+       {"Other.DAT"},
+       "new.dat",
+       false,
+       [&] { WriteDisk("new.dat", "n"); },
+       "new.dat",
+       0,
+       true},
+      {"file renamed to another case",
+       {"Items.DAT"},
+       "items.dat",
+       true,
+       [&] { fs::rename(Path("Items.DAT"), Path("ITEMS.dat")); },
+       "ITEMS.dat",
+       0,
+       true},
+      {"file deleted",
+       {"Items.DAT"},
+       "items.dat",
+       true,
+       [&] { fs::remove(Path("Items.DAT")); },
+       "",
+       0,
+       true},
+      {"second file in another case",
+       {"Items.DAT"},
+       "items.dat",
+       true,
+       [&] { WriteDisk("ITEMS.DAT", "2"); },
+       "",
+       err::kAccessDenied,
+       false},
+  };
+  for (const bool frozen : {false, true}) {
+    for (const Case& c : cases) {
+      if (frozen && !c.seenWithoutStamps) continue;
+      SCOPED_TRACE(std::string(c.what) + (frozen ? ", directory stamps frozen" : ""));
+      fs::remove_all(dir_);
+      fs::create_directory(dir_);
+      for (const std::string& f : c.files)
+        WriteDisk(f, "1");
+      TListingDisk disk;
+      disk.freezeDirectories = frozen;
+      // A short margin, waited out, keeps the listing below without a wait of seconds.
+      const auto margin = std::chrono::milliseconds(frozen ? 0 : 50);
+      disk.Listings().SetMargin(margin);
+      std::this_thread::sleep_for(margin * 2);
+
+      for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(ResolveFileName(Path(c.asked), "x", disk).exists, c.foundBefore);
+      EXPECT_EQ(disk.lists.load(), 1) << "the second resolution must use the kept listing";
+
+      c.change();
+      TResolvedFileName after;
+      EXPECT_EQ(CodeOf([&] { after = ResolveFileName(Path(c.asked), "x", disk); }), c.code);
+      if (c.code != 0) continue;
+      EXPECT_EQ(after.exists, !c.found.empty());
+      EXPECT_EQ(after.path, c.found.empty() ? Path(c.asked) : Path(c.found));
+    }
+  }
+}
+
+TEST_F(FileLayerTest, ListingsAreKeptPerDiskAndFailingDisksStillResolve) {
+  WriteDisk("Items.DAT", "i");
+  TListingDisk good;
+  good.Listings().SetMargin(std::chrono::nanoseconds(0));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(ResolveFileName(Path("ITEMS.dat"), "x", good).path, Path("Items.DAT"));
+
+  // A disk that cannot list finds only the exact name, whatever another disk has kept.
+  TListingDisk unlisting;
+  unlisting.failList = true;
+  unlisting.Listings().SetMargin(std::chrono::nanoseconds(0));
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_FALSE(ResolveFileName(Path("ITEMS.dat"), "x", unlisting).exists);
+    EXPECT_TRUE(ResolveFileName(Path("Items.DAT"), "x", unlisting).exists);
+  }
+  // A directory that cannot be stat'ed is read every time and never kept.
+  TListingDisk unstamped;
+  unstamped.failDirectoryStat = true;
+  unstamped.Listings().SetMargin(std::chrono::nanoseconds(0));
+  for (int i = 1; i <= 2; ++i) {
+    EXPECT_EQ(ResolveFileName(Path("items.dat"), "x", unstamped).path, Path("Items.DAT"));
+    EXPECT_EQ(unstamped.lists.load(), i);
+  }
+  // Through a file list as well.
+  auto list = std::make_shared<TFileList>();
+  auto disk = std::make_shared<TListingDisk>();
+  disk->failList = true;
+  list->SetDisk(disk);
+  TFileHandler exact(Path("Items.DAT"), false, list);
+  EXPECT_TRUE(exact.Exists());
+  exact.Open();
+  exact.Close();
+  EXPECT_FALSE(TFileHandler(Path("items.dat"), false, list).Exists());
 }
 
 TEST_F(FileLayerTest, CreateWritesOverTheFileFoundLetterCaseAside) {
