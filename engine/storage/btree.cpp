@@ -335,7 +335,7 @@ void TBTree::Insert(const uint8_t* key, int32_t record) {
     store_.StoreHeaderChanged();
     return;
   }
-  std::vector<TPathStep> path;
+  std::vector<TPathStep>& path = path_;
   TPageRef leaf = Descend(key, &path);
   const int s = SearchLeaf(*leaf, key);
   if (s < leaf->Count() && keyDef_.Compare(leaf->Key(s), key) == 0) Raise(err::kDuplicateKey);
@@ -429,7 +429,7 @@ void TBTree::Replace(const uint8_t* oldKey, const uint8_t* newKey, int32_t recor
 
 bool TBTree::Delete(const uint8_t* key, int32_t record) {
   if (RootPage() == 0) return false;
-  std::vector<TPathStep> path;
+  std::vector<TPathStep>& path = path_;
   TPageRef leaf = Descend(key, &path);
   const int s = SearchLeaf(*leaf, key);
   if (s >= leaf->Count() || keyDef_.Compare(leaf->Key(s), key) != 0 || leaf->Value(s) != record) {

@@ -272,6 +272,8 @@ class TBTree {
   };
   TDescentHint hint_;
   uint64_t shape_ = 1;
+  // The path of the insert or delete under way, kept to reuse its room.
+  std::vector<TPathStep> path_;
 
   TCacheList<TPage> cache_;
   TPageStack pool_;
