@@ -68,15 +68,6 @@ void TRecordWriter::Raise(int32_t code) const {
   RaiseEngineError(code, {.table = table_.ErrorName()});
 }
 
-std::vector<int> TRecordWriter::MaintainedSlots() const {
-  std::vector<int> slots;
-  const TIndexFile& index = table_.Index();
-  for (int slot = 0; slot <= kMaxSecondaryIndexes; ++slot) {
-    if (index.SlotInUse(slot)) slots.push_back(slot);
-  }
-  return slots;
-}
-
 void TRecordWriter::CollectMaintainedSlots() {
   slots_.clear();
   const TIndexFile& index = table_.Index();
@@ -306,9 +297,13 @@ void TRecordWriter::Delete(int32_t n, const uint8_t* lastRead, const void* owner
 }
 
 bool TRecordWriter::CanAppendInBulk() const {
+  const TIndexFile& index = table_.Index();
   if (!table_.Scratch() || table_.ReadOnly() || table_.Locks().InTransaction() ||
-      !MaintainedSlots().empty() || HasTextIndex(table_.Index()))
+      HasTextIndex(index))
     return false;
+  for (int slot = 0; slot <= kMaxSecondaryIndexes; ++slot) {
+    if (index.SlotInUse(slot)) return false;  // a primary or secondary index
+  }
   const TRecordFormat& format = table_.Data().Format();
   for (int no = 1; no <= format.FieldCount(); ++no)
     if (IsBlobField(format.Field(no).type)) return false;

@@ -72,9 +72,8 @@ class TRecordWriter {
   void AppendInBulk(uint8_t* images, int32_t count);
 
  private:
-  // The indexes kept for every active record: the primary (when in use) and the secondaries.
-  std::vector<int> MaintainedSlots() const;
-  // The same into slots_.
+  // Fills slots_ with the indexes kept for every active record: the primary (when in use) and
+  // the secondaries.
   void CollectMaintainedSlots();
   // Room in keys_ for `count` keys of up to kMaxKeyLength bytes; key i at KeyAt(i).
   void ReserveKeys(std::size_t count);
