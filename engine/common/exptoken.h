@@ -256,6 +256,19 @@ inline TExpTokenPtr NewExpToken() {
   return TExpTokenStack::Instance().Take();
 }
 
+// Calls fn(node) for every node of the tree under `node`: the node itself first, then its left
+// operand, its right operand and its arguments, each with everything under it. Nothing for
+// nullptr.
+template <class F>
+void ForEachNode(const TExpToken* node, F&& fn) {
+  if (node == nullptr) return;
+  fn(*node);
+  ForEachNode(node->left.get(), fn);
+  ForEachNode(node->right.get(), fn);
+  for (const auto& a : node->arguments)
+    ForEachNode(a.get(), fn);
+}
+
 // A copy of a tree from fresh pool nodes: every field, the non-owning links (column source,
 // sub-query) pointing where the original's do; the copy's root has no parent.
 TExpTokenPtr CopyExpTree(const TExpToken& root);

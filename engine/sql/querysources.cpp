@@ -92,17 +92,6 @@ uint32_t TQuerySources::FirstLocale() const {
 
 namespace {
 
-// Calls fn for every node of the tree, parents first.
-template <class F>
-void ForEachNode(const TExpToken* n, F&& fn) {
-  if (n == nullptr) return;
-  fn(*n);
-  ForEachNode(n->left.get(), fn);
-  ForEachNode(n->right.get(), fn);
-  for (const auto& a : n->arguments)
-    ForEachNode(a.get(), fn);
-}
-
 // The slot of the tree holding `target`; nullptr when it is not in the tree.
 TExpTokenPtr* FindSlot(TExpTokenPtr& slot, const TExpToken* target) {
   if (!slot) return nullptr;

@@ -51,16 +51,6 @@ struct TRowScan::TLevel {
 
 namespace {
 
-template <class F>
-void Walk(const TExpToken* n, F&& fn) {
-  if (n == nullptr) return;
-  fn(*n);
-  Walk(n->left.get(), fn);
-  Walk(n->right.get(), fn);
-  for (const auto& a : n->arguments)
-    Walk(a.get(), fn);
-}
-
 bool IsStringType(const TExpToken& n) {
   return n.type == ftype::kString || (n.type == ftype::kBlob && n.subtype == fsubtype::kMemo);
 }
@@ -68,7 +58,7 @@ bool IsStringType(const TExpToken& n) {
 // FROM indexes of the source tables a tree reads, ascending.
 std::vector<int> TablesOf(const TExpToken* tree, const TDataQuery& query) {
   std::vector<int> tables;
-  Walk(tree, [&](const TExpToken& n) {
+  ForEachNode(tree, [&](const TExpToken& n) {
     if (n.kind != TNodeKind::Column || n.columnSource == nullptr) return;
     for (std::size_t i = 0; i < query.sourceTables.size(); ++i) {
       if (query.sourceTables[i].get() == n.columnSource) {
@@ -151,7 +141,7 @@ void TRowScan::Split(TExpToken* node, int onJoin) {
   c->check = std::make_unique<TRowCondition>(*node);
   c->tables = TablesOf(node, query_);
   c->onJoin = onJoin;
-  Walk(node, [&](const TExpToken& n) {
+  ForEachNode(node, [&](const TExpToken& n) {
     if (n.kind == TNodeKind::SubSelect) c->subSelect = true;
     if (CallsWithArguments(n, TArgumentUse::TableName)) c->autoInc = true;
     if (IsStringType(n)) c->strings = true;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/common/engineerror.h"
+#include "engine/common/expfunctions.h"
 #include "engine/common/expparser.h"
 #include "engine/common/filelayer.h"
 #include "engine/common/localetext.h"
@@ -212,23 +213,15 @@ bool TSelectQuery::CanStreamInto(const TTableName& target) const {
   }
   // Sub-selects and the functions that read a table's auto-increment value could read the
   // target while rows go into it.
-  std::vector<const TExpToken*> pending{query_.where.get()};
+  bool readsTables = false;
+  const auto look = [&](const TExpToken& n) {
+    if (n.kind == TNodeKind::SubSelect || CallsWithArguments(n, TArgumentUse::TableName))
+      readsTables = true;
+  };
+  ForEachNode(query_.where.get(), look);
   for (const TResultColumn& c : columns_)
-    pending.push_back(c.value);
-  while (!pending.empty()) {
-    const TExpToken* node = pending.back();
-    pending.pop_back();
-    if (node == nullptr) continue;
-    if (node->kind == TNodeKind::SubSelect) return false;
-    if (node->kind == TNodeKind::Function &&
-        (node->op == TOperator::LastAutoInc || node->op == TOperator::IdentCurrent))
-      return false;
-    pending.push_back(node->left.get());
-    pending.push_back(node->right.get());
-    for (const TExpTokenPtr& argument : node->arguments)
-      pending.push_back(argument.get());
-  }
-  return true;
+    ForEachNode(c.value, look);
+  return !readsTables;
 }
 
 uint32_t TSelectQuery::Stream(const std::function<void(const uint8_t* row)>& onRow) {
