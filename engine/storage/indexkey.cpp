@@ -14,10 +14,6 @@
 namespace mt {
 namespace {
 
-int CompareBytes(const uint8_t* a, const uint8_t* b, std::size_t n) {
-  return CompareKeyBytes(a, b, n);
-}
-
 // The text of a zero-terminated string field inside a key, at most `size` bytes.
 std::string_view KeyText(const uint8_t* p, std::size_t size) {
   const auto* s = reinterpret_cast<const char*>(p);
@@ -292,11 +288,12 @@ void TKeyDef::Fill(int firstField, TKeyFill fill, uint8_t* key) const {
 // ---- comparing ----------------------------------------------------------------------------
 
 int TKeyDef::CompareFieldRange(const uint8_t* a, const uint8_t* b, int fieldCount) const {
-  if (kind_ == TIndexKind::RecordId) return CompareBytes(a, b, static_cast<std::size_t>(length_));
+  if (kind_ == TIndexKind::RecordId)
+    return CompareKeyBytes(a, b, static_cast<std::size_t>(length_));
   if (kind_ == TIndexKind::Text) {
-    int c = CompareBytes(a, b, tkey::kWord);
+    int c = CompareKeyBytes(a, b, tkey::kWord);
     if (c != 0 || fieldCount == 0) return c;
-    if (localeId_ == 0) return CompareBytes(a + tkey::kWord, b + tkey::kWord, tkey::kWordBytes);
+    if (localeId_ == 0) return CompareKeyBytes(a + tkey::kWord, b + tkey::kWord, tkey::kWordBytes);
     return CompareLocaleText(localeId_, KeyText(a + tkey::kWord, tkey::kWordBytes),
                              KeyText(b + tkey::kWord, tkey::kWordBytes));
   }
@@ -304,7 +301,8 @@ int TKeyDef::CompareFieldRange(const uint8_t* a, const uint8_t* b, int fieldCoun
   if (n <= 0) return 0;
   if (byteOrder_) {
     const TKeyField& last = fields_[n - 1];
-    const int c = CompareBytes(a, b, static_cast<std::size_t>(last.keyOffset) + last.keySize + 1);
+    const int c =
+        CompareKeyBytes(a, b, static_cast<std::size_t>(last.keyOffset) + last.keySize + 1);
     return descending_ ? -c : c;
   }
   for (int i = 0; i < n; ++i) {
@@ -313,13 +311,13 @@ int TKeyDef::CompareFieldRange(const uint8_t* a, const uint8_t* b, int fieldCoun
     const uint8_t* y = b + f.keyOffset;
     int c;
     if (f.isString) {
-      c = CompareBytes(x, y, 1);
+      c = CompareKeyBytes(x, y, 1);
       if (c == 0 && x[0] != 0) {
         c = CompareLocaleText(localeId_, KeyText(x + 1, static_cast<std::size_t>(f.keySize)),
                               KeyText(y + 1, static_cast<std::size_t>(f.keySize)));
       }
     } else {
-      c = CompareBytes(x, y, static_cast<std::size_t>(f.keySize) + 1);
+      c = CompareKeyBytes(x, y, static_cast<std::size_t>(f.keySize) + 1);
     }
     if (c != 0) return f.descending ? -c : c;
   }
@@ -328,7 +326,7 @@ int TKeyDef::CompareFieldRange(const uint8_t* a, const uint8_t* b, int fieldCoun
 
 int TKeyDef::CompareSuffix(const uint8_t* a, const uint8_t* b) const {
   if (!idSuffix_) return 0;
-  const int c = CompareBytes(a + length_ - 4, b + length_ - 4, 4);
+  const int c = CompareKeyBytes(a + length_ - 4, b + length_ - 4, 4);
   return descending_ ? -c : c;
 }
 
