@@ -136,11 +136,7 @@ void TPage::Remove(int i) {
 
 void TPage::TrimHead() {
   const std::size_t size = static_cast<std::size_t>(format_->MemoryEntrySize());
-  if (head_ > static_cast<std::size_t>(count_) * size + size) Compact();
-}
-
-void TPage::Compact() {
-  if (head_ == 0) return;
+  if (head_ <= static_cast<std::size_t>(count_) * size + size) return;
   data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(head_));
   head_ = 0;
 }

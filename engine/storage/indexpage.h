@@ -136,9 +136,8 @@ class TPage {
     return data_.data() + head_ + static_cast<std::size_t>(i) * format_->MemoryEntrySize();
   }
   void RecomputePacked();
-  // Moves the entries to the front of data_, dropping the unused head; TrimHead does so when
-  // the head has grown past the entries.
-  void Compact();
+  // Drops the unused head, moving the entries to the front of data_, once it has grown past
+  // the entries.
   void TrimHead();
 
   const TPageFormat* format_ = nullptr;
