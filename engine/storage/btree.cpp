@@ -246,28 +246,35 @@ int TBTree::SearchLeaf(const TPage& p, const uint8_t* key) const {
 TPageRef TBTree::Descend(const uint8_t* key, std::vector<TPathStep>* path) {
   int32_t n = RootPage();
   if (n == 0) return {};
-  if (hint_.shape == shape_ && hint_.root == n && hint_.leaf < store_.StoreHeader().nextPage) {
-    TPageRef p = Fetch(hint_.leaf);
+  for (std::size_t h = 0; h < hints_.size(); ++h) {
+    TDescentHint& hint = hints_[h];
+    if (hint.shape != shape_ || hint.root != n || hint.leaf >= store_.StoreHeader().nextPage)
+      continue;
+    TPageRef p = Fetch(hint.leaf);
     if (p->IsLeaf() && p->Count() > 0 && (p->Prev() == 0 || keyDef_.Compare(p->Key(0), key) <= 0) &&
         (p->Next() == 0 || keyDef_.Compare(key, p->Key(p->Count() - 1)) <= 0)) {
-      if (path != nullptr) *path = hint_.path;
+      if (path != nullptr) *path = hint.path;
+      if (h != 0) std::swap(hints_[0], hints_[h]);
       return p;
     }
   }
-  hint_.shape = 0;
-  hint_.path.clear();
+  // The new descent becomes the latest hint; the latest becomes the other.
+  std::swap(hints_[0], hints_[1]);
+  TDescentHint& hint = hints_[0];
+  hint.shape = 0;
+  hint.path.clear();
   for (int depth = 0; depth < kMaxDepth; ++depth) {
     TPageRef p = FetchTree(n);
     if (p->IsRoot() != (depth == 0)) Corrupt();
     if (p->IsLeaf()) {
-      hint_.leaf = n;
-      hint_.root = RootPage();
-      hint_.shape = shape_;
-      if (path != nullptr) *path = hint_.path;
+      hint.leaf = n;
+      hint.root = RootPage();
+      hint.shape = shape_;
+      if (path != nullptr) *path = hint.path;
       return p;
     }
     const int i = SearchInternal(*p, key);
-    hint_.path.push_back({n, i});
+    hint.path.push_back({n, i});
     n = p->Value(i);
   }
   Corrupt();
@@ -419,10 +426,12 @@ void TBTree::Replace(const uint8_t* oldKey, const uint8_t* newKey, int32_t recor
     if (!Find(oldKey).found) Corrupt();
     return;
   }
-  // An equal new key is refused before the old entry goes.
-  if (Find(newKey).found) Raise(err::kDuplicateKey);
-  if (!Delete(oldKey, record)) Corrupt();
+  // The new entry goes in first, so that an equal key is refused before anything changed.
   Insert(newKey, record);
+  if (!Delete(oldKey, record)) {
+    Delete(newKey, record);
+    Corrupt();
+  }
 }
 
 // ---- delete -------------------------------------------------------------------------------

@@ -41,6 +41,7 @@
 #ifndef MT_STORAGE_BTREE_H
 #define MT_STORAGE_BTREE_H
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -162,8 +163,8 @@ class TBTree {
   void Insert(const uint8_t* key, int32_t record);
   // Removes the entry with this key and record number; false when there is none.
   bool Delete(const uint8_t* key, int32_t record);
-  // Delete then insert (the record number stays). An equal new key fails with 9729 before
-  // anything changes; a missing old entry is 8965.
+  // Moves the record's entry from the old key to the new one. An equal new key fails with
+  // 9729 before anything changes; a missing old entry is 8965.
   void Replace(const uint8_t* oldKey, const uint8_t* newKey, int32_t record);
 
   // ---- walking ----
@@ -257,10 +258,12 @@ class TBTree {
   TPageFormat format_;
   std::string indexName_;
 
-  // The leaf the last full descent reached and its path. A key within that leaf's keys (or
-  // beyond them at either end of the tree) goes down to the same leaf by the separators'
-  // rule, so the next descent starts there: changes in key order (appends, removals of the
-  // lowest keys) then search one page instead of one per level. Valid while shape_ and the
+  // The leaves the last two full descents reached and their paths, the latest first. A key
+  // within such a leaf's keys (or beyond them at either end of the tree) goes down to the
+  // same leaf by the separators' rule, so the descent starts there: changes in key order
+  // (appends, removals of the lowest keys) then search one page instead of one per level, and
+  // so do changes that go back and forth between two places in key order (a record's
+  // identifier key leaving the active keys for the deleted ones). Valid while shape_ and the
   // root are what they were; shape_ rises with every new or freed page, every join or share
   // of two pages and every drop of the cache, which are all the ways a path's pages and slots
   // can change.
@@ -270,7 +273,7 @@ class TBTree {
     uint64_t shape = 0;
     std::vector<TPathStep> path;
   };
-  TDescentHint hint_;
+  std::array<TDescentHint, 2> hints_;
   uint64_t shape_ = 1;
   // The path of the insert or delete under way, kept to reuse its room.
   std::vector<TPathStep> path_;
