@@ -230,8 +230,19 @@ int TBTree::SearchInternal(const TPage& p, const uint8_t* key) const {
 }
 
 int TBTree::SearchLeaf(const TPage& p, const uint8_t* key) const {
+  const int n = p.Count();
+  if (leafEnd_ != TLeafEnd::None && n > 0) {
+    const bool frontFirst = leafEnd_ == TLeafEnd::Front;
+    for (int tries = 0; tries < 2; ++tries) {
+      if (frontFirst == (tries == 0)) {
+        if (keyDef_.Compare(p.Key(0), key) >= 0) return 0;
+      } else if (keyDef_.Compare(p.Key(n - 1), key) < 0) {
+        return n;
+      }
+    }
+  }
   int lo = 0;
-  int hi = p.Count();
+  int hi = n;
   while (lo < hi) {  // the first entry whose key is >= the search key
     const int mid = (lo + hi) / 2;
     if (keyDef_.Compare(p.Key(mid), key) < 0) {
@@ -240,6 +251,7 @@ int TBTree::SearchLeaf(const TPage& p, const uint8_t* key) const {
       hi = mid;
     }
   }
+  leafEnd_ = lo == 0 ? TLeafEnd::Front : lo == n ? TLeafEnd::Back : TLeafEnd::None;
   return lo;
 }
 

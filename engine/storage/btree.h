@@ -240,6 +240,7 @@ class TBTree {
 
   // Tree plumbing.
   int SearchInternal(const TPage& p, const uint8_t* key) const;
+  // The first slot of the leaf whose key is not below the search key (Count() when none).
   int SearchLeaf(const TPage& p, const uint8_t* key) const;
   // Goes down to the leaf for `key`, recording the path.
   TPageRef Descend(const uint8_t* key, std::vector<TPathStep>* path);
@@ -274,6 +275,12 @@ class TBTree {
     std::vector<TPathStep> path;
   };
   std::array<TDescentHint, 2> hints_;
+  // Whether the last leaf search ended at a leaf's front or back. Changes in key order meet
+  // their leaves at an end again and again (and changes going back and forth between two
+  // places at the one end or the other), so after such a search the ends are tried before
+  // the halving search; searches for keys anywhere else leave it None and pay nothing.
+  enum class TLeafEnd : uint8_t { None, Front, Back };
+  mutable TLeafEnd leafEnd_ = TLeafEnd::None;
   uint64_t shape_ = 1;
   // The path of the insert or delete under way, kept to reuse its room.
   std::vector<TPathStep> path_;
