@@ -2,6 +2,7 @@
 // values and auto-increment value.
 #include "recordwriter.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "blobbuffer.h"
@@ -71,7 +72,9 @@ void TRecordWriter::Raise(int32_t code) const {
 void TRecordWriter::CollectMaintainedSlots() {
   slots_.clear();
   const TIndexFile& index = table_.Index();
-  for (int slot = 0; slot <= kMaxSecondaryIndexes; ++slot) {
+  // Secondary slots are in use from 1 up to the count, so the look ends there.
+  const int last = std::min<int>(kMaxSecondaryIndexes, index.Header().secondaryCount);
+  for (int slot = 0; slot <= last; ++slot) {
     if (index.SlotInUse(slot)) slots_.push_back(slot);
   }
 }
