@@ -200,43 +200,15 @@ double TExpToken::DoubleValue() const {
 
 // ---- TExpTokenStack
 
-void TExpTokenRelease::operator()(TExpToken* node) const noexcept {
-  TExpTokenStack::Instance().ReleaseTree(node);
-}
+namespace {
 
-TExpTokenStack& TExpTokenStack::Instance() {
-  static TExpTokenStack pool;
-  return pool;
-}
+// Set when the thread's pool is destroyed: trees released later in the thread's exit (by
+// objects destroyed after the pool) are destroyed instead of pooled.
+thread_local bool poolGone = false;
 
-TExpTokenPtr TExpTokenStack::Take() {
-  std::unique_ptr<TExpToken> node;
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!released_.empty()) {
-      node = std::move(released_.back());
-      released_.pop_back();
-    }
-  }
-  if (node) {
-    node->Clear();
-  } else {
-    node = std::make_unique<TExpToken>();
-  }
-  return TExpTokenPtr(node.release());
-}
-
-void TExpTokenStack::ReleaseTree(TExpToken* root) noexcept {
-  if (!root) return;
-  if (!root->left && !root->right && root->arguments.empty()) {
-    // A lone node, the common case of a value given back after each row: no walk needed.
-    root->parent = nullptr;
-    std::unique_ptr<TExpToken> node(root);
-    std::lock_guard<std::mutex> guard(lock_);
-    if (released_.size() < kCapacity) released_.push_back(std::move(node));
-    return;  // a node beyond the pool's capacity is destroyed with `node`, after the unlock
-  }
-  // Post-order walk with an explicit stack: a node is released after everything below it.
+// Takes a tree apart without recursion: every node under root and root itself, each after
+// everything below it, with its links cleared.
+std::vector<TExpToken*> TreeNodes(TExpToken* root) {
   struct TPending {
     TExpToken* node;
     bool expanded;
@@ -248,6 +220,7 @@ void TExpTokenStack::ReleaseTree(TExpToken* root) noexcept {
     TPending item = pending.back();
     pending.pop_back();
     if (item.expanded) {
+      item.node->parent = nullptr;
       order.push_back(item.node);
       continue;
     }
@@ -259,23 +232,69 @@ void TExpTokenStack::ReleaseTree(TExpToken* root) noexcept {
     if (n->right) pending.push_back({n->right.release(), false});
     if (n->left) pending.push_back({n->left.release(), false});
   }
-  std::vector<std::unique_ptr<TExpToken>> surplus;
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (TExpToken* n : order) {
-      n->parent = nullptr;
-      if (released_.size() < kCapacity) {
-        released_.emplace_back(n);
-      } else {
-        surplus.emplace_back(n);
-      }
+  return order;
+}
+
+}  // namespace
+
+void TExpTokenRelease::operator()(TExpToken* node) const noexcept {
+  if (TExpTokenStack::Available()) {
+    TExpTokenStack::Instance().ReleaseTree(node);
+    return;
+  }
+  if (node == nullptr) return;
+  for (TExpToken* n : TreeNodes(node))
+    delete n;
+}
+
+TExpTokenPtr NewExpToken() {
+  if (TExpTokenStack::Available()) return TExpTokenStack::Instance().Take();
+  return TExpTokenPtr(new TExpToken);
+}
+
+TExpTokenStack& TExpTokenStack::Instance() {
+  thread_local TExpTokenStack pool;
+  return pool;
+}
+
+bool TExpTokenStack::Available() {
+  return !poolGone;
+}
+
+TExpTokenStack::~TExpTokenStack() {
+  poolGone = true;
+}
+
+TExpTokenPtr TExpTokenStack::Take() {
+  if (released_.empty()) return TExpTokenPtr(new TExpToken);
+  std::unique_ptr<TExpToken> node = std::move(released_.back());
+  released_.pop_back();
+  node->Clear();
+  return TExpTokenPtr(node.release());
+}
+
+void TExpTokenStack::ReleaseTree(TExpToken* root) noexcept {
+  if (!root) return;
+  if (!root->left && !root->right && root->arguments.empty()) {
+    // A lone node, the common case of a value given back after each row: no walk needed.
+    root->parent = nullptr;
+    if (released_.size() < kCapacity) {
+      released_.emplace_back(root);
+    } else {
+      delete root;
+    }
+    return;
+  }
+  for (TExpToken* n : TreeNodes(root)) {
+    if (released_.size() < kCapacity) {
+      released_.emplace_back(n);
+    } else {
+      delete n;
     }
   }
-  // surplus nodes are destroyed here, outside the lock.
 }
 
 std::size_t TExpTokenStack::PooledCount() const {
-  std::lock_guard<std::mutex> guard(lock_);
   return released_.size();
 }
 

@@ -13,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -228,11 +227,15 @@ class TExpToken {
   double DoubleValue() const;
 };
 
-// The process-wide pool of released nodes.
+// Each thread's pool of released nodes. Expression trees are built and evaluated row after
+// row, so nodes come and go all the time; a pool of the thread's own needs no lock. A node may
+// be released on another thread than the one that took it: it joins the releasing thread's
+// pool. Once a thread's pool is gone (the thread is ending), its releases destroy the nodes.
 class TExpTokenStack {
  public:
   static constexpr std::size_t kCapacity = 256;
 
+  // The calling thread's pool.
   static TExpTokenStack& Instance();
 
   // The most recently released node, cleared, or a new node when the pool is empty.
@@ -244,17 +247,24 @@ class TExpTokenStack {
 
   std::size_t PooledCount() const;
 
- private:
-  TExpTokenStack() = default;
+  TExpTokenStack(const TExpTokenStack&) = delete;
+  TExpTokenStack& operator=(const TExpTokenStack&) = delete;
+  ~TExpTokenStack();
 
-  mutable std::mutex lock_;
+ private:
+  friend struct TExpTokenRelease;
+  friend TExpTokenPtr NewExpToken();
+
+  // Room for a full pool from the start, so that a release never allocates.
+  TExpTokenStack() { released_.reserve(kCapacity); }
+  // False once the calling thread's pool has been destroyed.
+  static bool Available();
+
   std::vector<std::unique_ptr<TExpToken>> released_;
 };
 
-// A fresh node from the pool.
-inline TExpTokenPtr NewExpToken() {
-  return TExpTokenStack::Instance().Take();
-}
+// A fresh node from the calling thread's pool.
+TExpTokenPtr NewExpToken();
 
 // Calls fn(node) for every node of the tree under `node`: the node itself first, then its left
 // operand, its right operand and its arguments, each with everything under it. Nothing for

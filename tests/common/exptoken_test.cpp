@@ -1,5 +1,5 @@
-// Expression nodes and their pool: value buffer sizing, clearing on reuse, LIFO reuse,
-// capacity, depth-independent release, and concurrent use.
+// Expression nodes and their per-thread pools: value buffer sizing, clearing on reuse, LIFO
+// reuse, capacity, depth-independent release, concurrent use and nodes crossing threads.
 #include "engine/common/exptoken.h"
 
 #include <gtest/gtest.h>
@@ -163,6 +163,32 @@ TEST(ExpTokenPoolTest, ThreadsTakeAndReleaseConcurrently) {
   for (auto& th : threads)
     th.join();
   EXPECT_LE(TExpTokenStack::Instance().PooledCount(), TExpTokenStack::kCapacity);
+}
+
+// A tree made on one thread and released on another joins the releasing thread's pool; a
+// tree released while a thread ends, after its pool is gone, is destroyed (no use of the
+// destroyed pool, which the sanitizers would report).
+TEST(ExpTokenPoolTest, NodesMayChangeThreadsAndOutliveTheirPool) {
+  TExpTokenPtr made;
+  std::thread([&] {
+    made = NewExpToken();
+    made->left = NewExpToken();
+  }).join();
+  std::vector<TExpTokenPtr> held = DrainPool();
+  made.reset();
+  EXPECT_EQ(TExpTokenStack::Instance().PooledCount(), 2u);
+
+  struct THolder {
+    TExpTokenPtr tree;
+    ~THolder() { tree.reset(); }
+  };
+  std::thread([] {
+    // Made before the pool is first used, so destroyed after it.
+    thread_local THolder holder;
+    holder.tree = NewExpToken();
+    holder.tree->right = NewExpToken();
+    holder.tree->right->SetString("late");
+  }).join();
 }
 
 TEST(ExpTokenTest, TreeTextShowsOperatorsOperandsAndConstants) {
