@@ -115,11 +115,8 @@ void TRecordFormat::RaiseInvalidField(const TFieldDescriptor* field) const {
                    {.table = tableName_, .field = field != nullptr ? field->name : std::string()});
 }
 
-const TFieldDescriptor& TRecordFormat::Field(int fieldNo) const {
-  if (fieldNo < 1 || fieldNo > FieldCount()) {
-    RaiseEngineError(err::kInvalidField, {.table = tableName_, .field = std::to_string(fieldNo)});
-  }
-  return fields_[fieldNo - 1];
+void TRecordFormat::RaiseInvalidField(int fieldNo) const {
+  RaiseEngineError(err::kInvalidField, {.table = tableName_, .field = std::to_string(fieldNo)});
 }
 
 int TRecordFormat::FindField(std::string_view name) const {

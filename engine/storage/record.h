@@ -79,7 +79,11 @@ class TRecordFormat {
   const std::string& TableName() const { return tableName_; }
   const std::vector<TFieldDescriptor>& Fields() const { return fields_; }
   // Field by number, from 1; 9985 for a number out of range.
-  const TFieldDescriptor& Field(int fieldNo) const;
+  const TFieldDescriptor& Field(int fieldNo) const {
+    if (fieldNo < 1 || fieldNo > FieldCount()) [[unlikely]]
+      RaiseInvalidField(fieldNo);
+    return fields_[static_cast<std::size_t>(fieldNo - 1)];
+  }
   // Field number by name without regard to letter case; 0 when there is none.
   int FindField(std::string_view name) const;
   // Bytes GetField hands out for a field: 4 for blobs and auto-increment fields, 0 for
@@ -141,6 +145,7 @@ class TRecordFormat {
   std::optional<std::string> GetText(int fieldNo, const uint8_t* image) const;
 
  private:
+  [[noreturn]] void RaiseInvalidField(int fieldNo) const;
   [[noreturn]] void RaiseInvalidField(const TFieldDescriptor* field) const;
   int CompareWithText(const TFieldDescriptor& field, const uint8_t* valueBytes,
                       const std::vector<uint8_t>& bound) const;
