@@ -12,6 +12,7 @@
 #include "engine/common/expeval.h"
 #include "engine/common/expparser.h"
 #include "engine/common/literals.h"
+#include "fieldtypes.h"
 #include "filterplan.h"
 #include "recordresolver.h"
 
@@ -996,10 +997,17 @@ void TDataCursor::ModifyRecord(const uint8_t* image, bool standOn) {
   FinishEdit(n);
   if (UseBitmap()) {
     TPinnedRecord changed(table_->Data().GetRecord(n));
-    if (changed && PassesFilters(changed->Image())) {
-      visible_.Set(static_cast<uint32_t>(n));
-    } else {
-      visible_.Clear(static_cast<uint32_t>(n));
+    // A change that leaves every field the filters read as it was cannot change the record's
+    // place among the visible records (the bitmap is current: synchronised above).
+    const bool judgedAgain =
+        !changed || !FiltersActive() ||
+        FilteredFieldsDiffer(table_->Writer().ReplacedImage(), changed->Image());
+    if (judgedAgain) {
+      if (changed && PassesFilters(changed->Image())) {
+        visible_.Set(static_cast<uint32_t>(n));
+      } else {
+        visible_.Clear(static_cast<uint32_t>(n));
+      }
     }
   }
   SaveCounters();
@@ -1127,8 +1135,29 @@ TDataCursor::TFilterHandle TDataCursor::AddFilter(const TExpToken& condition, bo
 
 TDataCursor::TFilterHandle TDataCursor::AddPrepared(TExpTokenPtr condition, bool activate) {
   TFilter f;
+  ForEachNode(condition.get(), [&f](const TExpToken& node) {
+    if (node.kind == TNodeKind::Column) f.fields.push_back(node.columnNumber);
+  });
   f.condition = std::move(condition);
   return AddFilterEntry(std::move(f), activate);
+}
+
+bool TDataCursor::FilteredFieldsDiffer(const uint8_t* before, const uint8_t* after) const {
+  const TRecordFormat& format = table_->Data().Format();
+  for (const TFilter& f : filters_) {
+    if (!f.active) continue;
+    if (!f.condition) return true;
+    for (int no : f.fields) {
+      if (no < 1 || no > format.FieldCount()) return true;
+      const TFieldDescriptor& field = format.Field(no);
+      const std::size_t at =
+          IsAutoIncField(field.type, field.subtype) ? rec::kAutoInc : field.offset;
+      const std::size_t length =
+          IsAutoIncField(field.type, field.subtype) ? 4 : std::size_t{field.physicalSize} + 1;
+      if (std::memcmp(before + at, after + at, length) != 0) return true;
+    }
+  }
+  return false;
 }
 
 TDataCursor::TFilterHandle TDataCursor::AddFilterEntry(TFilter filter, bool activate) {

@@ -248,11 +248,15 @@ class TDataCursor {
   struct TFilter {
     TFilterHandle handle = 0;
     TFilterCallback callback;
-    TExpTokenPtr condition;  // prepared; null for a callback filter
+    TExpTokenPtr condition;   // prepared; null for a callback filter
+    std::vector<int> fields;  // the fields the condition reads
     bool active = false;
   };
 
   TFilterHandle AddPrepared(TExpTokenPtr condition, bool activate);
+  // Whether the active filters may judge the two images of a record differently: a callback
+  // filter is active, or a field some active condition reads differs between them.
+  bool FilteredFieldsDiffer(const uint8_t* before, const uint8_t* after) const;
   // Gives the filter its handle and adds it; activates it when asked. A filter whose
   // activation fails is taken out again before the error goes on.
   TFilterHandle AddFilterEntry(TFilter filter, bool activate);

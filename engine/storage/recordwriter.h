@@ -56,6 +56,9 @@ class TRecordWriter {
   // values. 9732, 9730, 9731 and 9729 as for inserts.
   void Modify(int32_t n, const uint8_t* image, const uint8_t* expected,
               const TRecordWriteOptions& options);
+  // The stored image the last successful Modify replaced; valid until the writer's next
+  // change.
+  const uint8_t* ReplacedImage() const { return oldImage_.data(); }
   // Deletes record n (0: 8709); lastRead is the image the caller read (8708 when the record
   // changed since; 10258 when another owner of the process holds its lock). Frees its blob
   // values and puts its slot at the head of the deleted chain.

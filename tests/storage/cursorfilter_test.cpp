@@ -240,6 +240,16 @@ TEST_F(CursorFilterTest, FiltersFollowTheTablesChanges) {
   insert(*other, 30);
   insert(*other, 3);
   EXPECT_EQ(c->RecordCount(), 2u);
+  // A change of a field the filter does not read keeps the record shown; a change of the
+  // field it reads has the record judged again.
+  c->First();
+  ASSERT_EQ(c->Next(img.data()), 0);
+  f.SetString(kName, img.data(), "renamed");
+  c->ModifyRecord(img.data());
+  EXPECT_EQ(c->RecordCount(), 2u);
+  f.SetInteger(kQty, img.data(), 4);
+  c->ModifyRecord(img.data());
+  EXPECT_EQ(c->RecordCount(), 1u);
 }
 
 TEST_F(CursorFilterTest, FilterTextsFailWithTheFilterError) {
