@@ -98,8 +98,8 @@ bool SameInode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The name with ASCII letters in lower case and GBK characters as they are: two names are
-// SameFileName exactly when their folded forms are equal.
+// The name with ASCII letters in lower case and GBK characters as they are: two names are the
+// same file name (SameFileName) exactly when their folded forms are equal.
 std::string FoldFileName(std::string_view name) {
   std::string folded(name);
   for (std::size_t i = 0; i < folded.size(); ++i) {
@@ -299,17 +299,7 @@ std::string TrimFileName(std::string_view name) {
 }
 
 bool SameFileName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto c = static_cast<unsigned char>(a[i]);
-    if (IsGbkLeadByte(c) && i + 1 < a.size()) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-      ++i;
-      continue;
-    }
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
+  return a.size() == b.size() && FoldFileName(a) == FoldFileName(b);
 }
 
 bool SameListedName(std::string_view a, std::string_view b, bool inMemory) {
