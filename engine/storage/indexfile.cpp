@@ -1,6 +1,8 @@
 // TIndexFile: the index file's header page.
 #include "indexfile.h"
 
+#include <algorithm>
+
 #include "byteio.h"
 #include "engine/common/engineerror.h"
 #include "indexkey.h"
@@ -115,6 +117,15 @@ bool TIndexFile::SlotInUse(int slot) const {
     return slot <= header_.secondaryCount && !header_.slots[slot].fields.empty();
   }
   return slot == kRecordIdSlot || slot == kTextSlot;
+}
+
+void TIndexFile::MaintainedSlots(std::vector<int>& slots) const {
+  slots.clear();
+  // Secondary slots are in use from 1 up to the count, so the look ends there.
+  const int last = std::min<int>(kMaxSecondaryIndexes, header_.secondaryCount);
+  for (int slot = 0; slot <= last; ++slot) {
+    if (SlotInUse(slot)) slots.push_back(slot);
+  }
 }
 
 TBTree& TIndexFile::Tree(int slot) {

@@ -62,6 +62,9 @@ class TIndexFile : public TTableFile<TIndexFileHeader>, public TIndexPageStore {
   // Whether a descriptor slot holds an index: 0 with a primary index, 1 to the number of
   // secondaries, 31 and 32 always.
   bool SlotInUse(int slot) const;
+  // The slots of the indexes kept for every active record, ascending: the primary (when the
+  // table has one) and the secondaries in use.
+  void MaintainedSlots(std::vector<int>& slots) const;
   // The tree of a slot in use (10022 for any other slot).
   TBTree& Tree(int slot);
   // The text index's parameters, word splitting and word entries.

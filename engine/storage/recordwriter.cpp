@@ -2,7 +2,6 @@
 // values and auto-increment value.
 #include "recordwriter.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "blobbuffer.h"
@@ -70,13 +69,7 @@ void TRecordWriter::Raise(int32_t code) const {
 }
 
 void TRecordWriter::CollectMaintainedSlots() {
-  slots_.clear();
-  const TIndexFile& index = table_.Index();
-  // Secondary slots are in use from 1 up to the count, so the look ends there.
-  const int last = std::min<int>(kMaxSecondaryIndexes, index.Header().secondaryCount);
-  for (int slot = 0; slot <= last; ++slot) {
-    if (index.SlotInUse(slot)) slots_.push_back(slot);
-  }
+  table_.Index().MaintainedSlots(slots_);
 }
 
 void TRecordWriter::ReserveKeys(std::size_t count) {
@@ -304,9 +297,9 @@ bool TRecordWriter::CanAppendInBulk() const {
   if (!table_.Scratch() || table_.ReadOnly() || table_.Locks().InTransaction() ||
       HasTextIndex(index))
     return false;
-  for (int slot = 0; slot <= kMaxSecondaryIndexes; ++slot) {
-    if (index.SlotInUse(slot)) return false;  // a primary or secondary index
-  }
+  std::vector<int> slots;
+  index.MaintainedSlots(slots);
+  if (!slots.empty()) return false;
   const TRecordFormat& format = table_.Data().Format();
   for (int no = 1; no <= format.FieldCount(); ++no)
     if (IsBlobField(format.Field(no).type)) return false;

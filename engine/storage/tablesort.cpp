@@ -682,10 +682,9 @@ void SwapDataFile(TDataTable& table, const std::string& replacement) {
 }
 
 bool HasUserIndexes(const TIndexFile& index) {
-  for (int slot = kPrimarySlot; slot <= kMaxSecondaryIndexes; ++slot) {
-    if (index.SlotInUse(slot)) return true;
-  }
-  return !index.Header().slots[kTextSlot].fields.empty();
+  std::vector<int> slots;
+  index.MaintainedSlots(slots);
+  return !slots.empty() || !index.Header().slots[kTextSlot].fields.empty();
 }
 
 bool HasAutoIncField(const TRecordFormat& format) {
