@@ -12,7 +12,6 @@
 #include "engine/common/expeval.h"
 #include "engine/common/expparser.h"
 #include "engine/common/literals.h"
-#include "fieldtypes.h"
 #include "filterplan.h"
 #include "recordresolver.h"
 
@@ -1149,12 +1148,8 @@ bool TDataCursor::FilteredFieldsDiffer(const uint8_t* before, const uint8_t* aft
     if (!f.condition) return true;
     for (int no : f.fields) {
       if (no < 1 || no > format.FieldCount()) return true;
-      const TFieldDescriptor& field = format.Field(no);
-      const std::size_t at =
-          IsAutoIncField(field.type, field.subtype) ? rec::kAutoInc : field.offset;
-      const std::size_t length =
-          IsAutoIncField(field.type, field.subtype) ? 4 : std::size_t{field.physicalSize} + 1;
-      if (std::memcmp(before + at, after + at, length) != 0) return true;
+      const TRecordFormat::TStoredBytes b = format.StoredBytes(no);
+      if (std::memcmp(before + b.offset, after + b.offset, b.length) != 0) return true;
     }
   }
   return false;

@@ -154,16 +154,20 @@ bool SameStoredForm(const TFieldDescriptor& a, const TFieldDescriptor& b) {
          a.caseMode == b.caseMode && a.isVirtual == b.isVirtual && !IsBlobField(a.type);
 }
 
+TRecordFormat::TStoredBytes TRecordFormat::StoredBytes(int fieldNo) const {
+  const TFieldDescriptor& f = Field(fieldNo);
+  if (f.isVirtual) return {};
+  if (IsAutoIncField(f.type, f.subtype)) return {rec::kAutoInc, 4};
+  return {f.offset, 1u + f.physicalSize};
+}
+
 void TRecordFormat::CopyStoredField(int fieldNo, uint8_t* image, const TRecordFormat& from,
                                     int fromNo, const uint8_t* source) const {
-  const TFieldDescriptor& f = Field(fieldNo);
-  const TFieldDescriptor& g = from.Field(fromNo);
-  MT_ASSERT(SameStoredForm(f, g));
-  if (f.isVirtual) return;
-  if (IsAutoIncField(f.type, f.subtype))
-    std::memcpy(image + rec::kAutoInc, source + rec::kAutoInc, 4);
-  else
-    std::memcpy(image + f.offset, source + g.offset, 1u + f.physicalSize);
+  MT_ASSERT(SameStoredForm(Field(fieldNo), from.Field(fromNo)));
+  const TStoredBytes to = StoredBytes(fieldNo);
+  const TStoredBytes at = from.StoredBytes(fromNo);
+  if (to.length == 0) return;
+  std::memcpy(image + to.offset, source + at.offset, to.length);
   if (virtualEvaluator_) virtualEvaluator_(image);
 }
 

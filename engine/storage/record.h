@@ -105,6 +105,13 @@ class TRecordFormat {
   // Virtual fields are only touched with allowVirtual. Then recomputes virtual fields.
   void SetField(int fieldNo, uint8_t* image, std::optional<std::span<const uint8_t>> value,
                 bool allowVirtual = false) const;
+  // Where field fieldNo's stored value lies in an image: its null flag and value bytes; for an
+  // auto-increment field, the record's auto-increment value; nothing for a virtual field.
+  struct TStoredBytes {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+  };
+  TStoredBytes StoredBytes(int fieldNo) const;
   // Copies field fromNo of `source`, an image of `from`, into field fieldNo of `image` as it is
   // stored, null flag and all; the two fields must store their values alike (SameStoredForm).
   // Then recomputes virtual fields, as SetField does.
