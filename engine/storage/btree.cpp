@@ -232,13 +232,14 @@ int TBTree::SearchInternal(const TPage& p, const uint8_t* key) const {
 int TBTree::SearchLeaf(const TPage& p, const uint8_t* key) const {
   const int n = p.Count();
   if (leafEnd_ != TLeafEnd::None && n > 0) {
-    const bool frontFirst = leafEnd_ == TLeafEnd::Front;
-    for (int tries = 0; tries < 2; ++tries) {
-      if (frontFirst == (tries == 0)) {
-        if (keyDef_.Compare(p.Key(0), key) >= 0) return 0;
-      } else if (keyDef_.Compare(p.Key(n - 1), key) < 0) {
-        return n;
-      }
+    const auto atFront = [&] { return keyDef_.Compare(p.Key(0), key) >= 0; };
+    const auto pastBack = [&] { return keyDef_.Compare(p.Key(n - 1), key) < 0; };
+    if (leafEnd_ == TLeafEnd::Front) {
+      if (atFront()) return 0;
+      if (pastBack()) return n;
+    } else {
+      if (pastBack()) return n;
+      if (atFront()) return 0;
     }
   }
   int lo = 0;
