@@ -275,23 +275,22 @@ TExpTokenPtr TExpTokenStack::Take() {
 
 void TExpTokenStack::ReleaseTree(TExpToken* root) noexcept {
   if (!root) return;
-  if (!root->left && !root->right && root->arguments.empty()) {
-    // A lone node, the common case of a value given back after each row: no walk needed.
-    root->parent = nullptr;
-    if (released_.size() < kCapacity) {
-      released_.emplace_back(root);
-    } else {
-      delete root;
-    }
-    return;
-  }
-  for (TExpToken* n : TreeNodes(root)) {
+  // Into the pool while it has room (reserved: no allocation), else destroyed.
+  const auto keep = [this](TExpToken* n) {
     if (released_.size() < kCapacity) {
       released_.emplace_back(n);
     } else {
       delete n;
     }
+  };
+  if (!root->left && !root->right && root->arguments.empty()) {
+    // A lone node, the common case of a value given back after each row: no walk needed.
+    root->parent = nullptr;
+    keep(root);
+    return;
   }
+  for (TExpToken* n : TreeNodes(root))
+    keep(n);
 }
 
 std::size_t TExpTokenStack::PooledCount() const {
